@@ -1,0 +1,55 @@
+#pragma once
+// The user-interface toolkit seam. Handlers talk to a backend only through these calls: show a
+// form (modally), repaint, process pending messages, message boxes, beep and the busy cursor.
+// Window and bitmap handles that cross the host boundary are 32-bit ids handed out here, never
+// pointers.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/widgets.h"
+
+namespace skelder::platform {
+
+enum class MessageIcon { None, Error, Warning, Question, Information };
+enum class MessageButtons { Ok, YesNo, OkCancel };
+enum class MessageAnswer { Ok, Cancel, Yes, No };
+enum class BeepKind { Default, Exclamation, Error, Question };
+enum class Cursor { Default, HourGlass };
+
+class Toolkit {
+ public:
+  virtual ~Toolkit() = default;
+
+  virtual std::string Name() const = 0;
+
+  // Modal message box; closing it without a button counts as Cancel (or No for Yes/No).
+  virtual MessageAnswer MessageBox(const std::string& text, const std::string& caption, MessageIcon icon,
+                                   MessageButtons buttons) = 0;
+  virtual void Beep(BeepKind kind) = 0;
+
+  virtual Cursor GetCursor() = 0;
+  virtual void SetCursor(Cursor cursor) = 0;
+  // Moves the mouse pointer one pixel to the right and back, so a new cursor shape shows at once.
+  virtual void NudgeMouse() = 0;
+
+  // Runs the form modally: calls onShow, then processes messages until form.modalResult is set.
+  // Returns the modal result.
+  virtual int ShowModal(Form& form) = 0;
+  // Repaints the form at once (a step of a progress bar, a changed label).
+  virtual void Repaint(Form& form) = 0;
+  // Handles pending user input: clicks, keys, injected events. Handlers run from here.
+  virtual void ProcessMessages() = 0;
+
+  // 32-bit ids for forms and bitmaps handed to the host; 0 is never used.
+  virtual uint32_t HandleOf(Form& form);
+  virtual Form* FormOf(uint32_t handle);
+  virtual void ReleaseHandle(uint32_t handle);
+};
+
+// The process-wide backend. Until one is installed it is the platform's default (terminal on
+// POSIX). SetToolkit takes ownership; the previous backend is destroyed.
+Toolkit& CurrentToolkit();
+void SetToolkit(std::unique_ptr<Toolkit> toolkit);
+
+}  // namespace skelder::platform

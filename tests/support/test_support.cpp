@@ -1,0 +1,273 @@
+#include "test_support.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace skelder::test {
+
+TempDir::TempDir(const std::string& prefix) {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string base = (tmp && *tmp) ? tmp : "/tmp";
+  std::string pattern = base + "/" + prefix + "XXXXXX";
+  std::vector<char> buf(pattern.begin(), pattern.end());
+  buf.push_back('\0');
+  if (!mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed for " + pattern);
+  path_ = buf.data();
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  // Tests make read-only files; give the owner write permission back before removing.
+  for (auto it = fs::recursive_directory_iterator(path_, ec); !ec && it != fs::recursive_directory_iterator();
+       it.increment(ec)) {
+    fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+  }
+  fs::remove_all(path_, ec);
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+bool FileExists(const std::string& path) {
+  std::error_code ec;
+  return fs::is_regular_file(path, ec);
+}
+
+void MakeDirs(const std::string& path) {
+  std::error_code ec;
+  fs::create_directories(path, ec);
+}
+
+void WriteFile(const std::string& path, const std::string& contents) {
+  fs::path p(path);
+  if (p.has_parent_path()) MakeDirs(p.parent_path().string());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) throw std::runtime_error("cannot write " + path);
+  out << contents;
+}
+
+std::vector<std::string> ListFiles(const std::string& root) {
+  std::vector<std::string> out;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
+       it.increment(ec)) {
+    if (it->is_regular_file()) out.push_back(fs::relative(it->path(), root).string());
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::string cur;
+  for (size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (c == '\r' || c == '\n') {
+      lines.push_back(cur);
+      cur.clear();
+      if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    } else {
+      cur += c;
+    }
+  }
+  if (!cur.empty()) lines.push_back(cur);
+  return lines;
+}
+
+ScopedEnv::ScopedEnv(const std::string& name, std::optional<std::string> value) : name_(name) {
+  if (const char* old = std::getenv(name.c_str())) old_ = old;
+  if (value)
+    setenv(name.c_str(), value->c_str(), 1);
+  else
+    unsetenv(name.c_str());
+}
+
+ScopedEnv::~ScopedEnv() {
+  if (old_)
+    setenv(name_.c_str(), old_->c_str(), 1);
+  else
+    unsetenv(name_.c_str());
+}
+
+std::string BinDir() {
+  if (const char* d = std::getenv("SKELDER_BIN_DIR")) return d;
+  // Test programs live in the bin folder themselves.
+  std::error_code ec;
+  return fs::read_symlink("/proc/self/exe", ec).parent_path().string();
+}
+
+std::string SourceDir() {
+  if (const char* d = std::getenv("SKELDER_SOURCE_DIR")) return d;
+  return fs::current_path().string();
+}
+
+bool InCi() {
+  const char* ci = std::getenv("CI");
+  return ci && *ci && std::strcmp(ci, "0") != 0 && std::strcmp(ci, "false") != 0;
+}
+
+ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::string& logFile,
+                           const std::vector<std::string>& extraEnv) {
+  pid_ = fork();
+  if (pid_ < 0) throw std::runtime_error("fork failed");
+  if (pid_ == 0) {
+    setpgid(0, 0);
+    if (!logFile.empty()) {
+      int fd = open(logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+      if (fd >= 0) {
+        dup2(fd, 1);
+        dup2(fd, 2);
+        close(fd);
+      }
+    }
+    int devnull = open("/dev/null", O_RDONLY);
+    if (devnull >= 0) dup2(devnull, 0);
+    for (const auto& e : extraEnv) putenv(strdup(e.c_str()));
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    _exit(127);
+  }
+}
+
+ChildProcess::~ChildProcess() { Stop(); }
+
+ChildProcess::ChildProcess(ChildProcess&& other) noexcept : pid_(other.pid_) { other.pid_ = -1; }
+
+ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
+  if (this != &other) {
+    Stop();
+    pid_ = other.pid_;
+    other.pid_ = -1;
+  }
+  return *this;
+}
+
+bool ChildProcess::Running() {
+  if (pid_ <= 0) return false;
+  int status = 0;
+  pid_t r = waitpid(pid_, &status, WNOHANG);
+  if (r == pid_) {
+    pid_ = -1;
+    return false;
+  }
+  return r == 0;
+}
+
+void ChildProcess::Stop() {
+  if (pid_ <= 0) return;
+  kill(-pid_, SIGTERM);
+  kill(pid_, SIGTERM);
+  for (int i = 0; i < 50; ++i) {
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  kill(-pid_, SIGKILL);
+  kill(pid_, SIGKILL);
+  int status = 0;
+  waitpid(pid_, &status, 0);
+  pid_ = -1;
+}
+
+int ChildProcess::Wait(std::chrono::milliseconds limit) {
+  auto end = std::chrono::steady_clock::now() + limit;
+  while (pid_ > 0) {
+    int status = 0;
+    pid_t r = waitpid(pid_, &status, WNOHANG);
+    if (r == pid_) {
+      pid_ = -1;
+      return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    if (std::chrono::steady_clock::now() > end) return -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return -1;
+}
+
+namespace {
+bool FillAddress(const std::string& host, uint16_t port, sockaddr_in& addr) {
+  std::memset(&addr, 0, sizeof addr);
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(port);
+  return inet_pton(AF_INET, host.c_str(), &addr.sin_addr) == 1;
+}
+}  // namespace
+
+uint16_t FreeTcpPort(const std::string& host) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr;
+  FillAddress(host, 0, addr);
+  uint16_t port = 0;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+    socklen_t len = sizeof addr;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    port = ntohs(addr.sin_port);
+  }
+  close(fd);
+  return port;
+}
+
+bool WaitForListener(const std::string& host, uint16_t port, std::chrono::milliseconds limit) {
+  auto end = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < end) {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr;
+    FillAddress(host, port, addr);
+    bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    close(fd);
+    if (ok) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  return false;
+}
+
+bool CanBind(const std::string& host, uint16_t port) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  int one = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in addr;
+  FillAddress(host, port, addr);
+  bool ok = bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+  close(fd);
+  return ok;
+}
+
+int RunCommand(const std::string& command, std::string* output) {
+  FILE* p = popen((command + " 2>&1").c_str(), "r");
+  if (!p) return -1;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+    if (output) output->append(buf, n);
+  int status = pclose(p);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace skelder::test

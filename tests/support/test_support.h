@@ -1,0 +1,100 @@
+#pragma once
+// Helpers shared by all tests: a temporary directory removed at the end, whole-file reads and
+// writes, environment overrides, child processes (servers) and ports on loopback.
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace skelder::test {
+
+// A fresh directory under ${TMPDIR:-/tmp}, deleted with everything in it when destroyed.
+class TempDir {
+ public:
+  explicit TempDir(const std::string& prefix = "skelder-test-");
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  // path() + "/" + relative
+  std::string operator/(const std::string& relative) const { return path_ + "/" + relative; }
+
+ private:
+  std::string path_;
+};
+
+std::string ReadFile(const std::string& path);  // throws when unreadable
+bool FileExists(const std::string& path);
+void WriteFile(const std::string& path, const std::string& contents);  // makes parent dirs
+void MakeDirs(const std::string& path);
+// Relative paths of every regular file below root, sorted.
+std::vector<std::string> ListFiles(const std::string& root);
+// Splits at CR LF, CR or LF; no empty last entry for a final line end.
+std::vector<std::string> SplitLines(const std::string& text);
+
+// Sets (or, with nullopt, unsets) an environment variable for the scope.
+class ScopedEnv {
+ public:
+  ScopedEnv(const std::string& name, std::optional<std::string> value);
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  std::string name_;
+  std::optional<std::string> old_;
+};
+
+// Folder of the build's binaries (the add-in, the stand-in host, ardmoor).
+std::string BinDir();
+std::string SourceDir();
+
+// True when the tests run in CI: a server that cannot be started must fail there, not skip.
+bool InCi();
+
+// A child process, killed (SIGTERM, then SIGKILL) and reaped when destroyed.
+class ChildProcess {
+ public:
+  ChildProcess() = default;
+  // argv[0] is looked up on PATH. stdout and stderr go to `logFile` when given.
+  ChildProcess(const std::vector<std::string>& argv, const std::string& logFile = {},
+               const std::vector<std::string>& extraEnv = {});
+  ~ChildProcess();
+  ChildProcess(ChildProcess&& other) noexcept;
+  ChildProcess& operator=(ChildProcess&& other) noexcept;
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  bool Running();
+  pid_t pid() const { return pid_; }
+  void Stop();
+  // Waits for the process to end by itself; its exit status, or -1 on time-out.
+  int Wait(std::chrono::milliseconds limit);
+
+ private:
+  pid_t pid_ = -1;
+};
+
+// A TCP port on the host that nobody listens on right now.
+uint16_t FreeTcpPort(const std::string& host = "127.0.0.1");
+// Polls until something accepts connections at host:port, or the limit passes.
+bool WaitForListener(const std::string& host, uint16_t port, std::chrono::milliseconds limit);
+// True when a process of ours may bind this port (port 21 needs root).
+bool CanBind(const std::string& host, uint16_t port);
+
+// Runs a shell command, returns its exit status; output appended to `output` when given.
+int RunCommand(const std::string& command, std::string* output = nullptr);
+
+}  // namespace skelder::test
+
+// Skips outside CI and fails inside it: for a test whose real component cannot be had.
+#define SKELDER_REQUIRE(condition, reason)                                    \
+  do {                                                                        \
+    if (!(condition)) {                                                       \
+      if (::skelder::test::InCi()) FAIL() << "required in CI: " << (reason);  \
+      GTEST_SKIP() << (reason);                                               \
+    }                                                                         \
+  } while (0)
