@@ -1,0 +1,86 @@
+#include "socks_servers.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+
+namespace skelder::test {
+
+namespace {
+constexpr std::chrono::milliseconds kStartLimit{5000};
+}
+
+std::string FindProgram(const std::string& name) {
+  // Servers live in sbin, which a plain user's PATH (and some CI shells) leave out.
+  std::vector<std::string> dirs;
+  if (const char* path = std::getenv("PATH")) {
+    std::stringstream ss(path);
+    std::string d;
+    while (std::getline(ss, d, ':'))
+      if (!d.empty()) dirs.push_back(d);
+  }
+  for (const char* d : {"/usr/sbin", "/usr/bin", "/sbin", "/bin", "/usr/local/sbin", "/usr/local/bin"})
+    dirs.push_back(d);
+  std::error_code ec;
+  for (const auto& d : dirs) {
+    std::filesystem::path p = std::filesystem::path(d) / name;
+    if (std::filesystem::is_regular_file(p, ec)) return p.string();
+  }
+  return {};
+}
+
+std::string SocksServer::Log() const {
+  try {
+    return ReadFile(logFile_);
+  } catch (...) {
+    return {};
+  }
+}
+
+void SocksServer::Launch(const std::vector<std::string>& argv) {
+  process_ = ChildProcess(argv, logFile_);
+  if (!WaitForListener(host_, port_, kStartLimit)) {
+    error_ = argv[0] + " did not listen on " + host_ + ":" + std::to_string(port_) + ": " + Log();
+    process_.Stop();
+    return;
+  }
+  started_ = true;
+}
+
+DanteServer::DanteServer() {
+  std::string prog = FindProgram("danted");
+  if (prog.empty()) {
+    error_ = "danted is not installed (package dante-server)";
+    return;
+  }
+  port_ = FreeTcpPort(host_);
+  logFile_ = *dir_ / "danted.out";
+  std::string conf = *dir_ / "danted.conf";
+  std::ostringstream c;
+  c << "logoutput: " << (*dir_ / "danted.log") << "\n"
+    << "internal: " << host_ << " port = " << port_ << "\n"
+    << "external: " << host_ << "\n"
+    << "socksmethod: none\n"
+    << "clientmethod: none\n"
+    << "user.privileged: root\n"
+    << "user.unprivileged: nobody\n"
+    << "client pass {\n  from: 127.0.0.0/8 to: 0.0.0.0/0\n}\n"
+    << "socks pass {\n  from: 127.0.0.0/8 to: 0.0.0.0/0\n  command: connect\n  protocol: tcp\n}\n";
+  WriteFile(conf, c.str());
+  // -N 1: one negotiation process is plenty for a test and keeps the machine quiet.
+  Launch({prog, "-f", conf, "-N", "1"});
+}
+
+MicrosocksServer::MicrosocksServer(const std::string& user, const std::string& password) {
+  std::string prog = FindProgram("microsocks");
+  if (prog.empty()) {
+    error_ = "microsocks is not installed (package microsocks)";
+    return;
+  }
+  port_ = FreeTcpPort(host_);
+  logFile_ = *dir_ / "microsocks.out";
+  Launch({prog, "-i", host_, "-p", std::to_string(port_), "-u", user, "-P", password});
+}
+
+}  // namespace skelder::test
