@@ -1,0 +1,79 @@
+#pragma once
+// The deployment record "XRDeploy.dat" kept at every location, the current ages of one run, and
+// the rule that decides whether a file is sent. Both hold "id=value" lines; a lookup finds the
+// first line whose text before its first "=" is the decimal id, through an index of first
+// occurrences so that a run stays linear in the number of files.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace skelder::deploy {
+
+inline constexpr const char* kDeployRecordName = "XRDeploy.dat";
+
+// Ordered "name=value" lines with a first-match index by name. Lines without "=" are kept as
+// they are and never match.
+class TKeyedLines {
+ public:
+  TKeyedLines() = default;
+  explicit TKeyedLines(std::vector<std::string> lines);
+
+  const std::vector<std::string>& Lines() const { return lines_; }
+  size_t Count() const { return lines_.size(); }
+
+  // The text after the first "=" of the first line named `name`.
+  std::optional<std::string> Value(const std::string& name) const;
+  // Replaces that line's value in its place, or appends name=value.
+  void SetValue(const std::string& name, const std::string& value);
+  void Append(const std::string& line);
+
+  // The value read as a decimal 32-bit integer; 0 when missing or not a number.
+  int32_t Number(int32_t id) const;
+  void SetNumber(int32_t id, int32_t value);
+
+ private:
+  void IndexLine(size_t index);
+
+  std::vector<std::string> lines_;
+  std::unordered_map<std::string, size_t> first_;
+};
+
+// The ages of the copies fetched in this run: one line "%d=%d" (file id, age) per fetched file.
+class TCurrentAges : public TKeyedLines {
+ public:
+  using TKeyedLines::TKeyedLines;
+  void Add(int32_t fileId, int32_t age);
+  int32_t Age(int32_t fileId) const { return Number(fileId); }
+};
+
+class TDeployRecord : public TKeyedLines {
+ public:
+  using TKeyedLines::TKeyedLines;
+
+  // Any of CR, LF and CR LF ends a line.
+  static TDeployRecord FromText(const std::string& text);
+  // A record that is missing, unreadable or not a file reads as empty.
+  static TDeployRecord ReadFile(const std::string& path);
+
+  // Every line followed by CR LF.
+  std::string ToText() const;
+  // Raises skelder::Exception with a clear message when the file cannot be written (a
+  // directory, a read-only file, a missing folder, a full disk).
+  void WriteFile(const std::string& path) const;
+
+  int32_t Age(int32_t fileId) const { return Number(fileId); }
+  void SetAge(int32_t fileId, int32_t age) { SetNumber(fileId, age); }
+};
+
+// The send-or-skip rule for one file. Returns true when the file must be sent; the caller sets
+// the record's entry to the current age once sending succeeded. Returns false when the file is
+// skipped: the recorded age is non-zero and not older than the current one; the record's entry
+// is then set to the current age already.
+bool ShouldSend(TDeployRecord& record, int32_t fileId, int32_t currentAge);
+inline bool ShouldSend(TDeployRecord& record, const TCurrentAges& ages, int32_t fileId) {
+  return ShouldSend(record, fileId, ages.Age(fileId));
+}
+
+}  // namespace skelder::deploy

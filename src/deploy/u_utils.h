@@ -1,0 +1,73 @@
+#pragma once
+// Small file, path, cursor and log helpers shared by the deployment code.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace skelder::deploy {
+
+// The path with the platform's separator appended unless it already ends with one; an empty
+// path gives the separator alone.
+std::string AddBackslash(const std::string& path);
+
+// Creates a new, empty, uniquely named file whose name begins with "TTS" in the system's
+// temporary directory and returns its full path; the caller deletes it. Raises on failure.
+std::string MakeTempFileName();
+
+// Clears the read-only attribute of an existing file, keeping its other attributes.
+void ClearReadOnly(const std::string& file);
+
+// Nested busy cursor for the whole screen: the first BeginBusy remembers the cursor, the last
+// EndBusy puts it back.
+void BeginBusy();
+void EndBusy();
+int BusyDepth();
+
+// Keeps the busy cursor on for a scope, so every way out of the scope restores it.
+class BusyScope {
+ public:
+  BusyScope() { BeginBusy(); }
+  ~BusyScope() { End(); }
+  BusyScope(const BusyScope&) = delete;
+  BusyScope& operator=(const BusyScope&) = delete;
+  void End() {
+    if (active_) {
+      active_ = false;
+      EndBusy();
+    }
+  }
+
+ private:
+  bool active_ = true;
+};
+
+bool DirectoryExists(const std::string& path);
+// Makes the directory and any missing parents; false when some level cannot be made.
+bool ForceDirectories(const std::string& path);
+
+// Last-write time as the packed 32-bit local date and time; -1 for a missing file or a directory.
+int32_t FileAge(const std::string& path);
+
+// The add-in library's own full path.
+std::string ModuleFileName();
+// The module path with its extension replaced by ".log".
+std::string LogFileName();
+// Appends the text and CR LF, creating the file first. Never fails its caller: a line that
+// cannot be written is dropped.
+void AppendToLog(const std::string& path, const std::string& text);
+
+// The path with its extension (the text from the last "." of the last component) replaced by
+// `extension`, or with `extension` appended when it has none.
+std::string ChangeFileExt(const std::string& path, const std::string& extension);
+
+// A decimal 32-bit integer: optional sign, digits, nothing else; none otherwise or out of range.
+std::optional<int32_t> ParseInt32(const std::string& text);
+
+// Splits at CR LF, CR or LF. A line end at the very end of the text adds no empty line.
+std::vector<std::string> SplitLines(const std::string& text);
+
+// Letter-case-insensitive comparison of 8-bit ASCII text.
+bool SameText(const std::string& a, const std::string& b);
+
+}  // namespace skelder::deploy

@@ -1,0 +1,146 @@
+#include "deploy/web_folder_settings.h"
+
+#include "deploy/u_utils.h"
+
+namespace skelder::deploy {
+
+namespace {
+
+constexpr const char* kFtpScheme = "ftp://";
+constexpr size_t kFtpSchemeLength = 6;
+
+// Notes written by other tools may carry blanks around names; names match without them.
+std::string TrimBlanks(const std::string& text) {
+  const auto first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return {};
+  const auto last = text.find_last_not_of(" \t");
+  return text.substr(first, last - first + 1);
+}
+
+bool EntryHasName(const std::string& entry, const std::string& key) {
+  const auto eq = entry.find('=');
+  return eq != std::string::npos && SameText(TrimBlanks(entry.substr(0, eq)), TrimBlanks(key));
+}
+
+}  // namespace
+
+IniText::IniText(const std::string& text) {
+  Section* current = nullptr;
+  for (const std::string& line : SplitLines(text)) {
+    if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
+      sections_.push_back({line.substr(1, line.size() - 2), {}});
+      current = &sections_.back();
+      continue;
+    }
+    if (line.empty() || line.front() == ';' || current == nullptr) continue;
+    current->entries.push_back(line);
+  }
+}
+
+const IniText::Section* IniText::FindSection(const std::string& name) const {
+  for (const Section& section : sections_)
+    if (SameText(TrimBlanks(section.name), TrimBlanks(name))) return &section;
+  return nullptr;
+}
+
+IniText::Section* IniText::FindSection(const std::string& name) {
+  return const_cast<Section*>(static_cast<const IniText*>(this)->FindSection(name));
+}
+
+std::string IniText::Read(const std::string& section, const std::string& key, const std::string& defaultValue) const {
+  const Section* found = FindSection(section);
+  if (!found) return defaultValue;
+  for (const std::string& entry : found->entries)
+    if (EntryHasName(entry, key)) return entry.substr(entry.find('=') + 1);
+  return defaultValue;
+}
+
+void IniText::Write(const std::string& section, const std::string& key, const std::string& value) {
+  Section* found = FindSection(section);
+  if (!found) {
+    sections_.push_back({section, {}});
+    found = &sections_.back();
+  }
+  const std::string line = key + "=" + value;
+  for (std::string& entry : found->entries) {
+    if (EntryHasName(entry, key)) {
+      entry = line;
+      return;
+    }
+  }
+  found->entries.push_back(line);
+}
+
+void IniText::WriteBool(const std::string& section, const std::string& key, bool value) {
+  Write(section, key, value ? "1" : "0");
+}
+
+std::string IniText::ToText() const {
+  std::string text;
+  for (const Section& section : sections_) {
+    text += "[" + section.name + "]\r\n";
+    for (const std::string& entry : section.entries) text += entry + "\r\n";
+    text += "\r\n";
+  }
+  return text;
+}
+
+std::string ReadDeployTo(const std::string& notes) { return IniText(notes).Read(kWebFolderSection, kDeployToKey, ""); }
+
+bool IsWebFolder(const std::string& notes) { return !ReadDeployTo(notes).empty(); }
+
+std::vector<std::string> SplitLocations(const std::string& deployTo) {
+  std::string text = deployTo;
+  for (char& c : text)
+    if (c == ',') c = '\n';
+  return SplitLines(text);
+}
+
+std::string WriteWebFolderSettings(const std::string& notes, const std::vector<std::string>& lines) {
+  std::string deployTo;
+  for (const std::string& line : lines) {
+    if (line.empty()) continue;
+    if (!deployTo.empty()) deployTo += ',';
+    deployTo += line;
+  }
+  IniText ini(notes);
+  ini.Write(kWebFolderSection, kDeployToKey, deployTo);
+  ini.WriteBool(kWebFolderSection, kEnabledKey, !deployTo.empty());
+  return ini.ToText();
+}
+
+std::string ComposeFtpLocation(const std::string& site, const std::string& user, const std::string& password) {
+  std::string host = site;
+  if (host.size() >= kFtpSchemeLength && SameText(host.substr(0, kFtpSchemeLength), kFtpScheme))
+    host.erase(0, kFtpSchemeLength);
+  std::string text;
+  if (!user.empty()) {
+    text = user;
+    if (!password.empty()) text += ":" + password;
+    text += "@";
+  }
+  return kFtpScheme + text + host;
+}
+
+TFtpLocation ParseFtpLocation(const std::string& location) {
+  TFtpLocation result;
+  std::string rest = location.size() > kFtpSchemeLength ? location.substr(kFtpSchemeLength) : std::string();
+  const auto at = rest.find('@');
+  if (at != std::string::npos) {
+    const std::string userInfo = rest.substr(0, at);
+    rest.erase(0, at + 1);
+    const auto colon = userInfo.find(':');
+    result.User = userInfo.substr(0, colon);
+    if (colon != std::string::npos) result.Password = userInfo.substr(colon + 1);
+  }
+  const auto slash = rest.find('/');
+  result.Host = rest.substr(0, slash);
+  if (slash != std::string::npos) result.Path = rest.substr(slash);
+  return result;
+}
+
+bool IsFtpLocation(const std::string& location) { return location.compare(0, kFtpSchemeLength, kFtpScheme) == 0; }
+
+bool IsDirectoryLocation(const std::string& location) { return location.find(kFtpScheme) == std::string::npos; }
+
+}  // namespace skelder::deploy

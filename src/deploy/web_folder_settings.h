@@ -1,0 +1,71 @@
+#pragma once
+// The per-folder settings kept in the folder notes, and the deployment location strings.
+// A folder is a web folder when "DeployTo" of section "Web Folder" reads non-empty; its value
+// lists the locations joined by ",". A location is used exactly as typed: a directory path, or
+// "ftp://" [user [":" password] "@"] host ["/" path].
+#include <string>
+#include <vector>
+
+namespace skelder::deploy {
+
+inline constexpr const char* kWebFolderSection = "Web Folder";
+inline constexpr const char* kDeployToKey = "DeployTo";
+inline constexpr const char* kEnabledKey = "Enabled";
+
+// The in-memory INI document for folder notes. Its rules are its own (not the platform's
+// profile files): lines before the first header, empty lines and ";" lines are dropped, a
+// repeated header opens a second section of the same name, and the text is rebuilt whole.
+class IniText {
+ public:
+  IniText() = default;
+  explicit IniText(const std::string& text);
+
+  // First section whose name matches without letter case, then its first matching entry.
+  std::string Read(const std::string& section, const std::string& key, const std::string& defaultValue) const;
+  // Replaces the first matching entry in its place, or appends key=value to the section (and
+  // the section to the document when it is missing). The key is written as given.
+  void Write(const std::string& section, const std::string& key, const std::string& value);
+  void WriteBool(const std::string& section, const std::string& key, bool value);
+
+  // Every line, the last included, ends with CR LF; each section is followed by an empty line.
+  std::string ToText() const;
+
+ private:
+  struct Section {
+    std::string name;
+    std::vector<std::string> entries;
+  };
+  Section* FindSection(const std::string& name);
+  const Section* FindSection(const std::string& name) const;
+
+  std::vector<Section> sections_;
+};
+
+std::string ReadDeployTo(const std::string& notes);
+bool IsWebFolder(const std::string& notes);
+
+// One entry per location: every "," is a line break. An empty item between commas is an empty
+// entry; a comma at the very end adds none.
+std::vector<std::string> SplitLocations(const std::string& deployTo);
+
+// The notes with "DeployTo" set from the page's non-empty lines and "Enabled" after it.
+std::string WriteWebFolderSettings(const std::string& notes, const std::vector<std::string>& lines);
+
+// "ftp://" + [user [":" password] "@"] + site. A scheme typed into the site ("ftp://" in any
+// letter case) is dropped first, so the result always starts with a lower-case "ftp://".
+std::string ComposeFtpLocation(const std::string& site, const std::string& user, const std::string& password);
+
+struct TFtpLocation {
+  std::string User;
+  std::string Password;
+  std::string Host;
+  std::string Path;  // with its leading "/", or empty
+};
+TFtpLocation ParseFtpLocation(const std::string& location);
+
+// Begins with "ftp://" exactly.
+bool IsFtpLocation(const std::string& location);
+// Contains no "ftp://" anywhere. A line with "ftp://" later than its start is neither kind.
+bool IsDirectoryLocation(const std::string& location);
+
+}  // namespace skelder::deploy
