@@ -38,7 +38,8 @@ class Form;
 
 class Component {
  public:
-  Component(Form* owner, std::string name, ComponentKind kind) : owner_(owner), name(std::move(name)), kind(kind) {}
+  Component(Form* owner, std::string componentName, ComponentKind componentKind)
+      : name(std::move(componentName)), kind(componentKind), owner_(owner) {}
 
   Form* Owner() const { return owner_; }
 
@@ -84,7 +85,8 @@ class Component {
 
 class Form {
  public:
-  explicit Form(std::string name, std::string caption = {}) : name(std::move(name)), caption(std::move(caption)) {}
+  explicit Form(std::string formName, std::string formCaption = {})
+      : name(std::move(formName)), caption(std::move(formCaption)) {}
   virtual ~Form() = default;
   Form(const Form&) = delete;
   Form& operator=(const Form&) = delete;
