@@ -15,4 +15,7 @@ std::string ExpandEnvironmentStrings(const std::string& text);
 // "%UserProfile%\Application Data\" on Windows, ${XDG_CONFIG_HOME:-$HOME/.config}/ on POSIX.
 std::string UserApplicationDataDir();
 
+// The current user's home folder: $HOME, else the account's home directory (POSIX only).
+std::string HomeDirectory();
+
 }  // namespace skelder::platform

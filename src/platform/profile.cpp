@@ -9,6 +9,7 @@
 #include <sstream>
 #include <system_error>
 
+#include "platform/ascii.h"
 #include "platform/files.h"
 
 namespace skelder::platform {
@@ -27,17 +28,6 @@ std::string Trim(const std::string& text) {
   while (begin < end && IsBlank(text[begin])) ++begin;
   while (end > begin && IsBlank(text[end - 1])) --end;
   return text.substr(begin, end - begin);
-}
-
-bool SameName(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
 }
 
 std::optional<std::vector<Line>> Load(const std::string& path) {
@@ -93,7 +83,7 @@ std::optional<SectionRange> FindSection(const std::vector<Line>& lines, const st
   std::string wanted = Trim(section);
   for (size_t i = 0; i < lines.size(); ++i) {
     auto name = SectionName(lines[i].text);
-    if (!name || !SameName(*name, wanted)) continue;
+    if (!name || !EqualsIgnoringAsciiCase(*name, wanted)) continue;
     size_t j = i + 1;
     while (j < lines.size() && !SectionName(lines[j].text)) ++j;
     return SectionRange{i, j};
@@ -105,7 +95,7 @@ std::optional<size_t> FindKey(const std::vector<Line>& lines, const SectionRange
   std::string wanted = Trim(key);
   for (size_t i = range.header + 1; i < range.end; ++i) {
     auto entry = ParseEntry(lines[i].text);
-    if (entry && SameName(entry->key, wanted)) return i;
+    if (entry && EqualsIgnoringAsciiCase(entry->key, wanted)) return i;
   }
   return std::nullopt;
 }
@@ -118,6 +108,21 @@ std::string Unquote(const std::string& value) {
 }
 
 bool HasLineBreak(const std::string& text) { return text.find_first_of("\r\n") != std::string::npos; }
+
+bool ValidSectionName(const std::string& section) {
+  std::string name = Trim(section);
+  return !HasLineBreak(section) && !name.empty() && name.find(']') == std::string::npos;
+}
+
+// The lines of a file about to be written: empty for a new file; none when the file may not
+// be written, or exists but cannot be read (it must not be replaced by a file of one entry).
+std::optional<std::vector<Line>> LoadForWrite(const std::string& path) {
+  auto attributes = GetFileAttributes(path);
+  if (attributes && (*attributes & (kAttrReadOnly | kAttrDirectory))) return std::nullopt;
+  auto loaded = Load(path);
+  if (!loaded && attributes) return std::nullopt;
+  return loaded ? loaded : std::vector<Line>{};
+}
 
 // Writes the lines to a temporary file beside the profile and renames it over the profile, so
 // a reader never sees half a file and a failed write leaves the old one.
@@ -171,7 +176,7 @@ std::vector<std::pair<std::string, std::string>> ProfileFile::ReadSection(const 
     auto entry = ParseEntry((*lines)[i].text);
     if (!entry) continue;
     bool seen = false;
-    for (const auto& [k, v] : result) seen = seen || SameName(k, entry->key);
+    for (const auto& [k, v] : result) seen = seen || EqualsIgnoringAsciiCase(k, entry->key);
     if (!seen) result.emplace_back(entry->key, entry->value);
   }
   return result;
@@ -182,18 +187,14 @@ bool ProfileFile::WriteString(const std::string& section, const std::string& key
   // than the one asked for.
   std::string name = Trim(key);
   std::string sectionName = Trim(section);
-  if (HasLineBreak(section) || HasLineBreak(key) || HasLineBreak(value) || name.empty() || sectionName.empty() ||
-      name.find('=') != std::string::npos || name[0] == '[' || name[0] == ';' ||
-      sectionName.find(']') != std::string::npos)
+  if (!ValidSectionName(section) || HasLineBreak(key) || HasLineBreak(value) || name.empty() ||
+      name.find('=') != std::string::npos || name[0] == '[' || name[0] == ';')
     return false;
 
   std::string path = ResolvePath(path_);
-  auto attributes = GetFileAttributes(path);
-  if (attributes && (*attributes & (kAttrReadOnly | kAttrDirectory))) return false;
-  auto loaded = Load(path);
-  // An existing file that cannot be read must not be replaced by one holding only this entry.
-  if (!loaded && attributes) return false;
-  std::vector<Line> lines = loaded.value_or(std::vector<Line>{});
+  auto loaded = LoadForWrite(path);
+  if (!loaded) return false;
+  std::vector<Line>& lines = *loaded;
 
   // Lines added after a last line without a line end need one first.
   auto terminateLast = [&]() {
@@ -219,6 +220,23 @@ bool ProfileFile::WriteString(const std::string& section, const std::string& key
   }
   if (lines[insertAt - 1].end.empty()) lines[insertAt - 1].end = "\r\n";
   lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(insertAt), Line{name + "=" + value, "\r\n"});
+  return Save(path, lines);
+}
+
+bool ProfileFile::SectionExists(const std::string& section) const {
+  auto lines = Load(ResolvePath(path_));
+  return lines && FindSection(*lines, section).has_value();
+}
+
+bool ProfileFile::CreateSection(const std::string& section) {
+  if (!ValidSectionName(section)) return false;
+  std::string path = ResolvePath(path_);
+  auto loaded = LoadForWrite(path);
+  if (!loaded) return false;
+  std::vector<Line>& lines = *loaded;
+  if (FindSection(lines, section)) return true;
+  if (!lines.empty() && lines.back().end.empty()) lines.back().end = "\r\n";
+  lines.push_back({"[" + Trim(section) + "]", "\r\n"});
   return Save(path, lines);
 }
 

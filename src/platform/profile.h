@@ -21,6 +21,10 @@ class ProfileFile {
   std::vector<std::pair<std::string, std::string>> ReadSection(const std::string& section) const;
   bool WriteString(const std::string& section, const std::string& key, const std::string& value);
   bool DeleteKey(const std::string& section, const std::string& key);
+  // Whether a section of that name exists, even without entries.
+  bool SectionExists(const std::string& section) const;
+  // Appends an empty "[section]" when none of that name exists; creates the file.
+  bool CreateSection(const std::string& section);
 
  private:
   std::string path_;

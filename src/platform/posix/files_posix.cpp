@@ -15,6 +15,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/ascii.h"
 #include "platform/files.h"
 
 namespace skelder::platform {
@@ -31,14 +32,6 @@ class ErrnoGuard {
  private:
   int saved_;
 };
-
-std::string AsciiLower(const std::string& text) {
-  std::string out = text;
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
 
 // Splits "dir/name" into the directory to open and the last component. A path without a
 // separator lives in ".", but the result keeps it relative.

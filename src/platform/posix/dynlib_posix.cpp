@@ -1,0 +1,41 @@
+// Dynamic libraries on POSIX through the dynamic loader.
+#include <dlfcn.h>
+
+#include "platform/dynlib.h"
+#include "platform/files.h"
+
+namespace skelder::platform {
+namespace {
+
+// dlerror() forgets its text once read; keep it for LastLoadError.
+thread_local std::string t_lastError;
+
+void Remember() {
+  const char* text = ::dlerror();
+  t_lastError = text ? text : "";
+}
+
+}  // namespace
+
+LibraryHandle LoadLibrary(const std::string& path) {
+  // Symbols stay private to each library: two libraries may export the same names.
+  void* handle = ::dlopen(ResolvePath(path).c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!handle) Remember();
+  return handle;
+}
+
+void* GetProcAddress(LibraryHandle library, const char* name) {
+  if (!library || !name) return nullptr;
+  ::dlerror();
+  void* symbol = ::dlsym(library, name);
+  if (!symbol) Remember();
+  return symbol;
+}
+
+void FreeLibrary(LibraryHandle library) {
+  if (library) ::dlclose(library);
+}
+
+std::string LastLoadError() { return t_lastError; }
+
+}  // namespace skelder::platform
