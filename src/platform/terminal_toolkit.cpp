@@ -1,0 +1,509 @@
+#include "platform/terminal_toolkit.h"
+
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/clock.h"
+
+namespace skelder::platform {
+
+namespace {
+
+volatile sig_atomic_t g_interrupted = 0;
+
+extern "C" void OnInterrupt(int) { g_interrupted = 1; }
+
+// Installs the Ctrl-C handler for the outermost modal form and puts the previous one back.
+class InterruptGuard {
+ public:
+  InterruptGuard() {
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;  // no SA_RESTART: a prompt waiting for input hears Ctrl-C at once
+    installed_ = sigaction(SIGINT, &action, &previous_) == 0;
+    g_interrupted = 0;
+  }
+  ~InterruptGuard() {
+    if (installed_) sigaction(SIGINT, &previous_, nullptr);
+    g_interrupted = 0;
+  }
+  InterruptGuard(const InterruptGuard&) = delete;
+  InterruptGuard& operator=(const InterruptGuard&) = delete;
+
+ private:
+  struct sigaction previous_ {};
+  bool installed_ = false;
+};
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+std::string Trim(const std::string& s) {
+  size_t b = s.find_first_not_of(" \t\r\n");
+  if (b == std::string::npos) return {};
+  size_t e = s.find_last_not_of(" \t\r\n");
+  return s.substr(b, e - b + 1);
+}
+
+bool OnActivePage(const Form& form, const Component& c) { return c.page == -1 || c.page == form.activePage; }
+
+// Components of the active page in reading order (top to bottom, then left to right).
+std::vector<const Component*> PageComponents(const Form& form) {
+  std::vector<const Component*> list;
+  for (const auto& c : form.Components()) {
+    if (c->kind == ComponentKind::Notebook || !c->visible || !OnActivePage(form, *c)) continue;
+    list.push_back(c.get());
+  }
+  std::stable_sort(list.begin(), list.end(), [](const Component* a, const Component* b) {
+    return a->top != b->top ? a->top < b->top : a->left < b->left;
+  });
+  return list;
+}
+
+struct Choice {
+  Component* button;
+  std::string label;
+  char key;
+};
+
+std::vector<Choice> Choices(const Form& form) {
+  std::vector<Choice> choices;
+  for (const Component* c : PageComponents(form)) {
+    if (c->kind != ComponentKind::Button || !c->enabled) continue;
+    std::string label = StripAccelerator(c->caption);
+    char key = 0;
+    size_t amp = c->caption.find('&');
+    while (amp != std::string::npos && amp + 1 < c->caption.size() && c->caption[amp + 1] == '&')
+      amp = c->caption.find('&', amp + 2);
+    if (amp != std::string::npos && amp + 1 < c->caption.size())
+      key = static_cast<char>(std::tolower(static_cast<unsigned char>(c->caption[amp + 1])));
+    auto taken = [&](char k) {
+      return std::any_of(choices.begin(), choices.end(), [k](const Choice& ch) { return ch.key == k; });
+    };
+    if (key == 0 || taken(key)) {
+      key = 0;
+      for (char ch : Lower(label))
+        if (std::isalnum(static_cast<unsigned char>(ch)) && !taken(ch)) {
+          key = ch;
+          break;
+        }
+    }
+    choices.push_back({const_cast<Component*>(c), label, key});
+  }
+  return choices;
+}
+
+std::string ProgressText(const Component& bar, int columns) {
+  int span = std::max(1, bar.max - bar.min);
+  int pos = std::clamp(bar.position - bar.min, 0, span);
+  int percent = static_cast<int>(static_cast<int64_t>(pos) * 100 / span);
+  int cells = std::clamp(columns - 8, 10, 50);
+  int full = static_cast<int>(static_cast<int64_t>(pos) * cells / span);
+  std::string text = "[";
+  text.append(static_cast<size_t>(full), '#');
+  text.append(static_cast<size_t>(cells - full), '-');
+  text += "] ";
+  std::string p = std::to_string(percent) + "%";
+  text.append(4 - std::min<size_t>(4, p.size()), ' ');
+  return text + p;
+}
+
+}  // namespace
+
+std::string StripAccelerator(const std::string& caption) {
+  std::string out;
+  for (size_t i = 0; i < caption.size(); ++i) {
+    if (caption[i] == '&') {
+      if (i + 1 < caption.size() && caption[i + 1] == '&') {
+        out += '&';
+        ++i;
+      }
+      continue;
+    }
+    out += caption[i];
+  }
+  return out;
+}
+
+std::string MaskFtpPasswords(const std::string& text) {
+  // A location runs to the end of its line or to a "," (a location never holds one); its user
+  // information ends at the first "@", and the password is what follows the first ":" in it.
+  std::string lower = Lower(text);
+  std::string out;
+  size_t done = 0;
+  size_t at = lower.find("ftp://");
+  while (at != std::string::npos) {
+    size_t start = at + 6;
+    size_t end = text.find_first_of(",\r\n", start);
+    if (end == std::string::npos) end = text.size();
+    size_t atSign = text.find('@', start);
+    if (atSign != std::string::npos && atSign < end) {
+      size_t colon = text.find(':', start);
+      if (colon != std::string::npos && colon < atSign) {
+        out.append(text, done, colon + 1 - done);
+        out += "****";
+        done = atSign;
+      }
+    }
+    at = lower.find("ftp://", start);
+  }
+  out.append(text, done, std::string::npos);
+  return out;
+}
+
+TerminalToolkit::TerminalToolkit(TerminalOptions options) : options_(options) {
+  tty_ = options_.tty ? *options_.tty : isatty(options_.outputFd) == 1;
+  if (options_.color) {
+    color_ = *options_.color;
+  } else {
+    const char* noColor = std::getenv("NO_COLOR");
+    color_ = tty_ && !(noColor && *noColor);
+  }
+}
+
+TerminalToolkit::~TerminalToolkit() = default;
+
+int TerminalToolkit::Columns() const {
+  if (options_.width > 0) return options_.width;
+  struct winsize ws {};
+  if (ioctl(options_.outputFd, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) return ws.ws_col;
+  return 80;
+}
+
+void TerminalToolkit::Write(const std::string& text) {
+  const char* p = text.data();
+  size_t left = text.size();
+  while (left > 0) {
+    ssize_t n = ::write(options_.outputFd, p, left);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return;  // output gone: the run goes on regardless
+    }
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+}
+
+void TerminalToolkit::WriteLine(const std::string& text) { Write(MaskFtpPasswords(text) + "\n"); }
+
+std::string TerminalToolkit::Styled(const std::string& text, const Component* c) const {
+  if (!color_ || c == nullptr || text.empty()) return text;
+  std::string sgr;
+  if (c->bold) sgr += "1";
+  if (!(c->fontColor == kWindowText)) {
+    const Color& k = c->fontColor;
+    const char* code = nullptr;
+    if (k.r >= k.g && k.r >= k.b && k.r > 0) code = "31";
+    else if (k.g >= k.b && k.g > 0) code = "32";
+    else if (k.b > 0) code = "34";
+    if (code) sgr += sgr.empty() ? code : std::string(";") + code;
+  }
+  if (!c->enabled) sgr += sgr.empty() ? "2" : ";2";
+  if (sgr.empty()) return text;
+  return "\x1b[" + sgr + "m" + text + "\x1b[0m";
+}
+
+TerminalToolkit::ReadResult TerminalToolkit::ReadLine(std::string& line) {
+  line.clear();
+  for (;;) {
+    size_t nl = inBuffer_.find('\n');
+    if (nl != std::string::npos) {
+      line = inBuffer_.substr(0, nl);
+      inBuffer_.erase(0, nl + 1);
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      return ReadResult::Line;
+    }
+    if (inputEnded_) {
+      if (inBuffer_.empty()) return ReadResult::EndOfInput;
+      line.swap(inBuffer_);
+      return ReadResult::Line;
+    }
+    if (g_interrupted) {
+      g_interrupted = 0;
+      return ReadResult::Interrupted;
+    }
+    char chunk[512];
+    ssize_t n = ::read(options_.inputFd, chunk, sizeof chunk);
+    if (n > 0) {
+      inBuffer_.append(chunk, static_cast<size_t>(n));
+    } else if (n == 0) {
+      inputEnded_ = true;
+    } else if (errno == EINTR) {
+      if (g_interrupted) {
+        g_interrupted = 0;
+        return ReadResult::Interrupted;
+      }
+    } else {
+      inputEnded_ = true;  // unreadable input counts as its end
+    }
+  }
+}
+
+std::vector<std::string> TerminalToolkit::PanelLines(const Form& form) const {
+  int columns = Columns();
+  auto fit = [columns](std::string s) {
+    // One screen row per panel line, or the in-place redraw would miscount.
+    if (static_cast<int>(s.size()) > columns - 1) s.resize(static_cast<size_t>(std::max(1, columns - 1)));
+    return s;
+  };
+  std::vector<std::string> lines;
+  const Component* none = nullptr;
+  Component title(nullptr, "", ComponentKind::Label);
+  title.bold = true;
+  lines.push_back(Styled(fit(form.caption), &title));
+  for (const Component* c : PageComponents(form)) {
+    switch (c->kind) {
+      case ComponentKind::Label:
+      case ComponentKind::Edit:
+      case ComponentKind::CheckBox:
+        lines.push_back(Styled(fit(MaskFtpPasswords(StripAccelerator(c->caption))), c));
+        break;
+      case ComponentKind::ProgressBar:
+        lines.push_back(Styled(fit(ProgressText(*c, columns)), none));
+        break;
+      case ComponentKind::Memo:
+      case ComponentKind::ListBox:
+        for (const auto& l : c->lines) lines.push_back(Styled(fit("  " + MaskFtpPasswords(l)), c));
+        break;
+      default:
+        break;
+    }
+  }
+  return lines;
+}
+
+void TerminalToolkit::DrawPanel(Form& form) {
+  std::vector<std::string> lines = PanelLines(form);
+  std::string out;
+  if (panelLines_ > 0) out += "\r\x1b[" + std::to_string(panelLines_) + "A";
+  for (const auto& l : lines) out += "\x1b[2K" + l + "\n";
+  // A panel that shrank leaves rows below it: clear them and step back.
+  for (int i = static_cast<int>(lines.size()); i < panelLines_; ++i) out += "\x1b[2K\n";
+  if (panelLines_ > static_cast<int>(lines.size()))
+    out += "\x1b[" + std::to_string(panelLines_ - static_cast<int>(lines.size())) + "A";
+  Write(out);
+  panelLines_ = static_cast<int>(lines.size());
+  lastDrawMs_ = MonotonicMs();
+  drawnOnce_ = true;
+  dirtyForm_ = nullptr;
+  ++redraws_;
+}
+
+void TerminalToolkit::PrintChanges(Form& form, bool wholePage) {
+  if (plainForm_ != &form || plainPage_ != form.activePage) {
+    plainForm_ = &form;
+    plainPage_ = form.activePage;
+    printed_.clear();
+    wholePage = true;
+  }
+  if (wholePage && printed_.empty() && !form.caption.empty()) WriteLine(form.caption);
+  for (const Component* c : PageComponents(form)) {
+    std::string text;
+    if (c->kind == ComponentKind::Label) {
+      text = StripAccelerator(c->caption);
+    } else if (c->kind == ComponentKind::Memo || c->kind == ComponentKind::ListBox) {
+      for (const auto& l : c->lines) text += "  " + l + "\n";
+      if (!text.empty()) text.pop_back();
+    } else {
+      continue;
+    }
+    auto [it, fresh] = printed_.try_emplace(c->name, text);
+    if (!fresh) {
+      if (it->second == text) continue;
+      it->second = text;
+    }
+    if (!text.empty()) WriteLine(text);
+  }
+  ++redraws_;
+}
+
+void TerminalToolkit::Flush() {
+  if (dirtyForm_ != nullptr) {
+    Form* f = dirtyForm_;
+    dirtyForm_ = nullptr;
+    if (tty_) DrawPanel(*f);
+  }
+}
+
+void TerminalToolkit::EndPanel() {
+  Flush();
+  panelLines_ = 0;  // what comes next is printed below the panel, which stays as it is
+}
+
+void TerminalToolkit::Repaint(Form& form) {
+  ++repaintRequests_;
+  if (!tty_) {
+    PrintChanges(form, false);
+    return;
+  }
+  if (drawnOnce_ && MonotonicMs() - lastDrawMs_ < options_.minRedrawMs) {
+    dirtyForm_ = &form;
+    return;
+  }
+  DrawPanel(form);
+}
+
+void TerminalToolkit::ProcessMessages() {
+  if (dirtyForm_ != nullptr && MonotonicMs() - lastDrawMs_ >= options_.minRedrawMs) Flush();
+  if (g_interrupted) {
+    g_interrupted = 0;
+    if (!modalStack_.empty()) {
+      EndPanel();
+      Form* top = modalStack_.back();
+      top->PressEscape();
+      if (tty_) DrawPanel(*top);
+    }
+  }
+}
+
+void TerminalToolkit::Beep(BeepKind) {
+  if (tty_) Write("\a");
+}
+
+MessageAnswer TerminalToolkit::MessageBox(const std::string& text, const std::string& caption, MessageIcon icon,
+                                          MessageButtons buttons) {
+  EndPanel();
+  std::string head;
+  if (icon == MessageIcon::Error) head = color_ ? "\x1b[1;31mError:\x1b[0m " : "Error: ";
+  else if (icon == MessageIcon::Warning) head = color_ ? "\x1b[1;33mWarning:\x1b[0m " : "Warning: ";
+  std::string prefix = caption.empty() ? std::string() : caption + " - ";
+  std::string question;
+  switch (buttons) {
+    case MessageButtons::Ok: question = " [Enter] "; break;
+    case MessageButtons::YesNo: question = " [y/N] "; break;
+    case MessageButtons::OkCancel: question = " [Enter=OK/c=Cancel] "; break;
+  }
+  Write(MaskFtpPasswords(prefix + head + text) + question);
+
+  MessageAnswer safe = buttons == MessageButtons::YesNo ? MessageAnswer::No
+                       : buttons == MessageButtons::OkCancel ? MessageAnswer::Cancel
+                                                             : MessageAnswer::Ok;
+  auto answerText = [](MessageAnswer a) {
+    switch (a) {
+      case MessageAnswer::Yes: return "yes";
+      case MessageAnswer::No: return "no";
+      case MessageAnswer::Cancel: return "cancel";
+      default: return "ok";
+    }
+  };
+  if (options_.autoYes) {
+    MessageAnswer a = buttons == MessageButtons::YesNo ? MessageAnswer::Yes : MessageAnswer::Ok;
+    Write(std::string(answerText(a)) + "\n");
+    return a;
+  }
+  for (;;) {
+    std::string line;
+    ReadResult r = ReadLine(line);
+    if (r != ReadResult::Line) {
+      Write(std::string(answerText(safe)) + (r == ReadResult::Interrupted ? " (interrupted)\n" : " (end of input)\n"));
+      return safe;
+    }
+    std::string a = Lower(Trim(line));
+    switch (buttons) {
+      case MessageButtons::Ok:
+        return MessageAnswer::Ok;
+      case MessageButtons::YesNo:
+        if (a == "y" || a == "yes") return MessageAnswer::Yes;
+        if (a.empty() || a == "n" || a == "no") return MessageAnswer::No;
+        break;
+      case MessageButtons::OkCancel:
+        if (a.empty() || a == "ok" || a == "o") return MessageAnswer::Ok;
+        if (a == "c" || a == "cancel") return MessageAnswer::Cancel;
+        break;
+    }
+    Write("Please answer" + question);
+  }
+}
+
+void TerminalToolkit::RunPrompt(Form& form) {
+  std::vector<Choice> choices = Choices(form);
+  auto pressEnter = [&form]() {
+    Component* f = form.focused.empty() ? nullptr : form.Find(form.focused);
+    if (f && f->kind == ComponentKind::Button && f->enabled && f->visible && OnActivePage(form, *f)) {
+      f->Click();
+      return true;
+    }
+    return form.PressEnter();
+  };
+  auto fallback = [&form]() {
+    // Nothing can close the form from here: end it rather than wait forever.
+    if (form.modalResult == mrNone) form.modalResult = mrCancel;
+  };
+  if (choices.empty()) {
+    fallback();
+    return;
+  }
+  std::string menu;
+  for (const auto& ch : choices) {
+    if (!menu.empty()) menu += ", ";
+    menu += ch.label;
+    if (ch.key) menu += std::string(" (") + ch.key + ")";
+  }
+  Write(menu + "? ");
+  if (options_.autoYes) {
+    Write("\n");
+    if (!pressEnter()) fallback();
+    return;
+  }
+  for (;;) {
+    std::string line;
+    ReadResult r = ReadLine(line);
+    if (r != ReadResult::Line) {
+      Write(r == ReadResult::Interrupted ? "(interrupted)\n" : "(end of input)\n");
+      if (!form.PressEscape()) fallback();
+      return;
+    }
+    std::string a = Lower(Trim(line));
+    if (a.empty()) {
+      if (pressEnter()) return;
+    } else if (a == "esc" || a == "q") {
+      if (form.PressEscape()) return;
+    } else {
+      for (const auto& ch : choices)
+        if ((a.size() == 1 && a[0] == ch.key) || a == Lower(ch.label)) {
+          ch.button->Click();
+          return;
+        }
+    }
+    Write(menu + "? ");
+  }
+}
+
+int TerminalToolkit::ShowModal(Form& form) {
+  std::optional<InterruptGuard> guard;
+  if (modalStack_.empty()) guard.emplace();
+  EndPanel();
+  modalStack_.push_back(&form);
+  struct Pop {
+    TerminalToolkit* self;
+    ~Pop() {
+      self->EndPanel();
+      self->modalStack_.pop_back();
+      self->plainForm_ = nullptr;
+    }
+  } pop{this};
+
+  form.modalResult = mrNone;
+  if (form.onShow) form.onShow();
+  while (form.modalResult == mrNone) {
+    if (tty_) {
+      DrawPanel(form);
+      panelLines_ = 0;  // the prompt goes below; the next run of repaints starts a new panel
+    } else {
+      PrintChanges(form, true);
+    }
+    RunPrompt(form);
+  }
+  return form.modalResult;
+}
+
+}  // namespace skelder::platform

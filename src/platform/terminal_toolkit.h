@@ -1,0 +1,102 @@
+#pragma once
+// The terminal backend of the toolkit, for command-line hosts. On a TTY a form is a live panel
+// (caption, labels, progress bars, memo lines of the active page) redrawn in place at most about
+// twenty times a second; when output is not a TTY it prints one plain line per changed label.
+// Message boxes and the buttons of a modal form become prompts. At end of input a prompt takes
+// the safe answer at once (No, OK, the Esc button), so it never blocks.
+//
+// Ctrl-C while a modal form runs does not kill the process: the signal handler only sets a flag,
+// and the next message-processing turn turns it into Esc on the topmost form (which, in the
+// deploy dialog, asks the cancel question). The previous handler is back when the form closes.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/toolkit.h"
+
+namespace skelder::platform {
+
+struct TerminalOptions {
+  int inputFd = 0;
+  int outputFd = 1;
+  // Whether output is a live terminal; unset: asks the output descriptor.
+  std::optional<bool> tty;
+  // Colours; unset: only on a TTY and never when NO_COLOR is set.
+  std::optional<bool> color;
+  // Answers every prompt by itself: Yes, OK, the form's Enter button (Continue, Done).
+  bool autoYes = false;
+  // Shortest time between two redraws of a live panel.
+  uint32_t minRedrawMs = 50;
+  // Columns of the terminal; 0: asks the output descriptor (80 when it cannot say).
+  int width = 0;
+};
+
+class TerminalToolkit : public Toolkit {
+ public:
+  explicit TerminalToolkit(TerminalOptions options = {});
+  ~TerminalToolkit() override;
+
+  std::string Name() const override { return "terminal"; }
+
+  MessageAnswer MessageBox(const std::string& text, const std::string& caption, MessageIcon icon,
+                           MessageButtons buttons) override;
+  void Beep(BeepKind kind) override;
+  Cursor GetCursor() override { return cursor_; }
+  void SetCursor(Cursor cursor) override { cursor_ = cursor; }
+  void NudgeMouse() override {}
+
+  int ShowModal(Form& form) override;
+  void Repaint(Form& form) override;
+  void ProcessMessages() override;
+
+  bool IsTty() const { return tty_; }
+  bool UsesColor() const { return color_; }
+  // Panels drawn (TTY) or plain repaints handled; the benchmark and tests read it.
+  uint64_t RedrawCount() const { return redraws_; }
+  uint64_t RepaintRequests() const { return repaintRequests_; }
+
+ private:
+  enum class ReadResult { Line, EndOfInput, Interrupted };
+  ReadResult ReadLine(std::string& line);
+
+  void Write(const std::string& text);
+  void WriteLine(const std::string& text);
+  std::string Styled(const std::string& text, const Component* component) const;
+  std::vector<std::string> PanelLines(const Form& form) const;
+  void DrawPanel(Form& form);
+  void PrintChanges(Form& form, bool wholePage);
+  void Flush();
+  void EndPanel();
+  void RunPrompt(Form& form);
+  int Columns() const;
+
+  TerminalOptions options_;
+  bool tty_ = false;
+  bool color_ = false;
+  bool inputEnded_ = false;
+  Cursor cursor_ = Cursor::Default;
+  std::string inBuffer_;
+
+  std::vector<Form*> modalStack_;
+  Form* dirtyForm_ = nullptr;     // a repaint that the redraw limit held back
+  int panelLines_ = 0;            // lines of the live panel now on screen
+  uint64_t lastDrawMs_ = 0;
+  bool drawnOnce_ = false;
+  uint64_t redraws_ = 0;
+  uint64_t repaintRequests_ = 0;
+
+  // Plain mode: what each label last printed, per form and page.
+  const Form* plainForm_ = nullptr;
+  int plainPage_ = -2;
+  std::unordered_map<std::string, std::string> printed_;
+};
+
+// Text as shown on a terminal: the password of every FTP location in it becomes "****".
+std::string MaskFtpPasswords(const std::string& text);
+
+// The caption without its accelerator marks ("&Continue" -> "Continue", "&&" -> "&").
+std::string StripAccelerator(const std::string& caption);
+
+}  // namespace skelder::platform
