@@ -1,0 +1,528 @@
+#include "deploy/f_deploy.h"
+
+#include <climits>
+#include <cstring>
+#include <memory>
+
+#include "deploy/u_utils.h"
+#include "deploy/web_folder_settings.h"
+#include "host/xr_direct_intf.h"
+#include "platform/clock.h"
+#include "platform/exception.h"
+#include "platform/files.h"
+#include "platform/toolkit.h"
+
+namespace skelder::deploy {
+
+using platform::Component;
+using platform::ComponentKind;
+using platform::CurrentToolkit;
+
+namespace {
+
+TDeployOutcome g_lastOutcome = TDeployOutcome::NotRun;
+TFtpTarget& FtpTarget() {
+  static TFtpTarget target;
+  return target;
+}
+
+bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
+// The file-name part of a path (after the last separator).
+std::string ExtractFileName(const std::string& path) {
+  size_t sep = path.find_last_of("/\\");
+  return sep == std::string::npos ? path : path.substr(sep + 1);
+}
+
+std::string ExtractFileExt(const std::string& path) {
+  std::string name = ExtractFileName(path);
+  size_t dot = name.rfind('.');
+  return dot == std::string::npos ? std::string() : name.substr(dot);
+}
+
+Component& AddLabel(platform::Form& form, const char* name, int page, int left, int top, const std::string& caption,
+                    bool bold = false) {
+  Component& c = form.Add(name, ComponentKind::Label);
+  c.page = page;
+  c.left = left;
+  c.top = top;
+  c.caption = caption;
+  c.bold = bold;
+  return c;
+}
+
+Component& AddControl(platform::Form& form, const char* name, ComponentKind kind, int page, int left, int top,
+                      int width, int height) {
+  Component& c = form.Add(name, kind);
+  c.page = page;
+  c.left = left;
+  c.top = top;
+  c.width = width;
+  c.height = height;
+  return c;
+}
+
+Component& AddButton(platform::Form& form, const char* name, int page, int left, int top, const char* caption) {
+  Component& c = AddControl(form, name, ComponentKind::Button, page, left, top, 75, 25);
+  c.caption = caption;
+  return c;
+}
+
+Component& AddNotebook(platform::Form& form) {
+  Component& c = AddControl(form, "nbMain", ComponentKind::Notebook, -1, 0, 0, 421, 195);
+  c.lines = {"pgMain", "pgDeploy"};
+  c.itemIndex = 0;
+  return c;
+}
+
+Component& AddMemo(platform::Form& form) {
+  Component& c = AddControl(form, "memoLocations", ComponentKind::Memo, 0, 35, 83, 372, 57);
+  c.readOnly = true;
+  return c;
+}
+
+// The check-out request of one FetchFiles, released on every way out.
+struct RequestDeleter {
+  void operator()(host::TCheckOutRequest* r) const { host::FreeCheckOutRequest(r); }
+};
+
+}  // namespace
+
+TDeployOutcome LastDeployOutcome() { return g_lastOutcome; }
+void ResetLastDeployOutcome() { g_lastOutcome = TDeployOutcome::NotRun; }
+
+void SetFtpTarget(TFtpTarget target) { FtpTarget() = std::move(target); }
+bool HasFtpTarget() { return static_cast<bool>(FtpTarget()); }
+
+std::string UnsafePathReason(const std::string& relativeFolder, const std::string& fileName) {
+  if (fileName.empty() || fileName == "." || fileName == ".." ||
+      fileName.find_first_of("/\\") != std::string::npos || fileName.find('\0') != std::string::npos)
+    return kUnsafeFileName;
+  if (!relativeFolder.empty()) {
+    if (IsSeparator(relativeFolder[0]) || (relativeFolder.size() >= 2 && relativeFolder[1] == ':') ||
+        relativeFolder.find('\0') != std::string::npos)
+      return kUnsafeFolder;
+    size_t start = 0;
+    while (start <= relativeFolder.size()) {
+      size_t end = relativeFolder.find_first_of("/\\", start);
+      if (end == std::string::npos) end = relativeFolder.size();
+      if (relativeFolder.compare(start, end - start, "..") == 0) return kUnsafeFolder;
+      start = end + 1;
+    }
+  }
+  return {};
+}
+
+TfrmDeploy::TfrmDeploy()
+    : Form("frmDeploy", "Skelder"),
+      nbMain(AddNotebook(*this)),
+      Label1(AddLabel(*this, "Label1", 0, 13, 14, "The files contained in:", true)),
+      lblXRFolder(AddLabel(*this, "lblXRFolder", 0, 35, 38, "")),
+      Label2(AddLabel(*this, "Label2", 0, 13, 63, "will be deployed to the following locations:", true)),
+      memoLocations(AddMemo(*this)),
+      Button1(AddButton(*this, "Button1", 0, 257, 158, "Cancel")),
+      btnOK(AddButton(*this, "btnOK", 0, 337, 158, "&Continue")),
+      btnCancel(AddButton(*this, "btnCancel", 1, 257, 162, "Cancel")),
+      btnDone(AddButton(*this, "btnDone", 1, 337, 162, "&Done")),
+      MainProgress(AddControl(*this, "MainProgress", ComponentKind::ProgressBar, 1, 15, 32, 387, 25)),
+      lblMain(AddLabel(*this, "lblMain", 1, 15, 14, "")),
+      lblAction(AddLabel(*this, "lblAction", 1, 15, 62, "")),
+      ActionProgress(AddControl(*this, "ActionProgress", ComponentKind::ProgressBar, 1, 15, 80, 387, 22)),
+      FileProgress(AddControl(*this, "FileProgress", ComponentKind::ProgressBar, 1, 15, 108, 387, 10)),
+      lblEnd(AddLabel(*this, "lblEnd", 1, 15, 125, kPleaseWait)),
+      lblEndAdd(AddLabel(*this, "lblEndAdd", 1, 15, 141, kPleaseWait)) {
+  clientWidth = 421;
+  clientHeight = 195;
+  fontName = "MS Sans Serif";
+  fontSize = 8;
+  activePage = 0;
+
+  Button1.isCancel = true;
+  Button1.modalResult = platform::mrCancel;
+  btnOK.onClick = [this] { btnOKClick(); };
+  btnCancel.isCancel = true;
+  btnCancel.onClick = [this] { btnCancelClick(); };
+  btnDone.enabled = false;
+  btnDone.modalResult = platform::mrOk;
+  FileProgress.visible = false;
+
+  onShow = [this] { FormShow(); };
+  FormCreate();
+}
+
+TfrmDeploy::~TfrmDeploy() { FormDestroy(); }
+
+void TfrmDeploy::FormCreate() {
+  FFileAges = TCurrentAges();
+  FLogFile = LogFileName();
+}
+
+void TfrmDeploy::FormDestroy() { FFileAges = TCurrentAges(); }
+
+void TfrmDeploy::FormShow() { focused = btnOK.name; }
+
+void TfrmDeploy::Setup(const std::string& folderCaption, const std::string& deployTo, const TFileList& files,
+                       const TFolderList& folders) {
+  FFolderCaption = folderCaption;
+  FLocationsText = deployTo;
+  FFiles = &files;
+  FFolders = &folders;
+  folderIndex_ = FolderIndex(folders);
+  FLogFile = LogFileName();
+  lblXRFolder.caption = folderCaption;
+  memoLocations.lines = SplitLocations(deployTo);
+  activePage = 0;
+  nbMain.itemIndex = 0;
+  FCancelled = false;
+  FPaused = false;
+}
+
+void TfrmDeploy::ShowDeployDialog(const std::string& folderCaption, const std::string& deployTo,
+                                  const TFileList& files, const TFolderList& folders) {
+  g_lastOutcome = TDeployOutcome::NotRun;
+  auto form = std::make_unique<TfrmDeploy>();
+  form->Setup(folderCaption, deployTo, files, folders);
+  CurrentToolkit().ShowModal(*form);
+  g_lastOutcome = form->FOutcome;
+}
+
+std::string TfrmDeploy::RelativeFolder(const TFileInfo& info) const {
+  if (FFolders == nullptr) return {};
+  long i = folderIndex_.Find(info.FolderId);
+  return i < 0 ? std::string() : (*FFolders)[static_cast<size_t>(i)].Path;
+}
+
+void TfrmDeploy::Repaint() { CurrentToolkit().Repaint(*this); }
+void TfrmDeploy::ProcessMessages() { CurrentToolkit().ProcessMessages(); }
+
+void TfrmDeploy::StepProgress(Component& bar) {
+  bar.Step();
+  Repaint();
+}
+
+void TfrmDeploy::Log(const std::string& text) { AppendToLog(FLogFile, text); }
+
+bool TfrmDeploy::BeginFile(const TFileEntry& file, std::string& rel, std::string& shown) {
+  StepProgress(ActionProgress);
+  rel = RelativeFolder(file.Info);
+  shown = AddBackslash(rel) + file.Name;
+  lblAction.caption = shown;
+  Repaint();
+  std::string refused = UnsafePathReason(rel, file.Name);
+  if (refused.empty()) return true;
+  FailFile(shown, refused);
+  return false;
+}
+
+void TfrmDeploy::FailFile(const std::string& shownName, const std::string& message) {
+  Log("   " + shownName + " - " + message);
+  FLastError = message;
+}
+
+bool TfrmDeploy::CancelRequested(const std::string& shownName) {
+  while (FPaused) ProcessMessages();
+  if (!FCancelled) return false;
+  Log("   " + shownName + " - " + kCancelledByUser);
+  FLastError = kCancelledBox;
+  return true;
+}
+
+void TfrmDeploy::ShowError(const std::string& text) {
+  CurrentToolkit().MessageBox(text, caption, platform::MessageIcon::Error, platform::MessageButtons::Ok);
+}
+
+void TfrmDeploy::btnOKClick() {
+  MainProgress.max = 2 * (static_cast<int>(memoLocations.lines.size()) + 1);
+  ActionProgress.max = 2 * (FFiles ? static_cast<int>(FFiles->size()) : 0);
+  lblMain.caption.clear();
+  activePage = 1;
+  nbMain.itemIndex = 1;
+  focused = btnCancel.name;
+  ProcessMessages();
+  RunDeployment();
+}
+
+void TfrmDeploy::btnCancelClick() {
+  FPaused = true;
+  struct Unpause {
+    bool& paused;
+    ~Unpause() { paused = false; }
+  } unpause{FPaused};
+  auto answer = CurrentToolkit().MessageBox(kCancelQuestion, caption, platform::MessageIcon::Question,
+                                            platform::MessageButtons::YesNo);
+  if (answer == platform::MessageAnswer::Yes) FCancelled = true;
+}
+
+void TfrmDeploy::FtpProgress(int code, int64_t value) {
+  if (!FileProgress.visible) FileProgress.visible = true;
+  switch (code) {
+    case 0:
+      // Transfers beyond the bar's range are shown scaled down.
+      fileProgressDivisor_ = 1;
+      while (value / fileProgressDivisor_ > INT_MAX) fileProgressDivisor_ *= 2;
+      FileProgress.max = static_cast<int>(value / fileProgressDivisor_);
+      FileProgress.position = 0;
+      break;
+    case 1:
+      FileProgress.position = static_cast<int>(std::min<int64_t>(value / fileProgressDivisor_, INT_MAX));
+      break;
+    case 2:
+      FileProgress.position = FileProgress.max;
+      break;
+    default:
+      break;
+  }
+}
+
+void TfrmDeploy::MakeTempDir() {
+  std::string candidate;
+  do {
+    std::string tempFile = MakeTempFileName();
+    candidate = ChangeFileExt(tempFile, ".Deploy");
+    platform::DeleteFile(tempFile);
+  } while (DirectoryExists(candidate));
+  if (!ForceDirectories(candidate) || !DirectoryExists(candidate))
+    throw Exception("Could not create the temporary folder '" + candidate + "'");
+  FTempDir = AddBackslash(candidate);
+}
+
+void TfrmDeploy::CleanUp() {
+  BusyScope busy;
+  try {
+    platform::SleepMs(1000);
+    if (FTempDir.empty()) return;  // never made: nothing of ours to delete
+    std::string dir = FTempDir.substr(0, FTempDir.size() - 1);
+    platform::DeleteTree(dir);
+    platform::SleepMs(1000);
+    if (DirectoryExists(dir)) {
+      platform::SleepMs(1000);
+      platform::DeleteTree(dir);
+    }
+  } catch (...) {
+    // Clean-up failures are not reported.
+  }
+}
+
+void TfrmDeploy::SetOutcome(bool success) {
+  platform::Color color = success ? platform::kGreen : platform::kRed;
+  lblEnd.fontColor = color;
+  lblEndAdd.fontColor = color;
+  lblEnd.caption = success ? kDeployedOk : kDeployedWithErrors;
+  lblEndAdd.caption = kSeeLog;
+  FOutcome = success ? TDeployOutcome::Succeeded : FCancelled ? TDeployOutcome::Cancelled : TDeployOutcome::Failed;
+}
+
+void TfrmDeploy::RunDeployment() {
+  try {
+    lblEndAdd.caption.clear();
+    platform::DeleteFile(FLogFile);
+    FTempDir.clear();
+    MakeTempDir();
+    FLastError.clear();
+    MainProgress.position = 0;
+
+    bool ok = FetchFiles();
+    if (!ok) {
+      ShowError(FLastError);
+    } else {
+      for (const auto& line : memoLocations.lines) {
+        if (!IsDirectoryLocation(line)) continue;
+        if (line.empty()) {
+          // An empty line would name the root of the file system.
+          Log("");
+          Log("");
+          Log(kSkippedEmptyLocation);
+          StepProgress(MainProgress);
+          StepProgress(MainProgress);
+          continue;
+        }
+        if (!DeployToFolder(line)) {
+          ok = false;
+          break;
+        }
+      }
+      if (ok) {
+        for (const auto& line : memoLocations.lines) {
+          if (!IsFtpLocation(line)) continue;
+          if (!DeployToFtp(line)) {
+            ok = false;
+            break;
+          }
+        }
+      }
+      if (!ok) ShowError(FLastError);
+    }
+    SetOutcome(ok);
+  } catch (const std::exception& e) {
+    // A stage that could not finish at all: the run ends here, reported like any failure.
+    Log(std::string("   ") + e.what());
+    ShowError(e.what());
+    SetOutcome(false);
+  }
+  Repaint();
+  CleanUp();
+
+  btnCancel.isCancel = false;
+  btnCancel.enabled = false;
+  btnDone.enabled = true;
+  btnDone.isCancel = true;
+  btnDone.isDefault = true;
+  focused = btnDone.name;
+  Repaint();
+}
+
+bool TfrmDeploy::FetchFiles() {
+  bool result = true;
+  FFileAges = TCurrentAges();
+  lblMain.caption = kGettingFiles;
+  StepProgress(MainProgress);
+  Log(kGettingFiles);
+  Log("");
+  ActionProgress.position = 0;
+
+  std::unique_ptr<host::TCheckOutRequest, RequestDeleter> request(host::NewCheckOutRequest());
+  request->Flags |= 1u;
+
+  for (const auto& file : *FFiles) {
+    std::string rel, shown;
+    if (!BeginFile(file, rel, shown)) {
+      result = false;
+      break;
+    }
+    std::string targetDir = FTempDir + rel;
+    if (targetDir.size() >= static_cast<size_t>(host::kCheckOutTargetDirSize)) {
+      FailFile(shown, kPathTooLong);
+      result = false;
+      break;
+    }
+    std::memcpy(request->TargetDir, targetDir.c_str(), targetDir.size() + 1);
+    int32_t output = 0;
+    int32_t status = host::VcsCheckOutFile(file.Info.FileId, output, request.get());
+    StepProgress(ActionProgress);
+    if (status != host::kStatusOk) {
+      std::string message;
+      host::VcsErrorString(status, message);
+      FailFile(shown, message);
+      result = false;
+      break;
+    }
+    FFileAges.Add(file.Info.FileId, FileAge(AddBackslash(targetDir) + file.Name));
+    Log("   " + shown);
+    if (CancelRequested(shown)) {
+      result = false;
+      break;
+    }
+    ProcessMessages();
+  }
+  request.reset();
+  StepProgress(MainProgress);
+  return result;
+}
+
+bool TfrmDeploy::DeployToFolder(const std::string& locationLine) {
+  bool result = true;
+  const std::string location = AddBackslash(locationLine);
+  const std::string recordPath = location + kDeployRecordName;
+  lblMain.caption = "Deploying to '" + location + "'...";
+  StepProgress(MainProgress);
+
+  TDeployRecord record;
+  if (platform::FileExists(recordPath)) record = TDeployRecord::ReadFile(recordPath);
+
+  Log("");
+  Log("");
+  Log("Deploying to '" + location + "'...");
+  Log("");
+  ActionProgress.position = 0;
+  Repaint();
+
+  if (!DirectoryExists(location)) ForceDirectories(location);
+  if (!DirectoryExists(location)) {
+    Log(std::string("   ") + kCannotCreateFolder);
+    FLastError = kCannotCreateFolder;
+    StepProgress(MainProgress);
+    return false;
+  }
+  if (DirectoryExists(recordPath)) {
+    // The record could never be written back; refuse before anything is copied.
+    FLastError = "The deployment record '" + recordPath + "' is a folder";
+    Log("   " + FLastError);
+    StepProgress(MainProgress);
+    return false;
+  }
+
+  for (const auto& file : *FFiles) {
+    std::string rel, shown;
+    if (!BeginFile(file, rel, shown)) {
+      result = false;
+      break;
+    }
+    const std::string targetDir = AddBackslash(location + rel);
+    if (!DirectoryExists(targetDir)) ForceDirectories(targetDir);
+    if (!DirectoryExists(targetDir)) {
+      FailFile(shown, kCannotCreateFolder);
+      result = false;
+      break;
+    }
+
+    const int32_t age = FFileAges.Age(file.Info.FileId);
+    if (ShouldSend(record, file.Info.FileId, age)) {
+      const std::string source = AddBackslash(FTempDir + rel) + file.Name;
+      std::string extensions;
+      if (host::VcsGetFileGroupExtensions(source, extensions) != host::kStatusOk) extensions = ExtractFileExt(source);
+      for (char& c : extensions)
+        if (c == ';') c = '\n';
+      int errorCode = 0;
+      bool copied = true;
+      for (const auto& ext : SplitLines(extensions)) {
+        // An extension that holds a separator would name a file outside the fetched folder.
+        if (ext.find_first_of("/\\") != std::string::npos) continue;
+        const std::string candidate = ChangeFileExt(source, ext);
+        if (!platform::FileExists(candidate)) continue;
+        const std::string target = targetDir + ExtractFileName(candidate);
+        if (platform::FileExists(target)) ClearReadOnly(target);
+        if (!platform::CopyFile(candidate, target, false, &errorCode)) {
+          copied = false;
+          break;
+        }
+      }
+      if (!copied) {
+        FLastError = "   " + shown + " - Error Code: " + std::to_string(errorCode);
+        Log(FLastError);
+        result = false;
+        break;
+      }
+      record.SetAge(file.Info.FileId, age);
+      Log("   " + shown);
+    }
+
+    if (CancelRequested(shown)) {
+      result = false;
+      break;
+    }
+    StepProgress(ActionProgress);
+    ProcessMessages();
+  }
+
+  StepProgress(MainProgress);
+  record.WriteFile(recordPath);
+  return result;
+}
+
+bool TfrmDeploy::DeployToFtp(const std::string& locationLine) {
+  if (HasFtpTarget()) return FtpTarget()(*this, locationLine);
+  TFtpLocation site = ParseFtpLocation(locationLine);
+  const std::string heading = "Deploying to '" + site.Host + site.Path + "'...";
+  lblMain.caption = heading;
+  StepProgress(MainProgress);
+  Log("");
+  Log("");
+  Log(heading);
+  Log("");
+  Log(std::string("   ") + kFtpNotAvailable);
+  FLastError = kFtpNotAvailable;
+  StepProgress(MainProgress);
+  return false;
+}
+
+}  // namespace skelder::deploy

@@ -1,0 +1,131 @@
+#pragma once
+// The deploy dialog: a confirmation page, then the run that checks every file out into a fresh
+// temporary folder, publishes it to each directory location and then to each FTP location,
+// keeps the log, shows progress on three bars, lets the user cancel, reports the outcome and
+// removes the temporary folder. It stays open until the user closes it with Done.
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "deploy/deploy_record.h"
+#include "deploy/file_lists.h"
+#include "platform/widgets.h"
+
+namespace skelder::deploy {
+
+// How the last deploy dialog ended. The numbers are those the extension exports hand out.
+enum class TDeployOutcome : int { NotRun = 0, Succeeded = 1, Failed = 2, Cancelled = 3 };
+
+TDeployOutcome LastDeployOutcome();
+void ResetLastDeployOutcome();
+
+class TfrmDeploy;
+
+// The FTP target. The FTP module installs its DeployToFtp body here; without one an FTP
+// location fails with kFtpNotAvailable.
+using TFtpTarget = std::function<bool(TfrmDeploy& form, const std::string& locationLine)>;
+void SetFtpTarget(TFtpTarget target);
+bool HasFtpTarget();
+inline constexpr const char* kFtpNotAvailable = "FTP deployment is not available in this build";
+
+// Texts of the run, as the user and the log see them.
+inline constexpr const char* kGettingFiles = "Getting files from Ardmoor...";
+inline constexpr const char* kPleaseWait = "Publishing files. Please wait...";
+inline constexpr const char* kDeployedOk = "The folder deployed successfully.";
+inline constexpr const char* kDeployedWithErrors = "One or more errors occurred while deploying.";
+inline constexpr const char* kSeeLog = "See the file 'Skelder.log' for more information";
+inline constexpr const char* kCancelledByUser = "Cancelled by user";  // log lines
+inline constexpr const char* kCancelledBox = "Cancelled by User";    // error box
+inline constexpr const char* kCancelQuestion = "Are you sure you want to cancell this deployment?";
+inline constexpr const char* kCannotCreateFolder = "Could not create the destination folder";
+inline constexpr const char* kSkippedEmptyLocation =
+    "Skipped an empty location line: the root of the file system is never deployed to";
+inline constexpr const char* kUnsafeFileName = "Refused: the file name is not a plain name inside its folder";
+inline constexpr const char* kUnsafeFolder = "Refused: the folder path leads outside the deployed folder";
+inline constexpr const char* kPathTooLong = "Refused: the check-out folder path is too long";
+
+// Why a file name or relative folder from the host must not be used as a path below a location
+// or the temporary folder: empty when it is safe.
+std::string UnsafePathReason(const std::string& relativeFolder, const std::string& fileName);
+
+class TfrmDeploy : public platform::Form {
+ public:
+  TfrmDeploy();
+  ~TfrmDeploy() override;
+
+  // Creates the dialog for the command's lists, runs it modally and releases it.
+  static void ShowDeployDialog(const std::string& folderCaption, const std::string& deployTo, const TFileList& files,
+                               const TFolderList& folders);
+
+  // Components, in declaration order.
+  platform::Component& nbMain;
+  platform::Component& Label1;
+  platform::Component& lblXRFolder;
+  platform::Component& Label2;
+  platform::Component& memoLocations;
+  platform::Component& Button1;
+  platform::Component& btnOK;
+  platform::Component& btnCancel;
+  platform::Component& btnDone;
+  platform::Component& MainProgress;
+  platform::Component& lblMain;
+  platform::Component& lblAction;
+  platform::Component& ActionProgress;
+  platform::Component& FileProgress;
+  platform::Component& lblEnd;
+  platform::Component& lblEndAdd;
+
+  // Fields.
+  std::string FLocationsText;
+  const TFolderList* FFolders = nullptr;  // borrowed
+  const TFileList* FFiles = nullptr;      // borrowed
+  std::string FFolderCaption;
+  bool FCancelled = false;
+  bool FPaused = false;
+  std::string FTempDir;
+  std::string FLogFile;
+  std::string FLastError;
+  TCurrentAges FFileAges;
+  TDeployOutcome FOutcome = TDeployOutcome::NotRun;
+
+  // Stores the command's values and fills the confirmation page.
+  void Setup(const std::string& folderCaption, const std::string& deployTo, const TFileList& files,
+             const TFolderList& folders);
+
+  void FormCreate();
+  void FormDestroy();
+  void FormShow();
+  void btnOKClick();
+  void btnCancelClick();
+  void FtpProgress(int code, int64_t value);
+  void RunDeployment();
+  bool FetchFiles();
+  bool DeployToFolder(const std::string& locationLine);
+  bool DeployToFtp(const std::string& locationLine);
+
+  // Shared by the targets: the relative folder of a file (first folder entry with its id),
+  // a progress step with its repaint, a repaint, a turn of the message loop, a log line, the
+  // wait for an open cancel question and the cancel check after a file.
+  std::string RelativeFolder(const TFileInfo& info) const;
+  void StepProgress(platform::Component& bar);
+  void Repaint();
+  void ProcessMessages();
+  void Log(const std::string& text);
+  bool CancelRequested(const std::string& shownName);
+  // Starts one file of a stage: steps ActionProgress, shows the file and refuses a name that
+  // would lead outside the folder (logged, FLastError set, false).
+  bool BeginFile(const TFileEntry& file, std::string& relativeFolder, std::string& shownName);
+  // The line "   <shown name> - <message>" and the message as the run's error.
+  void FailFile(const std::string& shownName, const std::string& message);
+
+ private:
+  void MakeTempDir();
+  void CleanUp();
+  void ShowError(const std::string& text);
+  void SetOutcome(bool success);
+
+  FolderIndex folderIndex_;
+  int64_t fileProgressDivisor_ = 1;
+};
+
+}  // namespace skelder::deploy
