@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/folder_browser.h"
 #include "platform/widgets.h"
 
 namespace skelder::platform {
@@ -45,6 +46,10 @@ class Toolkit {
   virtual uint32_t HandleOf(Form& form);
   virtual Form* FormOf(uint32_t handle);
   virtual void ReleaseHandle(uint32_t handle);
+
+  // The shell's folder browser. The default cannot be shown (every browse ends without a
+  // choice); the scripted and terminal backends play it.
+  virtual FolderBrowser& FolderBrowserBackend();
 };
 
 // The process-wide backend. Until one is installed it is the platform's default (terminal on
