@@ -52,6 +52,9 @@ class Toolkit {
   virtual FolderBrowser& FolderBrowserBackend();
 };
 
+// The platform's default backend, made when no other was installed.
+std::unique_ptr<Toolkit> MakeDefaultToolkit();
+
 // The process-wide backend. Until one is installed it is the platform's default (terminal on
 // POSIX). SetToolkit takes ownership; the previous backend is destroyed.
 Toolkit& CurrentToolkit();

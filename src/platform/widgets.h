@@ -87,7 +87,8 @@ class Form {
  public:
   explicit Form(std::string formName, std::string formCaption = {})
       : name(std::move(formName)), caption(std::move(formCaption)) {}
-  virtual ~Form() = default;
+  // Releases the form's toolkit handle, so a handle never outlives its form.
+  virtual ~Form();
   Form(const Form&) = delete;
   Form& operator=(const Form&) = delete;
 
