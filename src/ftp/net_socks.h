@@ -28,11 +28,24 @@ class TNetSocksInfo : public net::TNetComponent {
   // The handler the negotiation talks through (set by the handler using these settings).
   TNetIOHandler* IOHandler = nullptr;
 
-  // Copies Authentication, Host, Password, Port, Username and Version.
+  // Longest wait in ms for each reply of the proxy (0: no limit), so that a proxy that accepts
+  // and then says nothing cannot hang the connect.
+  int32_t ReplyTimeout = 60000;
+
+  // Copies Authentication, Host, Password, Port, Username, Version and ReplyTimeout.
   void Assign(const TNetSocksInfo& source);
 
-  // Runs the exchange of Version with the target; nothing for svNoSocks.
+  // Runs the exchange of Version with the target through IOHandler; nothing for svNoSocks.
+  // Names, passwords and ports that the protocol cannot carry are refused (ENetSocksError)
+  // before anything is sent.
   void NegotiateSocks(const std::string& targetHost, int32_t targetPort);
+
+ private:
+  void Socks4(const std::string& targetHost, uint16_t targetPort);
+  void Socks5(const std::string& targetHost, uint16_t targetPort);
+  void Send(const std::string& message);
+  // Exactly `count` bytes, however many receive calls that takes.
+  std::string Receive(int count);
 };
 
 SKELDER_NET_ERROR(ENetSocksError, net::ENetException, "");
