@@ -139,6 +139,15 @@ TFtpLocation ParseFtpLocation(const std::string& location) {
   return result;
 }
 
+std::string LocationForDisplay(const std::string& location) {
+  // Any letter case: an upper-case scheme is no FTP location, but its password is still one.
+  if (location.size() < kFtpSchemeLength || !SameText(location.substr(0, kFtpSchemeLength), kFtpScheme))
+    return location;
+  const TFtpLocation parts = ParseFtpLocation(location);
+  if (parts.Password.empty()) return location;
+  return std::string(kFtpScheme) + parts.User + ":***@" + parts.Host + parts.Path;
+}
+
 bool IsFtpLocation(const std::string& location) { return location.compare(0, kFtpSchemeLength, kFtpScheme) == 0; }
 
 bool IsDirectoryLocation(const std::string& location) { return location.find(kFtpScheme) == std::string::npos; }

@@ -63,6 +63,9 @@ struct TFtpLocation {
 };
 TFtpLocation ParseFtpLocation(const std::string& location);
 
+// The location as it may be shown or logged: an FTP location's password is replaced by "***".
+std::string LocationForDisplay(const std::string& location);
+
 // Begins with "ftp://" exactly.
 bool IsFtpLocation(const std::string& location);
 // Contains no "ftp://" anywhere. A line with "ftp://" later than its start is neither kind.

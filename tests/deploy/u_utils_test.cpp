@@ -1,0 +1,112 @@
+#include "deploy/u_utils.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/files.h"
+#include "test_support.h"
+
+namespace skelder::deploy {
+namespace {
+
+TEST(PathHelpersTest, AddBackslashUsesThePlatformSeparator) {
+  EXPECT_EQ(AddBackslash(""), "/");
+  EXPECT_EQ(AddBackslash("img"), "img/");
+  EXPECT_EQ(AddBackslash("/a/"), "/a/");
+}
+
+TEST(PathHelpersTest, ChangeFileExtTouchesOnlyTheLastComponent) {
+  EXPECT_EQ(ChangeFileExt("/opt/bin/Skelder.so", ".log"), "/opt/bin/Skelder.log");
+  EXPECT_EQ(ChangeFileExt("/opt/bin.d/Skelder", ".log"), "/opt/bin.d/Skelder.log");
+  EXPECT_EQ(ChangeFileExt("/opt/a.b.c", ".log"), "/opt/a.b.log");
+  EXPECT_EQ(LogFileName(), ChangeFileExt(ModuleFileName(), ".log"));
+}
+
+TEST(ParseInt32Test, StrictDecimal) {
+  EXPECT_EQ(ParseInt32("12"), 12);
+  EXPECT_EQ(ParseInt32("-12"), -12);
+  EXPECT_EQ(ParseInt32("+0"), 0);
+  EXPECT_EQ(ParseInt32("2147483647"), 2147483647);
+  EXPECT_EQ(ParseInt32("-2147483648"), -2147483648);
+  for (const char* bad : {"", "-", "+", "12a", " 12", "12 ", "2147483648", "-2147483649", "0x10", "$10",
+                          "99999999999999999999999"})
+    EXPECT_FALSE(ParseInt32(bad).has_value()) << bad;
+}
+
+TEST(SplitLinesTest, EveryLineEndKind) {
+  using Lines = std::vector<std::string>;
+  EXPECT_EQ(SplitLines(""), Lines{});
+  EXPECT_EQ(SplitLines("\r\n"), Lines{""});
+  EXPECT_EQ(SplitLines("a\r\nb"), (Lines{"a", "b"}));
+  EXPECT_EQ(SplitLines("a\n\rb"), (Lines{"a", "", "b"}));
+  EXPECT_EQ(SplitLines("a\r\r\nb\n"), (Lines{"a", "", "b"}));
+}
+
+class DirectoryHelpersTest : public ::testing::Test {
+ protected:
+  test::TempDir dir_;
+};
+
+TEST_F(DirectoryHelpersTest, ForceDirectoriesMakesMissingParents) {
+  const std::string deep = dir_ / "a/b/c";
+  EXPECT_TRUE(ForceDirectories(deep + "/"));
+  EXPECT_TRUE(DirectoryExists(deep));
+  EXPECT_TRUE(ForceDirectories(deep));  // existing: done
+  EXPECT_TRUE(ForceDirectories(""));
+  EXPECT_TRUE(ForceDirectories("/"));
+}
+
+TEST_F(DirectoryHelpersTest, ForceDirectoriesFailsWhenALevelIsAFile) {
+  test::WriteFile(dir_ / "file", "x");
+  EXPECT_FALSE(ForceDirectories(dir_ / "file/sub/deeper"));
+  EXPECT_FALSE(DirectoryExists(dir_ / "file/sub"));
+  EXPECT_FALSE(ForceDirectories(dir_ / "file"));
+}
+
+TEST_F(DirectoryHelpersTest, AppendToLogCreatesAndAppendsWithCrLf) {
+  const std::string log = dir_ / "Skelder.log";
+  AppendToLog(log, "Getting files from Ardmoor...");
+  AppendToLog(log, "");
+  AppendToLog(log, "   /index.htm");
+  EXPECT_EQ(test::ReadFile(log), "Getting files from Ardmoor...\r\n\r\n   /index.htm\r\n");
+}
+
+TEST_F(DirectoryHelpersTest, AppendToLogNeverFailsItsCaller) {
+  // A directory in the way, and a folder that does not exist: the line is dropped quietly.
+  test::MakeDirs(dir_ / "Skelder.log");
+  EXPECT_NO_THROW(AppendToLog(dir_ / "Skelder.log", "x"));
+  EXPECT_NO_THROW(AppendToLog(dir_ / "no/such/dir/Skelder.log", "x"));
+  EXPECT_FALSE(test::FileExists(dir_ / "no/such/dir/Skelder.log"));
+}
+
+TEST_F(DirectoryHelpersTest, FileAgeOfMissingFileAndDirectory) {
+  EXPECT_EQ(FileAge(dir_ / "missing"), -1);
+  EXPECT_EQ(FileAge(dir_.path()), -1);
+  test::WriteFile(dir_ / "f", "x");
+  EXPECT_NE(FileAge(dir_ / "f"), -1);
+}
+
+TEST_F(DirectoryHelpersTest, ClearReadOnlyKeepsOtherAttributes) {
+  const std::string file = dir_ / "ro.txt";
+  test::WriteFile(file, "x");
+  ASSERT_TRUE(platform::SetFileAttributes(file, platform::kAttrReadOnly));
+  ASSERT_TRUE(platform::GetFileAttributes(file).value_or(0) & platform::kAttrReadOnly);
+  ClearReadOnly(file);
+  EXPECT_FALSE(platform::GetFileAttributes(file).value_or(platform::kAttrReadOnly) & platform::kAttrReadOnly);
+  EXPECT_NO_THROW(ClearReadOnly(dir_ / "missing"));
+}
+
+TEST(TempFileTest, MakeTempFileNameCreatesAnEmptyTtsFile) {
+  test::TempDir tmp;
+  test::ScopedEnv env("TMPDIR", tmp.path());
+  const std::string a = MakeTempFileName();
+  const std::string b = MakeTempFileName();
+  EXPECT_NE(a, b);
+  EXPECT_EQ(a.rfind(tmp.path() + "/TTS", 0), 0u) << a;
+  EXPECT_TRUE(test::FileExists(a));
+  EXPECT_EQ(test::ReadFile(a), "");
+}
+
+}  // namespace
+}  // namespace skelder::deploy

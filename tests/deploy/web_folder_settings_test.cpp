@@ -1,0 +1,178 @@
+#include "deploy/web_folder_settings.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace skelder::deploy {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+TEST(IniTextTest, NotesRewriteKeepsOtherSectionsAndReplacesInPlace) {
+  const std::string notes = "[General]\r\nA=1\r\n; remark\r\n[Web Folder]\r\ndeployto=C:\\old\r\n";
+  const std::string saved = WriteWebFolderSettings(notes, {"C:\\new", "", "ftp://server/pub"});
+  EXPECT_EQ(saved,
+            "[General]\r\nA=1\r\n\r\n[Web Folder]\r\nDeployTo=C:\\new,ftp://server/pub\r\nEnabled=1\r\n\r\n");
+}
+
+TEST(IniTextTest, SavingAnEmptyListAddsTheSection) {
+  EXPECT_EQ(WriteWebFolderSettings("", {}), "[Web Folder]\r\nDeployTo=\r\nEnabled=0\r\n\r\n");
+  // Lines without any character are no locations; a line of blanks is one.
+  EXPECT_EQ(WriteWebFolderSettings("", {"", "", ""}), "[Web Folder]\r\nDeployTo=\r\nEnabled=0\r\n\r\n");
+  EXPECT_EQ(WriteWebFolderSettings("", {"", "  "}), "[Web Folder]\r\nDeployTo=  \r\nEnabled=1\r\n\r\n");
+}
+
+TEST(IniTextTest, LinesAheadOfTheFirstHeaderBlankLinesAndRemarksAreDropped) {
+  IniText ini("stray=1\nalso\r\n[S]\r\r\n;x=1\n\nk=v\r\n");
+  EXPECT_EQ(ini.Read("S", "k", "d"), "v");
+  EXPECT_EQ(ini.Read("S", "stray", "d"), "d");
+  EXPECT_EQ(ini.Read("S", ";x", "d"), "d");
+  EXPECT_EQ(ini.ToText(), "[S]\r\nk=v\r\n\r\n");
+}
+
+TEST(IniTextTest, DuplicateSectionsReadTheFirstAndWriteTheFirst) {
+  IniText ini("[Web Folder]\r\nOther=1\r\n[web folder]\r\nDeployTo=C:\\second\r\n");
+  // The first section has no DeployTo: the second one is not consulted.
+  EXPECT_EQ(ini.Read("Web Folder", "DeployTo", "none"), "none");
+  ini.Write("WEB FOLDER", "DeployTo", "C:\\x");
+  EXPECT_EQ(ini.ToText(),
+            "[Web Folder]\r\nOther=1\r\nDeployTo=C:\\x\r\n\r\n[web folder]\r\nDeployTo=C:\\second\r\n\r\n");
+}
+
+TEST(IniTextTest, FirstEntryWinsAndKeysIgnoreCase) {
+  IniText ini("[Web Folder]\r\nDEPLOYTO=first\r\ndeployto=second\r\n");
+  EXPECT_EQ(ini.Read("web folder", "DeployTo", ""), "first");
+  ini.Write("Web Folder", "DeployTo", "new");
+  EXPECT_EQ(ini.ToText(), "[Web Folder]\r\nDeployTo=new\r\ndeployto=second\r\n\r\n");
+}
+
+TEST(IniTextTest, ValuesKeepEveryCharacterAfterTheFirstEquals) {
+  IniText ini("[Web Folder]\r\nDeployTo=ftp://u:p=w@h/a=b\r\nNoEquals\r\n");
+  EXPECT_EQ(ini.Read("Web Folder", "DeployTo", ""), "ftp://u:p=w@h/a=b");
+  // An entry without "=" has no name and never matches, but it is kept.
+  EXPECT_EQ(ini.Read("Web Folder", "NoEquals", "d"), "d");
+  EXPECT_NE(ini.ToText().find("NoEquals\r\n"), std::string::npos);
+}
+
+TEST(IniTextTest, BlanksAroundNamesWrittenByOthersAreTolerated) {
+  IniText ini("[ Web Folder ]\r\n DeployTo =C:\\a\r\n");
+  EXPECT_EQ(ini.Read("Web Folder", "DeployTo", ""), "C:\\a");
+}
+
+TEST(IniTextTest, HeaderNeedsBothBrackets) {
+  // "[" alone and "[x" are entries, not headers; "[]" opens a section with an empty name.
+  IniText ini("[S]\r\n[\r\n[x\r\n[]\r\nk=v\r\n");
+  EXPECT_EQ(ini.Read("S", "k", "d"), "d");
+  EXPECT_EQ(ini.Read("", "k", "d"), "v");
+  EXPECT_EQ(ini.ToText(), "[S]\r\n[\r\n[x\r\n\r\n[]\r\nk=v\r\n\r\n");
+}
+
+TEST(IniTextTest, LargeNotesWithoutALineEnd) {
+  // A notes text as large as the host's buffer, made of one long value with no line end.
+  std::string notes = "[Web Folder]\r\nDeployTo=";
+  notes += std::string(65536 - notes.size(), 'x');
+  ASSERT_EQ(notes.size(), 65536u);
+  const std::string value = ReadDeployTo(notes);
+  EXPECT_EQ(value.size(), 65536u - std::string("[Web Folder]\r\nDeployTo=").size());
+  EXPECT_TRUE(IsWebFolder(notes));
+}
+
+TEST(WebFolderTest, DeployToDecidesWebFolder) {
+  EXPECT_FALSE(IsWebFolder(""));
+  EXPECT_FALSE(IsWebFolder("[General]\r\nDeployTo=C:\\a\r\n"));
+  EXPECT_FALSE(IsWebFolder("[Web Folder]\r\nDeployTo=\r\nEnabled=1\r\n"));
+  EXPECT_TRUE(IsWebFolder("[Web Folder]\r\nDeployTo=C:\\a\r\nEnabled=0\r\n"));
+  EXPECT_EQ(ReadDeployTo("[Web Folder]\nDeployTo=C:\\a,\\\\srv\\share\\b\n"), "C:\\a,\\\\srv\\share\\b");
+}
+
+TEST(SplitLocationsTest, CommasSeparateEntries) {
+  EXPECT_EQ(SplitLocations("C:\\a,\\\\srv\\share\\b"), (Lines{"C:\\a", "\\\\srv\\share\\b"}));
+  EXPECT_EQ(SplitLocations(""), Lines{});
+  EXPECT_EQ(SplitLocations("a,,b"), (Lines{"a", "", "b"}));
+  EXPECT_EQ(SplitLocations("a,"), (Lines{"a"}));
+  EXPECT_EQ(SplitLocations(",a"), (Lines{"", "a"}));
+  EXPECT_EQ(SplitLocations(",,"), (Lines{"", ""}));
+}
+
+TEST(SplitLocationsTest, ALineWithACommaComesBackAsTwoLocations) {
+  const std::string notes = WriteWebFolderSettings("", {"C:\\a,b"});
+  EXPECT_EQ(ReadDeployTo(notes), "C:\\a,b");
+  EXPECT_EQ(SplitLocations(ReadDeployTo(notes)), (Lines{"C:\\a", "b"}));
+}
+
+TEST(FtpLocationTest, ParsesTheComponentTable) {
+  auto plain = ParseFtpLocation("ftp://server");
+  EXPECT_EQ(plain.Host, "server");
+  EXPECT_EQ(plain.User, "");
+  EXPECT_EQ(plain.Password, "");
+  EXPECT_EQ(plain.Path, "");
+
+  auto bob = ParseFtpLocation("ftp://bob@server/pub/site");
+  EXPECT_EQ(bob.User, "bob");
+  EXPECT_EQ(bob.Password, "");
+  EXPECT_EQ(bob.Host, "server");
+  EXPECT_EQ(bob.Path, "/pub/site");
+
+  auto colons = ParseFtpLocation("ftp://bob:pa:ss@server/");
+  EXPECT_EQ(colons.User, "bob");
+  EXPECT_EQ(colons.Password, "pa:ss");
+  EXPECT_EQ(colons.Path, "/");
+
+  auto port = ParseFtpLocation("ftp://bob@server:2121/pub");
+  EXPECT_EQ(port.Host, "server:2121");
+  EXPECT_EQ(port.Path, "/pub");
+
+  // The first "@" ends the user information; the host may then hold another "@".
+  auto twoAt = ParseFtpLocation("ftp://a@b@c/d@e");
+  EXPECT_EQ(twoAt.User, "a");
+  EXPECT_EQ(twoAt.Host, "b@c");
+  EXPECT_EQ(twoAt.Path, "/d@e");
+}
+
+TEST(FtpLocationTest, ShortAndEmptyTextsGiveEmptyComponents) {
+  for (const char* text : {"", "ftp:", "ftp://", "ftp://@", "ftp:///x"}) {
+    auto location = ParseFtpLocation(text);
+    EXPECT_EQ(location.Host, "") << text;
+    EXPECT_EQ(location.User, "") << text;
+  }
+  EXPECT_EQ(ParseFtpLocation("ftp:///x").Path, "/x");
+}
+
+TEST(FtpLocationTest, ComposeAndParseRoundTrip) {
+  EXPECT_EQ(ComposeFtpLocation("server/pub", "bob", ""), "ftp://bob@server/pub");
+  EXPECT_EQ(ComposeFtpLocation("server/pub", "", "secret"), "ftp://server/pub");
+  EXPECT_EQ(ComposeFtpLocation("server/pub", "bob", "s:e"), "ftp://bob:s:e@server/pub");
+  auto back = ParseFtpLocation(ComposeFtpLocation("server/pub", "bob", "s:e"));
+  EXPECT_EQ(back.User, "bob");
+  EXPECT_EQ(back.Password, "s:e");
+  EXPECT_EQ(back.Host, "server");
+  EXPECT_EQ(back.Path, "/pub");
+}
+
+TEST(FtpLocationTest, ATypedSchemeIsDroppedInAnyLetterCase) {
+  EXPECT_EQ(ComposeFtpLocation("ftp://server/pub", "bob", "pw"), "ftp://bob:pw@server/pub");
+  EXPECT_EQ(ComposeFtpLocation("FTP://server/pub", "bob", ""), "ftp://bob@server/pub");
+  EXPECT_EQ(ComposeFtpLocation("Ftp://server", "", ""), "ftp://server");
+  // Only a leading scheme is a scheme.
+  EXPECT_EQ(ComposeFtpLocation("server/ftp://x", "", ""), "ftp://server/ftp://x");
+  EXPECT_TRUE(IsFtpLocation(ComposeFtpLocation("FTP://server", "u", "")));
+}
+
+TEST(LocationKindTest, CaseSensitiveKindTests) {
+  EXPECT_TRUE(IsFtpLocation("ftp://server"));
+  EXPECT_FALSE(IsFtpLocation("FTP://server"));
+  EXPECT_FALSE(IsFtpLocation("ftp:/"));
+  EXPECT_FALSE(IsFtpLocation(""));
+  EXPECT_TRUE(IsDirectoryLocation("C:\\Web"));
+  EXPECT_TRUE(IsDirectoryLocation("FTP://server"));  // upper case: a directory, as typed
+  EXPECT_TRUE(IsDirectoryLocation(""));
+  EXPECT_FALSE(IsDirectoryLocation("ftp://server"));
+  // "ftp://" later than the start: neither kind.
+  EXPECT_FALSE(IsFtpLocation(" ftp://server"));
+  EXPECT_FALSE(IsDirectoryLocation(" ftp://server"));
+}
+
+}  // namespace
+}  // namespace skelder::deploy
