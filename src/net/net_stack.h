@@ -116,8 +116,10 @@ class TNetStack {
   int32_t LastError() const { return lastError_.load(); }
 
  protected:
-  // The table of step texts without the template; derived stacks add their own codes in front.
+  // The table of texts without the template; derived stacks add their own codes in front.
   static std::string CodeText(int32_t code);
+  // Every address the name lookup answers, in its order (FillLocalAddresses uses it).
+  virtual std::vector<std::string> AddressesByName(const std::string& host) { return {HostAddressByName(host)}; }
 
  private:
   std::atomic<int32_t> lastError_{0};

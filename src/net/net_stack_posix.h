@@ -37,6 +37,9 @@ class TNetStackPosix : public TNetStack {
   void PeerAddressOf(TNetSocket socket, int& family, std::string& ip, int32_t& port) override;
   void LocalAddressOf(TNetSocket socket, int& family, std::string& ip, int32_t& port) override;
   int SockGetOption(TNetSocket socket, int level, int option, void* value, int& length) override;
+
+ protected:
+  std::vector<std::string> AddressesByName(const std::string& host) override;
 };
 
 // errno onto the 100xx numbers; 0 for 0, codes without a counterpart pass through unchanged.

@@ -1,0 +1,162 @@
+#include "net/net_socket_handle.h"
+
+#include "net/net_anti_freeze.h"
+#include "net/net_component.h"
+#include "net/net_exception.h"
+
+namespace skelder::net {
+
+TNetSocketHandle::~TNetSocketHandle() {
+  try {
+    ShutSocket();
+  } catch (...) {
+    // Closing on the way out must not throw from a destructor.
+  }
+}
+
+void TNetSocketHandle::Assign(const TNetSocketHandle& source) {
+  IP = source.IP;
+  Port = source.Port;
+  PeerIP = source.PeerIP;
+  PeerPort = source.PeerPort;
+}
+
+void TNetSocketHandle::OpenSocket(int type, int protocol) {
+  ShutSocket();
+  socket_ = ProcessStack().NewSocket(type, protocol);
+  allocated_ = true;
+}
+
+void TNetSocketHandle::ShutSocket() {
+  if (!allocated_.exchange(false)) return;
+  TNetSocket s = socket_.exchange(kNoSocket);
+  if (s == kNoSocket) return;
+  TNetStack& stack = ProcessStack();
+  stack.SockShutdown(s, kShutSend);
+  stack.SockClose(s);
+}
+
+void TNetSocketHandle::Interrupt() {
+  TNetSocket s = socket_.load();
+  if (allocated_ && s != kNoSocket) ProcessStack().SockShutdown(s, kShutBoth);
+}
+
+int TNetSocketHandle::ConnectPeer(int family) {
+  int result = ProcessStack().SockConnect(socket_, family, PeerIP, PeerPort);
+  if (result != -1) {
+    RefreshLocalAddress();
+    RefreshPeerAddress();
+  }
+  return result;
+}
+
+int TNetSocketHandle::ReceiveDatagram(void* buffer, int length, int flags, std::string& ip, int32_t& port) {
+  return ProcessStack().SockReceiveFrom(socket_, buffer, length, flags, ip, port);
+}
+
+bool TNetSocketHandle::TryBind() {
+  TNetStack& stack = ProcessStack();
+  if (stack.CheckSocketResult(stack.SockBind(socket_, kAfInet, IP, Port), {kErrAddressInUse})) return false;
+  RefreshLocalAddress();
+  return true;
+}
+
+void TNetSocketHandle::BindLocal() {
+  if (Port != 0 || ClientPortMin == 0 || ClientPortMax == 0) {
+    if (!TryBind()) throw ENetCouldNotBindSocket();
+    return;
+  }
+  if (ClientPortMax < ClientPortMin) throw ENetInvalidPortRange(ClientPortMin, ClientPortMax);
+  for (int32_t port = ClientPortMax; port >= ClientPortMin; --port) {
+    Port = port;
+    if (TryBind()) return;
+  }
+  Port = ClientPortMin;
+  throw ENetCanNotBindPortInRange(ClientPortMin, ClientPortMax);
+}
+
+void TNetSocketHandle::ListenOn(int backlog) {
+  TNetStack& stack = ProcessStack();
+  stack.CheckSocketResult(stack.SockListen(socket_, backlog));
+}
+
+bool TNetSocketHandle::AcceptFrom(TNetSocket listening) {
+  ResetAddresses(true);
+  TNetStack& stack = ProcessStack();
+  std::string ip;
+  int32_t port = 0;
+  TNetSocket s = stack.SockAccept(listening, ip, port);
+  if (stack.CheckSocketResult(s, {kErrInterrupted, kErrNotSocket})) return false;
+  socket_ = s;
+  allocated_ = true;
+  RefreshLocalAddress();
+  RefreshPeerAddress();
+  return true;
+}
+
+int TNetSocketHandle::ReceiveData(void* buffer, int length, int flags) {
+  return ProcessStack().SockReceive(socket_, buffer, length, flags);
+}
+
+int TNetSocketHandle::SendData(const void* buffer, int length, int flags) {
+  return ProcessStack().SockSend(socket_, buffer, length, flags);
+}
+
+void TNetSocketHandle::SetOption(int level, int option, const void* value, int length) {
+  TNetStack& stack = ProcessStack();
+  stack.CheckSocketResult(stack.SockSetOption(socket_, level, option, value, length));
+}
+
+void TNetSocketHandle::SetPeerAddress(const std::string& ip, int32_t port) {
+  PeerIP = ip;
+  PeerPort = port;
+}
+
+void TNetSocketHandle::ResetAddresses(bool resetLocal) {
+  // Forgets the socket without closing it (an accept hands the value over this way).
+  allocated_ = false;
+  socket_ = kNoSocket;
+  if (resetLocal) {
+    IP.clear();
+    Port = 0;
+  }
+  PeerIP.clear();
+  PeerPort = 0;
+}
+
+void TNetSocketHandle::RefreshLocalAddress() {
+  int family = 0;
+  ProcessStack().LocalAddressOf(socket_, family, IP, Port);
+}
+
+void TNetSocketHandle::RefreshPeerAddress() {
+  int family = 0;
+  ProcessStack().PeerAddressOf(socket_, family, PeerIP, PeerPort);
+}
+
+bool TNetSocketHandle::PollOnce(int32_t timeoutMs) {
+  if (!allocated_) throw ENetConnClosedGracefully();
+  std::vector<TNetSocket> readList{socket_.load()};
+  bool readable = ProcessStack().SockSelect(&readList, nullptr, nullptr, timeoutMs) == 1;
+  RunHook(!readable, false);
+  return readable;
+}
+
+bool TNetSocketHandle::PollReadable(int32_t timeoutMs) {
+  if (!allocated_) throw ENetConnClosedGracefully();
+  int32_t idle = HookIdleTimeOut();
+  if (idle > 0) {
+    if (timeoutMs == kWaitForever) {
+      while (!PollOnce(idle)) {
+      }
+      return true;
+    }
+    if (timeoutMs > idle) {
+      if (PollOnce(timeoutMs - idle)) return true;
+      timeoutMs = idle;
+    }
+  }
+  return PollOnce(timeoutMs);
+}
+
+}  // namespace skelder::net
