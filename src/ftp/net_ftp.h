@@ -1,0 +1,142 @@
+#pragma once
+// The FTP client session: greeting and log-in (directly or through an FTP proxy), transfer
+// type, directories, and downloads and uploads over a data connection made per transfer
+// (active mode by default, passive on request). Ending a session closes the TCP connection;
+// no QUIT is sent.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ftp/net_ftp_list.h"
+#include "ftp/net_rfc_reply.h"
+#include "ftp/net_simple_server.h"
+#include "ftp/net_stream.h"
+#include "ftp/net_tcp_client.h"
+
+namespace skelder::ftp {
+
+enum TNetFtpProxyType : uint8_t {
+  fpcmNone = 0,
+  fpcmUserSite = 1,
+  fpcmSite = 2,
+  fpcmOpen = 3,
+  fpcmUserPass = 4,
+  fpcmTransparent = 5,
+  fpcmHttpProxyWithFtp = 6,
+};
+
+class TNetFtpProxySettings {
+ public:
+  std::string Host;
+  std::string UserName;
+  std::string Password;
+  TNetFtpProxyType ProxyType = fpcmNone;
+  int32_t Port = 0;
+
+  void Assign(const TNetFtpProxySettings& source) { *this = source; }
+};
+
+enum TNetFTPTransferType : uint8_t { ftASCII = 0, ftBinary = 1 };
+
+SKELDER_NET_ERROR(ENetFTPFileAlreadyExists, net::ENetException, "Destination file already exists.");
+
+class TNetFTP;
+using TNetCreateFTPList = std::function<void(TNetFTP* ASender, std::unique_ptr<TNetFTPListItems>& VFTPList)>;
+using TNetCheckListFormat =
+    std::function<void(TNetFTP* ASender, const std::string& ALine, TNetFTPListFormat& VListFormat)>;
+using TNetFtpAfterGet = std::function<void(TNetFTP* ASender, TNetStream& VStream)>;
+
+class TNetFTP : public TNetTCPClient {
+ public:
+  explicit TNetFTP(net::TNetBaseComponent* owner = nullptr);
+  ~TNetFTP() override;
+
+  bool Passive = false;
+  // Active mode: how long to wait for the server to connect back, in ms (0: no limit).
+  int32_t AcceptTimeout = 60000;
+  // Read timeout of the data connections in ms; 0 waits without limit.
+  int32_t DataReadTimeout = 0;
+
+  TNetCheckListFormat OnCheckListFormat;
+  TNetCreateFTPList OnCreateFTPList;
+  TNetFtpAfterGet OnAfterGet;
+  net::TNetNotifyEvent OnAfterClientLogin;
+
+  TNetFtpProxySettings& ProxySettings() { return proxySettings_; }
+  void SetProxySettings(const TNetFtpProxySettings& settings) { proxySettings_.Assign(settings); }
+
+  TNetFTPTransferType TransferType() const { return transferType_; }
+  // Sends the type command when connected and the type changes; nothing during a transfer.
+  void SetTransferType(TNetFTPTransferType type);
+
+  // The first text line of the SYST reply, or "Unknown".
+  const std::string& SystemDesc() const { return systemDesc_; }
+  const TNetRFCReply& LoginMsg() const { return loginReply_; }
+  bool ResumeSupported() const { return resumeAnswer_; }
+
+  // timeoutMs -1: the default wait of OpenConnection.
+  void OpenSession(bool autoLogin = true, int32_t timeoutMs = -1);
+  void LogIn();
+  void ChangeDirectory(const std::string& name);
+  void MakeDirectory(const std::string& name);
+  int32_t SendRaw(const std::string& line);
+  bool ProbeResume();
+
+  void Download(const std::string& remoteName, const std::string& localFileName, bool canOverwrite,
+                bool resume);
+  void Download(const std::string& remoteName, TNetStream& stream, bool resume);
+  void Upload(const std::string& localFileName, const std::string& remoteName, bool append);
+  // An empty remote name stores under a name the server chooses ("STOU ").
+  void Upload(TNetStream& stream, const std::string& remoteName, bool append);
+
+  // Lists a directory ("LIST", or "NLST" without details) into ListResult; the directory
+  // listing is parsed afresh on its next access.
+  void List(const std::string& specifier = std::string(), bool details = true);
+
+  virtual void NotifyAfterGet(TNetStream& stream);
+  // Writes "ABOR" (no reply read here) and drops the data connection's socket.
+  virtual void AbortTransfer();
+  virtual void CloseDataChannel();
+
+  // The data connection of the transfer in progress, or null.
+  TNetTCPConnection* DataChannel() const { return dataChannel_; }
+
+  // Raw listing lines, as the last List gave them.
+  std::vector<std::string> ListResult;
+  // Built from ListResult on first access (and after each List).
+  TNetFTPListItems& DirectoryListing();
+  TNetOnParseCustomListFormat& OnParseCustomListFormat();
+  void SetOnParseCustomListFormat(TNetOnParseCustomListFormat handler);
+
+  // The data-connection steps of one transfer, usable on their own.
+  TNetPassiveAddress RequestPassive();
+  void SendPort(const net::TNetSocketHandle& binding);
+  void RunIncoming(const std::string& command, TNetStream& stream, bool resume);
+  void RunOutgoing(const std::string& command, TNetStream& stream, bool fromBeginning);
+
+ private:
+  class DataChannelScope;
+  void SendTransferType();
+  void LogInPair(const std::string& user, const std::string& password);
+  void SetUpDataChannel(TNetTCPConnection& channel);
+  std::unique_ptr<TNetTCPClient> MakePassiveClient(const TNetPassiveAddress& address,
+                                                   std::unique_ptr<TNetIOHandlerSocket>& handler);
+  std::unique_ptr<TNetSimpleServer> MakeListener();
+  void AwaitFinalReply();
+  TNetFTPListItems& ListingCollection();
+
+  bool resumeAnswer_ = false;
+  bool resumeProbed_ = false;
+  TNetRFCReply loginReply_;
+  std::string systemDesc_ = "Unknown";
+  TNetFTPTransferType transferType_ = ftBinary;
+  TNetTCPConnection* dataChannel_ = nullptr;
+  bool abortRequested_ = false;
+  std::unique_ptr<TNetFTPListItems> directoryListing_;
+  bool listingParsed_ = false;
+  TNetFtpProxySettings proxySettings_;
+};
+
+}  // namespace skelder::ftp
