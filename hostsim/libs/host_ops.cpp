@@ -239,7 +239,10 @@ int32_t EnumFiles(int32_t folderId, void* item, void* context, TEnumFileEntry pe
       int32_t id, folder, size;
     };
     std::vector<Entry> entries;
-    for (size_t i : FolderRun(repo, folderId, flag)) {
+    std::vector<size_t> run = FolderRun(repo, folderId, flag);
+    // Without flag 1 only the folder's own files.
+    if (flag != 1) run.resize(1);
+    for (size_t i : run) {
       const auto& folder = repo.Folders()[i];
       std::string display = repo.DisplayPath(folder.rel) + skelder::hostsim::kHostSeparator;
       for (size_t fi : folder.files) {
