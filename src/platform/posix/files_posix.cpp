@@ -257,8 +257,16 @@ std::string ResolvePath(const std::string& path) {
   if (::lstat(path.c_str(), &st) == 0) return path;
   SplitPath parts = Split(path);
   if (parts.name.empty() || parts.name == "." || parts.name == "..") return path;
-  std::optional<std::string> found = Index().Find(parts.dir, parts.name);
-  return found ? parts.prefix + *found : path;
+  // Windows folds every level, so a folder written in another case is found as well.
+  std::string dir = parts.dir;
+  std::string prefix = parts.prefix;
+  if (parts.dir != "." && parts.dir != "/" && ::lstat(parts.dir.c_str(), &st) != 0) {
+    dir = ResolvePath(parts.dir);
+    if (dir == parts.dir) return path;
+    prefix = dir + "/";
+  }
+  std::optional<std::string> found = Index().Find(dir, parts.name);
+  return found ? prefix + *found : path;
 }
 
 std::optional<uint32_t> GetFileAttributes(const std::string& path) {
@@ -525,23 +533,34 @@ std::string CreateUniqueTempFile(const std::string& directory, const std::string
   return {};
 }
 
-std::string ModuleFileName() {
+namespace {
+
+std::string FindModuleFileName() {
   Dl_info info{};
   std::string name;
-  if (::dladdr(reinterpret_cast<void*>(&ModuleFileName), &info) != 0 && info.dli_fname && *info.dli_fname)
+  if (::dladdr(reinterpret_cast<void*>(&FindModuleFileName), &info) != 0 && info.dli_fname && *info.dli_fname)
     name = info.dli_fname;
-  // The main program is reported by the name it was started with; the kernel knows its path.
-  if (name.empty() || name.find('/') == std::string::npos) {
-    char buffer[PATH_MAX];
-    ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-    if (n > 0) name.assign(buffer, static_cast<size_t>(n));
+  if (!name.empty() && name[0] == '/') return name;
+  // A relative name (how a program was started, or a library loaded by a relative path) is
+  // only good while the working directory is the one it was given in.
+  if (!name.empty()) {
+    if (char* full = ::realpath(name.c_str(), nullptr)) {
+      name = full;
+      std::free(full);
+      return name;
+    }
   }
-  if (char* full = ::realpath(name.c_str(), nullptr)) {
-    name = full;
-    std::free(full);
-  }
-  return name;
+  char buffer[PATH_MAX];
+  ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : name;
 }
+
+// Taken when the module is loaded, before anyone changes the working directory.
+const std::string g_moduleFileName = FindModuleFileName();
+
+}  // namespace
+
+std::string ModuleFileName() { return g_moduleFileName.empty() ? FindModuleFileName() : g_moduleFileName; }
 
 int LastErrorCode() { return errno; }
 

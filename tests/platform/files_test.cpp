@@ -1,0 +1,300 @@
+#include "platform/files.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <ctime>
+#include <set>
+
+#include "test_support.h"
+
+namespace skelder::platform {
+namespace {
+
+using test::ReadFile;
+using test::ScopedEnv;
+using test::TempDir;
+using test::WriteFile;
+
+mode_t ModeOf(const std::string& path) {
+  struct stat st;
+  EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+  return st.st_mode & 07777;
+}
+
+TEST(ResolvePath, FindsNameThatDiffersOnlyInLetterCase) {
+  TempDir dir;
+  WriteFile(dir / "KVOMain.Dll", "x");
+  EXPECT_EQ(ResolvePath(dir / "KVOMain.Dll"), dir / "KVOMain.Dll");
+  EXPECT_EQ(ResolvePath(dir / "KVOMain.dll"), dir / "KVOMain.Dll");
+  EXPECT_EQ(ResolvePath(dir / "kvomain.DLL"), dir / "KVOMain.Dll");
+  EXPECT_TRUE(FileExists(dir / "kvomain.dll"));
+  // Not a prefix match, and missing names stay as written.
+  EXPECT_EQ(ResolvePath(dir / "KVOMain.Dl"), dir / "KVOMain.Dl");
+  EXPECT_FALSE(FileExists(dir / "KVOMain.Dl"));
+  // Only ASCII letters fold.
+  WriteFile(dir / "\xC4" "b", "x");
+  EXPECT_EQ(ResolvePath(dir / "\xE4" "B"), dir / "\xE4" "B");
+}
+
+TEST(ResolvePath, ExactNameWinsAndIndexFollowsChanges) {
+  TempDir dir;
+  WriteFile(dir / "a.TXT", "1");
+  EXPECT_EQ(ResolvePath(dir / "A.txt"), dir / "a.TXT");
+  // Our own changes keep the index current...
+  ASSERT_TRUE(CopyFile(dir / "a.TXT", dir / "B.htm", false));
+  EXPECT_EQ(ResolvePath(dir / "b.HTM"), dir / "B.htm");
+  ASSERT_TRUE(DeleteFile(dir / "b.htm"));
+  EXPECT_FALSE(FileExists(dir / "B.htm"));
+  EXPECT_EQ(ResolvePath(dir / "b.HTM"), dir / "b.HTM");
+  // ...and changes made by others are seen as well.
+  WriteFile(dir / "C.css", "c");
+  EXPECT_EQ(ResolvePath(dir / "c.css"), dir / "C.css");
+  ::unlink((dir / "a.TXT").c_str());
+  WriteFile(dir / "A.txt", "2");
+  EXPECT_EQ(ResolvePath(dir / "a.txt"), dir / "A.txt");
+  // Relative paths stay relative.
+  char cwd[4096];
+  ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
+  ASSERT_EQ(::chdir(dir.path().c_str()), 0);
+  EXPECT_EQ(ResolvePath("c.CSS"), "C.css");
+  ASSERT_EQ(::chdir(cwd), 0);
+}
+
+TEST(ResolvePath, FoldsEveryLevelOfThePath) {
+  TempDir dir;
+  WriteFile(dir / "Web/Images/Logo.GIF", "g");
+  EXPECT_EQ(ResolvePath(dir / "web/images/logo.gif"), dir / "Web/Images/Logo.GIF");
+  EXPECT_EQ(ResolvePath(dir / "WEB/Images"), dir / "Web/Images");
+  EXPECT_TRUE(FileExists(dir / "web/IMAGES/logo.gif"));
+  // A missing middle level leaves the path as written.
+  EXPECT_EQ(ResolvePath(dir / "web/none/logo.gif"), dir / "web/none/logo.gif");
+}
+
+TEST(FileAttributes, ReadOnlyIsTheOwnerWriteBit) {
+  TempDir dir;
+  std::string f = dir / "f.txt";
+  WriteFile(f, "x");
+  ::chmod(f.c_str(), 0664);
+  EXPECT_EQ(*GetFileAttributes(f), kAttrNormal);
+  ASSERT_TRUE(SetFileAttributes(f, kAttrReadOnly));
+  EXPECT_EQ(ModeOf(f), 0444u);
+  EXPECT_EQ(*GetFileAttributes(f) & kAttrReadOnly, kAttrReadOnly);
+  // Clearing read-only keeps the other permission bits.
+  ASSERT_TRUE(SetFileAttributes(f, *GetFileAttributes(f) & ~kAttrReadOnly));
+  EXPECT_EQ(ModeOf(f), 0644u);
+  EXPECT_EQ(*GetFileAttributes(dir.path()) & kAttrDirectory, kAttrDirectory);
+  EXPECT_TRUE(DirectoryExists(dir.path()));
+  EXPECT_FALSE(FileExists(dir.path()));
+  EXPECT_FALSE(GetFileAttributes(dir / "missing").has_value());
+  EXPECT_FALSE(SetFileAttributes(dir / "missing", 0));
+}
+
+TEST(CopyFile, KeepsContentsModeAndLastWriteTime) {
+  TempDir dir;
+  std::string src = dir / "src.bin";
+  std::string data;
+  for (int i = 0; i < 700000; ++i) data += static_cast<char>(i * 7 % 251);  // several chunks
+  WriteFile(src, data);
+  ::chmod(src.c_str(), 0640);
+  ASSERT_TRUE(SetLastWriteTime(src, FileTime{1000000000, 123456789}));
+  ASSERT_TRUE(CopyFile(src, dir / "dst.bin", true));
+  EXPECT_EQ(ReadFile(dir / "dst.bin"), data);
+  EXPECT_EQ(ModeOf(dir / "dst.bin"), 0640u);
+  auto t = GetLastWriteTime(dir / "dst.bin");
+  ASSERT_TRUE(t);
+  EXPECT_EQ(t->seconds, 1000000000);
+  EXPECT_EQ(t->nanoseconds, 123456789);
+  EXPECT_EQ(*GetFileSize(dir / "dst.bin"), data.size());
+  // No temporary file is left beside the target.
+  EXPECT_EQ(test::ListFiles(dir.path()), (std::vector<std::string>{"dst.bin", "src.bin"}));
+}
+
+TEST(CopyFile, ExistingAndReadOnlyTargets) {
+  TempDir dir;
+  WriteFile(dir / "new.txt", "new");
+  WriteFile(dir / "Old.txt", "old");
+  int code = 0;
+  EXPECT_FALSE(CopyFile(dir / "new.txt", dir / "old.txt", true, &code));
+  EXPECT_EQ(code, EEXIST);
+  EXPECT_EQ(ReadFile(dir / "Old.txt"), "old");
+
+  // Replacing goes to the existing spelling, not to a second file.
+  ASSERT_TRUE(CopyFile(dir / "new.txt", dir / "old.txt", false, &code));
+  EXPECT_EQ(ReadFile(dir / "Old.txt"), "new");
+  EXPECT_FALSE(test::FileExists(dir / "old.txt"));
+
+  // A read-only target is refused until its read-only attribute is cleared.
+  WriteFile(dir / "ro.txt", "keep");
+  ASSERT_TRUE(SetFileAttributes(dir / "ro.txt", kAttrReadOnly));
+  code = 0;
+  EXPECT_FALSE(CopyFile(dir / "new.txt", dir / "ro.txt", false, &code));
+  EXPECT_EQ(code, EACCES);
+  EXPECT_EQ(ReadFile(dir / "ro.txt"), "keep");
+  ASSERT_TRUE(SetFileAttributes(dir / "ro.txt", *GetFileAttributes(dir / "ro.txt") & ~kAttrReadOnly));
+  EXPECT_TRUE(CopyFile(dir / "new.txt", dir / "ro.txt", false, &code));
+  EXPECT_EQ(ReadFile(dir / "ro.txt"), "new");
+
+  // A read-only source gives a read-only copy that a later copy cannot overwrite.
+  ASSERT_TRUE(SetFileAttributes(dir / "new.txt", kAttrReadOnly));
+  ASSERT_TRUE(CopyFile(dir / "new.txt", dir / "copy.txt", false));
+  EXPECT_TRUE(*GetFileAttributes(dir / "copy.txt") & kAttrReadOnly);
+  EXPECT_FALSE(CopyFile(dir / "new.txt", dir / "copy.txt", false));
+}
+
+TEST(CopyFile, ErrorsCarryErrno) {
+  TempDir dir;
+  WriteFile(dir / "a.txt", "a");
+  int code = 0;
+  EXPECT_FALSE(CopyFile(dir / "missing.txt", dir / "b.txt", false, &code));
+  EXPECT_EQ(code, ENOENT);
+  EXPECT_FALSE(CopyFile(dir / "a.txt", dir / "no/such/dir/b.txt", false, &code));
+  EXPECT_EQ(code, ENOENT);
+  EXPECT_FALSE(CopyFile(dir.path(), dir / "b.txt", false, &code));
+  EXPECT_EQ(code, EISDIR);
+  test::MakeDirs(dir / "sub");
+  EXPECT_FALSE(CopyFile(dir / "a.txt", dir / "sub", false, &code));
+  EXPECT_EQ(code, EISDIR);
+  if (::geteuid() != 0) {
+    test::MakeDirs(dir / "locked");
+    ::chmod((dir / "locked").c_str(), 0555);
+    EXPECT_FALSE(CopyFile(dir / "a.txt", dir / "locked/b.txt", false, &code));
+    EXPECT_EQ(code, EACCES);
+    EXPECT_EQ(LastErrorCode(), EACCES);
+    ::chmod((dir / "locked").c_str(), 0755);
+    EXPECT_TRUE(test::ListFiles(dir / "locked").empty());
+  }
+}
+
+TEST(FileAge, PacksLocalTimeAsDosDateAndTime) {
+  ScopedEnv tz("TZ", "UTC");
+  ::tzset();
+  TempDir dir;
+  std::string f = dir / "f";
+  WriteFile(f, "x");
+  // 2003-07-14 15:42:37 UTC; seconds are halved.
+  ASSERT_TRUE(SetLastWriteTime(f, FileTime{1058197357, 0}));
+  int32_t expected = ((2003 - 1980) << 25) | (7 << 21) | (14 << 16) | (15 << 11) | (42 << 5) | (37 / 2);
+  EXPECT_EQ(FileAge(f), expected);
+  EXPECT_EQ(FileAge(dir / "F"), expected);  // the lookup rules apply
+
+  // Local time, not UTC.
+  {
+    ScopedEnv berlin("TZ", "Europe/Berlin");
+    ::tzset();
+    EXPECT_EQ(FileAge(f), expected + (2 << 11));  // summer time, two hours ahead
+  }
+  ::tzset();
+
+  // Bounds of the packed form.
+  EXPECT_EQ(PackLocalTime({315532800, 0}), (0 << 25) | (1 << 21) | (1 << 16));  // 1980-01-01 00:00
+  EXPECT_EQ(PackLocalTime({315532799, 0}), -1);                                // 1979-12-31 23:59:59
+  EXPECT_EQ(PackLocalTime({4354819199, 0}), static_cast<int32_t>(0xFF9FBF7Du)); // 2107-12-31 23:59:58/59
+  EXPECT_EQ(PackLocalTime({4354819200, 0}), -1);                                // 2108-01-01
+  // From 2044 on the packed value is negative as a signed number.
+  EXPECT_LT(PackLocalTime({2335219200, 0}), 0);
+  EXPECT_GT(PackLocalTime({2335219199, 0}), 0);
+
+  ASSERT_TRUE(SetLastWriteTime(f, FileTime{315532799, 0}));
+  EXPECT_EQ(FileAge(f), -1);
+  EXPECT_EQ(FileAge(dir.path()), -1);
+  EXPECT_EQ(FileAge(dir / "missing"), -1);
+}
+
+TEST(TempFiles, UniqueExclusiveAndNamedByPrefix) {
+  TempDir dir;
+  std::set<std::string> seen;
+  for (int i = 0; i < 50; ++i) {
+    std::string path = CreateUniqueTempFile(dir.path(), "TTS");
+    ASSERT_FALSE(path.empty());
+    EXPECT_TRUE(seen.insert(path).second) << path;
+    std::string name = path.substr(dir.path().size() + 1);
+    ASSERT_GT(name.size(), 7u);
+    EXPECT_EQ(name.substr(0, 3), "TTS");
+    EXPECT_EQ(name.substr(name.size() - 4), ".tmp");
+    for (char c : name.substr(3, name.size() - 7)) EXPECT_TRUE(std::isxdigit(static_cast<unsigned char>(c))) << name;
+    EXPECT_EQ(*GetFileSize(path), 0u);
+  }
+  // A file that exists is never handed out again, even when the number comes round.
+  std::string first = *seen.begin();
+  WriteFile(first, "taken");
+  for (int i = 0; i < 50; ++i) EXPECT_NE(CreateUniqueTempFile(dir.path(), "TTS"), first);
+  EXPECT_EQ(ReadFile(first), "taken");
+  EXPECT_TRUE(CreateUniqueTempFile(dir / "missing", "TTS").empty());
+
+  ScopedEnv tmp("TMPDIR", dir.path());
+  EXPECT_EQ(TempDirectory(), dir.path() + "/");
+  ScopedEnv noTmp("TMPDIR", std::nullopt);
+  EXPECT_EQ(TempDirectory(), "/tmp/");
+}
+
+TEST(DeleteTree, RemovesEverythingButNeverFollowsLinksOut) {
+  TempDir outside;
+  WriteFile(outside / "precious.txt", "keep");
+  TempDir dir;
+  std::string root = dir / "TTS1A2B.Deploy";
+  WriteFile(root + "/a.txt", "a");
+  WriteFile(root + "/sub/deeper/b.txt", "b");
+  WriteFile(root + "/sub/ro.txt", "r");
+  ::chmod((root + "/sub/ro.txt").c_str(), 0444);
+  ::chmod((root + "/sub/deeper").c_str(), 0555);
+  ASSERT_EQ(::symlink(outside.path().c_str(), (root + "/link").c_str()), 0);
+  ASSERT_EQ(::symlink((outside / "precious.txt").c_str(), (root + "/sub/filelink").c_str()), 0);
+  EXPECT_TRUE(DeleteTree(root));
+  EXPECT_FALSE(PathExists(root));
+  EXPECT_EQ(ReadFile(outside / "precious.txt"), "keep");
+  EXPECT_TRUE(DeleteTree(root));  // already gone
+
+  // A link given as the tree itself is removed, its target left alone.
+  ASSERT_EQ(::symlink(outside.path().c_str(), (dir / "alias").c_str()), 0);
+  EXPECT_TRUE(DeleteTree(dir / "alias"));
+  EXPECT_EQ(ReadFile(outside / "precious.txt"), "keep");
+}
+
+TEST(Directories, CreateRemoveRenameDelete) {
+  TempDir dir;
+  EXPECT_TRUE(CreateDirectory(dir / "Sub"));
+  EXPECT_FALSE(CreateDirectory(dir / "Sub"));
+  EXPECT_FALSE(CreateDirectory(dir / "sub"));  // same name to Windows
+  EXPECT_FALSE(CreateDirectory(dir / "a/b"));
+  WriteFile(dir / "Sub/f.txt", "f");
+  EXPECT_FALSE(RemoveDirectory(dir / "sub"));  // not empty
+  EXPECT_FALSE(DeleteFile(dir / "sub"));      // a folder is no file
+  EXPECT_EQ(LastErrorCode(), EISDIR);
+
+  WriteFile(dir / "target.txt", "old");
+  EXPECT_TRUE(RenameFile(dir / "sub/F.TXT", dir / "Target.txt"));
+  EXPECT_EQ(ReadFile(dir / "target.txt"), "f");
+  EXPECT_FALSE(test::FileExists(dir / "Target.txt"));
+  // A change of letter case only is a rename too.
+  EXPECT_TRUE(RenameFile(dir / "target.txt", dir / "TARGET.txt"));
+  EXPECT_TRUE(test::FileExists(dir / "TARGET.txt"));
+  EXPECT_FALSE(test::FileExists(dir / "target.txt"));
+
+  EXPECT_TRUE(RemoveDirectory(dir / "SUB"));
+  EXPECT_FALSE(DirectoryExists(dir / "Sub"));
+
+  // Read-only files are protected from deletion until the attribute is cleared.
+  ASSERT_TRUE(SetFileAttributes(dir / "TARGET.txt", kAttrReadOnly));
+  EXPECT_FALSE(DeleteFile(dir / "TARGET.txt"));
+  EXPECT_EQ(LastErrorCode(), EACCES);
+  ASSERT_TRUE(SetFileAttributes(dir / "TARGET.txt", 0));
+  EXPECT_TRUE(DeleteFile(dir / "target.TXT"));
+  EXPECT_FALSE(PathExists(dir / "TARGET.txt"));
+  EXPECT_FALSE(DeleteFile(dir / "TARGET.txt"));
+  EXPECT_EQ(LastErrorCode(), ENOENT);
+}
+
+TEST(ModuleFileName, IsTheRunningProgram) {
+  std::string self = ModuleFileName();
+  ASSERT_FALSE(self.empty());
+  EXPECT_EQ(self[0], '/');
+  EXPECT_TRUE(FileExists(self));
+  EXPECT_NE(self.find("platform_files"), std::string::npos) << self;
+}
+
+}  // namespace
+}  // namespace skelder::platform
