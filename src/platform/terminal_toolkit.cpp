@@ -75,29 +75,34 @@ struct Choice {
   char key;
 };
 
+// The enabled buttons of the active page with a key each: the accelerator ("&Continue": c)
+// first, then the first free letter of the caption.
 std::vector<Choice> Choices(const Form& form) {
   std::vector<Choice> choices;
   for (const Component* c : PageComponents(form)) {
     if (c->kind != ComponentKind::Button || !c->enabled) continue;
-    std::string label = StripAccelerator(c->caption);
     char key = 0;
     size_t amp = c->caption.find('&');
     while (amp != std::string::npos && amp + 1 < c->caption.size() && c->caption[amp + 1] == '&')
       amp = c->caption.find('&', amp + 2);
     if (amp != std::string::npos && amp + 1 < c->caption.size())
       key = static_cast<char>(std::tolower(static_cast<unsigned char>(c->caption[amp + 1])));
-    auto taken = [&](char k) {
-      return std::any_of(choices.begin(), choices.end(), [k](const Choice& ch) { return ch.key == k; });
-    };
-    if (key == 0 || taken(key)) {
-      key = 0;
-      for (char ch : Lower(label))
-        if (std::isalnum(static_cast<unsigned char>(ch)) && !taken(ch)) {
-          key = ch;
-          break;
-        }
-    }
-    choices.push_back({const_cast<Component*>(c), label, key});
+    choices.push_back({const_cast<Component*>(c), StripAccelerator(c->caption), key});
+  }
+  auto taken = [&](char k, size_t self) {
+    for (size_t i = 0; i < choices.size(); ++i)
+      if (i != self && choices[i].key == k) return true;
+    return false;
+  };
+  for (size_t i = 0; i < choices.size(); ++i)
+    if (choices[i].key != 0 && taken(choices[i].key, i) && i > 0) choices[i].key = 0;
+  for (size_t i = 0; i < choices.size(); ++i) {
+    if (choices[i].key != 0) continue;
+    for (char ch : Lower(choices[i].label))
+      if (std::isalnum(static_cast<unsigned char>(ch)) && !taken(ch, i)) {
+        choices[i].key = ch;
+        break;
+      }
   }
   return choices;
 }
@@ -451,7 +456,7 @@ void TerminalToolkit::RunPrompt(Form& form) {
   Write(menu + "? ");
   if (options_.autoYes) {
     Write("\n");
-    if (!pressEnter()) fallback();
+    if (!pressEnter() && !form.PressEscape()) fallback();
     return;
   }
   for (;;) {
@@ -459,7 +464,9 @@ void TerminalToolkit::RunPrompt(Form& form) {
     ReadResult r = ReadLine(line);
     if (r != ReadResult::Line) {
       Write(r == ReadResult::Interrupted ? "(interrupted)\n" : "(end of input)\n");
-      if (!form.PressEscape()) fallback();
+      form.PressEscape();
+      // Nobody can answer any more: a form that Esc did not close ends here.
+      if (r == ReadResult::EndOfInput) fallback();
       return;
     }
     std::string a = Lower(Trim(line));

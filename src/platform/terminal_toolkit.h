@@ -9,6 +9,7 @@
 // and the next message-processing turn turns it into Esc on the topmost form (which, in the
 // deploy dialog, asks the cancel question). The previous handler is back when the form closes.
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -31,6 +32,8 @@ struct TerminalOptions {
   uint32_t minRedrawMs = 50;
   // Columns of the terminal; 0: asks the output descriptor (80 when it cannot say).
   int width = 0;
+  // What Name() reports.
+  std::string name = "terminal";
 };
 
 class TerminalToolkit : public Toolkit {
@@ -38,7 +41,7 @@ class TerminalToolkit : public Toolkit {
   explicit TerminalToolkit(TerminalOptions options = {});
   ~TerminalToolkit() override;
 
-  std::string Name() const override { return "terminal"; }
+  std::string Name() const override { return options_.name; }
 
   MessageAnswer MessageBox(const std::string& text, const std::string& caption, MessageIcon icon,
                            MessageButtons buttons) override;
@@ -92,6 +95,10 @@ class TerminalToolkit : public Toolkit {
   int plainPage_ = -2;
   std::unordered_map<std::string, std::string> printed_;
 };
+
+// The plain form of the terminal backend: one line per change and prompts, never a live panel
+// or colours.
+std::unique_ptr<Toolkit> MakePlainToolkit(TerminalOptions options = {});
 
 // Text as shown on a terminal: the password of every FTP location in it becomes "****".
 std::string MaskFtpPasswords(const std::string& text);
