@@ -61,10 +61,11 @@ class TNetFileStream : public TNetStream {
   const std::string& FileName() const { return fileName_; }
 
  private:
-  void Seek();
+  void MoveTo(int64_t position);
   std::string fileName_;
   std::FILE* file_ = nullptr;
   int64_t position_ = 0;
+  int64_t filePos_ = 0;  // where the C stream's cursor is
   bool lastWasWrite_ = false;
 };
 

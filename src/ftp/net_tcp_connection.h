@@ -50,6 +50,8 @@ class TNetSimpleBuffer {
   virtual const char* Data() const { return bytes_.data(); }
   // Sets the size (new bytes are zero); for a scratch buffer.
   virtual void SetSize(int32_t size);
+  // The bytes themselves, for filling a scratch buffer in place.
+  char* WritableData() { return bytes_.data(); }
   void Append(const char* data, int32_t count);
   // The first n bytes, removed; ENetNotEnoughDataInBuffer when fewer are held.
   std::string Extract(int32_t count);

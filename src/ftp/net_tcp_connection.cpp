@@ -1,0 +1,495 @@
+#include "ftp/net_tcp_connection.h"
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+#include "net/net_anti_freeze.h"
+#include "net/net_stack.h"
+
+namespace skelder::ftp {
+
+using net::ProcessStack;
+
+// ---- buffers ---------------------------------------------------------------------------------
+
+void TNetSimpleBuffer::SetSize(int32_t size) { bytes_.resize(static_cast<size_t>(std::max(size, 0))); }
+
+void TNetSimpleBuffer::Append(const char* data, int32_t count) {
+  if (count > 0) bytes_.append(data, static_cast<size_t>(count));
+}
+
+std::string TNetSimpleBuffer::Extract(int32_t count) {
+  if (count > Size() || count < 0) throw ENetNotEnoughDataInBuffer();
+  std::string result(Data(), static_cast<size_t>(count));
+  Remove(count);
+  return result;
+}
+
+void TNetSimpleBuffer::Remove(int32_t count) {
+  if (count > Size() || count < 0) throw ENetNotEnoughDataInBuffer();
+  if (count == Size())
+    bytes_.clear();
+  else
+    bytes_.erase(0, static_cast<size_t>(count));
+  BytesRemoved(count);
+}
+
+void TNetSimpleBuffer::Clear() { bytes_.clear(); }
+
+int32_t TNetSimpleBuffer::IndexOf(const std::string& what, int32_t from) const {
+  if (what.empty() || from < 0) return -1;
+  const char* begin = Data();
+  const char* end = begin + Size();
+  if (from >= Size()) return -1;
+  const char* hit = std::search(begin + from, end, what.begin(), what.end());
+  return hit == end ? -1 : static_cast<int32_t>(hit - begin);
+}
+
+void TNetManagedBuffer::SetSize(int32_t size) { bytes_.resize(static_cast<size_t>(offset_ + std::max(size, 0))); }
+
+void TNetManagedBuffer::Remove(int32_t count) {
+  if (count > Size() || count < 0) throw ENetNotEnoughDataInBuffer();
+  if (count == Size()) {
+    bytes_.clear();
+    offset_ = 0;
+  } else {
+    offset_ += count;
+    if (offset_ >= PackThreshold) {
+      bytes_.erase(0, static_cast<size_t>(offset_));
+      offset_ = 0;
+    }
+  }
+  BytesRemoved(count);
+}
+
+void TNetManagedBuffer::Clear() {
+  bytes_.clear();
+  offset_ = 0;
+}
+
+// ---- connection ------------------------------------------------------------------------------
+
+TNetTCPConnection::BusyScope::BusyScope(TNetTCPConnection& c) : connection(c) { ++connection.busy_; }
+
+TNetTCPConnection::BusyScope::~BusyScope() {
+  if (--connection.busy_ == 0) connection.retiredHandler_.reset();
+}
+
+TNetTCPConnection::TNetTCPConnection(net::TNetBaseComponent* owner) : net::TNetComponent(owner) {
+  input_.OnBytesRemoved = [this](TNetSimpleBuffer*, int32_t count) { AddWork(net::wkRead, count); };
+}
+
+TNetTCPConnection::~TNetTCPConnection() {
+  try {
+    DropSocket();
+  } catch (...) {
+  }
+  input_.OnBytesRemoved = nullptr;
+  if (intercept_ != nullptr) intercept_->RemoveFreeNotification(this);
+  if (ioHandler_ != nullptr && ioHandler_ != ownedHandler_.get()) ioHandler_->RemoveFreeNotification(this);
+}
+
+void TNetTCPConnection::Notification(net::TNetBaseComponent* component) {
+  if (component == intercept_) intercept_ = nullptr;
+  if (component == ioHandler_) {
+    ioHandler_ = nullptr;
+    socketHandler_ = nullptr;
+  }
+}
+
+void TNetTCPConnection::SetIntercept(net::TNetConnectionIntercept* intercept) {
+  if (intercept_ != nullptr) intercept_->RemoveFreeNotification(this);
+  intercept_ = intercept;
+  if (intercept_ != nullptr) intercept_->FreeNotification(this);
+}
+
+void TNetTCPConnection::SetIOHandler(TNetIOHandler* handler) {
+  if (handler == ioHandler_) return;
+  if (ioHandler_ != nullptr && ioHandler_ != ownedHandler_.get()) ioHandler_->RemoveFreeNotification(this);
+  FreeOwnedHandler();
+  ioHandler_ = handler;
+  socketHandler_ = dynamic_cast<TNetIOHandlerSocket*>(handler);
+  if (ioHandler_ != nullptr) ioHandler_->FreeNotification(this);
+}
+
+void TNetTCPConnection::AdoptIOHandler(std::unique_ptr<TNetIOHandler> handler) {
+  SetIOHandler(nullptr);
+  ownedHandler_ = std::move(handler);
+  ioHandler_ = ownedHandler_.get();
+  socketHandler_ = dynamic_cast<TNetIOHandlerSocket*>(ioHandler_);
+}
+
+void TNetTCPConnection::FreeOwnedHandler() {
+  if (!ownedHandler_) return;
+  if (ioHandler_ == ownedHandler_.get()) {
+    ioHandler_ = nullptr;
+    socketHandler_ = nullptr;
+  }
+  // A read or write below us may still be using it (a handler run from the responsiveness
+  // hook closed the connection): keep it until that operation unwinds.
+  if (busy_ > 0)
+    retiredHandler_ = std::move(ownedHandler_);
+  else
+    ownedHandler_.reset();
+}
+
+bool TNetTCPConnection::HandlerConnected() const { return ioHandler_ != nullptr && ioHandler_->HandleConnected(); }
+
+void TNetTCPConnection::NotifyDisconnected() {
+  if (OnDisconnected) OnDisconnected(this);
+}
+
+void TNetTCPConnection::ResetInput() {
+  input_.Clear();
+  closedGracefully_ = false;
+}
+
+void TNetTCPConnection::CheckDisconnect(bool raiseIfDisconnected, bool ignoreBuffer) {
+  bool disconnected;
+  if (closedGracefully_ || ioHandler_ == nullptr) {
+    if (ioHandler_ != nullptr && ioHandler_->HandleConnected()) {
+      DropSocket();
+      ReportStatus(net::stDisconnected);
+      NotifyDisconnected();
+    }
+    disconnected = ioHandler_ != nullptr;
+  } else {
+    disconnected = !ioHandler_->HandleConnected();
+  }
+  if (disconnected && raiseIfDisconnected && (input_.Size() == 0 || ignoreBuffer)) throw ENetConnClosedGracefully();
+}
+
+bool TNetTCPConnection::IsConnected() {
+  CheckDisconnect(false, false);
+  return HandlerConnected();
+}
+
+void TNetTCPConnection::DropSocket() {
+  if (ioHandler_ == nullptr) return;
+  closedGracefully_ = true;
+  if (intercept_ != nullptr) intercept_->Disconnect();
+  ioHandler_->CloseBinding();
+}
+
+void TNetTCPConnection::CloseConnection() {
+  bool wasConnected = HandlerConnected();
+  if (wasConnected) {
+    ReportStatus(net::stDisconnecting);
+    DropSocket();
+  }
+  FreeOwnedHandler();
+  if (wasConnected) {
+    NotifyDisconnected();
+    ReportStatus(net::stDisconnected);
+  }
+}
+
+int32_t TNetTCPConnection::FillInputBuffer(bool raiseIfDisconnected, int32_t timeoutMs, bool raiseOnTimeout) {
+  BusyScope busy(*this);
+  if (timeoutMs == kUseReadTimeout) timeoutMs = ReadTimeout == 0 ? net::kWaitForever : ReadTimeout;
+  int32_t result = 0;
+  CheckDisconnect(raiseIfDisconnected, false);
+  if (!HandlerConnected()) {
+    if (raiseIfDisconnected) throw ENetNotConnected();
+    return 0;
+  }
+  do {
+    if (ioHandler_ == nullptr) {
+      if (raiseIfDisconnected) throw ENetNotConnected();
+      return 0;
+    }
+    if (!ioHandler_->WaitReadable(timeoutMs)) {
+      if (raiseOnTimeout) throw ENetReadTimeout();
+      return -1;
+    }
+    if (ioHandler_ == nullptr) {  // closed by a handler during the wait
+      if (raiseIfDisconnected) throw ENetNotConnected();
+      return 0;
+    }
+    scratch_.SetSize(RecvBufferSize);
+    int count = ioHandler_->ReceiveInto(scratch_.WritableData(), RecvBufferSize);
+    closedGracefully_ = count == 0;
+    if (count < 0) {
+      net::TNetStack& stack = ProcessStack();
+      stack.CheckSocketResult(count, {net::kErrShutdown, net::kErrConnAborted});  // others raise
+      int32_t code = stack.LastError();
+      DropSocket();
+      if (input_.Size() == 0) stack.RaiseSocketFailure(code);
+      count = 0;
+    }
+    if (count > 0) {
+      if (intercept_ != nullptr) {
+        std::string data(scratch_.Data(), static_cast<size_t>(count));
+        intercept_->Receive(data);
+        count = static_cast<int>(data.size());
+        scratch_.SetSize(count);
+        std::memcpy(scratch_.WritableData(), data.data(), data.size());
+      }
+      if (ASCIIFilter) {
+        char* p = scratch_.WritableData();
+        for (int i = 0; i < count; ++i) p[i] = static_cast<char>(static_cast<unsigned char>(p[i]) & 0x7F);
+      }
+      input_.Append(scratch_.Data(), count);
+    }
+    CheckDisconnect(raiseIfDisconnected, false);
+    result = count;
+  } while (result == 0 && HandlerConnected());
+  return result;
+}
+
+void TNetTCPConnection::PollForClose(bool raiseIfDisconnected) { FillInputBuffer(raiseIfDisconnected, 1, false); }
+
+std::string TNetTCPConnection::ReadLine(const std::string& terminatorIn, int32_t timeoutMs, int32_t maxLength) {
+  const std::string terminator = terminatorIn.empty() ? std::string("\n") : terminatorIn;
+  if (maxLength == -1) maxLength = MaxLineLength;
+  lineSplit_ = false;
+  lineTimedOut_ = false;
+  const int32_t termLen = static_cast<int32_t>(terminator.size());
+  int32_t scanned = 0;
+  int32_t found = -1;  // 0-based position of the terminator
+  while (true) {
+    if (input_.Size() > 0) {
+      // Only the bytes since the last scan, plus a terminator's length back for a split one.
+      found = input_.IndexOf(terminator, std::max(0, scanned - (termLen - 1)));
+      scanned = input_.Size();
+    }
+    const bool tooLong = maxLength != 0 && (found >= 0 ? found > maxLength : scanned > maxLength);
+    if (tooLong) {
+      if (MaxLineAction == maException) throw ENetReadLnMaxLineLengthExceeded();
+      lineSplit_ = true;
+      return input_.Extract(maxLength);
+    }
+    if (found >= 0) break;
+    CheckDisconnect(true, true);
+    if (FillInputBuffer(true, timeoutMs, timeoutMs == kUseReadTimeout) == -1) {
+      lineTimedOut_ = true;
+      return std::string();
+    }
+  }
+  std::string line = input_.Extract(found + termLen);
+  line.resize(static_cast<size_t>(found));
+  if (terminator == "\n" && !line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
+std::string TNetTCPConnection::ReadNonBlankLine(int32_t maxTries) {
+  std::string line;
+  for (int32_t i = 0; i < maxTries; ++i) {
+    line = ReadLine("\n", kUseReadTimeout, -1);
+    size_t b = 0, e = line.size();
+    while (b < e && static_cast<unsigned char>(line[b]) <= ' ') ++b;
+    while (e > b && static_cast<unsigned char>(line[e - 1]) <= ' ') --e;
+    line = line.substr(b, e - b);
+    if (!line.empty()) break;
+  }
+  return line;
+}
+
+namespace {
+bool SamePrefix(const std::string& line, const std::string& prefix) {
+  if (line.size() < prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(line[i])) != std::tolower(static_cast<unsigned char>(prefix[i])))
+      return false;
+  return true;
+}
+}  // namespace
+
+int32_t TNetTCPConnection::ReadReply() {
+  std::vector<std::string> lines;
+  lines.push_back(ReadNonBlankLine());
+  const std::string& first = lines.front();
+  if (first.size() > 3 && first[3] == '-') {
+    const std::string closing = first.substr(0, 3) + " ";
+    while (true) {
+      lines.push_back(ReadNonBlankLine());
+      const std::string& line = lines.back();
+      if (line.size() < 4 || SamePrefix(line, closing)) break;
+    }
+  }
+  ParseReplyLines(lines, lastReply_);
+  return lastReply_.NumericCode();
+}
+
+int32_t TNetTCPConnection::CheckReply(int32_t code, const TNetReplyCodes& accepted) {
+  if (!accepted.Empty() && !accepted.Contains(code)) RaiseReplyError();
+  return code;
+}
+
+int32_t TNetTCPConnection::AwaitReply(const TNetReplyCodes& accepted) {
+  ReadReply();
+  return CheckReply(lastReply_.NumericCode(), accepted);
+}
+
+int32_t TNetTCPConnection::SendCommand(const std::string& line, const TNetReplyCodes& accepted) {
+  WriteLine(line);
+  return AwaitReply(accepted);
+}
+
+void TNetTCPConnection::RaiseReplyError() {
+  throw ENetProtocolReplyError(lastReply_.NumericCode(), lastReply_.JoinedText());
+}
+
+void TNetTCPConnection::WriteBytes(const void* data, int32_t count) {
+  if (count <= 0) return;
+  BusyScope busy(*this);
+  CheckDisconnect(true, true);
+  if (!HandlerConnected()) throw ENetNotConnected();
+  const char* bytes = static_cast<const char*>(data);
+  std::string transformed;
+  if (intercept_ != nullptr) {
+    transformed.assign(bytes, static_cast<size_t>(count));
+    intercept_->Send(transformed);
+    bytes = transformed.data();
+    count = static_cast<int32_t>(transformed.size());
+  }
+  int32_t position = 0;
+  while (position < count) {
+    if (ioHandler_ == nullptr) throw ENetNotConnected();
+    int sent = ioHandler_->SendFrom(bytes + position, count - position);
+    net::RunHook(false, false);
+    if (sent == 0) closedGracefully_ = true;
+    CheckDisconnect(true, false);
+    if (sent < 0) {
+      net::TNetStack& stack = ProcessStack();
+      stack.CheckSocketResult(sent, {net::kErrShutdown, net::kErrConnAborted, net::kErrConnReset});
+      int32_t code = stack.LastError();
+      DropSocket();
+      stack.RaiseSocketFailure(code);
+    }
+    AddWork(net::wkWrite, sent);
+    position += sent;
+  }
+}
+
+void TNetTCPConnection::WriteText(const std::string& text) {
+  WriteBytes(text.data(), static_cast<int32_t>(text.size()));
+}
+
+void TNetTCPConnection::WriteLine(const std::string& text) {
+  // The line and its end go out in one piece.
+  WriteText(text + "\r\n");
+}
+
+void TNetTCPConnection::ReadBytes(void* destination, int32_t count) {
+  if (count <= 0) return;
+  while (input_.Size() < count) {
+    CheckDisconnect(true, true);
+    FillInputBuffer(true, kUseReadTimeout, true);
+  }
+  std::memcpy(destination, input_.Data(), static_cast<size_t>(count));
+  input_.Remove(count);
+}
+
+int32_t TNetTCPConnection::ReadInt32(bool networkOrder) {
+  uint32_t value = 0;
+  ReadBytes(&value, 4);
+  if (networkOrder) value = ProcessStack().NetToHost32(value);
+  return static_cast<int32_t>(value);
+}
+
+void TNetTCPConnection::WriteInt32(int32_t value, bool networkOrder) {
+  uint32_t v = static_cast<uint32_t>(value);
+  if (networkOrder) v = ProcessStack().HostToNet32(v);
+  WriteBytes(&v, 4);
+}
+
+std::string TNetTCPConnection::TakeInput() {
+  if (IsConnected()) FillInputBuffer(false, kUseReadTimeout, true);
+  return input_.Extract(input_.Size());
+}
+
+std::string TNetTCPConnection::ReadAll() {
+  std::string result;
+  StartWork(net::wkRead, 0);
+  try {
+    while (IsConnected()) result += TakeInput();
+    result += input_.Extract(input_.Size());
+  } catch (...) {
+    FinishWork(net::wkRead);
+    throw;
+  }
+  FinishWork(net::wkRead);
+  return result;
+}
+
+void TNetTCPConnection::ReceiveStream(TNetStream& stream, int64_t byteCount, bool readUntilClose) {
+  if (byteCount == -1 && !readUntilClose) byteCount = ReadInt32(true);
+  if (byteCount >= 0) stream.SetSize(stream.Position() + byteCount);
+  // 64-bit: reading until close must not stop at 2 GiB.
+  int64_t remaining = readUntilClose ? INT64_MAX : std::max<int64_t>(byteCount, 0);
+  StartWork(net::wkRead, readUntilClose ? 0 : remaining);
+  auto finish = [&] {
+    FinishWork(net::wkRead);
+    if (stream.Size() > stream.Position()) stream.SetSize(stream.Position());
+  };
+  try {
+    int32_t buffered = static_cast<int32_t>(std::min<int64_t>(remaining, input_.Size()));
+    if (buffered > 0) {
+      stream.Write(input_.Data(), buffered);
+      input_.Remove(buffered);
+      remaining -= buffered;
+    }
+    const int32_t chunkSize = static_cast<int32_t>(std::min<int64_t>(remaining, std::max(RecvBufferSize, 1)));
+    std::vector<char> chunk(static_cast<size_t>(std::max(chunkSize, 0)));
+    // Bytes still buffered after the peer closed belong to the stream too.
+    while (remaining > 0 && (IsConnected() || input_.Size() > 0)) {
+      int32_t n = static_cast<int32_t>(std::min<int64_t>(remaining, chunkSize));
+      try {
+        ReadBytes(chunk.data(), n);
+      } catch (const ENetConnClosedGracefully&) {
+        if (!readUntilClose) throw;
+        n = static_cast<int32_t>(std::min<int64_t>(remaining, input_.Size()));
+        std::memcpy(chunk.data(), input_.Data(), static_cast<size_t>(n));
+        input_.Remove(n);
+      }
+      if (n > 0) {
+        stream.Write(chunk.data(), n);
+        remaining -= n;
+      }
+    }
+  } catch (...) {
+    finish();
+    throw;
+  }
+  finish();
+}
+
+void TNetTCPConnection::SendStream(TNetStream& stream, bool fromBeginning, bool writeByteCount, int64_t size) {
+  if (fromBeginning) stream.SetPosition(0);
+  const int64_t end = size != 0 ? stream.Position() + size : stream.Size();
+  int64_t total = std::max<int64_t>(end - stream.Position(), 0);
+  if (writeByteCount) WriteInt32(static_cast<int32_t>(total), true);
+  StartWork(net::wkWrite, total);
+  try {
+    const int32_t chunkSize = std::max(SendBufferSize, 1);
+    std::vector<char> chunk(static_cast<size_t>(chunkSize));
+    while (true) {
+      int64_t n = std::min<int64_t>(end - stream.Position(), chunkSize);
+      if (n <= 0) break;
+      int64_t got = stream.Read(chunk.data(), n);
+      if (got <= 0) throw ENetNoDataToRead();
+      WriteBytes(chunk.data(), static_cast<int32_t>(got));
+    }
+  } catch (...) {
+    FinishWork(net::wkWrite);
+    throw;
+  }
+  FinishWork(net::wkWrite);
+}
+
+int64_t TNetTCPConnection::SendFile(const std::string& fileName, bool allowPlatformTransmit) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(fileName, ec)) throw ENetFileNotFound(fileName);
+  net::TNetStack& stack = ProcessStack();
+  if (stack.HasFileTransmit() && intercept_ == nullptr && allowPlatformTransmit && socketHandler_ != nullptr &&
+      socketHandler_->Binding() != nullptr)
+    return stack.TransmitFile(socketHandler_->Binding()->Socket(), fileName);
+  TNetFileStream file(fileName, TNetFileStream::fmOpenRead);
+  SendStream(file, true, false, 0);
+  return file.Size();
+}
+
+}  // namespace skelder::ftp
