@@ -7,6 +7,7 @@
 #include "deploy/u_utils.h"
 #include "deploy/web_folder_settings.h"
 #include "host/xr_direct_intf.h"
+#include "platform/toolkit.h"
 
 namespace skelder::addin {
 

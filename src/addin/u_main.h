@@ -2,6 +2,7 @@
 // The add-in's 21 exports: the command and event interface, the menu interface and the
 // property-page interface, each as the host calls it.
 #include <cstdint>
+#include <string>
 
 #include "platform/callconv.h"
 

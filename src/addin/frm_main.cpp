@@ -1,0 +1,224 @@
+#include "addin/frm_main.h"
+
+#include <cstring>
+#include <filesystem>
+
+#include "addin/dlg_ftp_details.h"
+#include "deploy/web_folder_settings.h"
+#include "host/xr_direct_intf.h"
+#include "host/xr_vcs_types.h"
+#include "platform/files.h"
+#include "platform/toolkit.h"
+#include "ui/form_layout.h"
+#include "ui/frm_browse_folder.h"
+
+namespace skelder::addin {
+
+using platform::ComponentKind;
+using ui::SetBounds;
+
+namespace {
+
+std::unique_ptr<TdlgWebFolder>& Page() {
+  static std::unique_ptr<TdlgWebFolder> page;
+  return page;
+}
+
+// The page's own window and the dialog it belongs to.
+TdlgWebFolder* PageFor(int32_t dialogId, uint32_t window) {
+  TdlgWebFolder* page = Page().get();
+  if (dialogId != kFolderPropertiesDialog || !page || window == 0) return nullptr;
+  return page->Handle() == window ? page : nullptr;
+}
+
+constexpr int kSpacerSide = 11;
+constexpr int kSpacerTop = 12;
+
+}  // namespace
+
+TdlgWebFolder::TdlgWebFolder(uint32_t parentWindow, int32_t dialogId, int32_t objectId, std::string notes)
+    : platform::Form("dlgWebFolder", kPageCaption),
+      Panel1(Add("Panel1", ComponentKind::Panel)),
+      Panel2(Add("Panel2", ComponentKind::Panel)),
+      Panel3(Add("Panel3", ComponentKind::Panel)),
+      Panel4(Add("Panel4", ComponentKind::Panel)),
+      Bevel5(Add("Bevel5", ComponentKind::Panel)),
+      lblWeb(Add("lblWeb", ComponentKind::Label)),
+      imgWeb(Add("imgWeb", ComponentKind::Image)),
+      Label13(Add("Label13", ComponentKind::Label)),
+      Label14(Add("Label14", ComponentKind::Label)),
+      memoDeploymentPaths(Add("memoDeploymentPaths", ComponentKind::Memo)),
+      btnFtp(Add("btnFtp", ComponentKind::Button)),
+      btnAddPath(Add("btnAddPath", ComponentKind::Button)),
+      ParentWindow(parentWindow),
+      ObjectId(objectId),
+      Notes(std::move(notes)),
+      DialogId(dialogId) {
+  clientWidth = Width;
+  clientHeight = Height;
+  fontName = "MS Sans Serif";
+  fontSize = 8;
+  SetBounds(Panel1, 0, 0, kSpacerSide, Height);
+  SetBounds(Panel2, Width - kSpacerSide, 0, kSpacerSide, Height);
+  SetBounds(Panel3, kSpacerSide, 0, Width - 2 * kSpacerSide, kSpacerTop);
+  SetBounds(Panel4, kSpacerSide, kSpacerTop, Width - 2 * kSpacerSide, Height - kSpacerTop);
+  SetBounds(Bevel5, 0, 0, Panel4.width, 42);
+  SetBounds(lblWeb, 77, 9, 0, 13);
+  SetBounds(imgWeb, 0, 0, 32, 32);
+  Label13.caption = "&Deployment paths:";
+  SetBounds(Label13, 0, 51, 92, 13);
+  Label14.caption =
+      "Enter the list of paths (including ftp) that you would like to be able to deploy this folder to. If "
+      "you enter any paths, the folder will be designated a Web Folder and you will be able to deploy the "
+      "files it contains using the Web menu option.";
+  SetBounds(Label14, 0, 228, 317, 78);
+  SetBounds(memoDeploymentPaths, 0, 67, 317, 126);
+  ui::SetButton(btnFtp, "Add &FTP", 164, 196, platform::mrNone);
+  btnFtp.onClick = [this] { btnFtpClick(); };
+  ui::SetButton(btnAddPath, "&Add Path", 243, 196, platform::mrNone);
+  btnAddPath.onClick = [this] { btnAddPathClick(); };
+  focused = memoDeploymentPaths.name;
+}
+
+uint32_t TdlgWebFolder::Handle() { return platform::CurrentToolkit().HandleOf(*this); }
+
+void TdlgWebFolder::LoadPage() {
+  DeployTo = deploy::ReadDeployTo(Notes);
+  memoDeploymentPaths.lines = DeployTo.empty() ? std::vector<std::string>{} : deploy::SplitLocations(DeployTo);
+  std::string folderName, displayPath, path, notes;
+  int32_t a = 0, b = 0, c = 0;
+  int32_t status = -1;
+  try {
+    status = host::MainVcsGetFolderInfo(ObjectId, folderName, displayPath, path, notes, a, b, c);
+  } catch (...) {
+    // A host without the library or the function still gets its page, without the name.
+  }
+  lblWeb.caption = status == host::kStatusOk ? folderName : std::string();
+}
+
+std::string TdlgWebFolder::SavePage(const std::string& hostNotes) {
+  std::string result = deploy::WriteWebFolderSettings(hostNotes, memoDeploymentPaths.lines);
+  DeployTo = deploy::ReadDeployTo(result);
+  return result;
+}
+
+void TdlgWebFolder::PlacePage(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
+  // A rectangle turned inside out gives an empty page, not a negative one.
+  int width = x2 > x1 ? x2 - x1 : 0;
+  int height = y2 > y1 ? y2 - y1 : 0;
+  left = x1;
+  top = y1;
+  MinWidth = MaxWidth = Width = clientWidth = width;
+  MinHeight = MaxHeight = Height = clientHeight = height;
+  // The strips keep their margins; Panel4 takes the rest.
+  SetBounds(Panel1, 0, 0, kSpacerSide, height);
+  SetBounds(Panel2, std::max(0, width - kSpacerSide), 0, kSpacerSide, height);
+  SetBounds(Panel3, kSpacerSide, 0, std::max(0, width - 2 * kSpacerSide), kSpacerTop);
+  int panelWidth = std::max(0, width - 2 * kSpacerSide);
+  int panelHeight = std::max(0, height - kSpacerTop);
+  if (panelWidth != Panel4.width || panelHeight != Panel4.height) {
+    SetBounds(Panel4, kSpacerSide, kSpacerTop, panelWidth, panelHeight);
+    Panel4Resize();
+  }
+}
+
+void TdlgWebFolder::Panel4Resize() {
+  Bevel5.width = Panel4.width;
+  memoDeploymentPaths.width = Panel4.width;
+  Label14.width = Panel4.width;
+  btnAddPath.left = Panel4.width - btnAddPath.width;
+}
+
+void TdlgWebFolder::AppendLine(const std::string& line) {
+  memoDeploymentPaths.lines.push_back(line);
+  MemoModified = true;
+}
+
+void TdlgWebFolder::btnAddPathClick() {
+  std::string chosen = ui::BrowseForDirectory(Handle(), "");
+  if (chosen.empty()) return;
+  AppendLine(FullPathName(chosen));
+}
+
+void TdlgWebFolder::btnFtpClick() {
+  std::string location = ShowFtpDetails();
+  if (location.empty()) return;
+  AppendLine(location);
+}
+
+std::string FullPathName(const std::string& path) {
+  if (path.empty()) return path;
+  const char sep = platform::kPathSeparator;
+  std::string full = path;
+  if (full.front() != sep) {
+    std::error_code error;
+    std::string cwd = std::filesystem::current_path(error).string();
+    if (!error) full = cwd + sep + full;
+  }
+  bool trailing = full.size() > 1 && full.back() == sep;
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (start <= full.size()) {
+    size_t at = full.find(sep, start);
+    if (at == std::string::npos) at = full.size();
+    std::string part = full.substr(start, at - start);
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    start = at + 1;
+  }
+  std::string result;
+  for (const auto& part : parts) result += sep + part;
+  if (result.empty()) return std::string(1, sep);
+  if (trailing) result += sep;
+  return result;
+}
+
+TdlgWebFolder* PropertyPage() { return Page().get(); }
+
+bool HasPage(int32_t dialogId, int32_t flags) { return dialogId == kFolderPropertiesDialog && (flags & 1) != 0; }
+
+uint32_t CreatePage(int32_t dialogId, uint32_t parent, int32_t objectId, const char* notes, char* caption) {
+  if (dialogId != kFolderPropertiesDialog) return 0;
+  // At most one page: one the host did not release is not reachable any more and goes now.
+  Page().reset();
+  Page() = std::make_unique<TdlgWebFolder>(parent, dialogId, objectId, notes ? notes : "");
+  TdlgWebFolder& page = *Page();
+  page.BorderVisible = false;
+  page.Showing = true;
+  page.LoadPage();
+  if (caption) std::memcpy(caption, kPageCaption, std::strlen(kPageCaption) + 1);
+  return page.Handle();
+}
+
+void PagePlace(int32_t dialogId, uint32_t window, int32_t left, int32_t top, int32_t right, int32_t bottom) {
+  if (TdlgWebFolder* page = PageFor(dialogId, window)) page->PlacePage(left, top, right, bottom);
+}
+
+bool PageGetData(int32_t dialogId, uint32_t window, char* notes) {
+  TdlgWebFolder* page = PageFor(dialogId, window);
+  if (!page || !notes) return false;
+  std::string current(notes, strnlen(notes, host::kNotesSize));
+  std::string result = page->SavePage(current);
+  // The host keeps notes in buffers of this size; a longer text would come back cut short.
+  if (result.size() + 1 > static_cast<size_t>(host::kNotesSize)) {
+    platform::CurrentToolkit().MessageBox(
+        "The deployment paths could not be saved: the folder notes would be longer than 65535 characters.",
+        kPageCaption, platform::MessageIcon::Error, platform::MessageButtons::Ok);
+    return false;
+  }
+  std::memcpy(notes, result.c_str(), result.size() + 1);
+  return true;
+}
+
+bool PageValidate(int32_t dialogId, uint32_t window) { return PageFor(dialogId, window) != nullptr; }
+
+void PageRelease(int32_t dialogId, uint32_t window) {
+  if (dialogId != kFolderPropertiesDialog) return;
+  // With another window than the page's the page is no longer referenced either way.
+  Page().reset();
+}
+
+}  // namespace skelder::addin
