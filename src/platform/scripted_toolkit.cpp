@@ -204,6 +204,10 @@ Script ParseScript(const std::string& text) {
         std::string innerVerb = NextWord(rest);
         if (innerVerb.empty()) throw Exception("\"at " + when + "\" needs an action");
         script.injections.emplace_back(static_cast<uint64_t>(*n), ParseAction(innerVerb, rest));
+      } else if (v == "browse") {
+        ScriptedFolderBrowser check;  // the same rules as the browser that will play it
+        check.AddScriptLine(rest);
+        script.browser.push_back(rest);
       } else if (v == "snapshots") {
         std::string word = AsciiLower(NextWord(rest));
         if (word == "on") script.snapshots = true;
@@ -281,6 +285,7 @@ void ScriptedToolkit::Load(const Script& script) {
   actions_.insert(actions_.end(), script.actions.begin(), script.actions.end());
   for (const auto& [turn, action] : script.injections) injections_.emplace(turn, action);
   if (script.snapshots) snapshots_ = *script.snapshots;
+  for (const auto& line : script.browser) browser_.AddScriptLine(line);
 }
 
 void ScriptedToolkit::LoadScript(const std::string& text) { Load(ParseScript(text)); }

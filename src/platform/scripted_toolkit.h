@@ -23,6 +23,8 @@
 //   check <component> / uncheck <component>
 //   at <N> <any form action above>
 //   snapshots on|off             (off: repaints are only counted, for long runs)
+//   browse <folder browser action> (select PATH, select-virtual NAME, ok, cancel, esc,
+//                                 click ID, move LEFT TOP: see ScriptedFolderBrowser)
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -31,6 +33,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/scripted_folder_browser.h"
 #include "platform/toolkit.h"
 
 namespace skelder::platform {
@@ -58,6 +61,7 @@ struct Script {
   std::vector<ScriptAction> actions;
   std::vector<std::pair<uint64_t, ScriptAction>> injections;
   std::optional<bool> snapshots;
+  std::vector<std::string> browser;  // folder browser actions, in order
 };
 
 // Parses the text form; throws skelder::Exception naming the line ("line 3: ...").
@@ -146,6 +150,9 @@ class ScriptedToolkit : public Toolkit {
   ScriptedToolkit& Then(ScriptAction action);
   ScriptedToolkit& At(uint64_t turn, ScriptAction action);
   void SetSnapshots(bool on) { snapshots_ = on; }
+  // The folder browser this toolkit plays, with its own queue and record.
+  ScriptedFolderBrowser& Browser() { return browser_; }
+  FolderBrowser& FolderBrowserBackend() override { return browser_; }
 
   // The virtual clock that goes with the script: installed as the process clock until the
   // toolkit is destroyed (or the clock is replaced).
@@ -211,6 +218,7 @@ class ScriptedToolkit : public Toolkit {
 
   VirtualClock clock_;
   bool clockInstalled_ = false;
+  ScriptedFolderBrowser browser_;
 };
 
 // Names as the text form writes them ("Yes", "OK", "Esc", ...), for messages and transcripts.
