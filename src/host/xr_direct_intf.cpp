@@ -101,6 +101,15 @@ HostBool SKELDER_STDCALL FileEntry(void* item, void* context, const char* fileNa
   }
 }
 
+// Runs an enumeration; an error of the caller's item function surfaces once the host returns.
+template <typename Fn, typename PerEntry>
+int32_t RunEnum(Fn fn, int32_t id, void* item, void* context, PerEntry perEntry, int32_t flag) {
+  EnumFrame frame{context, nullptr};
+  const int32_t status = fn(id, item, &frame, perEntry, flag);
+  if (frame.error) std::rethrow_exception(frame.error);
+  return status;
+}
+
 template <typename Fn>
 int32_t RunFolderInfo(Fn fn, int32_t folderId, std::string& name, std::string& displayPath, std::string& path,
                       std::string& notes, int32_t& int1, int32_t& int2, int32_t& int3) {
@@ -161,18 +170,12 @@ int32_t MainVcsGetFolderInfo(int32_t folderId, std::string& name, std::string& d
 
 int32_t VcsEnumFolders(int32_t rootId, TEnumFolderItem item, void* context, int32_t flag) {
   auto fn = SKELDER_CORE_ENTRY(TXRDVcsEnumFolders, "XRDVcsEnumFolders", "VcsEnumFolders");
-  EnumFrame frame{context, nullptr};
-  const int32_t status = fn(rootId, reinterpret_cast<void*>(item), &frame, FolderEntry, flag);
-  if (frame.error) std::rethrow_exception(frame.error);
-  return status;
+  return RunEnum(fn, rootId, reinterpret_cast<void*>(item), context, FolderEntry, flag);
 }
 
 int32_t VcsEnumFiles(int32_t folderId, TEnumFileItem item, void* context, int32_t flag) {
   auto fn = SKELDER_CORE_ENTRY(TXRDVcsEnumFiles, "XRDVcsEnumFiles", "VcsEnumFiles");
-  EnumFrame frame{context, nullptr};
-  const int32_t status = fn(folderId, reinterpret_cast<void*>(item), &frame, FileEntry, flag);
-  if (frame.error) std::rethrow_exception(frame.error);
-  return status;
+  return RunEnum(fn, folderId, reinterpret_cast<void*>(item), context, FileEntry, flag);
 }
 
 int32_t VcsCheckOutFile(int32_t fileId, int32_t& output, TCheckOutRequest* request) {
