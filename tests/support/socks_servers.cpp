@@ -58,7 +58,7 @@ DanteServer::DanteServer() {
   logFile_ = *dir_ / "danted.out";
   std::string conf = *dir_ / "danted.conf";
   std::ostringstream c;
-  c << "logoutput: " << (*dir_ / "danted.log") << "\n"
+  c << "logoutput: stderr\n"
     << "internal: " << host_ << " port = " << port_ << "\n"
     << "external: " << host_ << "\n"
     << "socksmethod: none\n"

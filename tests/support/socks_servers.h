@@ -1,8 +1,8 @@
 #pragma once
-// Real SOCKS proxies on loopback for the SOCKS tests: dante (SOCKS 4, 4A and 5 without
-// authentication) and microsocks (SOCKS 5 with user name and password). Each launcher writes
-// its own configuration into a private temporary folder, starts the server in the foreground on
-// a free port, waits until it listens and stops it when destroyed.
+// Real SOCKS proxies on loopback for the SOCKS tests: dante (SOCKS 4 and 5 without
+// authentication; it has no 4A) and microsocks (SOCKS 5 with user name and password). Each
+// launcher writes its own configuration into a private temporary folder, starts the server in
+// the foreground on a free port, waits until it listens and stops it when destroyed.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -36,7 +36,7 @@ class SocksServer {
   std::string error_;
 };
 
-// danted without authentication, internal and external address 127.0.0.1.
+// danted without authentication, internal and external address 127.0.0.1, SOCKS 4 and 5.
 class DanteServer : public SocksServer {
  public:
   DanteServer();
