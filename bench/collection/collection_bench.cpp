@@ -15,7 +15,7 @@ using namespace skelder::deploy;
 namespace {
 
 constexpr int kFilesPerFolder = 20;
-constexpr int kRepeats = 5;
+constexpr int kRepeats = 7;
 
 struct HostFolder {
   std::string path;

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <string_view>
 
 #include "deploy/u_utils.h"
 #include "platform/exception.h"
@@ -13,10 +14,19 @@ namespace skelder::deploy {
 
 namespace {
 
-std::string NameOf(const std::string& line, bool& isEntry) {
+// The id a line is an entry of: its text before the first "=" must be a decimal id exactly as
+// the id prints (no sign but "-", no leading zeros, no blanks), since lookups compare texts.
+std::optional<int32_t> EntryId(std::string_view line) {
   const auto eq = line.find('=');
-  isEntry = eq != std::string::npos;
-  return isEntry ? line.substr(0, eq) : std::string();
+  if (eq == std::string_view::npos) return std::nullopt;
+  const std::string_view name = line.substr(0, eq);
+  const auto id = ParseInt32(name);
+  if (!id || std::to_string(*id) != name) return std::nullopt;
+  return id;
+}
+
+std::string_view ValueOf(const std::string& line) {
+  return std::string_view(line).substr(line.find('=') + 1);
 }
 
 }  // namespace
@@ -27,25 +37,24 @@ TKeyedLines::TKeyedLines(std::vector<std::string> lines) : lines_(std::move(line
 }
 
 void TKeyedLines::IndexLine(size_t index) {
-  bool isEntry = false;
-  std::string name = NameOf(lines_[index], isEntry);
-  if (isEntry) first_.try_emplace(std::move(name), index);
+  if (const auto id = EntryId(lines_[index])) first_.try_emplace(*id, index);
 }
 
-std::optional<std::string> TKeyedLines::Value(const std::string& name) const {
-  const auto it = first_.find(name);
+std::optional<std::string> TKeyedLines::Value(int32_t id) const {
+  const auto it = first_.find(id);
   if (it == first_.end()) return std::nullopt;
-  const std::string& line = lines_[it->second];
-  return line.substr(line.find('=') + 1);
+  return std::string(ValueOf(lines_[it->second]));
 }
 
-void TKeyedLines::SetValue(const std::string& name, const std::string& value) {
-  const auto it = first_.find(name);
+void TKeyedLines::SetValue(int32_t id, const std::string& value) {
+  std::string line = std::to_string(id) + "=" + value;
+  const auto it = first_.find(id);
   if (it != first_.end()) {
-    lines_[it->second] = name + "=" + value;
+    lines_[it->second] = std::move(line);
     return;
   }
-  Append(name + "=" + value);
+  lines_.push_back(std::move(line));
+  first_.emplace(id, lines_.size() - 1);
 }
 
 void TKeyedLines::Append(const std::string& line) {
@@ -54,12 +63,10 @@ void TKeyedLines::Append(const std::string& line) {
 }
 
 int32_t TKeyedLines::Number(int32_t id) const {
-  const auto value = Value(std::to_string(id));
-  if (!value) return 0;
-  return ParseInt32(*value).value_or(0);
+  const auto it = first_.find(id);
+  if (it == first_.end()) return 0;
+  return ParseInt32(ValueOf(lines_[it->second])).value_or(0);
 }
-
-void TKeyedLines::SetNumber(int32_t id, int32_t value) { SetValue(std::to_string(id), std::to_string(value)); }
 
 void TCurrentAges::Add(int32_t fileId, int32_t age) { Append(std::to_string(fileId) + "=" + std::to_string(age)); }
 

@@ -13,8 +13,9 @@ namespace skelder::deploy {
 
 inline constexpr const char* kDeployRecordName = "XRDeploy.dat";
 
-// Ordered "name=value" lines with a first-match index by name. Lines without "=" are kept as
-// they are and never match.
+// Ordered "id=value" lines with a first-match index by id. A line is an entry of id N when its
+// text before the first "=" is exactly N's decimal text; every other line is kept as it is and
+// never matches.
 class TKeyedLines {
  public:
   TKeyedLines() = default;
@@ -23,21 +24,21 @@ class TKeyedLines {
   const std::vector<std::string>& Lines() const { return lines_; }
   size_t Count() const { return lines_.size(); }
 
-  // The text after the first "=" of the first line named `name`.
-  std::optional<std::string> Value(const std::string& name) const;
-  // Replaces that line's value in its place, or appends name=value.
-  void SetValue(const std::string& name, const std::string& value);
+  // The text after the first "=" of the first entry of this id.
+  std::optional<std::string> Value(int32_t id) const;
+  // Replaces that entry's value in its place, or appends id=value.
+  void SetValue(int32_t id, const std::string& value);
   void Append(const std::string& line);
 
   // The value read as a decimal 32-bit integer; 0 when missing or not a number.
   int32_t Number(int32_t id) const;
-  void SetNumber(int32_t id, int32_t value);
+  void SetNumber(int32_t id, int32_t value) { SetValue(id, std::to_string(value)); }
 
  private:
   void IndexLine(size_t index);
 
   std::vector<std::string> lines_;
-  std::unordered_map<std::string, size_t> first_;
+  std::unordered_map<int32_t, size_t> first_;
 };
 
 // The ages of the copies fetched in this run: one line "%d=%d" (file id, age) per fetched file.

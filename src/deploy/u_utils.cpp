@@ -107,7 +107,7 @@ std::string ChangeFileExt(const std::string& path, const std::string& extension)
   return path + extension;
 }
 
-std::optional<int32_t> ParseInt32(const std::string& text) {
+std::optional<int32_t> ParseInt32(std::string_view text) {
   size_t i = 0;
   bool negative = false;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace skelder::deploy {
@@ -62,7 +63,7 @@ void AppendToLog(const std::string& path, const std::string& text);
 std::string ChangeFileExt(const std::string& path, const std::string& extension);
 
 // A decimal 32-bit integer: optional sign, digits, nothing else; none otherwise or out of range.
-std::optional<int32_t> ParseInt32(const std::string& text);
+std::optional<int32_t> ParseInt32(std::string_view text);
 
 // Splits at CR LF, CR or LF. A line end at the very end of the text adds no empty line.
 std::vector<std::string> SplitLines(const std::string& text);

@@ -50,14 +50,19 @@ TEST(DeployRecordTest, ValuesThatAreNotNumbersReadAsZero) {
   EXPECT_EQ(record.Age(6), 7);
   EXPECT_EQ(record.Age(7), 0);
   EXPECT_EQ(record.Age(8), 0);
-  EXPECT_EQ(record.Value("2"), "12a");
-  EXPECT_FALSE(record.Value("8").has_value());
+  EXPECT_EQ(record.Value(2), "12a");
+  EXPECT_FALSE(record.Value(8).has_value());
 }
 
-TEST(DeployRecordTest, NegativeIdsUseTheirDecimalText) {
-  auto record = TDeployRecord::FromText("-4=11\r\n");
+TEST(DeployRecordTest, OnlyTheIdsExactDecimalTextMatches) {
+  auto record = TDeployRecord::FromText("-4=11\r\n07=1\r\n+7=2\r\n-0=3\r\n7 =4\r\n0=5\r\n");
   EXPECT_EQ(record.Age(-4), 11);
   EXPECT_EQ(record.Age(4), 0);
+  EXPECT_EQ(record.Age(7), 0);
+  EXPECT_EQ(record.Age(0), 5);
+  record.SetAge(7, 9);
+  EXPECT_EQ(record.Lines().back(), "7=9");
+  EXPECT_EQ(record.Count(), 7u);
 }
 
 TEST(SendOrSkipTest, DecidesByRecordedAndCurrentAge) {
@@ -80,7 +85,7 @@ TEST(SendOrSkipTest, DecidesByRecordedAndCurrentAge) {
   EXPECT_EQ(record.Age(2), 50);
   // A file that is sent keeps its old entry until the target records the success.
   EXPECT_EQ(record.Age(3), 100);
-  EXPECT_EQ(record.Value("6"), "abc");
+  EXPECT_EQ(record.Value(6), "abc");
 }
 
 TEST(SendOrSkipTest, FileWithoutCurrentAgeCountsAsZero) {
