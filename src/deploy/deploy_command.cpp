@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "deploy/deploy_dialog_seam.h"
+#include "deploy/deploy_outcome.h"
 #include "deploy/u_utils.h"
 #include "deploy/web_folder_settings.h"
 #include "host/xr_direct_intf.h"
@@ -112,6 +113,7 @@ void FilterFiles(TFileList& files, const TFolderList& folders) {
 
 bool HandleCommand(const std::string& command, const std::string& data) {
   if (!SameText(command, kDeployCommand)) return false;
+  ResetLastDeployOutcome();
   try {
     // Anything that goes wrong before the dialog (a data text that is no number, a function
     // the host library lacks) ends the command without a message.

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 
+#include "deploy/deploy_dialog_seam.h"
 #include "deploy/u_utils.h"
 #include "deploy/web_folder_settings.h"
 #include "host/xr_direct_intf.h"
@@ -20,7 +21,6 @@ using platform::CurrentToolkit;
 
 namespace {
 
-TDeployOutcome g_lastOutcome = TDeployOutcome::NotRun;
 TFtpTarget& FtpTarget() {
   static TFtpTarget target;
   return target;
@@ -86,10 +86,13 @@ struct RequestDeleter {
   void operator()(host::TCheckOutRequest* r) const { host::FreeCheckOutRequest(r); }
 };
 
-}  // namespace
+// The Deploy command opens this dialog once the unit is part of the add-in.
+const bool g_dialogInstalled = [] {
+  SetShowDeployDialog(&TfrmDeploy::ShowDeployDialog);
+  return true;
+}();
 
-TDeployOutcome LastDeployOutcome() { return g_lastOutcome; }
-void ResetLastDeployOutcome() { g_lastOutcome = TDeployOutcome::NotRun; }
+}  // namespace
 
 void SetFtpTarget(TFtpTarget target) { FtpTarget() = std::move(target); }
 bool HasFtpTarget() { return static_cast<bool>(FtpTarget()); }
@@ -140,6 +143,7 @@ TfrmDeploy::TfrmDeploy()
   Button1.isCancel = true;
   Button1.modalResult = platform::mrCancel;
   btnOK.onClick = [this] { btnOKClick(); };
+  btnOK.isDefault = true;  // it has the focus on the confirmation page, so Enter means Continue
   btnCancel.isCancel = true;
   btnCancel.onClick = [this] { btnCancelClick(); };
   btnDone.enabled = false;
@@ -179,11 +183,11 @@ void TfrmDeploy::Setup(const std::string& folderCaption, const std::string& depl
 
 void TfrmDeploy::ShowDeployDialog(const std::string& folderCaption, const std::string& deployTo,
                                   const TFileList& files, const TFolderList& folders) {
-  g_lastOutcome = TDeployOutcome::NotRun;
+  ResetLastDeployOutcome();
   auto form = std::make_unique<TfrmDeploy>();
   form->Setup(folderCaption, deployTo, files, folders);
   CurrentToolkit().ShowModal(*form);
-  g_lastOutcome = form->FOutcome;
+  SetLastDeployOutcome(form->FOutcome);
 }
 
 std::string TfrmDeploy::RelativeFolder(const TFileInfo& info) const {

@@ -7,17 +7,12 @@
 #include <functional>
 #include <string>
 
+#include "deploy/deploy_outcome.h"
 #include "deploy/deploy_record.h"
 #include "deploy/file_lists.h"
 #include "platform/widgets.h"
 
 namespace skelder::deploy {
-
-// How the last deploy dialog ended. The numbers are those the extension exports hand out.
-enum class TDeployOutcome : int { NotRun = 0, Succeeded = 1, Failed = 2, Cancelled = 3 };
-
-TDeployOutcome LastDeployOutcome();
-void ResetLastDeployOutcome();
 
 class TfrmDeploy;
 
