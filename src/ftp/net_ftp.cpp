@@ -1,0 +1,386 @@
+#include "ftp/net_ftp.h"
+
+#include "platform/files.h"
+
+namespace skelder::ftp {
+namespace {
+
+const char* TypeLetter(TNetFTPTransferType type) { return type == ftASCII ? "A" : "I"; }
+
+// Splits received listing text into lines at LF, dropping a CR before it.
+std::vector<std::string> SplitListing(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t lf = text.find('\n', start);
+    size_t end = lf == std::string::npos ? text.size() : lf;
+    size_t cut = end > start && text[end - 1] == '\r' ? end - 1 : end;
+    lines.push_back(text.substr(start, cut - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
+}  // namespace
+
+// Holds the data connection of one transfer: published as the session's data channel while it
+// lives, freed (which closes its sockets) and unpublished on every way out.
+class TNetFTP::DataChannelScope {
+ public:
+  DataChannelScope(TNetFTP& ftp, std::unique_ptr<TNetTCPConnection> channel,
+                   std::unique_ptr<TNetIOHandlerSocket> handler = nullptr)
+      : ftp_(ftp), handler_(std::move(handler)), channel_(std::move(channel)) {
+    ftp_.dataChannel_ = channel_.get();
+  }
+  ~DataChannelScope() {
+    ftp_.dataChannel_ = nullptr;
+    if (channel_) channel_->CloseConnection();
+    channel_.reset();
+    handler_.reset();
+  }
+  DataChannelScope(const DataChannelScope&) = delete;
+  DataChannelScope& operator=(const DataChannelScope&) = delete;
+
+ private:
+  TNetFTP& ftp_;
+  std::unique_ptr<TNetIOHandlerSocket> handler_;  // outlives the channel that borrows it
+  std::unique_ptr<TNetTCPConnection> channel_;
+};
+
+TNetFTP::TNetFTP(net::TNetBaseComponent* owner) : TNetTCPClient(owner) { SetPort(21); }
+
+TNetFTP::~TNetFTP() = default;
+
+// --- session ----------------------------------------------------------------------------
+
+void TNetFTP::OpenSession(bool autoLogin, int32_t timeoutMs) {
+  try {
+    const std::string host = Host();
+    const int32_t port = Port();
+    if (proxySettings_.ProxyType != fpcmNone && !proxySettings_.Host.empty()) {
+      SetHost(proxySettings_.Host);
+      SetPort(proxySettings_.Port);
+    }
+    try {
+      OpenConnection(timeoutMs);
+    } catch (...) {
+      SetHost(host);
+      SetPort(port);
+      throw;
+    }
+    SetHost(host);
+    SetPort(port);
+
+    AwaitReply(220);
+    Greeting.Assign(LastCmdResult());
+    if (autoLogin) {
+      LogIn();
+      if (OnAfterClientLogin) OnAfterClientLogin(this);
+      SendTransferType();
+      if (SendCommand("SYST", {200, 215, 500}) == 500) {
+        systemDesc_ = "Unknown";
+      } else {
+        const auto& text = LastCmdResult().Text;
+        systemDesc_ = text.empty() ? std::string() : text.front();
+      }
+      ReportStatus(net::stTransferReady, "Connection established");
+    }
+  } catch (...) {
+    CloseConnection();
+    throw;
+  }
+}
+
+void TNetFTP::LogInPair(const std::string& user, const std::string& password) {
+  if (SendCommand("USER " + user, {230, 331}) == 331) SendCommand("PASS " + password, 230);
+}
+
+void TNetFTP::LogIn() {
+  const std::string& pu = proxySettings_.UserName;
+  const std::string& pp = proxySettings_.Password;
+  switch (proxySettings_.ProxyType) {
+    case fpcmNone:
+      LogInPair(Username, Password);
+      break;
+    case fpcmUserSite:
+      if (!pu.empty()) LogInPair(pu, pp);
+      LogInPair(Username + "@" + Host(), Password);
+      break;
+    case fpcmSite:
+      if (!pu.empty()) LogInPair(pu, pp);
+      SendCommand("SITE " + Host(), -1);
+      LogInPair(Username, Password);
+      break;
+    case fpcmOpen:
+      if (!pu.empty()) LogInPair(pu, pp);
+      SendCommand("OPEN " + Host(), -1);
+      LogInPair(Username, Password);
+      break;
+    case fpcmUserPass:
+      if (SendCommand("USER " + Username + "@" + pu + "@" + Host(), {230, 331}) == 331) {
+        SendCommand("PASS " + Password + (pp.empty() ? std::string() : "@" + pp), 230);
+      }
+      break;
+    case fpcmTransparent:
+      if (!pu.empty()) LogInPair(pu, pp);
+      LogInPair(Username, Password);
+      break;
+    case fpcmHttpProxyWithFtp:
+    default:
+      throw net::ENetException("Command not supported.");
+  }
+  loginReply_.Assign(LastCmdResult());
+}
+
+void TNetFTP::SendTransferType() { SendCommand(std::string("TYPE ") + TypeLetter(transferType_), 200); }
+
+void TNetFTP::SetTransferType(TNetFTPTransferType type) {
+  if (type == transferType_ || dataChannel_) return;
+  transferType_ = type;
+  if (IsConnected()) SendTransferType();
+}
+
+void TNetFTP::ChangeDirectory(const std::string& name) { SendCommand("CWD " + name, {200, 250}); }
+
+void TNetFTP::MakeDirectory(const std::string& name) { SendCommand("MKD " + name, 257); }
+
+int32_t TNetFTP::SendRaw(const std::string& line) { return SendCommand(line, -1); }
+
+bool TNetFTP::ProbeResume() {
+  if (!resumeProbed_) {
+    resumeAnswer_ = SendCommand("REST 1", -1) == 350;
+    SendCommand("REST 0", -1);
+    resumeProbed_ = true;
+  }
+  return resumeAnswer_;
+}
+
+// --- transfers --------------------------------------------------------------------------
+
+void TNetFTP::Download(const std::string& remoteName, TNetStream& stream, bool resume) {
+  RunIncoming("RETR " + remoteName, stream, resume && ProbeResume());
+  NotifyAfterGet(stream);
+}
+
+void TNetFTP::Download(const std::string& remoteName, const std::string& localFileName, bool canOverwrite,
+                       bool resume) {
+  std::unique_ptr<TNetFileStream> file;
+  bool resumeTransfer = resume;
+  if (!platform::FileExists(localFileName)) {
+    file = std::make_unique<TNetFileStream>(localFileName, TNetFileStream::fmCreate);
+  } else {
+    const bool canResume = resume && ProbeResume();
+    if (canOverwrite && !canResume) {
+      file = std::make_unique<TNetFileStream>(localFileName, TNetFileStream::fmCreate);
+      resumeTransfer = false;
+    } else if (!canOverwrite && canResume) {
+      file = std::make_unique<TNetFileStream>(localFileName, TNetFileStream::fmOpenWrite);
+      file->SetPosition(file->Size());
+      resumeTransfer = true;
+    } else {
+      throw ENetFTPFileAlreadyExists();
+    }
+  }
+  Download(remoteName, *file, resumeTransfer);
+}
+
+void TNetFTP::Upload(TNetStream& stream, const std::string& remoteName, bool append) {
+  if (remoteName.empty()) {
+    RunOutgoing("STOU ", stream, true);
+  } else if (append) {
+    RunOutgoing("APPE " + remoteName, stream, false);
+  } else {
+    RunOutgoing("STOR " + remoteName, stream, true);
+  }
+}
+
+void TNetFTP::Upload(const std::string& localFileName, const std::string& remoteName, bool append) {
+  TNetFileStream file(localFileName, TNetFileStream::fmOpenRead);
+  Upload(file, remoteName, append);
+}
+
+void TNetFTP::List(const std::string& specifier, bool details) {
+  TNetMemoryStream text;
+  std::string command = details ? "LIST" : "NLST";
+  if (!specifier.empty()) command += " " + specifier;
+  RunIncoming(command, text, false);
+  ListResult = SplitListing(text.Data());
+  listingParsed_ = false;
+}
+
+void TNetFTP::NotifyAfterGet(TNetStream& stream) {
+  if (OnAfterGet) OnAfterGet(this, stream);
+}
+
+void TNetFTP::AbortTransfer() {
+  if (IsConnected()) {
+    abortRequested_ = true;
+    WriteLine("ABOR");
+  }
+  CloseDataChannel();
+}
+
+void TNetFTP::CloseDataChannel() {
+  if (dataChannel_) dataChannel_->DropSocket();
+}
+
+// --- data connection --------------------------------------------------------------------
+
+TNetPassiveAddress TNetFTP::RequestPassive() {
+  SendCommand("PASV", 227);
+  const auto& text = LastCmdResult().Text;
+  return ParsePasvReply(text.empty() ? std::string() : text.front());
+}
+
+void TNetFTP::SendPort(const net::TNetSocketHandle& binding) {
+  SendCommand(FormatPortCommand(binding.IP, binding.Port), 200);
+}
+
+void TNetFTP::SetUpDataChannel(TNetTCPConnection& channel) {
+  channel.SendBufferSize = SendBufferSize;
+  channel.RecvBufferSize = RecvBufferSize;
+  channel.OnWork = OnWork;
+  channel.OnWorkBegin = OnWorkBegin;
+  channel.OnWorkEnd = OnWorkEnd;
+  channel.ReadTimeout = DataReadTimeout;
+}
+
+std::unique_ptr<TNetTCPClient> TNetFTP::MakePassiveClient(const TNetPassiveAddress& address,
+                                                          std::unique_ptr<TNetIOHandlerSocket>& handler) {
+  auto client = std::make_unique<TNetTCPClient>();
+  SetUpDataChannel(*client);
+  // The data connection goes through the same SOCKS proxy as the control connection.
+  if (TNetIOHandlerSocket* control = Socket()) {
+    handler = std::make_unique<TNetIOHandlerSocket>();
+    handler->SocksInfo().Assign(control->SocksInfo());
+    client->SetIOHandler(handler.get());
+  }
+  client->SetHost(address.IP);
+  client->SetPort(address.Port);
+  return client;
+}
+
+std::unique_ptr<TNetSimpleServer> TNetFTP::MakeListener() {
+  auto server = std::make_unique<TNetSimpleServer>();
+  SetUpDataChannel(*server);
+  server->AcceptTimeout = AcceptTimeout;
+  if (TNetIOHandlerSocket* control = Socket(); control && control->Binding()) {
+    server->BoundIP = control->Binding()->IP;
+  }
+  return server;
+}
+
+void TNetFTP::RunIncoming(const std::string& command, TNetStream& stream, bool resume) {
+  ReportStatus(net::stTransferStart, "Starting FTP transfer");
+  abortRequested_ = false;
+  try {
+    if (Passive) {
+      const TNetPassiveAddress address = RequestPassive();
+      std::unique_ptr<TNetIOHandlerSocket> handler;
+      std::unique_ptr<TNetTCPClient> owned = MakePassiveClient(address, handler);
+      TNetTCPClient& client = *owned;
+      DataChannelScope scope(*this, std::move(owned), std::move(handler));
+      client.OpenConnection(-1);
+      if (resume) SendCommand("REST " + std::to_string(stream.Position()), 350);
+      WriteLine(command);
+      AwaitReply({125, 150, 154});
+      client.ReceiveStream(stream, -1, true);
+    } else {
+      std::unique_ptr<TNetSimpleServer> owned = MakeListener();
+      TNetSimpleServer& server = *owned;
+      DataChannelScope scope(*this, std::move(owned));
+      server.StartListening();
+      SendPort(*server.Binding());
+      if (resume) SendCommand("REST " + std::to_string(stream.Position()), 350);
+      SendCommand(command, {125, 150, 154});
+      if (!server.AcceptConnection()) throw ENetNotConnected();
+      server.ReceiveStream(stream, -1, true);
+    }
+  } catch (...) {
+    ReportStatus(net::stTransferReady, "Transfer complete");
+    throw;
+  }
+  ReportStatus(net::stTransferReady, "Transfer complete");
+  AwaitFinalReply();
+}
+
+void TNetFTP::RunOutgoing(const std::string& command, TNetStream& stream, bool fromBeginning) {
+  ReportStatus(net::stTransferStart, "Starting FTP transfer");
+  abortRequested_ = false;
+  try {
+    if (Passive) {
+      const TNetPassiveAddress address = RequestPassive();
+      WriteLine(command);
+      std::unique_ptr<TNetIOHandlerSocket> handler;
+      std::unique_ptr<TNetTCPClient> owned = MakePassiveClient(address, handler);
+      TNetTCPClient& client = *owned;
+      DataChannelScope scope(*this, std::move(owned), std::move(handler));
+      client.OpenConnection(-1);
+      AwaitReply({110, 125, 150});
+      try {
+        client.SendStream(stream, fromBeginning, false, 0);
+      } catch (const net::ENetSocketError& e) {
+        if (e.LastError != net::kErrNotSocket) throw;
+      }
+    } else {
+      std::unique_ptr<TNetSimpleServer> owned = MakeListener();
+      TNetSimpleServer& server = *owned;
+      DataChannelScope scope(*this, std::move(owned));
+      server.StartListening();
+      SendPort(*server.Binding());
+      SendCommand(command, {125, 150});
+      if (!server.AcceptConnection()) throw ENetNotConnected();
+      server.SendStream(stream, fromBeginning, false, 0);
+    }
+  } catch (...) {
+    ReportStatus(net::stTransferReady, "Transfer complete");
+    throw;
+  }
+  ReportStatus(net::stTransferReady, "Transfer complete");
+  AwaitFinalReply();
+}
+
+// 426 and 450 say the transfer broke off. After our own ABOR that is the expected end (the
+// server follows with 226 or 225); without it the data is incomplete, which must not pass as
+// a finished transfer.
+void TNetFTP::AwaitFinalReply() {
+  const int32_t code = AwaitReply({225, 226, 250, 426, 450});
+  if (code != 426 && code != 450) return;
+  if (!abortRequested_) RaiseReplyError();
+  AwaitReply({226, 225});
+  ReportStatus(net::stTransferAborted, "Transfer aborted");
+}
+
+// --- listing ----------------------------------------------------------------------------
+
+TNetFTPListItems& TNetFTP::ListingCollection() {
+  if (!directoryListing_) {
+    if (OnCreateFTPList) OnCreateFTPList(this, directoryListing_);
+    if (!directoryListing_) directoryListing_ = std::make_unique<TNetFTPListItems>();
+  }
+  return *directoryListing_;
+}
+
+TNetFTPListItems& TNetFTP::DirectoryListing() {
+  TNetFTPListItems& items = ListingCollection();
+  if (!listingParsed_) {
+    listingParsed_ = true;
+    if (!ListResult.empty()) {
+      TNetFTPListFormat format = TNetFTPListItems::DetectListFormat(ListResult.front(), true);
+      if (OnCheckListFormat) OnCheckListFormat(this, ListResult.front(), format);
+      items.ListFormat = format;
+      items.ParseListing(ListResult);
+    }
+  }
+  return items;
+}
+
+TNetOnParseCustomListFormat& TNetFTP::OnParseCustomListFormat() {
+  return ListingCollection().OnParseCustomListFormat;
+}
+
+void TNetFTP::SetOnParseCustomListFormat(TNetOnParseCustomListFormat handler) {
+  ListingCollection().OnParseCustomListFormat = std::move(handler);
+}
+
+}  // namespace skelder::ftp
