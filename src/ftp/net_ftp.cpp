@@ -245,57 +245,51 @@ void TNetFTP::SetUpDataChannel(TNetTCPConnection& channel) {
   channel.ReadTimeout = DataReadTimeout;
 }
 
-std::unique_ptr<TNetTCPClient> TNetFTP::MakePassiveClient(const TNetPassiveAddress& address,
-                                                          std::unique_ptr<TNetIOHandlerSocket>& handler) {
+TNetTCPClient& TNetFTP::PassiveClient(const TNetPassiveAddress& address,
+                                      std::unique_ptr<DataChannelScope>& scope) {
   auto client = std::make_unique<TNetTCPClient>();
-  SetUpDataChannel(*client);
+  TNetTCPClient& result = *client;
+  SetUpDataChannel(result);
   // The data connection goes through the same SOCKS proxy as the control connection.
+  std::unique_ptr<TNetIOHandlerSocket> handler;
   if (TNetIOHandlerSocket* control = Socket()) {
     handler = std::make_unique<TNetIOHandlerSocket>();
     handler->SocksInfo().Assign(control->SocksInfo());
-    client->SetIOHandler(handler.get());
+    result.SetIOHandler(handler.get());
   }
-  client->SetHost(address.IP);
-  client->SetPort(address.Port);
-  return client;
+  result.SetHost(address.IP);
+  result.SetPort(address.Port);
+  scope = std::make_unique<DataChannelScope>(*this, std::move(client), std::move(handler));
+  return result;
 }
 
-std::unique_ptr<TNetSimpleServer> TNetFTP::MakeListener() {
+TNetSimpleServer& TNetFTP::AnnouncedListener(std::unique_ptr<DataChannelScope>& scope) {
   auto server = std::make_unique<TNetSimpleServer>();
-  SetUpDataChannel(*server);
-  server->AcceptTimeout = AcceptTimeout;
+  TNetSimpleServer& result = *server;
+  SetUpDataChannel(result);
+  result.AcceptTimeout = AcceptTimeout;
   if (TNetIOHandlerSocket* control = Socket(); control && control->Binding()) {
-    server->BoundIP = control->Binding()->IP;
+    result.BoundIP = control->Binding()->IP;
   }
-  return server;
+  scope = std::make_unique<DataChannelScope>(*this, std::move(server));
+  result.StartListening();
+  SendPort(*result.Binding());
+  return result;
 }
 
-void TNetFTP::RunIncoming(const std::string& command, TNetStream& stream, bool resume) {
+void TNetFTP::Accept(TNetSimpleServer& server) {
+  if (!server.AcceptConnection()) throw ENetNotConnected();
+}
+
+void TNetFTP::SendRest(const TNetStream& stream) {
+  SendCommand("REST " + std::to_string(stream.Position()), 350);
+}
+
+void TNetFTP::RunTransfer(const std::function<void()>& transfer) {
   ReportStatus(net::stTransferStart, "Starting FTP transfer");
   abortRequested_ = false;
   try {
-    if (Passive) {
-      const TNetPassiveAddress address = RequestPassive();
-      std::unique_ptr<TNetIOHandlerSocket> handler;
-      std::unique_ptr<TNetTCPClient> owned = MakePassiveClient(address, handler);
-      TNetTCPClient& client = *owned;
-      DataChannelScope scope(*this, std::move(owned), std::move(handler));
-      client.OpenConnection(-1);
-      if (resume) SendCommand("REST " + std::to_string(stream.Position()), 350);
-      WriteLine(command);
-      AwaitReply({125, 150, 154});
-      client.ReceiveStream(stream, -1, true);
-    } else {
-      std::unique_ptr<TNetSimpleServer> owned = MakeListener();
-      TNetSimpleServer& server = *owned;
-      DataChannelScope scope(*this, std::move(owned));
-      server.StartListening();
-      SendPort(*server.Binding());
-      if (resume) SendCommand("REST " + std::to_string(stream.Position()), 350);
-      SendCommand(command, {125, 150, 154});
-      if (!server.AcceptConnection()) throw ENetNotConnected();
-      server.ReceiveStream(stream, -1, true);
-    }
+    transfer();
   } catch (...) {
     ReportStatus(net::stTransferReady, "Transfer complete");
     throw;
@@ -304,17 +298,33 @@ void TNetFTP::RunIncoming(const std::string& command, TNetStream& stream, bool r
   AwaitFinalReply();
 }
 
+void TNetFTP::RunIncoming(const std::string& command, TNetStream& stream, bool resume) {
+  RunTransfer([&] {
+    std::unique_ptr<DataChannelScope> scope;
+    if (Passive) {
+      TNetTCPClient& client = PassiveClient(RequestPassive(), scope);
+      client.OpenConnection(-1);
+      if (resume) SendRest(stream);
+      WriteLine(command);
+      AwaitReply({125, 150, 154});
+      client.ReceiveStream(stream, -1, true);
+    } else {
+      TNetSimpleServer& server = AnnouncedListener(scope);
+      if (resume) SendRest(stream);
+      SendCommand(command, {125, 150, 154});
+      Accept(server);
+      server.ReceiveStream(stream, -1, true);
+    }
+  });
+}
+
 void TNetFTP::RunOutgoing(const std::string& command, TNetStream& stream, bool fromBeginning) {
-  ReportStatus(net::stTransferStart, "Starting FTP transfer");
-  abortRequested_ = false;
-  try {
+  RunTransfer([&] {
+    std::unique_ptr<DataChannelScope> scope;
     if (Passive) {
       const TNetPassiveAddress address = RequestPassive();
-      WriteLine(command);
-      std::unique_ptr<TNetIOHandlerSocket> handler;
-      std::unique_ptr<TNetTCPClient> owned = MakePassiveClient(address, handler);
-      TNetTCPClient& client = *owned;
-      DataChannelScope scope(*this, std::move(owned), std::move(handler));
+      WriteLine(command);  // before the data connection exists; the reply comes after it
+      TNetTCPClient& client = PassiveClient(address, scope);
       client.OpenConnection(-1);
       AwaitReply({110, 125, 150});
       try {
@@ -323,21 +333,12 @@ void TNetFTP::RunOutgoing(const std::string& command, TNetStream& stream, bool f
         if (e.LastError != net::kErrNotSocket) throw;
       }
     } else {
-      std::unique_ptr<TNetSimpleServer> owned = MakeListener();
-      TNetSimpleServer& server = *owned;
-      DataChannelScope scope(*this, std::move(owned));
-      server.StartListening();
-      SendPort(*server.Binding());
+      TNetSimpleServer& server = AnnouncedListener(scope);
       SendCommand(command, {125, 150});
-      if (!server.AcceptConnection()) throw ENetNotConnected();
+      Accept(server);
       server.SendStream(stream, fromBeginning, false, 0);
     }
-  } catch (...) {
-    ReportStatus(net::stTransferReady, "Transfer complete");
-    throw;
-  }
-  ReportStatus(net::stTransferReady, "Transfer complete");
-  AwaitFinalReply();
+  });
 }
 
 // 426 and 450 say the transfer broke off. After our own ABOR that is the expected end (the

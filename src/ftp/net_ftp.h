@@ -121,9 +121,13 @@ class TNetFTP : public TNetTCPClient {
   void SendTransferType();
   void LogInPair(const std::string& user, const std::string& password);
   void SetUpDataChannel(TNetTCPConnection& channel);
-  std::unique_ptr<TNetTCPClient> MakePassiveClient(const TNetPassiveAddress& address,
-                                                   std::unique_ptr<TNetIOHandlerSocket>& handler);
-  std::unique_ptr<TNetSimpleServer> MakeListener();
+  // Passive mode: the data client, published as the data channel, not yet connected.
+  TNetTCPClient& PassiveClient(const TNetPassiveAddress& address, std::unique_ptr<DataChannelScope>& scope);
+  // Active mode: the listener, published as the data channel, listening and announced.
+  TNetSimpleServer& AnnouncedListener(std::unique_ptr<DataChannelScope>& scope);
+  void Accept(TNetSimpleServer& server);
+  void SendRest(const TNetStream& stream);
+  void RunTransfer(const std::function<void()>& transfer);
   void AwaitFinalReply();
   TNetFTPListItems& ListingCollection();
 
