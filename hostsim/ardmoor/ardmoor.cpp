@@ -1,0 +1,336 @@
+// ardmoor: the command-line host. Makes and edits repositories of the stand-in host and deploys
+// a folder through the add-in, which it reaches only through its exports.
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "hostsim_repository.h"
+#include "platform/callconv.h"
+#include "platform/registry.h"
+
+namespace fs = std::filesystem;
+using skelder::hostsim::Repository;
+using skelder::hostsim::RepositoryError;
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+struct UsageError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+const std::map<std::string, std::string>& Help() {
+  static const std::map<std::string, std::string> help = {
+      {"", "usage: ardmoor [--repository DIR] COMMAND [ARGS]\n"
+           "\n"
+           "Commands:\n"
+           "  init DIR                 make a repository of DIR in place\n"
+           "  ids                      list folders and files with their ids\n"
+           "  notes FOLDER [--set FILE]  show a folder's notes, or replace them with FILE ('-': stdin)\n"
+           "  lock FILE USER           record USER as the holder of FILE's lock\n"
+           "  unlock FILE              clear FILE's lock\n"
+           "  group [EXTS]             add a file group (\"htm;asp\"), or list the groups\n"
+           "  permit FOLDER on|off     allow or forbid deploying FOLDER\n"
+           "  deploy FOLDER            run the add-in's \"Deploy\" command for FOLDER\n"
+           "\n"
+           "FOLDER and FILE are ids, paths on disk, or paths in the repository (\"img/logo.gif\",\n"
+           "\"$/img\"). Without --repository the repository is the current directory or the nearest\n"
+           "one above it. 'ardmoor COMMAND --help' describes one command.\n"},
+      {"init", "usage: ardmoor init DIR\n"
+               "Makes a repository of the directory DIR in place: every folder and file gets an id.\n"
+               "Run again on a repository it keeps the ids and adds ids for new entries.\n"},
+      {"ids", "usage: ardmoor [--repository DIR] ids\n"
+              "Lists the folders and files, in the order the host enumerates them, one a line:\n"
+              "kind, id, path, and for a locked file the lock holder, separated by tabs.\n"},
+      {"notes", "usage: ardmoor [--repository DIR] notes FOLDER [--set FILE]\n"
+                "Writes the folder's notes to standard output, or replaces them with the contents\n"
+                "of FILE ('-' reads standard input). Lines are stored ending in CR LF.\n"},
+      {"lock", "usage: ardmoor [--repository DIR] lock FILE USER\n"
+               "Records USER as the holder of FILE's lock.\n"},
+      {"unlock", "usage: ardmoor [--repository DIR] unlock FILE\n"
+                 "Clears FILE's lock.\n"},
+      {"group", "usage: ardmoor [--repository DIR] group [EXTS]\n"
+                "Adds a file group, extensions separated by ';' (\"htm;asp\"); a group sharing an\n"
+                "extension with it is replaced. Without EXTS lists the groups.\n"},
+      {"permit", "usage: ardmoor [--repository DIR] permit FOLDER on|off\n"
+                 "Allows (the default) or forbids deploying FOLDER.\n"},
+      {"deploy", "usage: ardmoor [--repository DIR] deploy FOLDER [--install-dir DIR] [--addin FILE]\n"
+                 "                      [--ui terminal|plain|scripted] [--ui-options TEXT] [--yes]\n"
+                 "Loads the add-in (Skelder.so beside ardmoor, or FILE) and runs its \"Deploy\"\n"
+                 "command for FOLDER. --install-dir records DIR as the host's installation\n"
+                 "directory in the registry first (without it the add-in uses its own folder).\n"
+                 "--ui and --ui-options choose the add-in's user interface where it offers the\n"
+                 "choice; --yes answers its questions with Yes and OK. The exit status is 0 when\n"
+                 "the folder deployed, 1 otherwise.\n"},
+  };
+  return help;
+}
+
+struct Args {
+  std::string repository;
+  std::string command;
+  std::vector<std::string> positional;
+  std::map<std::string, std::string> options;  // --name VALUE
+  bool yes = false;
+  bool help = false;
+};
+
+Args Parse(int argc, char** argv) {
+  static const std::vector<std::string> withValue = {"--repository", "--set", "--install-dir", "--addin", "--ui",
+                                                     "--ui-options"};
+  Args a;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      a.help = true;
+    } else if (arg == "--yes") {
+      a.yes = true;
+    } else if (arg.rfind("--", 0) == 0 && arg.size() > 2) {
+      std::string name = arg, value;
+      size_t eq = arg.find('=');
+      if (eq != std::string::npos) {
+        name = arg.substr(0, eq);
+        value = arg.substr(eq + 1);
+      } else if (std::find(withValue.begin(), withValue.end(), name) != withValue.end()) {
+        if (i + 1 >= argc) throw UsageError(name + " needs a value");
+        value = argv[++i];
+      }
+      if (std::find(withValue.begin(), withValue.end(), name) == withValue.end())
+        throw UsageError("unknown option " + name);
+      if (name == "--repository")
+        a.repository = value;
+      else
+        a.options[name] = value;
+    } else if (a.command.empty()) {
+      a.command = arg;
+    } else {
+      a.positional.push_back(arg);
+    }
+  }
+  return a;
+}
+
+void Expect(const Args& a, size_t count) {
+  if (a.positional.size() != count)
+    throw UsageError("'" + a.command + "' takes " + std::to_string(count) + " argument" + (count == 1 ? "" : "s") +
+                     "; see 'ardmoor " + a.command + " --help'");
+}
+
+std::string FindRepository(const Args& a) {
+  if (!a.repository.empty()) {
+    if (!Repository::IsRepository(a.repository)) throw RepositoryError("Not an Ardmoor repository: " + a.repository);
+    return a.repository;
+  }
+  std::error_code ec;
+  for (fs::path p = fs::current_path(ec); !ec && !p.empty(); p = p.parent_path()) {
+    if (Repository::IsRepository(p.string())) return p.string();
+    if (p == p.parent_path()) break;
+  }
+  throw RepositoryError("Not inside an Ardmoor repository (use --repository DIR or 'ardmoor init DIR')");
+}
+
+bool AllDigits(const std::string& s) {
+  return !s.empty() && s.size() <= 10 && s.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// A folder or file argument as a path relative to the repository root ("/"-separated).
+std::string RelativeOf(const Repository& repo, const std::string& arg) {
+  std::string text = arg;
+  if (!text.empty() && text[0] == '$') {
+    text.erase(0, 1);
+    while (!text.empty() && (text[0] == '/' || text[0] == '\\')) text.erase(0, 1);
+    return fs::path(text).generic_string();
+  }
+  std::error_code ec;
+  if (fs::exists(text, ec)) {
+    fs::path rel = fs::weakly_canonical(text, ec).lexically_relative(fs::weakly_canonical(repo.Root(), ec));
+    std::string r = rel.generic_string();
+    if (r == ".") return {};
+    if (r.empty() || r.rfind("..", 0) == 0) throw UsageError(arg + " is outside the repository " + repo.Root());
+    return r;
+  }
+  std::string r = fs::path(text).lexically_normal().generic_string();
+  while (!r.empty() && r.back() == '/') r.pop_back();
+  return r == "." ? std::string() : r;
+}
+
+const skelder::hostsim::FolderNode& FolderArg(const Repository& repo, const std::string& arg) {
+  const skelder::hostsim::FolderNode* f =
+      AllDigits(arg) ? repo.FolderById(std::stoi(arg)) : repo.FolderByRel(RelativeOf(repo, arg));
+  if (!f) throw UsageError("no folder " + arg + " in the repository");
+  return *f;
+}
+
+const skelder::hostsim::FileNode& FileArg(const Repository& repo, const std::string& arg) {
+  const skelder::hostsim::FileNode* f =
+      AllDigits(arg) ? repo.FileById(std::stoi(arg)) : repo.FileByRel(RelativeOf(repo, arg));
+  if (!f) throw UsageError("no file " + arg + " in the repository");
+  return *f;
+}
+
+// Notes are CR LF text, the way the host's own editor keeps them.
+std::string ToCrLf(const std::string& text) {
+  std::string out;
+  out.reserve(text.size() + text.size() / 16);
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) out += '\r';
+    out += text[i];
+  }
+  return out;
+}
+
+std::string ReadAll(const std::string& file) {
+  if (file == "-") return std::string(std::istreambuf_iterator<char>(std::cin), {});
+  std::ifstream in(file, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + file);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string ProgramDir() {
+  std::error_code ec;
+  fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+  return ec ? std::string(".") : exe.parent_path().string();
+}
+
+using TVcsHandleCommand = uint8_t(SKELDER_STDCALL*)(const char*, const char*);
+using TSkelderConfigureToolkit = uint8_t(SKELDER_STDCALL*)(const char*, const char*);
+using TSkelderLastOutcome = int32_t(SKELDER_STDCALL*)();
+
+int Deploy(const Args& a, Repository& repo) {
+  Expect(a, 1);
+  const auto& folder = FolderArg(repo, a.positional[0]);
+  // The add-in reads the repository through the stand-in libraries, which look here.
+  ::setenv(skelder::hostsim::kRepositoryEnvVar, repo.Root().c_str(), 1);
+  if (auto it = a.options.find("--install-dir"); it != a.options.end()) {
+    const char* key = "\\Software\\Vorn\\Ardmoor";
+    if (!skelder::platform::registry::KeyExists(key)) skelder::platform::registry::CreateKey(key);
+    if (!skelder::platform::registry::WriteString(key, "InstallDir", fs::absolute(it->second).string()))
+      throw std::runtime_error("cannot write the installation directory to " +
+                               skelder::platform::registry::BackingFile());
+  }
+  std::string addin = ProgramDir() + "/Skelder.so";
+  if (auto it = a.options.find("--addin"); it != a.options.end()) addin = fs::absolute(it->second).string();
+  void* lib = ::dlopen(addin.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!lib) throw std::runtime_error(std::string("cannot load the add-in: ") + ::dlerror());
+  auto handle = reinterpret_cast<TVcsHandleCommand>(::dlsym(lib, "VcsHandleCommand"));
+  if (!handle) throw std::runtime_error("the add-in " + addin + " does not export VcsHandleCommand");
+
+  std::string ui = a.options.count("--ui") ? a.options.at("--ui") : std::string();
+  std::string uiOptions = a.options.count("--ui-options") ? a.options.at("--ui-options") : std::string();
+  if (a.yes) uiOptions = uiOptions.empty() ? "yes" : uiOptions + ",yes";
+  if (!ui.empty() || !uiOptions.empty()) {
+    auto configure = reinterpret_cast<TSkelderConfigureToolkit>(::dlsym(lib, "SkelderConfigureToolkit"));
+    if (!configure) throw std::runtime_error("the add-in offers no choice of user interface");
+    if (!configure(ui.empty() ? "terminal" : ui.c_str(), uiOptions.c_str()))
+      throw UsageError("the add-in refused --ui " + ui + " --ui-options " + uiOptions);
+  }
+
+  const std::string id = std::to_string(folder.id);
+  if (!handle("Deploy", id.c_str())) throw std::runtime_error("the add-in did not take the Deploy command");
+  auto outcome = reinterpret_cast<TSkelderLastOutcome>(::dlsym(lib, "SkelderLastOutcome"));
+  // The add-in stays loaded until the process ends, as a host keeps it.
+  if (!outcome) return kExitOk;
+  return outcome() == 1 ? kExitOk : kExitFailed;
+}
+
+int Run(const Args& a) {
+  if (a.command == "init") {
+    Expect(a, 1);
+    Repository repo = Repository::Init(a.positional[0]);
+    std::cout << "Repository " << repo.Root() << ": " << repo.Folders().size() << " folders, " << repo.Files().size()
+              << " files\n";
+    return kExitOk;
+  }
+  Repository repo = Repository::Open(FindRepository(a));
+  repo.SaveIfChanged();
+  if (a.command == "ids") {
+    Expect(a, 0);
+    for (const auto& f : repo.Folders()) {
+      std::cout << "folder\t" << f.id << "\t" << Repository::HostPath(f.rel) << "\n";
+      for (size_t fi : f.files) {
+        const auto& file = repo.Files()[fi];
+        std::string lock = repo.LockHolder(file.id);
+        std::cout << "file\t" << file.id << "\t" << Repository::HostPath(file.rel) << (lock.empty() ? "" : "\t" + lock)
+                  << "\n";
+      }
+    }
+  } else if (a.command == "notes") {
+    Expect(a, 1);
+    const auto& f = FolderArg(repo, a.positional[0]);
+    if (auto it = a.options.find("--set"); it != a.options.end()) {
+      repo.SetNotes(f.id, ToCrLf(ReadAll(it->second)));
+      repo.Save();
+    } else {
+      std::cout << repo.Notes(f.id);
+    }
+  } else if (a.command == "lock") {
+    Expect(a, 2);
+    if (a.positional[1].empty()) throw UsageError("the user name is empty");
+    repo.SetLock(FileArg(repo, a.positional[0]).id, a.positional[1]);
+    repo.Save();
+  } else if (a.command == "unlock") {
+    Expect(a, 1);
+    repo.SetLock(FileArg(repo, a.positional[0]).id, {});
+    repo.Save();
+  } else if (a.command == "group") {
+    if (a.positional.empty()) {
+      for (const auto& g : repo.Groups()) {
+        std::string joined;
+        for (const auto& e : g) joined += (joined.empty() ? "" : ";") + e;
+        std::cout << joined << "\n";
+      }
+      return kExitOk;
+    }
+    Expect(a, 1);
+    repo.AddGroup(a.positional[0]);
+    repo.Save();
+  } else if (a.command == "permit") {
+    Expect(a, 2);
+    const std::string& v = a.positional[1];
+    if (v != "on" && v != "off") throw UsageError("permit takes on or off, not " + v);
+    repo.SetDeployAllowed(FolderArg(repo, a.positional[0]).id, v == "on");
+    repo.Save();
+  } else if (a.command == "deploy") {
+    return Deploy(a, repo);
+  } else {
+    throw UsageError("unknown command '" + a.command + "'; see 'ardmoor --help'");
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    Args a = Parse(argc, argv);
+    if (a.help || a.command.empty()) {
+      auto it = Help().find(a.command);
+      if (it == Help().end()) throw UsageError("unknown command '" + a.command + "'; see 'ardmoor --help'");
+      std::cout << it->second;
+      return a.help ? kExitOk : kExitUsage;
+    }
+    return Run(a);
+  } catch (const UsageError& e) {
+    std::cerr << "ardmoor: " << e.what() << "\n";
+    return kExitUsage;
+  } catch (const std::exception& e) {
+    std::cerr << "ardmoor: " << e.what() << "\n";
+    return kExitFailed;
+  }
+}
