@@ -50,6 +50,11 @@ class Toolkit {
   // The shell's folder browser. The default cannot be shown (every browse ends without a
   // choice); the scripted and terminal backends play it.
   virtual FolderBrowser& FolderBrowserBackend();
+
+  // The host's property dialog around an add-in's page, for hosts without windows of their own:
+  // runs the page until the user saves (true) or cancels (false). The default shows it as a
+  // modal form with the dialog's own "OK" (Enter) and "Cancel" (Esc) added once.
+  virtual bool RunPropertyPage(Form& page);
 };
 
 // The platform's default backend, made when no other was installed.
