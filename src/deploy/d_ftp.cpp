@@ -1,0 +1,179 @@
+#include "deploy/d_ftp.h"
+
+#include <exception>
+
+#include "deploy/u_utils.h"
+#include "platform/environment.h"
+
+namespace skelder::deploy {
+
+namespace {
+
+// Every client error becomes the message the target logs and shows.
+template <typename Body>
+bool Guarded(std::string& message, Body&& body) {
+  try {
+    body();
+    return true;
+  } catch (const std::exception& e) {
+    message = e.what();
+  } catch (...) {
+    message = "Unknown FTP error.";
+  }
+  return false;
+}
+
+template <typename Body>
+void IgnoringFailure(Body&& body) {
+  try {
+    body();
+  } catch (...) {
+  }
+}
+
+std::string ExtractFileName(const std::string& path) {
+  const size_t sep = path.find_last_of("/\\");
+  return sep == std::string::npos ? path : path.substr(sep + 1);
+}
+
+int32_t TimeoutFromEnvironment() {
+  const auto text = platform::GetEnvironmentVariable(kFtpTimeoutVariable);
+  if (!text) return kDefaultFtpTimeoutMs;
+  const auto value = ParseInt32(*text);
+  return value && *value > 0 ? *value : kDefaultFtpTimeoutMs;
+}
+
+std::unique_ptr<TdmFtp>& ModuleHolder() {
+  // Made at the first FTP location; as a function-local static it is destroyed before the
+  // socket layer's process-wide state, which exists from load time.
+  static std::unique_ptr<TdmFtp> holder;
+  return holder;
+}
+
+}  // namespace
+
+TdmFtp::TdmFtp() { DataModuleCreate(); }
+
+TdmFtp::~TdmFtp() {
+  // The event handlers point back into this module.
+  netFtp.OnWorkBegin = nullptr;
+  netFtp.OnWork = nullptr;
+  netFtp.OnWorkEnd = nullptr;
+  try {
+    netFtp.CloseConnection();
+  } catch (...) {
+  }
+}
+
+void TdmFtp::DataModuleCreate() {
+  netFtp.MaxLineAction = ftp::maException;
+  netFtp.RecvBufferSize = 8192;
+  netFtp.SendBufferSize = 4096;
+  netFtp.ProxySettings().ProxyType = ftp::fpcmNone;
+  netFtp.ProxySettings().Port = 0;
+  netFtp.Passive = false;
+  netFtp.OnWorkBegin = [this](net::TNetComponent* sender, net::TWorkMode mode, int64_t max) {
+    netFtpWorkBegin(sender, mode, max);
+  };
+  netFtp.OnWork = [this](net::TNetComponent* sender, net::TWorkMode mode, int64_t count) {
+    netFtpWork(sender, mode, count);
+  };
+  netFtp.OnWorkEnd = [this](net::TNetComponent* sender, net::TWorkMode mode) { netFtpWorkEnd(sender, mode); };
+  SetTimeout(TimeoutFromEnvironment());
+}
+
+void TdmFtp::SetTimeout(int32_t ms) {
+  timeoutMs_ = ms;
+  // A server that stops answering must fail the location, not hang it: replies, data reads and
+  // the wait for an active data connection all give up after this long.
+  netFtp.ReadTimeout = ms;
+  netFtp.DataReadTimeout = ms;
+  netFtp.AcceptTimeout = ms;
+}
+
+bool TdmFtp::OpenSite(const std::string& host, const std::string& user, const std::string& password,
+                      const std::string& baseDir, std::string& message, TFtpProgressEvent onProgress) {
+  FOnProgress = std::move(onProgress);
+  FBaseDir = baseDir;
+  message.clear();
+  return Guarded(message, [&] {
+    netFtp.CloseConnection();
+    netFtp.SetHost(host);
+    netFtp.Username = user.empty() ? kAnonymousUser : user;
+    netFtp.Password = password.empty() ? kAnonymousPassword : password;
+    netFtp.OpenSession(true, -1);
+    netFtp.ChangeDirectory(FBaseDir);
+  });
+}
+
+bool TdmFtp::GetFile(const std::string& localFile, const std::string& remoteName, std::string& message) {
+  return Guarded(message, [&] {
+    netFtp.ChangeDirectory(FBaseDir);
+    netFtp.SetTransferType(ftp::ftBinary);
+    netFtp.Download(remoteName, localFile, true, false);
+  });
+}
+
+bool TdmFtp::PutFile(const std::string& localFile, const std::string& relativeDir, std::string& message) {
+  std::string dir = relativeDir;
+  for (char& c : dir)
+    if (c == '\\') c = '/';
+  return Guarded(message, [&] {
+    netFtp.ChangeDirectory(FBaseDir);
+    if (!dir.empty()) {
+      // Changing first keeps the usual case (the folder exists) at one command.
+      try {
+        netFtp.ChangeDirectory(dir);
+      } catch (const std::exception&) {
+        MakeDirs(dir);
+        netFtp.ChangeDirectory(FBaseDir);
+        netFtp.ChangeDirectory(dir);
+      }
+    }
+    netFtp.SetTransferType(ftp::ftBinary);
+    netFtp.Upload(localFile, ExtractFileName(localFile), false);
+  });
+}
+
+// A level that exists already refuses MKD; that, and any other failure here, is left to the
+// change into the full path that follows.
+void TdmFtp::MakeDirs(const std::string& path) {
+  std::string rest = path;
+  size_t sep;
+  while ((sep = rest.find('/')) != std::string::npos) {
+    const std::string part = rest.substr(0, sep);
+    rest.erase(0, sep + 1);
+    if (part.empty()) continue;
+    IgnoringFailure([&] { netFtp.MakeDirectory(part); });
+    IgnoringFailure([&] { netFtp.ChangeDirectory(part); });
+  }
+  if (!rest.empty()) IgnoringFailure([&] { netFtp.MakeDirectory(rest); });
+}
+
+void TdmFtp::CloseSite() {
+  IgnoringFailure([&] { netFtp.CloseConnection(); });
+}
+
+void TdmFtp::netFtpWorkBegin(net::TNetComponent*, net::TWorkMode, int64_t AWorkCountMax) {
+  if (FOnProgress) FOnProgress(0, AWorkCountMax);
+}
+
+void TdmFtp::netFtpWork(net::TNetComponent*, net::TWorkMode, int64_t AWorkCount) {
+  if (FOnProgress) FOnProgress(1, AWorkCount);
+}
+
+void TdmFtp::netFtpWorkEnd(net::TNetComponent*, net::TWorkMode) {
+  if (FOnProgress) FOnProgress(2, 0);
+}
+
+TdmFtp& dmFtp() {
+  auto& holder = ModuleHolder();
+  if (!holder) holder = std::make_unique<TdmFtp>();
+  return *holder;
+}
+
+bool FtpModuleExists() { return static_cast<bool>(ModuleHolder()); }
+
+void FreeFtpModule() { ModuleHolder().reset(); }
+
+}  // namespace skelder::deploy

@@ -1,0 +1,69 @@
+#pragma once
+// The FTP module: a thin layer over the FTP client for the FTP deployment target. Every
+// operation catches the client's errors and answers with a truth value and the error's message,
+// so the target decides what a failure means. One instance, dmFtp, is made by the first FTP
+// location deployed and kept until the add-in unloads.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "ftp/net_ftp.h"
+#include "net/net_anti_freeze.h"
+
+namespace skelder::deploy {
+
+// Transfer progress: code 0 = begin (value: total bytes), 1 = bytes so far, 2 = end.
+using TFtpProgressEvent = std::function<void(int code, int64_t value)>;
+
+// Anonymous log-in when the location names no password.
+inline constexpr const char* kAnonymousUser = "anonymous";
+inline constexpr const char* kAnonymousPassword = "skelder@localhost";
+
+// How long a silent server may keep a transfer or a reply waiting before the location fails.
+inline constexpr int32_t kDefaultFtpTimeoutMs = 60000;
+// Read once when dmFtp is made: a positive number of milliseconds replaces the default.
+inline constexpr const char* kFtpTimeoutVariable = "SKELDER_FTP_TIMEOUT_MS";
+
+class TdmFtp {
+ public:
+  TdmFtp();
+  ~TdmFtp();
+  TdmFtp(const TdmFtp&) = delete;
+  TdmFtp& operator=(const TdmFtp&) = delete;
+
+  ftp::TNetFTP netFtp;
+  net::TNetAntiFreeze NetAntiFreeze1;
+
+  // Read limit of the control and data connections and the accept limit of active transfers.
+  int32_t Timeout() const { return timeoutMs_; }
+  void SetTimeout(int32_t ms);
+
+  bool OpenSite(const std::string& host, const std::string& user, const std::string& password,
+                const std::string& baseDir, std::string& message, TFtpProgressEvent onProgress);
+  bool GetFile(const std::string& localFile, const std::string& remoteName, std::string& message);
+  bool PutFile(const std::string& localFile, const std::string& relativeDir, std::string& message);
+  // Makes every level of a "/"-separated path below the current directory, entering each
+  // level made; failures are ignored (the change into the path that follows decides).
+  void MakeDirs(const std::string& path);
+  void CloseSite();
+
+  const std::string& BaseDir() const { return FBaseDir; }
+
+ private:
+  void DataModuleCreate();
+  void netFtpWorkBegin(net::TNetComponent* Sender, net::TWorkMode AWorkMode, int64_t AWorkCountMax);
+  void netFtpWork(net::TNetComponent* Sender, net::TWorkMode AWorkMode, int64_t AWorkCount);
+  void netFtpWorkEnd(net::TNetComponent* Sender, net::TWorkMode AWorkMode);
+
+  TFtpProgressEvent FOnProgress;
+  std::string FBaseDir;
+  int32_t timeoutMs_ = kDefaultFtpTimeoutMs;
+};
+
+// The module instance: made on first use, kept until FreeFtpModule (the add-in's unload).
+TdmFtp& dmFtp();
+bool FtpModuleExists();
+void FreeFtpModule();
+
+}  // namespace skelder::deploy

@@ -1,0 +1,170 @@
+// The FTP target of the deploy dialog: publishes the fetched folder to one FTP location through
+// the FTP module, with the location's record fetched from the server first and stored back last.
+#include <string>
+#include <vector>
+
+#include "deploy/d_ftp.h"
+#include "deploy/deploy_record.h"
+#include "deploy/f_deploy.h"
+#include "deploy/u_utils.h"
+#include "deploy/web_folder_settings.h"
+#include "host/xr_direct_intf.h"
+#include "platform/files.h"
+
+namespace skelder::deploy {
+
+namespace {
+
+std::string ExtractFileExt(const std::string& path) {
+  const size_t dot = path.find_last_of('.');
+  const size_t sep = path.find_last_of("/\\");
+  if (dot == std::string::npos || (sep != std::string::npos && dot < sep)) return {};
+  return path.substr(dot);
+}
+
+// The files of the source's file group that exist, in the order of the host's extensions (the
+// source's own extension when the host cannot tell).
+std::vector<std::string> FileGroupCandidates(const std::string& source) {
+  std::string extensions;
+  if (host::VcsGetFileGroupExtensions(source, extensions) != host::kStatusOk) extensions = ExtractFileExt(source);
+  for (char& c : extensions)
+    if (c == ';') c = '\n';
+  std::vector<std::string> candidates;
+  for (const auto& ext : SplitLines(extensions)) {
+    // An extension that holds a separator would name a file outside the fetched folder.
+    if (ext.find_first_of("/\\") != std::string::npos) continue;
+    const std::string candidate = ChangeFileExt(source, ext);
+    if (platform::FileExists(candidate)) candidates.push_back(candidate);
+  }
+  return candidates;
+}
+
+std::string WithSlashes(std::string text) {
+  for (char& c : text)
+    if (c == '\\') c = '/';
+  return text;
+}
+
+// Deletes a local scratch file on every way out of a scope.
+class ScratchFile {
+ public:
+  explicit ScratchFile(std::string path) : path_(std::move(path)) {}
+  ~ScratchFile() { platform::DeleteFile(path_); }
+  ScratchFile(const ScratchFile&) = delete;
+  ScratchFile& operator=(const ScratchFile&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// The session is closed on every way out, an error escaping the record handling included.
+class SiteScope {
+ public:
+  explicit SiteScope(TdmFtp& ftp) : ftp_(ftp) {}
+  ~SiteScope() { ftp_.CloseSite(); }
+  SiteScope(const SiteScope&) = delete;
+  SiteScope& operator=(const SiteScope&) = delete;
+
+ private:
+  TdmFtp& ftp_;
+};
+
+// Sends the changed files; false at the first failure or a cancel, with FLastError set.
+bool SendFiles(TfrmDeploy& form, TdmFtp& ftp, TDeployRecord& record) {
+  for (const auto& file : *form.FFiles) {
+    form.StepProgress(form.ActionProgress);
+    const std::string rel = form.RelativeFolder(file.Info);
+    const std::string shown = WithSlashes(AddBackslash(rel)) + file.Name;
+    form.lblAction.caption = shown;
+    form.Repaint();
+    // A name from the host that would lead out of the base directory is never sent.
+    const std::string refused = UnsafePathReason(rel, file.Name);
+    if (!refused.empty()) {
+      form.FailFile(shown, refused);
+      return false;
+    }
+
+    const int32_t age = form.FFileAges.Age(file.Info.FileId);
+    if (ShouldSend(record, file.Info.FileId, age)) {
+      const std::string source = AddBackslash(form.FTempDir + rel) + file.Name;
+      for (const auto& candidate : FileGroupCandidates(source)) {
+        std::string message;
+        if (!ftp.PutFile(candidate, rel, message)) {
+          form.FLastError = message;
+          form.Log("   " + shown + " - Error Code: " + message);
+          return false;
+        }
+      }
+      record.SetAge(file.Info.FileId, age);
+      form.Log("   " + shown);
+      if (form.CancelRequested(shown)) return false;
+    }
+    form.StepProgress(form.ActionProgress);
+    form.ProcessMessages();
+  }
+  return true;
+}
+
+}  // namespace
+
+bool DeployToFtpLocation(TfrmDeploy& form, const std::string& locationLine) {
+  TdmFtp& ftp = dmFtp();
+  bool result = true;
+  TDeployRecord record;
+
+  // Host and path only: user and password never reach the screen or the log.
+  const TFtpLocation site = ParseFtpLocation(locationLine);
+  const std::string heading = "Deploying to '" + site.Host + site.Path + "'...";
+  form.lblMain.caption = heading;
+  form.StepProgress(form.MainProgress);
+  form.Log("");
+  form.Log("");
+  form.Log(heading);
+  form.Log("");
+  form.ActionProgress.position = 0;
+  form.Repaint();
+
+  std::string message;
+  if (!ftp.OpenSite(site.Host, site.User, site.Password, site.Path, message,
+                    [&form](int code, int64_t value) { form.FtpProgress(code, value); })) {
+    form.Log("   " + message);
+    form.FLastError = message;
+    result = false;
+    // A refused base directory leaves the session logged in; it is of no further use.
+    ftp.CloseSite();
+  } else {
+    SiteScope session(ftp);
+    {
+      ScratchFile fetched(MakeTempFileName());
+      std::string ignored;
+      // No record on the server yet (or none readable) leaves the record empty: every file goes.
+      if (ftp.GetFile(fetched.path(), kDeployRecordName, ignored)) record = TDeployRecord::ReadFile(fetched.path());
+    }
+
+    result = SendFiles(form, ftp, record);
+
+    // The record goes back whatever the loop's outcome, so files sent before a failure are not
+    // sent again next time.
+    ScratchFile local(AddBackslash(form.FTempDir) + kDeployRecordName);
+    record.WriteFile(local.path());
+    if (!ftp.PutFile(local.path(), std::string(), message) && result) {
+      // Without its record the location would look deployed while the next run cannot know
+      // what it holds.
+      form.FLastError = message;
+      form.Log(std::string("   ") + kDeployRecordName + " - Error Code: " + message);
+      result = false;
+    }
+  }
+
+  form.FileProgress.visible = false;
+  form.StepProgress(form.MainProgress);
+  return result;
+}
+
+namespace {
+// The dialog reaches this target through its FTP seam.
+const bool g_registered = (SetFtpTarget(&DeployToFtpLocation), true);
+}  // namespace
+
+}  // namespace skelder::deploy
