@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
 #include "platform/files.h"
+#include "platform/scripted_toolkit.h"
 #include "test_support.h"
 
 namespace skelder::deploy {
@@ -95,6 +97,29 @@ TEST_F(DirectoryHelpersTest, ClearReadOnlyKeepsOtherAttributes) {
   ClearReadOnly(file);
   EXPECT_FALSE(platform::GetFileAttributes(file).value_or(platform::kAttrReadOnly) & platform::kAttrReadOnly);
   EXPECT_NO_THROW(ClearReadOnly(dir_ / "missing"));
+}
+
+TEST(BusyCursorTest, NestedBusyRestoresTheCursorOfTheOutermostCall) {
+  auto owned = std::make_unique<platform::ScriptedToolkit>();
+  platform::ScriptedToolkit& toolkit = *owned;
+  platform::SetToolkit(std::move(owned));
+  BeginBusy();
+  BeginBusy();
+  EXPECT_EQ(toolkit.GetCursor(), platform::Cursor::HourGlass);
+  EndBusy();
+  EXPECT_EQ(toolkit.GetCursor(), platform::Cursor::HourGlass);
+  EndBusy();
+  EXPECT_EQ(toolkit.GetCursor(), platform::Cursor::Default);
+  EXPECT_EQ(toolkit.NudgeCount(), 4u);
+  // An unmatched end must not leave the depth negative: the next busy period still restores.
+  EndBusy();
+  EXPECT_EQ(BusyDepth(), 0);
+  {
+    BusyScope scope;
+    EXPECT_EQ(toolkit.GetCursor(), platform::Cursor::HourGlass);
+  }
+  EXPECT_EQ(toolkit.GetCursor(), platform::Cursor::Default);
+  platform::SetToolkit(nullptr);
 }
 
 TEST(TempFileTest, MakeTempFileNameCreatesAnEmptyTtsFile) {
