@@ -437,13 +437,25 @@ void TNetTCPConnection::ReceiveStream(TNetStream& stream, int64_t byteCount, boo
     // Bytes still buffered after the peer closed belong to the stream too.
     while (remaining > 0 && (IsConnected() || input_.Size() > 0)) {
       int32_t n = static_cast<int32_t>(std::min<int64_t>(remaining, chunkSize));
-      try {
-        ReadBytes(chunk.data(), n);
-      } catch (const ENetConnClosedGracefully&) {
-        if (!readUntilClose) throw;
+      // What did arrive goes to the stream, also when the transfer fails: nothing received is
+      // lost, and a later resume can start after it.
+      auto takeBuffered = [&] {
         n = static_cast<int32_t>(std::min<int64_t>(remaining, input_.Size()));
         std::memcpy(chunk.data(), input_.Data(), static_cast<size_t>(n));
         input_.Remove(n);
+      };
+      try {
+        ReadBytes(chunk.data(), n);
+      } catch (const ENetConnClosedGracefully&) {
+        takeBuffered();
+        if (!readUntilClose) {
+          stream.Write(chunk.data(), n);
+          throw;
+        }
+      } catch (const ENetException&) {
+        takeBuffered();
+        stream.Write(chunk.data(), n);
+        throw;
       }
       if (n > 0) {
         stream.Write(chunk.data(), n);
