@@ -155,6 +155,34 @@ TEST_F(DeployCommandFlowTest, HostErrorBeepsThenShowsTheHostsText) {
   EXPECT_EQ(IndexOf(Kind::Cursor), -1);
 }
 
+TEST_F(DeployCommandFlowTest, HostStringsFillingTheirBuffersAreBounded) {
+  // Notes of 65,535 characters: the largest the host's buffer holds with its terminator.
+  std::string notes = "[Web Folder]\r\nDeployTo=/srv/www\r\n[Other]\r\nK=";
+  notes += std::string(65535 - notes.size(), 'n');
+  repo_.File("index.htm").Notes("", notes);
+  EXPECT_TRUE(HandleCommand("Deploy", std::to_string(repo_.FolderId(""))));
+  ASSERT_EQ(shown_, 1);
+  EXPECT_EQ(deployTo_, "/srv/www");
+
+  // Every string fills its whole buffer with no terminating zero: the command reads no further
+  // than the buffers. The folder path no longer names any folder, so nothing is collected.
+  shown_ = 0;
+  repo_.Fault("unterminated");
+  EXPECT_TRUE(HandleCommand("Deploy", std::to_string(repo_.FolderId(""))));
+  ASSERT_EQ(shown_, 1);
+  EXPECT_EQ(caption_.size(), 2048u);
+  EXPECT_TRUE(folders_.empty());
+  EXPECT_TRUE(files_.empty());
+}
+
+TEST_F(DeployCommandFlowTest, NotesTooLargeForTheHostBufferShowTheHostsError) {
+  repo_.File("index.htm").Notes("", "[Web Folder]\r\nDeployTo=" + std::string(70000, 'n') + "\r\n");
+  EXPECT_TRUE(HandleCommand("Deploy", std::to_string(repo_.FolderId(""))));
+  EXPECT_EQ(shown_, 0);
+  ASSERT_EQ(toolkit_->MessageBoxes().size(), 1u);
+  EXPECT_EQ(toolkit_->MessageBoxes()[0].icon, platform::MessageIcon::Error);
+}
+
 TEST_F(DeployCommandFlowTest, MalformedFolderIdIsSilent) {
   repo_.File("index.htm");
   EXPECT_TRUE(HandleCommand("Deploy", std::to_string(repo_.FolderId("")) + "a"));
