@@ -1,0 +1,389 @@
+// Directory deployment end to end: the add-in loaded through its exports in a fresh host
+// process, the stand-in host serving a repository on disk, the scripted toolkit chosen through
+// the extension export, and real files at the locations.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "addin_process.h"
+#include "hostsim_fixture.h"
+#include "test_support.h"
+
+namespace skelder::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+using HandleCommandFn = uint8_t (*)(const char*, const char*);
+using ConfigureFn = uint8_t (*)(const char*, const char*);
+using OutcomeFn = int32_t (*)();
+
+constexpr int kNotRun = 0, kSucceeded = 1, kFailed = 2, kCancelled = 3;
+constexpr int64_t kTime1 = 1700000000;  // 2023-11-14
+constexpr int64_t kTime2 = 1700003600;
+
+// The packed local date and time of a POSIX time, as the record keeps it.
+int32_t PackedAge(int64_t seconds) {
+  time_t t = static_cast<time_t>(seconds);
+  struct tm lt {};
+  localtime_r(&t, &lt);
+  uint32_t date = static_cast<uint32_t>(((lt.tm_year - 80) << 9) | ((lt.tm_mon + 1) << 5) | lt.tm_mday);
+  uint32_t tod = static_cast<uint32_t>((lt.tm_hour << 11) | (lt.tm_min << 5) | (lt.tm_sec / 2));
+  return static_cast<int32_t>((date << 16) | tod);
+}
+
+int64_t MTime(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return -1;
+  return st.st_mtime;
+}
+
+class DeployFolderE2eTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(FileExists(AddinPath())) << "build the Skelder target first";
+    user_.SetInstallDir(BinDir());
+    // A fresh installation folder per test: the log beside the library is this test's own.
+    fs::create_directories(install_);
+    fs::copy_file(AddinPath(), install_ + "/Skelder.so");
+    fs::create_directories(tmp_);
+  }
+
+  // One Deploy command in a fresh host process. Returns the outcome the export reports, or
+  // -1 when the process did not get that far.
+  int Deploy(const std::string& script, const std::string& options = "virtual-clock") {
+    WriteFile(scriptPath_, script);
+    const std::string lib = install_ + "/Skelder.so";
+    const std::string opts = options + ",transcript=" + transcriptPath_ + "," + scriptPath_;
+    const std::string folder = std::to_string(repo_.FolderId(""));
+    if (FileExists(transcriptPath_)) fs::remove(transcriptPath_);
+    ScopedEnv tmp("TMPDIR", tmp_);
+    last_ = RunInChild([&]() -> int {
+      void* h = dlopen(lib.c_str(), RTLD_NOW | RTLD_LOCAL);
+      if (!h) return 100;
+      auto configure = reinterpret_cast<ConfigureFn>(dlsym(h, "SkelderConfigureToolkit"));
+      auto handle = reinterpret_cast<HandleCommandFn>(dlsym(h, "VcsHandleCommand"));
+      auto outcome = reinterpret_cast<OutcomeFn>(dlsym(h, "SkelderLastOutcome"));
+      if (!configure || !handle || !outcome) return 101;
+      if (configure("scripted", opts.c_str()) != 1) return 102;
+      if (handle("Deploy", folder.c_str()) != 1) return 103;
+      return 10 + outcome();
+    });
+    EXPECT_FALSE(last_.timedOut) << last_.output;
+    // Every run removes its temporary folder, whatever its outcome.
+    EXPECT_TRUE(ListFiles(tmp_).empty() && fs::is_empty(tmp_)) << "temporary folder left behind";
+    return last_.exitCode >= 10 ? last_.exitCode - 10 : -1;
+  }
+
+  void Locations(const std::string& deployTo) {
+    repo_.Notes("", "[Web Folder]\r\nDeployTo=" + deployTo + "\r\nEnabled=1\r\n");
+  }
+  std::vector<std::string> Log() const { return SplitLines(ReadFile(install_ + "/Skelder.log")); }
+  std::string Transcript() const { return FileExists(transcriptPath_) ? ReadFile(transcriptPath_) : ""; }
+  std::vector<std::string> MessageBoxes() const {
+    std::vector<std::string> boxes;
+    for (const auto& l : SplitLines(Transcript()))
+      if (l.rfind("messagebox ", 0) == 0) boxes.push_back(l);
+    return boxes;
+  }
+  std::string Record(const std::string& location) const { return ReadFile(location + "/XRDeploy.dat"); }
+  std::string Entry(const std::string& rel, int64_t time) {
+    return std::to_string(repo_.FileId(rel)) + "=" + std::to_string(PackedAge(time));
+  }
+
+  // A small site of nested folders with fixed times.
+  void Site() {
+    repo_.File("index.htm", "<html>home</html>", kTime1)
+        .File("img/logo.gif", std::string("GIF89a\0\x01\x02", 9), kTime1)
+        .File("img/sub/deep.css", "a{}", kTime1)
+        .File("about/index.htm", "<html>about</html>", kTime1);
+  }
+  // Shown names in the host's order: the folder's files, then each subfolder in pre-order.
+  std::vector<std::string> SiteShown() const {
+    return {"   /index.htm", "   about/index.htm", "   img/logo.gif", "   img/sub/deep.css"};
+  }
+  std::vector<std::string> SiteFiles() const {
+    return {"about/index.htm", "img/logo.gif", "img/sub/deep.css", "index.htm"};
+  }
+
+  HostSimUser user_;
+  HostSimRepository repo_;
+  TempDir work_;
+  std::string install_ = work_ / "install";
+  std::string tmp_ = work_ / "tmp";
+  std::string scriptPath_ = work_ / "script.txt";
+  std::string transcriptPath_ = work_ / "transcript.txt";
+  ChildResult last_;
+};
+
+std::vector<std::string> Concat(std::initializer_list<std::vector<std::string>> parts) {
+  std::vector<std::string> all;
+  for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
+  return all;
+}
+
+std::vector<std::string> Heading(const std::string& location) {
+  return {"", "", "Deploying to '" + location + "'...", ""};
+}
+
+const std::vector<std::string> kFetchHeading = {"Getting files from Ardmoor...", ""};
+
+TEST_F(DeployFolderE2eTest, NestedFoldersToTwoLocationsThenNothingToSend) {
+  Site();
+  const std::string a = work_ / "web-a", b = work_ / "web-b";
+  // The third line names the first location again with its final separator: one record.
+  Locations(a + "," + b + "/," + a + "/");
+  ASSERT_EQ(Deploy("", "yes,virtual-clock"), kSucceeded) << last_.output << Transcript();
+
+  for (const std::string& loc : {a, b}) {
+    EXPECT_EQ(ListFiles(loc), Concat({{"XRDeploy.dat"}, SiteFiles()})) << loc;
+    for (const auto& rel : SiteFiles()) {
+      EXPECT_EQ(ReadFile(loc + "/" + rel), ReadFile(repo_.Path(rel))) << rel;
+      EXPECT_EQ(MTime(loc + "/" + rel), kTime1) << rel;
+    }
+    EXPECT_EQ(Record(loc), Entry("index.htm", kTime1) + "\r\n" + Entry("about/index.htm", kTime1) + "\r\n" +
+                               Entry("img/logo.gif", kTime1) + "\r\n" + Entry("img/sub/deep.css", kTime1) + "\r\n");
+  }
+  EXPECT_EQ(Log(), Concat({kFetchHeading, SiteShown(), Heading(a + "/"), SiteShown(), Heading(b + "/"), SiteShown(),
+                           Heading(a + "/")}));
+  EXPECT_TRUE(MessageBoxes().empty()) << Transcript();
+  const std::string t = Transcript();
+  EXPECT_NE(t.find("lblEnd caption=\"The folder deployed successfully.\" page=1 visible enabled color=0,128,0"),
+            std::string::npos)
+      << t;
+  EXPECT_NE(t.find("lblEndAdd caption=\"See the file 'Skelder.log' for more information\" page=1 visible enabled "
+                   "color=0,128,0"),
+            std::string::npos);
+  EXPECT_NE(t.find("MainProgress caption=\"\" page=1 visible enabled color=0,0,0 position=8/8"), std::string::npos);
+  EXPECT_NE(t.find("btnDone caption=\"&Done\" page=1 visible enabled color=0,0,0 default cancel"), std::string::npos);
+  EXPECT_NE(t.find("btnCancel caption=\"Cancel\" page=1 visible disabled"), std::string::npos);
+
+  // Nothing changed in the host: the second run sends nothing and logs only the headings.
+  const std::string recordBefore = Record(a);
+  ASSERT_EQ(Deploy("", "yes,virtual-clock"), kSucceeded) << last_.output;
+  EXPECT_EQ(Log(), Concat({kFetchHeading, SiteShown(), Heading(a + "/"), Heading(b + "/"), Heading(a + "/")}));
+  EXPECT_EQ(Record(a), recordBefore);
+}
+
+TEST_F(DeployFolderE2eTest, ChangedFileIsSentAgainWithItsFileGroup) {
+  repo_.Group("htm;txt")
+      .File("index.htm", "v1", kTime1)
+      .File("index.txt", "notes v1", kTime1)
+      .File("other.css", "c", kTime1);
+  const std::string loc = work_ / "web";
+  Locations(loc);
+  ASSERT_EQ(Deploy("", "yes,virtual-clock"), kSucceeded) << last_.output;
+  EXPECT_EQ(ReadFile(loc + "/index.txt"), "notes v1");
+
+  // index.htm changes; index.txt gets new text but keeps its time, so only its group brings it.
+  repo_.File("index.htm", "v2", kTime2).File("index.txt", "notes v2", kTime1);
+  ASSERT_EQ(Deploy("", "yes,virtual-clock"), kSucceeded) << last_.output;
+  EXPECT_EQ(ReadFile(loc + "/index.htm"), "v2");
+  EXPECT_EQ(ReadFile(loc + "/index.txt"), "notes v2");
+  EXPECT_EQ(Log(), Concat({kFetchHeading, {"   /index.htm", "   /index.txt", "   /other.css"}, Heading(loc + "/"),
+                           {"   /index.htm"}}));
+  EXPECT_EQ(Record(loc), Entry("index.htm", kTime2) + "\r\n" + Entry("index.txt", kTime1) + "\r\n" +
+                             Entry("other.css", kTime1) + "\r\n");
+}
+
+TEST_F(DeployFolderE2eTest, LockedFileRefusedThenAccepted) {
+  repo_.File("a.htm", "a", kTime1).File("b.htm", "b", kTime1).Lock("b.htm", "alice");
+  const std::string loc = work_ / "web";
+  Locations(loc);
+  EXPECT_EQ(Deploy("answer No\n"), kNotRun) << last_.output;
+  EXPECT_FALSE(fs::exists(loc));
+  ASSERT_EQ(MessageBoxes().size(), 1u);
+  EXPECT_NE(MessageBoxes()[0].find("The selection included locked files. Do you want to continue?"),
+            std::string::npos);
+
+  EXPECT_EQ(Deploy("answer Yes\nclick btnOK\n"), kSucceeded) << last_.output << Transcript();
+  EXPECT_EQ(ListFiles(loc), (std::vector<std::string>{"XRDeploy.dat", "a.htm", "b.htm"}));
+}
+
+TEST_F(DeployFolderE2eTest, ConfirmationPageCancelDeploysNothing) {
+  Site();
+  const std::string loc = work_ / "web";
+  Locations(loc);
+  EXPECT_EQ(Deploy(""), kNotRun);  // no script: Esc on the confirmation page
+  EXPECT_FALSE(fs::exists(loc));
+  EXPECT_FALSE(FileExists(install_ + "/Skelder.log"));
+  const std::string t = Transcript();
+  EXPECT_NE(t.find("memoLocations caption=\"\" lines=[\"" + loc + "\"]"), std::string::npos) << t;
+  EXPECT_NE(t.find("lblXRFolder caption=\"" + repo_.DisplayPath("") + "\""), std::string::npos) << t;
+}
+
+TEST_F(DeployFolderE2eTest, CancelDuringFetch) {
+  Site();
+  const std::string loc = work_ / "web";
+  Locations(loc);
+  // Turn 1 is Continue's own; turn 2 follows the first file fetched.
+  EXPECT_EQ(Deploy("click btnOK\nat 2 click btnCancel\nanswer Yes\n"), kCancelled) << last_.output << Transcript();
+  EXPECT_EQ(Log(), Concat({kFetchHeading, {"   /index.htm", "   about/index.htm", "   about/index.htm - Cancelled by user"}}));
+  const auto boxes = MessageBoxes();
+  ASSERT_EQ(boxes.size(), 2u) << Transcript();
+  EXPECT_NE(boxes[0].find("Are you sure you want to cancell this deployment?"), std::string::npos);
+  EXPECT_NE(boxes[1].find("Error OK caption=\"Skelder\" text=\"Cancelled by User\""), std::string::npos) << boxes[1];
+  EXPECT_FALSE(fs::exists(loc));
+  EXPECT_NE(Transcript().find("lblEnd caption=\"One or more errors occurred while deploying.\" page=1 visible "
+                              "enabled color=255,0,0"),
+            std::string::npos);
+}
+
+TEST_F(DeployFolderE2eTest, CancelAnsweredNoChangesNothing) {
+  Site();
+  const std::string loc = work_ / "web";
+  Locations(loc);
+  EXPECT_EQ(Deploy("click btnOK\nat 2 click btnCancel\nanswer No\n"), kSucceeded) << Transcript();
+  EXPECT_EQ(ListFiles(loc).size(), 5u);
+}
+
+TEST_F(DeployFolderE2eTest, CancelDuringALocationKeepsWhatWasSent) {
+  Site();
+  const std::string loc = work_ / "web", later = work_ / "later";
+  Locations(loc + "," + later);
+  // Turns: 1 Continue, 2-5 the four files fetched, 6 after the first file at the location.
+  EXPECT_EQ(Deploy("click btnOK\nat 6 click btnCancel\nanswer Yes\n"), kCancelled) << Transcript();
+  EXPECT_EQ(Log(), Concat({kFetchHeading, SiteShown(), Heading(loc + "/"),
+                           {"   /index.htm", "   about/index.htm", "   about/index.htm - Cancelled by user"}}));
+  EXPECT_EQ(Record(loc), Entry("index.htm", kTime1) + "\r\n" + Entry("about/index.htm", kTime1) + "\r\n");
+  EXPECT_FALSE(fs::exists(later));
+}
+
+TEST_F(DeployFolderE2eTest, FailedCheckOutDeploysNoLocation) {
+  Site();
+  repo_.Fault("checkout-fail", "about/index.htm");
+  const std::string loc = work_ / "web";
+  Locations(loc);
+  EXPECT_EQ(Deploy("", "yes,virtual-clock"), kFailed) << Transcript();
+  const auto log = Log();
+  ASSERT_EQ(log.size(), 4u) << ReadFile(install_ + "/Skelder.log");
+  const std::string prefix = "   about/index.htm - ";
+  ASSERT_EQ(log[3].rfind(prefix, 0), 0u) << log[3];
+  const std::string hostText = log[3].substr(prefix.size());
+  EXPECT_FALSE(hostText.empty());
+  const auto boxes = MessageBoxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_NE(boxes[0].find("text=\"" + hostText + "\""), std::string::npos) << boxes[0];
+  EXPECT_FALSE(fs::exists(loc));
+}
+
+TEST_F(DeployFolderE2eTest, LocationThatCannotBeMadeStopsTheRun) {
+  Site();
+  WriteFile(work_ / "plain-file", "x");
+  const std::string bad = work_ / "plain-file/web", later = work_ / "later";
+  Locations(bad + "," + later);
+  EXPECT_EQ(Deploy("", "yes,virtual-clock"), kFailed);
+  EXPECT_EQ(Log(), Concat({kFetchHeading, SiteShown(), Heading(bad + "/"), {"   Could not create the destination folder"}}));
+  ASSERT_EQ(MessageBoxes().size(), 1u);
+  EXPECT_NE(MessageBoxes()[0].find("text=\"Could not create the destination folder\""), std::string::npos);
+  EXPECT_FALSE(fs::exists(later));
+  EXPECT_EQ(ReadFile(work_ / "plain-file"), "x");
+}
+
+TEST_F(DeployFolderE2eTest, LocationThatIsAFileFails) {
+  Site();
+  const std::string loc = work_ / "taken";
+  WriteFile(loc, "keep me");
+  Locations(loc);
+  EXPECT_EQ(Deploy("", "yes,virtual-clock"), kFailed);
+  EXPECT_EQ(Log().back(), "   Could not create the destination folder");
+  EXPECT_EQ(ReadFile(loc), "keep me");
+}
+
+TEST_F(DeployFolderE2eTest, CopyOntoADirectoryFailsWithItsErrorCode) {
+  Site();
+  const std::string loc = work_ / "web";
+  MakeDirs(loc + "/about/index.htm");  // the target is a directory
+  Locations(loc);
+  EXPECT_EQ(Deploy("", "yes,virtual-clock"), kFailed);
+  const auto log = Log();
+  const std::string expectedStart = "   about/index.htm - Error Code: ";
+  ASSERT_EQ(log.back().rfind(expectedStart, 0), 0u) << log.back();
+  EXPECT_GT(std::stoi(log.back().substr(expectedStart.size())), 0);
+  ASSERT_EQ(MessageBoxes().size(), 1u);
+  EXPECT_NE(MessageBoxes()[0].find("text=\"" + log.back() + "\""), std::string::npos) << MessageBoxes()[0];
+  // The record keeps the file sent before the failure, not the failed one.
+  EXPECT_EQ(Record(loc), Entry("index.htm", kTime1) + "\r\n");
+  EXPECT_TRUE(fs::is_directory(loc + "/about/index.htm"));
+}
+
+TEST_F(DeployFolderE2eTest, RecordThatIsADirectoryIsRefused) {
+  Site();
+  const std::string loc = work_ / "web";
+  MakeDirs(loc + "/XRDeploy.dat");
+  Locations(loc);
+  EXPECT_EQ(Deploy("", "yes,virtual-clock"), kFailed);
+  EXPECT_EQ(Log().back(), "   The deployment record '" + loc + "/XRDeploy.dat' is a folder");
+  EXPECT_EQ(ListFiles(loc), std::vector<std::string>{});
+}
+
+TEST_F(DeployFolderE2eTest, EmptyLocationLineIsSkipped) {
+  repo_.File("a.htm", "a", kTime1);
+  const std::string loc = work_ / "web";
+  Locations("," + loc);
+  EXPECT_EQ(Deploy("", "yes,virtual-clock"), kSucceeded) << Transcript();
+  EXPECT_EQ(Log(), Concat({kFetchHeading, {"   /a.htm"},
+                           {"", "", "Skipped an empty location line: the root of the file system is never deployed to"},
+                           Heading(loc + "/"), {"   /a.htm"}}));
+  EXPECT_NE(Transcript().find("MainProgress caption=\"\" page=1 visible enabled color=0,0,0 position=6/6"),
+            std::string::npos);
+}
+
+TEST_F(DeployFolderE2eTest, FtpWithoutModuleAndLinesOfNeitherKind) {
+  repo_.File("a.htm", "a", kTime1);
+  const std::string loc = work_ / "web";
+  Locations("x ftp://not-a-location," + loc);
+  EXPECT_EQ(Deploy("", "yes,virtual-clock"), kSucceeded) << Transcript();
+  // The line with "ftp://" inside it is deployed by neither pass and leaves no trace.
+  EXPECT_EQ(Log(), Concat({kFetchHeading, {"   /a.htm"}, Heading(loc + "/"), {"   /a.htm"}}));
+}
+
+TEST_F(DeployFolderE2eTest, NoLocationsFetchesAndSucceeds) {
+  repo_.File("a.htm", "a", kTime1);
+  Locations("");
+  EXPECT_EQ(Deploy("", "yes,virtual-clock"), kSucceeded);
+  EXPECT_EQ(Log(), Concat({kFetchHeading, {"   /a.htm"}}));
+  EXPECT_NE(Transcript().find("position=2/2"), std::string::npos);
+}
+
+TEST_F(DeployFolderE2eTest, ReadOnlyTargetIsReplaced) {
+  repo_.File("a.htm", "new", kTime2);
+  const std::string loc = work_ / "web";
+  WriteFile(loc + "/a.htm", "old");
+  chmod((loc + "/a.htm").c_str(), 0444);
+  Locations(loc);
+  EXPECT_EQ(Deploy("", "yes,virtual-clock"), kSucceeded) << Transcript();
+  EXPECT_EQ(ReadFile(loc + "/a.htm"), "new");
+  struct stat st {};
+  ASSERT_EQ(stat((loc + "/a.htm").c_str(), &st), 0);
+  EXPECT_TRUE(st.st_mode & S_IWUSR);  // the fetched file's attributes, not the old ones
+}
+
+TEST_F(DeployFolderE2eTest, BadToolkitChoicesAreRefusedAtTheExport) {
+  const std::string lib = install_ + "/Skelder.so";
+  const std::string missing = work_ / "no-such-script";
+  auto r = RunInChild([&]() -> int {
+    void* h = dlopen(lib.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!h) return 100;
+    auto configure = reinterpret_cast<ConfigureFn>(dlsym(h, "SkelderConfigureToolkit"));
+    auto outcome = reinterpret_cast<OutcomeFn>(dlsym(h, "SkelderLastOutcome"));
+    int bad = 0;
+    bad += configure("gui", "") == 0;
+    bad += configure(nullptr, nullptr) == 0;
+    bad += configure("scripted", missing.c_str()) == 0;
+    bad += configure("terminal", "bogus") == 0;
+    bad += configure("scripted", "a,b") == 0;
+    int good = configure("plain", "yes, virtual-clock") + configure("terminal", nullptr) + configure("scripted", "");
+    return bad * 10 + good + outcome() * 100;
+  });
+  EXPECT_EQ(r.exitCode, 53) << r.output;
+}
+
+}  // namespace
+}  // namespace skelder::test
