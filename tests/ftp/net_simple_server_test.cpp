@@ -1,0 +1,184 @@
+// The data connection's pieces on their own: the PASV reply parser, the PORT text, and the
+// single-connection listener with its accept limit, abort and clean-up.
+#include "ftp/net_simple_server.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "counting_toolkit.h"
+#include "net/net_anti_freeze.h"
+
+using namespace skelder::ftp;
+using namespace std::chrono_literals;
+
+namespace {
+
+TEST(PasvReply, FormsTheServersSend) {
+  auto a = ParsePasvReply("Entering Passive Mode (192,168,0,5,19,137).");
+  EXPECT_EQ(a.IP, "192.168.0.5");
+  EXPECT_EQ(a.Port, 5001);
+  a = ParsePasvReply("Entering Passive Mode 10,0,0,9,4,1");
+  EXPECT_EQ(a.IP, "10.0.0.9");
+  EXPECT_EQ(a.Port, 1025);
+  a = ParsePasvReply("  Go 127,0,0,1,0,21  ");  // after the last blank, trimmed first
+  EXPECT_EQ(a.IP, "127.0.0.1");
+  EXPECT_EQ(a.Port, 21);
+  a = ParsePasvReply("127,0,0,1,255,255");  // no blank at all: the whole line
+  EXPECT_EQ(a.Port, 65535);
+  a = ParsePasvReply("Mode ( 127, 0, 0, 1, 1, 0 ) (9,9,9,9,9,9)");  // the first parentheses
+  EXPECT_EQ(a.IP, "127.0.0.1");
+  EXPECT_EQ(a.Port, 256);
+  a = ParsePasvReply("(127,0,0,1,1,2,99)");  // a seventh field is ignored
+  EXPECT_EQ(a.Port, 258);
+}
+
+TEST(PasvReply, BadFieldsRaiseAConversionError) {
+  for (const char* line : {"Entering Passive Mode (10,0,0,9,x,1)", "Entering Passive Mode (10,0,0,9,4)",
+                           "(10,0,0,9,256,1)", "(10,0,0,9,-1,1)", "(a,b,c,d,1,1)", "(10,0,0,9,,1)", "", "()",
+                           ")10,0,0,9,4,1(", "Entering Passive Mode", "(10,0,0,9,4,1x)",
+                           "(99999999999999999999,0,0,1,1,1)"}) {
+    EXPECT_THROW(ParsePasvReply(line), ENetConvertError) << line;
+  }
+}
+
+TEST(PortCommand, FieldsOfAddressAndPort) {
+  EXPECT_EQ(FormatPortCommand("10.0.0.7", 5001), "PORT 10,0,0,7,19,137");
+  EXPECT_EQ(FormatPortCommand("127.0.0.1", 255), "PORT 127,0,0,1,0,255");
+  EXPECT_EQ(FormatPortCommand("127.0.0.1", 256), "PORT 127,0,0,1,1,0");
+  EXPECT_EQ(FormatPortCommand("127.0.0.1", 65535), "PORT 127,0,0,1,255,255");
+}
+
+int Connect(int32_t port) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+TEST(SimpleServer, AcceptsOneConnectionAndCarriesIt) {
+  TNetSimpleServer server;
+  server.BoundIP = "127.0.0.1";
+  server.StartListening();
+  EXPECT_TRUE(server.Listening());
+  ASSERT_NE(server.Binding(), nullptr);
+  const int32_t port = server.Binding()->Port;
+  EXPECT_GT(port, 0);
+  EXPECT_EQ(server.Binding()->IP, "127.0.0.1");
+  int peer = Connect(port);
+  ASSERT_GE(peer, 0);
+  ASSERT_TRUE(server.AcceptConnection());
+  EXPECT_FALSE(server.Listening());
+  EXPECT_TRUE(server.IsConnected());
+  EXPECT_EQ(server.Binding()->PeerIP, "127.0.0.1");
+  // The listening socket is gone: a second connection is refused.
+  int second = Connect(port);
+  EXPECT_LT(second, 0);
+  if (second >= 0) close(second);
+
+  ASSERT_EQ(write(peer, "hello\r\n", 7), 7);
+  EXPECT_EQ(server.ReadLine(), "hello");
+  server.WriteLine("back");
+  char buf[16] = {};
+  EXPECT_EQ(read(peer, buf, sizeof buf), 6);
+  EXPECT_STREQ(buf, "back\r\n");
+  close(peer);
+}
+
+TEST(SimpleServer, TakenPortFailsTheBindAndFreesTheHandler) {
+  TNetSimpleServer first;
+  first.BoundIP = "127.0.0.1";
+  first.StartListening();
+  TNetSimpleServer second;
+  second.BoundIP = "127.0.0.1";
+  second.BoundPort = first.Binding()->Port;
+  EXPECT_THROW(second.StartListening(), skelder::net::ENetCouldNotBindSocket);
+  EXPECT_EQ(second.Binding(), nullptr);
+  EXPECT_FALSE(second.Listening());
+}
+
+TEST(SimpleServer, AcceptLimitRaisesAndClosesTheListener) {
+  TNetSimpleServer server;
+  server.BoundIP = "127.0.0.1";
+  server.AcceptTimeout = 200;
+  server.StartListening();
+  const int32_t port = server.Binding()->Port;
+  try {
+    server.AcceptConnection();
+    FAIL() << "accepted nothing without an error";
+  } catch (const ENetAcceptTimeout& e) {
+    EXPECT_STREQ(e.what(), "Timed out waiting for the server to open the data connection.");
+  }
+  EXPECT_FALSE(server.Listening());
+  EXPECT_LT(Connect(port), 0);
+}
+
+TEST(SimpleServer, AbortRequestEndsTheWaitAndTheServerCanListenAgain) {
+  TNetSimpleServer server;
+  server.BoundIP = "127.0.0.1";
+  server.AcceptTimeout = 0;
+  server.StartListening();
+  server.RequestAbort();
+  EXPECT_FALSE(server.AcceptConnection());
+  EXPECT_FALSE(server.IsConnected());
+  server.StopListening();
+  EXPECT_FALSE(server.AbortRequested());
+  EXPECT_EQ(server.Binding(), nullptr);
+  server.StartListening();
+  int peer = Connect(server.Binding()->Port);
+  ASSERT_GE(peer, 0);
+  EXPECT_TRUE(server.AcceptConnection());
+  close(peer);
+}
+
+TEST(SimpleServer, HookTurnsRunDuringTheWaitAndCanAbortIt) {
+  skelder::test::ScopedCountingToolkit toolkit;
+  skelder::net::TNetAntiFreeze hook;
+  hook.IdleTimeOut = 10;
+  TNetSimpleServer server;
+  server.BoundIP = "127.0.0.1";
+  server.AcceptTimeout = 0;
+  toolkit->onTurn = [&](int turn) {
+    if (turn == 5) server.RequestAbort();
+  };
+  EXPECT_FALSE(server.AcceptConnection());  // starts listening by itself
+  // The abort is seen at the end of the wait piece in which it was requested.
+  EXPECT_GE(toolkit->turns, 5);
+  EXPECT_LE(toolkit->turns, 6);
+}
+
+TEST(SimpleServer, SocketDroppedUnderTheWaitIsClosedOnlyOnce) {
+  skelder::test::ScopedCountingToolkit toolkit;
+  skelder::net::TNetAntiFreeze hook;
+  hook.IdleTimeOut = 10;
+  int bystander = -1;
+  {
+    TNetSimpleServer server;
+    server.BoundIP = "127.0.0.1";
+    server.AcceptTimeout = 0;
+    toolkit->onTurn = [&](int turn) {
+      if (turn != 2) return;
+      server.DropSocket();
+      // Likely takes the number the listener had; it must survive the server's clean-up.
+      bystander = socket(AF_INET, SOCK_STREAM, 0);
+    };
+    EXPECT_THROW(server.AcceptConnection(), skelder::net::ENetConnClosedGracefully);
+  }
+  ASSERT_GE(bystander, 0);
+  EXPECT_NE(fcntl(bystander, F_GETFD), -1) << "a descriptor of someone else was closed";
+  close(bystander);
+}
+
+}  // namespace
