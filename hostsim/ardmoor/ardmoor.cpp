@@ -30,6 +30,8 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitCancelled = 2;  // deploy: the user cancelled the run
+constexpr int kExitNotRun = 3;     // deploy: nothing was deployed
 
 struct UsageError : std::runtime_error {
   using std::runtime_error::runtime_error;
@@ -76,8 +78,10 @@ const std::map<std::string, std::string>& Help() {
                  "command for FOLDER. --install-dir records DIR as the host's installation\n"
                  "directory in the registry first (without it the add-in uses its own folder).\n"
                  "--ui and --ui-options choose the add-in's user interface where it offers the\n"
-                 "choice; --yes answers its questions with Yes and OK. The exit status is 0 when\n"
-                 "the folder deployed, 1 otherwise.\n"},
+                 "choice (the terminal by default); --yes answers Continue, its questions and\n"
+                 "its OK boxes and closes it with Done. The exit status is 0 when the folder\n"
+                 "deployed, 1 when the deployment failed, 2 when it was cancelled and 3 when\n"
+                 "nothing was deployed.\n"},
   };
   return help;
 }
@@ -246,7 +250,22 @@ int Deploy(const Args& a, Repository& repo) {
   auto outcome = reinterpret_cast<TSkelderLastOutcome>(::dlsym(lib, "SkelderLastOutcome"));
   // The add-in stays loaded until the process ends, as a host keeps it.
   if (!outcome) return kExitOk;
-  return outcome() == 1 ? kExitOk : kExitFailed;
+  // The add-in's outcome: 1 succeeded, 2 failed, 3 cancelled, 0 not run (closed before
+  // Continue, or locked files refused).
+  switch (outcome()) {
+    case 1:
+      std::cout << "Outcome: succeeded\n";
+      return kExitOk;
+    case 2:
+      std::cout << "Outcome: failed\n";
+      return kExitFailed;
+    case 3:
+      std::cout << "Outcome: cancelled\n";
+      return kExitCancelled;
+    default:
+      std::cout << "Outcome: not run\n";
+      return kExitNotRun;
+  }
 }
 
 int Run(const Args& a) {
