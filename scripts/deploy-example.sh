@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# The sample web folder deployed end to end: examples/site becomes a repository of the stand-in
+# host under the build folder, its notes name one directory location under the build folder,
+# and ardmoor runs the add-in's Deploy command with the terminal user interface. Run it twice:
+# the second run sends nothing.
+#
+#   scripts/deploy-example.sh [--yes] [PRESET]    (default preset: linux; --yes: no questions)
+#
+# Everything it writes (repository copy, per-user settings, deployed site) stays under
+# build/<preset>/example/. The exit status is ardmoor's: 0 succeeded, 1 failed, 2 cancelled,
+# 3 nothing deployed.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+yes=()
+preset=linux
+for arg in "$@"; do
+  case "$arg" in
+    --yes) yes=(--yes) ;;
+    *) preset="$arg" ;;
+  esac
+done
+build="build/$preset"
+[ -n "${SKELDER_BUILD_DIR:-}" ] && build="$SKELDER_BUILD_DIR"
+bin="$build/bin"
+[ -x "$bin/ardmoor" ] && [ -f "$bin/Skelder.so" ] || scripts/build.sh "$preset" >/dev/null
+
+root="$PWD/$build/example"
+repo="$root/site"
+web="$root/web"
+# The stand-in's registry and per-user folder live here, not in the user's own settings.
+export XDG_CONFIG_HOME="$root/config"
+mkdir -p "$root" "$XDG_CONFIG_HOME"
+if [ ! -d "$repo/.ardmoor" ]; then
+  rm -rf "$repo"
+  cp -r examples/site "$repo"
+  "$bin/ardmoor" init "$repo" >/dev/null
+  printf '[Web Folder]\r\nDeployTo=%s\r\nEnabled=1\r\n' "$web" >"$root/notes.txt"
+  "$bin/ardmoor" --repository "$repo" notes "$repo" --set "$root/notes.txt"
+fi
+status=0
+"$bin/ardmoor" --repository "$repo" deploy "$repo" --install-dir "$bin" "${yes[@]}" || status=$?
+echo "Deployed files are in $web; the log is $bin/Skelder.log"
+exit $status
