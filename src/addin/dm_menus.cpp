@@ -267,7 +267,12 @@ void NotifySelection(int32_t kind, const void* selection) {
   if (module->IsWebFolderObject(id)) {
     gSelectedWebFolder = id;
     uint8_t scratch1 = 0, scratch2 = 0;
-    host::VcsGetFolderPermissions(id, gPermissionArea, scratch1, scratch2);
+    try {
+      host::VcsGetFolderPermissions(id, gPermissionArea, scratch1, scratch2);
+    } catch (...) {
+      // A host that cannot say whether the folder may be deployed does not get the action.
+      gPermissionArea[0] = 0;
+    }
   } else {
     gSelectedWebFolder = 0;
   }
