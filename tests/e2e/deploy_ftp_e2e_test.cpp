@@ -1,0 +1,139 @@
+// FTP deployment end to end against real servers on port 21 of loopback addresses: the remote
+// tree byte for byte, the record on the server, and the commands as the server's own log has
+// them; a second run that sends only the record; a changed file sent again with its group; a
+// directory location and an FTP location in one run.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "ftp_deploy_fixture.h"
+
+namespace skelder::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int64_t kTime1 = 1700000000;
+constexpr int64_t kTime2 = 1700003600;
+
+// The server logs as they compare: "PORT" without its fields, "PASS" without its argument.
+std::vector<std::string> Normalised(const std::vector<std::string>& commands, std::vector<std::string>* ports = nullptr) {
+  std::vector<std::string> out;
+  for (const auto& c : commands) {
+    if (c.rfind("PORT ", 0) == 0) {
+      if (ports) ports->push_back(c.substr(5));
+      out.push_back("PORT");
+    } else if (c.rfind("PASS", 0) == 0) {
+      out.push_back("PASS");
+    } else {
+      out.push_back(c);
+    }
+  }
+  return out;
+}
+
+std::vector<std::string> Concat(std::initializer_list<std::vector<std::string>> parts) {
+  std::vector<std::string> all;
+  for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
+  return all;
+}
+
+const std::vector<std::string> kFetchHeading = {"Getting files from Ardmoor...", ""};
+std::vector<std::string> Heading(const std::string& target) { return {"", "", "Deploying to '" + target + "'...", ""}; }
+
+class DeployFtpE2e : public FtpDeployTest, public ::testing::WithParamInterface<FtpServerKind> {
+ protected:
+  // One loopback address per server kind, so the two never meet on port 21.
+  std::string Host() const { return GetParam() == FtpServerKind::kPyFtpd ? "127.0.0.21" : "127.0.0.22"; }
+
+  void Site() {
+    repo_.File("index.htm", "<html>home</html>", kTime1)
+        .File("about/index.htm", "<html>about</html>", kTime1)
+        .File("img/logo.gif", std::string("GIF89a\0\x01\x02\xff", 10), kTime1)
+        .File("img/sub/deep.css", "a{}", kTime1);
+  }
+  std::vector<std::string> SiteFiles() const {
+    return {"about/index.htm", "img/logo.gif", "img/sub/deep.css", "index.htm"};
+  }
+  std::vector<std::string> SiteShown() const {
+    return {"   /index.htm", "   about/index.htm", "   img/logo.gif", "   img/sub/deep.css"};
+  }
+  std::string Remote() const { return server_->root() + "/base"; }
+  // The base directory as the server names it: vsftpd, running as the launching user, does not
+  // change its root, so its names are the real paths.
+  std::string Base() const { return GetParam() == FtpServerKind::kVsftpd ? Remote() : "/base"; }
+  std::string Location() const { return "ftp://" + Host() + Base(); }
+  std::string Cwd() const { return "CWD " + Base(); }
+  std::string RemoteRecord() const { return ReadFile(Remote() + "/XRDeploy.dat"); }
+
+  std::vector<std::string> Session() const { return {"USER anonymous", "PASS", "TYPE I", "SYST", Cwd()}; }
+  std::vector<std::string> RecordFirst() const { return {Cwd(), "PORT", "RETR XRDeploy.dat"}; }
+  std::vector<std::string> RecordLast() const { return {Cwd(), "PORT", "STOR XRDeploy.dat"}; }
+};
+
+TEST_P(DeployFtpE2e, NestedFoldersThenNothingThenAChangedFile) {
+  FtpServer* server = StartServer(GetParam(), Host());
+  SKELDER_REQUIRE(server, Why());
+  MakeDirs(Remote());
+  repo_.Group("htm;txt");
+  Site();
+  repo_.File("index.txt", "notes v1", kTime1);
+  Locations(Location());
+
+  ASSERT_EQ(Deploy(""), kSucceeded) << LogText() << ::testing::PrintToString(server->Commands());
+  std::vector<std::string> files = SiteFiles();
+  files.push_back("index.txt");
+  EXPECT_EQ(ListFiles(Remote()), Concat({{"XRDeploy.dat"}, files}));
+  for (const auto& rel : files) EXPECT_EQ(ReadFile(Remote() + "/" + rel), ReadFile(repo_.Path(rel))) << rel;
+  EXPECT_EQ(RemoteRecord(), Entry("index.htm", kTime1) + "\r\n" + Entry("index.txt", kTime1) + "\r\n" +
+                                Entry("about/index.htm", kTime1) + "\r\n" + Entry("img/logo.gif", kTime1) + "\r\n" +
+                                Entry("img/sub/deep.css", kTime1) + "\r\n");
+
+  const std::vector<std::string> rootGroup = {Cwd(), "PORT", "STOR index.htm",
+                                              Cwd(), "PORT", "STOR index.txt"};
+  std::vector<std::string> ports;
+  EXPECT_EQ(Normalised(server->Commands(), &ports),
+            Concat({Session(), RecordFirst(),
+                    // files of the deployed folder itself, each with its group
+                    rootGroup, rootGroup,
+                    // a first level made on demand
+                    {Cwd(), "CWD about", "MKD about", Cwd(), "CWD about", "PORT", "STOR index.htm"},
+                    {Cwd(), "CWD img", "MKD img", Cwd(), "CWD img", "PORT", "STOR logo.gif"},
+                    // two levels: the first exists by now, its MKD is refused and ignored
+                    {Cwd(), "CWD img/sub", "MKD img", "CWD img", "MKD sub", Cwd(), "CWD img/sub", "PORT",
+                     "STOR deep.css"},
+                    RecordLast()}));
+  // Active mode announces the control connection's own end, a loopback address.
+  for (const auto& p : ports) EXPECT_EQ(p.rfind("127,", 0), 0u) << p;
+  const std::vector<std::string> shown = {"   /index.htm", "   /index.txt", "   about/index.htm", "   img/logo.gif",
+                                          "   img/sub/deep.css"};
+  EXPECT_EQ(Log(), Concat({kFetchHeading, shown, Heading(Host() + Base()), shown}));
+
+  // Nothing changed: the second run reads the record and stores it back, nothing else.
+  size_t mark = server->CommandCount();
+  const std::string record = RemoteRecord();
+  ASSERT_EQ(Deploy(""), kSucceeded) << last_.output;
+  EXPECT_EQ(Normalised(server->CommandsSince(mark)), Concat({Session(), RecordFirst(), RecordLast()}));
+  EXPECT_EQ(RemoteRecord(), record);
+  EXPECT_EQ(Log(), Concat({kFetchHeading, shown, Heading(Host() + Base())}));
+
+  // index.htm changes; index.txt gets new text but keeps its time, so only the group brings it.
+  repo_.File("index.htm", "<html>home v2</html>", kTime2).File("index.txt", "notes v2", kTime1);
+  mark = server->CommandCount();
+  ASSERT_EQ(Deploy(""), kSucceeded) << last_.output;
+  EXPECT_EQ(Normalised(server->CommandsSince(mark)), Concat({Session(), RecordFirst(), rootGroup, RecordLast()}));
+  EXPECT_EQ(ReadFile(Remote() + "/index.htm"), "<html>home v2</html>");
+  EXPECT_EQ(ReadFile(Remote() + "/index.txt"), "notes v2");
+  EXPECT_EQ(Log(), Concat({kFetchHeading, shown, Heading(Host() + Base()), {"   /index.htm"}}));
+  EXPECT_EQ(RemoteRecord(), Entry("index.htm", kTime2) + "\r\n" + Entry("index.txt", kTime1) + "\r\n" +
+                                Entry("about/index.htm", kTime1) + "\r\n" + Entry("img/logo.gif", kTime1) + "\r\n" +
+                                Entry("img/sub/deep.css", kTime1) + "\r\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, DeployFtpE2e, ::testing::Values(FtpServerKind::kPyFtpd, FtpServerKind::kVsftpd),
+                         [](const auto& param) { return std::string(FtpServerKindName(param.param)); });
+
+}  // namespace
+}  // namespace skelder::test

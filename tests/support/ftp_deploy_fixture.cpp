@@ -1,0 +1,128 @@
+#include "ftp_deploy_fixture.h"
+
+#include <dlfcn.h>
+
+#include <ctime>
+#include <filesystem>
+#include <sstream>
+
+namespace skelder::test {
+
+namespace fs = std::filesystem;
+
+DeployPyFtpdServer::DeployPyFtpdServer(FtpServerOptions options, DeployServerFaults faults)
+    : PyFtpdServer(std::move(options)), faults_(std::move(faults)) {}
+
+std::vector<std::string> DeployPyFtpdServer::Prepare(std::string* why) {
+  std::vector<std::string> argv = PyFtpdServer::Prepare(why);
+  if (argv.size() < 2) return argv;
+  argv[1] = SourceDir() + "/tests/support/pyftpd_deploy.py";
+  if (!FileExists(argv[1])) {
+    *why = "missing " + argv[1];
+    return {};
+  }
+  for (const auto& dir : faults_.readonlyDirs) argv.insert(argv.end(), {"--readonly", dir});
+  if (!faults_.stallOn.empty()) argv.insert(argv.end(), {"--stall", faults_.stallOn});
+  if (!faults_.slowOn.empty()) {
+    std::ostringstream seconds;
+    seconds << faults_.slowSeconds;
+    argv.insert(argv.end(), {"--slow", faults_.slowOn, "--slow-seconds", seconds.str()});
+  }
+  return argv;
+}
+
+int32_t PackedAge(int64_t seconds) {
+  time_t t = static_cast<time_t>(seconds);
+  struct tm lt {};
+  localtime_r(&t, &lt);
+  uint32_t date = static_cast<uint32_t>(((lt.tm_year - 80) << 9) | ((lt.tm_mon + 1) << 5) | lt.tm_mday);
+  uint32_t tod = static_cast<uint32_t>((lt.tm_hour << 11) | (lt.tm_min << 5) | (lt.tm_sec / 2));
+  return static_cast<int32_t>((date << 16) | tod);
+}
+
+void FtpDeployTest::SetUp() {
+  ASSERT_TRUE(FileExists(AddinPath())) << "build the Skelder target first";
+  user_.SetInstallDir(BinDir());
+  // A fresh installation folder per test: the log beside the library is this test's own.
+  fs::create_directories(install_);
+  fs::copy_file(AddinPath(), install_ + "/Skelder.so");
+  fs::create_directories(tmp_);
+}
+
+FtpServer* FtpDeployTest::StartServer(FtpServerKind kind, const std::string& host, FtpServerOptions options,
+                                      const DeployServerFaults* faults) {
+  options.host = host;
+  options.port = 21;
+  if (!CanBind(host, 21)) {
+    why_ = "cannot bind port 21 on " + host + " (needs root)";
+    return nullptr;
+  }
+  if (faults)
+    server_ = std::make_unique<DeployPyFtpdServer>(options, *faults);
+  else
+    server_ = MakeFtpServer(kind, options);
+  if (!server_->Start(&why_)) {
+    server_.reset();
+    return nullptr;
+  }
+  return server_.get();
+}
+
+int FtpDeployTest::Deploy(const std::string& script, const std::string& options,
+                          const std::vector<std::pair<std::string, std::string>>& env, const std::string& backend) {
+  using HandleCommandFn = uint8_t (*)(const char*, const char*);
+  using ConfigureFn = uint8_t (*)(const char*, const char*);
+  using OutcomeFn = int32_t (*)();
+  WriteFile(scriptPath_, script);
+  const std::string lib = install_ + "/Skelder.so";
+  const std::string opts =
+      backend == "scripted" ? options + ",transcript=" + transcriptPath_ + "," + scriptPath_ : options;
+  const std::string folder = std::to_string(repo_.FolderId(""));
+  if (FileExists(transcriptPath_)) fs::remove(transcriptPath_);
+  ScopedEnv tmp("TMPDIR", tmp_);
+  std::vector<std::unique_ptr<ScopedEnv>> extra;
+  for (const auto& [name, value] : env) extra.push_back(std::make_unique<ScopedEnv>(name, value));
+  last_ = RunInChild(
+      [&]() -> int {
+        void* h = dlopen(lib.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (!h) return 100;
+        auto configure = reinterpret_cast<ConfigureFn>(dlsym(h, "SkelderConfigureToolkit"));
+        auto handle = reinterpret_cast<HandleCommandFn>(dlsym(h, "VcsHandleCommand"));
+        auto outcome = reinterpret_cast<OutcomeFn>(dlsym(h, "SkelderLastOutcome"));
+        if (!configure || !handle || !outcome) return 101;
+        if (configure(backend.c_str(), opts.c_str()) != 1) return 102;
+        if (handle("Deploy", folder.c_str()) != 1) return 103;
+        return 10 + outcome();
+      },
+      {}, std::chrono::seconds(120));
+  EXPECT_FALSE(last_.timedOut) << last_.output;
+  // Every run removes its temporary folder, whatever its outcome.
+  EXPECT_TRUE(fs::is_empty(tmp_)) << "temporary folder left behind";
+  return last_.exitCode >= 10 ? last_.exitCode - 10 : -1;
+}
+
+void FtpDeployTest::Locations(const std::string& deployTo) {
+  repo_.Notes("", "[Web Folder]\r\nDeployTo=" + deployTo + "\r\nEnabled=1\r\n");
+}
+
+std::string FtpDeployTest::LogText() const {
+  const std::string path = install_ + "/Skelder.log";
+  return FileExists(path) ? ReadFile(path) : std::string();
+}
+
+std::string FtpDeployTest::Transcript() const {
+  return FileExists(transcriptPath_) ? ReadFile(transcriptPath_) : std::string();
+}
+
+std::vector<std::string> FtpDeployTest::MessageBoxes() const {
+  std::vector<std::string> boxes;
+  for (const auto& l : SplitLines(Transcript()))
+    if (l.rfind("messagebox ", 0) == 0) boxes.push_back(l);
+  return boxes;
+}
+
+std::string FtpDeployTest::Entry(const std::string& rel, int64_t time) {
+  return std::to_string(repo_.FileId(rel)) + "=" + std::to_string(PackedAge(time));
+}
+
+}  // namespace skelder::test

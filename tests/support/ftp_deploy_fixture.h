@@ -1,0 +1,81 @@
+#pragma once
+// End-to-end FTP deployment: a repository served by the stand-in host, the add-in loaded through
+// its exports in a fresh host process per run, the scripted toolkit chosen through the extension
+// export, and real FTP servers on port 21 of a loopback address of the test's own (the add-in
+// always connects to the default port).
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "addin_process.h"
+#include "ftp_servers.h"
+#include "hostsim_fixture.h"
+#include "test_support.h"
+
+namespace skelder::test {
+
+// pyftpdlib with the deployment tests' faults (tests/support/pyftpd_deploy.py).
+struct DeployServerFaults {
+  std::vector<std::string> readonlyDirs;  // uploads below these (root-relative) are refused
+  std::string stallOn;                    // upload of this file name stalls for good
+  std::string slowOn;                     // upload of this file name gets its final reply late
+  double slowSeconds = 3.0;
+};
+
+class DeployPyFtpdServer : public PyFtpdServer {
+ public:
+  DeployPyFtpdServer(FtpServerOptions options, DeployServerFaults faults);
+
+ protected:
+  std::vector<std::string> Prepare(std::string* why) override;
+
+ private:
+  DeployServerFaults faults_;
+};
+
+inline constexpr int kNotRun = 0, kSucceeded = 1, kFailed = 2, kCancelled = 3;
+
+// The packed local date and time of a POSIX time, as a deployment record keeps it.
+int32_t PackedAge(int64_t seconds);
+
+class FtpDeployTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+
+  // A server on port 21 of `host` (a loopback address no other test uses). Null when it could
+  // not be had: the caller must then skip (or fail in CI) through SKELDER_REQUIRE with Why().
+  FtpServer* StartServer(FtpServerKind kind, const std::string& host, FtpServerOptions options = {},
+                         const DeployServerFaults* faults = nullptr);
+  const std::string& Why() const { return why_; }
+
+  // One Deploy command in a fresh host process, with the given scripted-toolkit script, toolkit
+  // options and extra environment variables. With another backend ("plain", "terminal") the
+  // script is not used and what the backend prints is in last_.output. The outcome the export
+  // reports, or -1.
+  int Deploy(const std::string& script, const std::string& options = "yes,virtual-clock",
+             const std::vector<std::pair<std::string, std::string>>& env = {},
+             const std::string& backend = "scripted");
+
+  void Locations(const std::string& deployTo);
+  std::string LogText() const;
+  std::vector<std::string> Log() const { return SplitLines(LogText()); }
+  std::string Transcript() const;
+  std::vector<std::string> MessageBoxes() const;
+  std::string Entry(const std::string& rel, int64_t time);
+
+  HostSimUser user_;
+  HostSimRepository repo_;
+  TempDir work_;
+  std::string install_ = work_ / "install";
+  std::string tmp_ = work_ / "tmp";
+  std::string scriptPath_ = work_ / "script.txt";
+  std::string transcriptPath_ = work_ / "transcript.txt";
+  ChildResult last_;
+  std::unique_ptr<FtpServer> server_;
+  std::string why_;
+};
+
+}  // namespace skelder::test
