@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "host_session.h"
 #include "hostsim_repository.h"
 #include "platform/callconv.h"
 #include "platform/registry.h"
@@ -49,7 +50,10 @@ const std::map<std::string, std::string>& Help() {
            "  unlock FILE              clear FILE's lock\n"
            "  group [EXTS]             add a file group (\"htm;asp\"), or list the groups\n"
            "  permit FOLDER on|off     allow or forbid deploying FOLDER\n"
-           "  deploy FOLDER            run the add-in's \"Deploy\" command for FOLDER\n"
+           "  deploy FOLDER            select FOLDER and run the add-in's \"Deploy Folder...\" action\n"
+           "  properties FOLDER        edit FOLDER's deployment locations on the add-in's page\n"
+           "  menu [FOLDER]            show the add-in's menu (for FOLDER selected)\n"
+           "  install, uninstall       register or remove the add-in in the host's add-in list\n"
            "\n"
            "FOLDER and FILE are ids, paths on disk, or paths in the repository (\"img/logo.gif\",\n"
            "\"$/img\"). Without --repository the repository is the current directory or the nearest\n"
@@ -74,14 +78,30 @@ const std::map<std::string, std::string>& Help() {
                  "Allows (the default) or forbids deploying FOLDER.\n"},
       {"deploy", "usage: ardmoor [--repository DIR] deploy FOLDER [--install-dir DIR] [--addin FILE]\n"
                  "                      [--ui terminal|plain|scripted] [--ui-options TEXT] [--yes]\n"
-                 "Loads the add-in (Skelder.so beside ardmoor, or FILE) and runs its \"Deploy\"\n"
-                 "command for FOLDER. --install-dir records DIR as the host's installation\n"
+                 "Loads the add-in (Skelder.so beside ardmoor, or FILE) as the host does, selects\n"
+                 "FOLDER and, when the add-in enables its \"Deploy Folder...\" action for it (a web\n"
+                 "folder that may be deployed), runs it. --install-dir records DIR as the host's installation\n"
                  "directory in the registry first (without it the add-in uses its own folder).\n"
                  "--ui and --ui-options choose the add-in's user interface where it offers the\n"
                  "choice (the terminal by default); --yes answers Continue, its questions and\n"
                  "its OK boxes and closes it with Done. The exit status is 0 when the folder\n"
                  "deployed, 1 when the deployment failed, 2 when it was cancelled and 3 when\n"
-                 "nothing was deployed.\n"},
+                 "nothing was deployed (also when FOLDER is not a web folder or may not be\n"
+                 "deployed).\n"},
+      {"properties", "usage: ardmoor [--repository DIR] properties FOLDER [--script FILE] [--install-dir DIR]\n"
+                     "                      [--addin FILE] [--ui terminal|plain|scripted] [--ui-options TEXT]\n"
+                     "Opens the folder properties with the add-in's \"Web Projects\" page for FOLDER and\n"
+                     "stores the notes when the page is saved. --script FILE plays the user from FILE\n"
+                     "(the add-in's scripted interface: 'append memoDeploymentPaths /srv/www',\n"
+                     "'click btnAddPath', 'browse select DIR', 'browse ok', 'press Enter' to save).\n"
+                     "Exit status 0 saved, 2 cancelled.\n"},
+      {"menu", "usage: ardmoor [--repository DIR] menu [FOLDER] [--install-dir DIR] [--addin FILE]\n"
+               "Prints the menus the add-in adds, with each action's state; with FOLDER selected\n"
+               "first.\n"},
+      {"install", "usage: ardmoor [--repository DIR] install [--install-dir DIR] [--addin FILE]\n"
+                  "Tells the add-in it was installed: it registers itself in KVOAddins.dat.\n"},
+      {"uninstall", "usage: ardmoor [--repository DIR] uninstall [--install-dir DIR] [--addin FILE]\n"
+                    "Tells the add-in it is being removed: it deletes its entry from KVOAddins.dat.\n"},
   };
   return help;
 }
@@ -97,7 +117,7 @@ struct Args {
 
 Args Parse(int argc, char** argv) {
   static const std::vector<std::string> withValue = {"--repository", "--set", "--install-dir", "--addin", "--ui",
-                                                     "--ui-options"};
+                                                     "--ui-options", "--script"};
   Args a;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
@@ -212,15 +232,14 @@ std::string ProgramDir() {
   return ec ? std::string(".") : exe.parent_path().string();
 }
 
-using TVcsHandleCommand = uint8_t(SKELDER_STDCALL*)(const char*, const char*);
 using TSkelderConfigureToolkit = uint8_t(SKELDER_STDCALL*)(const char*, const char*);
 using TSkelderLastOutcome = int32_t(SKELDER_STDCALL*)();
 
-int Deploy(const Args& a, Repository& repo) {
-  Expect(a, 1);
-  const auto& folder = FolderArg(repo, a.positional[0]);
+// Loads the add-in as the host does, with the installation directory and user interface the
+// options ask for.
+void* LoadAddin(const Args& a, const Repository* repo) {
   // The add-in reads the repository through the stand-in libraries, which look here.
-  ::setenv(skelder::hostsim::kRepositoryEnvVar, repo.Root().c_str(), 1);
+  if (repo) ::setenv(skelder::hostsim::kRepositoryEnvVar, repo->Root().c_str(), 1);
   if (auto it = a.options.find("--install-dir"); it != a.options.end()) {
     const char* key = "\\Software\\Vorn\\Ardmoor";
     if (!skelder::platform::registry::KeyExists(key)) skelder::platform::registry::CreateKey(key);
@@ -232,21 +251,41 @@ int Deploy(const Args& a, Repository& repo) {
   if (auto it = a.options.find("--addin"); it != a.options.end()) addin = fs::absolute(it->second).string();
   void* lib = ::dlopen(addin.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!lib) throw std::runtime_error(std::string("cannot load the add-in: ") + ::dlerror());
-  auto handle = reinterpret_cast<TVcsHandleCommand>(::dlsym(lib, "VcsHandleCommand"));
-  if (!handle) throw std::runtime_error("the add-in " + addin + " does not export VcsHandleCommand");
-
   std::string ui = a.options.count("--ui") ? a.options.at("--ui") : std::string();
   std::string uiOptions = a.options.count("--ui-options") ? a.options.at("--ui-options") : std::string();
   if (a.yes) uiOptions = uiOptions.empty() ? "yes" : uiOptions + ",yes";
+  if (auto it = a.options.find("--script"); it != a.options.end()) {
+    ui = "scripted";
+    std::string script = fs::absolute(it->second).string();
+    uiOptions = uiOptions.empty() ? script : uiOptions + "," + script;
+  }
   if (!ui.empty() || !uiOptions.empty()) {
     auto configure = reinterpret_cast<TSkelderConfigureToolkit>(::dlsym(lib, "SkelderConfigureToolkit"));
     if (!configure) throw std::runtime_error("the add-in offers no choice of user interface");
     if (!configure(ui.empty() ? "terminal" : ui.c_str(), uiOptions.c_str()))
       throw UsageError("the add-in refused --ui " + ui + " --ui-options " + uiOptions);
   }
+  return lib;
+}
 
-  const std::string id = std::to_string(folder.id);
-  if (!handle("Deploy", id.c_str())) throw std::runtime_error("the add-in did not take the Deploy command");
+int Deploy(const Args& a, Repository& repo) {
+  Expect(a, 1);
+  const auto& folder = FolderArg(repo, a.positional[0]);
+  void* lib = LoadAddin(a, &repo);
+  {
+    ardmoor::HostSession session(lib);
+    session.Select(folder.id);
+    if (!session.ActionEnabled(ardmoor::kDeployActionId)) {
+      std::cerr << "ardmoor: " << a.positional[0]
+                << (repo.DeployAllowed(folder.id)
+                        ? " is not a web folder: its notes name no deployment location (see 'ardmoor properties')"
+                        : " may not be deployed (see 'ardmoor permit')")
+                << "\n";
+      return kExitNotRun;
+    }
+    if (!session.Execute(ardmoor::kDeployActionId))
+      throw std::runtime_error("the add-in did not run its Deploy Folder action");
+  }
   auto outcome = reinterpret_cast<TSkelderLastOutcome>(::dlsym(lib, "SkelderLastOutcome"));
   // The add-in stays loaded until the process ends, as a host keeps it.
   if (!outcome) return kExitOk;
@@ -275,6 +314,13 @@ int Run(const Args& a) {
     std::cout << "Repository " << repo.Root() << ": " << repo.Folders().size() << " folders, " << repo.Files().size()
               << " files\n";
     return kExitOk;
+  }
+  // The add-in's own commands that need no repository.
+  if (a.command == "install" || a.command == "uninstall" || (a.command == "menu" && a.positional.empty())) {
+    Expect(a, 0);
+    void* lib = LoadAddin(a, nullptr);
+    if (a.command == "menu") return ardmoor::MenuCommand(lib, std::nullopt);
+    return ardmoor::InstallCommand(lib, a.command == "install");
   }
   Repository repo = Repository::Open(FindRepository(a));
   repo.SaveIfChanged();
@@ -327,6 +373,12 @@ int Run(const Args& a) {
     repo.Save();
   } else if (a.command == "deploy") {
     return Deploy(a, repo);
+  } else if (a.command == "properties") {
+    Expect(a, 1);
+    return ardmoor::PropertiesCommand(repo, FolderArg(repo, a.positional[0]).id, LoadAddin(a, &repo));
+  } else if (a.command == "menu") {
+    Expect(a, 1);
+    return ardmoor::MenuCommand(LoadAddin(a, &repo), FolderArg(repo, a.positional[0]).id);
   } else {
     throw UsageError("unknown command '" + a.command + "'; see 'ardmoor --help'");
   }
