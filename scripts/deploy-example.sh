@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The sample web folder deployed end to end: examples/site becomes a repository of the stand-in
-# host under the build folder, its notes name one directory location under the build folder,
-# and ardmoor runs the add-in's Deploy command with the terminal user interface. Run it twice:
-# the second run sends nothing.
+# host under the build folder, its page of folder properties gets one directory location under
+# the build folder (a scripted run of the add-in's property page), and ardmoor selects the
+# folder and runs the add-in's "Deploy Folder..." action with the terminal user interface. Run
+# it twice: the second run sends nothing.
 #
 #   scripts/deploy-example.sh [--yes] [PRESET]    (default preset: linux; --yes: no questions)
 #
@@ -34,8 +35,11 @@ if [ ! -d "$repo/.ardmoor" ]; then
   rm -rf "$repo"
   cp -r examples/site "$repo"
   "$bin/ardmoor" init "$repo" >/dev/null
-  printf '[Web Folder]\r\nDeployTo=%s\r\nEnabled=1\r\n' "$web" >"$root/notes.txt"
-  "$bin/ardmoor" --repository "$repo" notes "$repo" --set "$root/notes.txt"
+  # The folder's locations are set on the add-in's "Web Projects" page, played from a script:
+  # "&Add Path", the directory chosen in the folder browser, then the dialog's OK.
+  mkdir -p "$web"
+  printf 'click btnAddPath\nbrowse select %s\nbrowse ok\npress Enter\n' "$web" >"$root/properties.script"
+  "$bin/ardmoor" --repository "$repo" properties "$repo" --install-dir "$bin" --script "$root/properties.script"
 fi
 status=0
 "$bin/ardmoor" --repository "$repo" deploy "$repo" --install-dir "$bin" "${yes[@]}" || status=$?
