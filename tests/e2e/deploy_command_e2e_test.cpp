@@ -112,25 +112,6 @@ TEST_F(DeployCommandE2eTest, LockedFilesAcceptedGiveEachFileOnce) {
   }
 }
 
-TEST_F(DeployCommandE2eTest, LockedFilesRefusedShowNoDialog) {
-  repo_.File("a.htm").File("b.htm").Lock("b.htm", "alice");
-  EXPECT_EQ(Run("Deploy", std::to_string(repo_.FolderId("")), "n\n"), 1) << last_.output;
-  EXPECT_NE(last_.output.find("locked files"), std::string::npos) << last_.output;
-  EXPECT_FALSE(Captured());
-  // No answer at all (end of input) is no Yes either.
-  EXPECT_EQ(Run("Deploy", std::to_string(repo_.FolderId(""))), 1) << last_.output;
-  EXPECT_FALSE(Captured());
-}
-
-TEST_F(DeployCommandE2eTest, EmptySettingsAndNoFilesStillShowTheDialog) {
-  repo_.Folder("empty");
-  ASSERT_EQ(Run("Deploy", std::to_string(repo_.FolderId("empty"))), 1) << last_.output;
-  ASSERT_TRUE(Captured()) << last_.output;
-  const std::string text = ReadFile(capture_);
-  EXPECT_NE(text.find("Locations: 0\nFolders: 1\n"), std::string::npos) << text;
-  EXPECT_NE(text.find("Files: 0\n"), std::string::npos) << text;
-}
-
 TEST_F(DeployCommandE2eTest, CommandTextAndDataText) {
   repo_.File("index.htm");
   const std::string id = std::to_string(repo_.FolderId(""));
@@ -144,15 +125,6 @@ TEST_F(DeployCommandE2eTest, CommandTextAndDataText) {
   EXPECT_EQ(last_.output, "");
   EXPECT_EQ(Run("DEPLOY", id), 1) << last_.output;
   EXPECT_TRUE(Captured());
-}
-
-TEST_F(DeployCommandE2eTest, UnknownFolderShowsTheHostsMessage) {
-  repo_.File("index.htm");
-  repo_.Sync();
-  EXPECT_EQ(Run("Deploy", "987654"), 1) << last_.output;
-  EXPECT_FALSE(Captured());
-  EXPECT_NE(last_.output.find("Error: The folder does not exist in the repository"), std::string::npos)
-      << last_.output;
 }
 
 TEST_F(DeployCommandE2eTest, HostErrorStatusShowsAnErrorBox) {
