@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <algorithm>
+#include <memory>
 #include <mutex>
 #include <unordered_map>
 #include <vector>
@@ -183,16 +185,19 @@ bool WriteAll(int fd, const char* data, size_t size) {
   return true;
 }
 
-bool StreamCopy(int in, int out) {
-  std::vector<char> buffer(kCopyChunk);
+// `sizeHint` only sizes the buffer: small files (most of a web folder) do not pay for a large
+// one, and the loop reads to the end whatever the size was.
+bool StreamCopy(int in, int out, off_t sizeHint) {
+  size_t size = sizeHint <= 0 ? 4096 : std::min<size_t>(kCopyChunk, static_cast<size_t>(sizeHint) + 1);
+  std::unique_ptr<char[]> buffer(new char[size]);
   for (;;) {
-    ssize_t n = ::read(in, buffer.data(), buffer.size());
+    ssize_t n = ::read(in, buffer.get(), size);
     if (n < 0) {
       if (errno == EINTR) continue;
       return false;
     }
     if (n == 0) return true;
-    if (!WriteAll(out, buffer.data(), static_cast<size_t>(n))) return false;
+    if (!WriteAll(out, buffer.get(), static_cast<size_t>(n))) return false;
   }
 }
 
@@ -421,7 +426,7 @@ bool CopyFile(const std::string& source, const std::string& target, bool failIfE
     return Fail(errorCode);
   };
 
-  if (!StreamCopy(in.get(), out.get())) return abandon();
+  if (!StreamCopy(in.get(), out.get(), srcStat.st_size)) return abandon();
   if (::fchmod(out.get(), srcStat.st_mode & 07777) != 0) return abandon();
   timespec times[2] = {srcStat.st_atim, srcStat.st_mtim};
   if (::futimens(out.get(), times) != 0) return abandon();
