@@ -347,6 +347,10 @@ TEST_F(HostLibs, ObjectInfoAnswers84WithTheNeededSize) {
   EXPECT_NE(type, kObjectTypeFolder);
   EXPECT_NE(info(9999999, b1.data(), b2.data(), text.data(), &size, &type), 0);
 
+  // Notes beyond the folder-information buffer are refused rather than cut short.
+  repo.Notes("", std::string(kNotesSize, 'n'));
+  EXPECT_EQ(GetInfo(core.folderInfo, repo.FolderId("")).status, kStatusBufferTooSmall);
+
   repo.Fault("objectinfo-always-84");
   size = static_cast<int32_t>(bigger.size());
   EXPECT_EQ(info(repo.FolderId(""), b1.data(), b2.data(), bigger.data(), &size, &type), kStatusBufferTooSmall);
