@@ -384,7 +384,13 @@ void ScriptedToolkit::NudgeMouse() {
 void ScriptedToolkit::Repaint(Form& form) {
   ++repaints_;
   // Without snapshots a long run would only fill memory with events that say nothing.
-  if (snapshots_) Record(ToolkitEvent::Kind::Repaint, &form, true);
+  if (!snapshots_) return;
+  if (repaintsKept_ >= kMaxRepaintSnapshots) {
+    ++repaintsNotKept_;
+    return;
+  }
+  ++repaintsKept_;
+  Record(ToolkitEvent::Kind::Repaint, &form, true);
 }
 
 void ScriptedToolkit::ProcessMessages() {

@@ -185,6 +185,10 @@ class ScriptedToolkit : public Toolkit {
 
   uint64_t ProcessMessagesCount() const { return turn_; }
   uint64_t RepaintCount() const { return repaints_; }
+  // Repaints past the first kMaxRepaintSnapshots are only counted, so a run over 100,000 files
+  // does not hold millions of copies of a form; this says how many were not kept.
+  static constexpr size_t kMaxRepaintSnapshots = 100000;
+  uint64_t RepaintsNotKept() const { return repaintsNotKept_; }
   uint64_t NudgeCount() const { return nudges_; }
   size_t DefaultedAnswers() const { return defaultedAnswers_; }
   size_t RemainingAnswers() const { return answers_.size(); }
@@ -213,6 +217,8 @@ class ScriptedToolkit : public Toolkit {
   Cursor cursor_ = Cursor::Default;
   uint64_t turn_ = 0;
   uint64_t repaints_ = 0;
+  uint64_t repaintsKept_ = 0;
+  uint64_t repaintsNotKept_ = 0;
   uint64_t nudges_ = 0;
   size_t defaultedAnswers_ = 0;
 

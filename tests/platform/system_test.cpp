@@ -5,6 +5,7 @@
 
 #include "platform/dynlib.h"
 #include "platform/environment.h"
+#include "platform/files.h"
 #include "platform/registry.h"
 #include "test_support.h"
 
@@ -96,6 +97,14 @@ TEST(DynamicLibrary, LoadsByAnyLetterCaseAndFindsFunctions) {
   EXPECT_EQ(answer(20), 41);
   EXPECT_EQ(lib.Symbol("NoSuchFunction"), nullptr);
   EXPECT_NE(LastLoadError().find("NoSuchFunction"), std::string::npos);
+
+  // Linked into a library, the module's path is the library's, as the add-in needs for its log.
+  auto modulePath = lib.Function<void (*)(char*, int)>("TestLibraryModuleFileName");
+  ASSERT_NE(modulePath, nullptr);
+  char buffer[4096] = {};
+  modulePath(buffer, sizeof buffer);
+  EXPECT_EQ(std::string(buffer), std::filesystem::canonical(dir / "KVOMain.Dll").string());
+  EXPECT_NE(ModuleFileName(), std::string(buffer));
 
   DynamicLibrary moved(std::move(lib));
   EXPECT_FALSE(lib.Loaded());

@@ -388,6 +388,21 @@ TEST(ScriptedToolkit, SnapshotsOffOnlyCountsRepaints) {
   EXPECT_EQ(ui.Snapshots().size(), 2u);
 }
 
+TEST(ScriptedToolkit, RepaintSnapshotsStopAtTheirLimitButCountingGoesOn) {
+  ScriptedToolkit ui;
+  Form form("f");
+  form.Add("bar", ComponentKind::ProgressBar);
+  const uint64_t total = ScriptedToolkit::kMaxRepaintSnapshots + 5;
+  for (uint64_t i = 0; i < total; ++i) ui.Repaint(form);
+  EXPECT_EQ(ui.RepaintCount(), total);
+  EXPECT_EQ(ui.RepaintsNotKept(), 5u);
+  EXPECT_EQ(ui.Snapshots().size(), ScriptedToolkit::kMaxRepaintSnapshots);
+  // Other moments are still kept.
+  ui.MessageBox("x", "c", MessageIcon::None, MessageButtons::Ok);
+  EXPECT_EQ(ui.ShowModal(form), mrCancel);
+  EXPECT_NE(ui.SnapshotOf(ui.EventsOf(Kind::FormClosed).at(0)), nullptr);
+}
+
 TEST(ScriptedToolkit, TranscriptTellsWhatWasShown) {
   ScriptedToolkit ui("click btnOK\nat 2 click btnCancel\nanswer Yes\n");
   DeployLike dialog(ui, 3);
