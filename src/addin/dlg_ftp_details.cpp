@@ -29,8 +29,9 @@ TfrmFtpDetails::TfrmFtpDetails()
   SetBounds(Label3, 13, 82, 54, 13);
   SetBounds(edtFtpSite, 71, 14, 254, 21);
   SetBounds(edtUser, 71, 46, 137, 21);
-  // Shown as typed in the dialog; a terminal does not echo it.
+  // Shown as typed in the dialog; a terminal asks for it without echo.
   SetBounds(edtPassword, 71, 79, 137, 21);
+  edtPassword.secret = true;
   ui::SetButton(btnOK, "OK", 168, 110, platform::mrNone);
   btnOK.isDefault = true;
   btnOK.onClick = [this] { btnOKClick(); };

@@ -270,6 +270,7 @@ std::vector<std::string> TerminalToolkit::PanelLines(const Form& form) const {
       case ComponentKind::Label:
       case ComponentKind::Edit:
       case ComponentKind::CheckBox:
+        if (c->secret) break;
         lines.push_back(Styled(fit(MaskFtpPasswords(StripAccelerator(c->caption))), c));
         break;
       case ComponentKind::ProgressBar:
@@ -508,6 +509,7 @@ int TerminalToolkit::ShowModal(Form& form) {
     } else {
       PrintChanges(form, true);
     }
+    PromptEdits(form);
     RunPrompt(form);
   }
   return form.modalResult;

@@ -54,6 +54,11 @@ class TerminalToolkit : public Toolkit {
   void Repaint(Form& form) override;
   void ProcessMessages() override;
 
+  // The folder browser as a directory chooser, and the host's property dialog as the page's
+  // lines with actions (terminal_pages.cpp).
+  FolderBrowser& FolderBrowserBackend() override;
+  bool RunPropertyPage(Form& page) override;
+
   bool IsTty() const { return tty_; }
   bool UsesColor() const { return color_; }
   // Panels drawn (TTY) or plain repaints handled; the benchmark and tests read it.
@@ -63,6 +68,12 @@ class TerminalToolkit : public Toolkit {
  private:
   enum class ReadResult { Line, EndOfInput, Interrupted };
   ReadResult ReadLine(std::string& line);
+  // A line typed without echo on a TTY.
+  ReadResult ReadSecretLine(std::string& line);
+  // Asks for the form's enabled text boxes (secrets without echo); an empty answer keeps the
+  // value.
+  void PromptEdits(Form& form);
+  friend class TerminalFolderBrowser;
 
   void Write(const std::string& text);
   void WriteLine(const std::string& text);

@@ -63,6 +63,8 @@ class Component {
 
   // Edits: a password box shows this character instead of the text (0: plain).
   char passwordChar = 0;
+  // A secret: a terminal asks for it without echo and never shows it.
+  bool secret = false;
   // Check boxes.
   bool checked = false;
 
