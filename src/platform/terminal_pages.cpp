@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/ascii.h"
 #include "platform/files.h"
 #include "platform/folder_browser.h"
 #include "platform/terminal_toolkit.h"
@@ -24,11 +25,6 @@ std::string Trim(const std::string& s) {
   if (b == std::string::npos) return {};
   size_t e = s.find_last_not_of(" \t");
   return s.substr(b, e - b + 1);
-}
-
-std::string LowerText(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
 }
 
 // The letter after the caption's accelerator mark, lower case; 0 when it has none.
@@ -179,7 +175,7 @@ class TerminalFolderBrowser : public FolderBrowser {
       return;
     }
     std::string answer = Trim(line);
-    std::string lower = LowerText(answer);
+    std::string lower = AsciiLower(answer);
     if (lower == "u") {
       window.SelectPath(Parent(folder));
     } else if (lower == "o" || lower == "ok") {
@@ -248,7 +244,7 @@ bool TerminalToolkit::RunPropertyPage(Form& page) {
       return false;  // nobody is there to save
     }
     std::string answer = Trim(line);
-    std::string lower = LowerText(answer);
+    std::string lower = AsciiLower(answer);
     if (lower == "s" || lower == "save") return true;
     if (lower == "c" || lower == "cancel" || lower == "esc") return false;
     if (list && lower.size() > 2 && (lower[0] == 'e' || lower[0] == 'd') && lower[1] == ' ') {
