@@ -93,7 +93,9 @@ std::vector<std::string> PyFtpdServer::Prepare(std::string* why) {
     *why = "pyftpdlib is not installed for /usr/bin/python3 (package python3-pyftpdlib)";
     return {};
   }
-  const std::string script = SourceDir() + "/tests/support/pyftpd_server.py";
+  // Beside this file; the source folder from the environment only as a second choice.
+  std::string script = std::string(__FILE__).substr(0, std::string(__FILE__).rfind('/') + 1) + "pyftpd_server.py";
+  if (!FileExists(script)) script = SourceDir() + "/tests/support/pyftpd_server.py";
   if (!FileExists(script)) {
     *why = "missing " + script;
     return {};
