@@ -108,19 +108,27 @@ uint16_t PortOfLine(const std::string& line) {
   return static_cast<uint16_t>(p1 * 256 + p2);
 }
 
+// Runs `action`, which must fail with a reply error of this code (and, when given, text).
+template <typename Action>
+void ExpectReplyError(Action action, int32_t code, const char* text = nullptr) {
+  try {
+    action();
+    ADD_FAILURE() << "no error; expected reply " << code;
+  } catch (const ENetProtocolReplyError& e) {
+    EXPECT_EQ(e.ReplyErrorCode, code);
+    if (text) {
+      EXPECT_STREQ(e.what(), text);
+    }
+  }
+}
+
 // --- greeting, log-in, SYST -------------------------------------------------------------
 
 TEST(FtpFaultSession, GreetingOtherThan220FailsAndCloses) {
   FaultServer server({FaultScript().Send("421 Too many users\r\n").Stall()});
   TNetFTP ftp;
   Configure(ftp, server);
-  try {
-    ftp.OpenSession(true, -1);
-    FAIL() << "opened";
-  } catch (const ENetProtocolReplyError& e) {
-    EXPECT_EQ(e.ReplyErrorCode, 421);
-    EXPECT_STREQ(e.what(), "Too many users\r\n");
-  }
+  ExpectReplyError([&] { ftp.OpenSession(true, -1); }, 421, "Too many users\r\n");
   EXPECT_FALSE(ftp.IsConnected());
   EXPECT_TRUE(server.ReceivedLines().empty());
 }
@@ -152,13 +160,7 @@ TEST(FtpFaultSession, RejectedPasswordCarriesTheServersText) {
   FaultServer server({s});
   TNetFTP ftp;
   Configure(ftp, server);
-  try {
-    ftp.OpenSession(true, -1);
-    FAIL() << "logged in";
-  } catch (const ENetProtocolReplyError& e) {
-    EXPECT_EQ(e.ReplyErrorCode, 530);
-    EXPECT_STREQ(e.what(), "Login incorrect.\r\nBye\r\n");
-  }
+  ExpectReplyError([&] { ftp.OpenSession(true, -1); }, 530, "Login incorrect.\r\nBye\r\n");
   EXPECT_FALSE(ftp.IsConnected());
 }
 
@@ -408,13 +410,7 @@ TEST(FtpFaultActive, RetrAnswered550LeavesTheStreamAsItWas) {
   StatusLog status;
   status.Attach(ftp);
   TNetMemoryStream down(std::string("keep me"));
-  try {
-    ftp.Download("gone", down, false);
-    FAIL() << "downloaded";
-  } catch (const ENetProtocolReplyError& e) {
-    EXPECT_EQ(e.ReplyErrorCode, 550);
-    EXPECT_STREQ(e.what(), "No such file.\r\n");
-  }
+  ExpectReplyError([&] { ftp.Download("gone", down, false); }, 550, "No such file.\r\n");
   EXPECT_EQ(down.Data(), "keep me");
   EXPECT_EQ(status.texts, (std::vector<std::string>{"Starting FTP transfer", "Transfer complete"}));
   EXPECT_EQ(ftp.SendRaw("NOOP"), 200);
@@ -498,12 +494,8 @@ TEST(FtpFaultActive, UnsolicitedAbortReplyIsAFailureNotASuccess) {
   Configure(ftp, server);
   ftp.OpenSession(true, -1);
   TNetMemoryStream down;
-  try {
-    ftp.Download("f", down, false);
-    FAIL() << "an incomplete download passed";
-  } catch (const ENetProtocolReplyError& e) {
-    EXPECT_EQ(e.ReplyErrorCode, 426);
-  }
+  // An incomplete download must not pass.
+  ExpectReplyError([&] { ftp.Download("f", down, false); }, 426);
 }
 
 TEST(FtpFaultActive, ServerClosingMidTransferFails) {
