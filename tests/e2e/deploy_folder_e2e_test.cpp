@@ -153,6 +153,12 @@ TEST_F(DeployFolderE2eTest, NestedFoldersToTwoLocationsThenNothingToSend) {
   EXPECT_EQ(Log(), Concat({kFetchHeading, SiteShown(), Heading(a + "/"), SiteShown(), Heading(b + "/"), SiteShown(),
                            Heading(a + "/")}));
   EXPECT_TRUE(MessageBoxes().empty()) << Transcript();
+  // The run wrote its locations and the log beside the add-in, nothing else of ours.
+  std::vector<std::string> written;
+  for (const auto& f : ListFiles(work_.path()))
+    if (f.rfind("web-a/", 0) != 0 && f.rfind("web-b/", 0) != 0) written.push_back(f);
+  EXPECT_EQ(written, (std::vector<std::string>{"install/Skelder.log", "install/Skelder.so", "script.txt",
+                                               "transcript.txt"}));
   const std::string t = Transcript();
   EXPECT_NE(t.find("lblEnd caption=\"The folder deployed successfully.\" page=1 visible enabled color=0,128,0"),
             std::string::npos)
