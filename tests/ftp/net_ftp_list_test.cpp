@@ -1,8 +1,10 @@
-// Listing parser: layout detection, the Unix and DOS layouts, the two-digit-year rule, and
-// lines as pyftpdlib and vsftpd send them.
+// Listing parser: layout detection, the Unix and DOS layouts, the two-digit-year rule, lines
+// as pyftpdlib and vsftpd send them, and the session's directory listing with its events.
 #include "ftp/net_ftp_list.h"
 
 #include <gtest/gtest.h>
+
+#include "ftp/net_ftp.h"
 
 using namespace skelder::ftp;
 
@@ -293,6 +295,49 @@ TEST_F(ListingTest, RealServerLines) {
     // December lies after June: last year.
     ExpectDate(items.Item(0).Modified, 2025, 12, 8, 1, 9, 0, 999);
   }
+}
+
+}  // namespace
+
+// The session's directory listing: built once from the listing lines, through its events.
+namespace {
+
+class CountingItems : public TNetFTPListItems {};
+
+TEST_F(ListingTest, SessionListingUsesItsEventsAndIsBuiltOnce) {
+  TNetFTP ftp;
+  TNetFTPListItems* supplied = nullptr;
+  std::string checkedLine;
+  ftp.OnCreateFTPList = [&](TNetFTP* sender, std::unique_ptr<TNetFTPListItems>& list) {
+    EXPECT_EQ(sender, &ftp);
+    list = std::make_unique<CountingItems>();
+    supplied = list.get();
+  };
+  ftp.OnCheckListFormat = [&](TNetFTP*, const std::string& line, TNetFTPListFormat& format) {
+    checkedLine = line;
+    EXPECT_EQ(format, fmtUnix);
+    format = fmtCustom;
+  };
+  ftp.SetOnParseCustomListFormat([](TNetFTPListItem& item) { item.EntryName = "custom:" + item.Line; });
+  ASSERT_NE(supplied, nullptr) << "setting the custom parser creates the collection";
+  ftp.ListResult = {"-rw-r--r-- 1 u g 1 Jan 1 2001 a", "-rw-r--r-- 1 u g 1 Jan 1 2001 b"};
+  TNetFTPListItems& items = ftp.DirectoryListing();
+  EXPECT_EQ(&items, supplied);
+  EXPECT_EQ(checkedLine, ftp.ListResult[0]);
+  EXPECT_EQ(items.ListFormat, fmtCustom);
+  ASSERT_EQ(items.Count(), 2u);
+  EXPECT_EQ(items.Item(1).EntryName, "custom:-rw-r--r-- 1 u g 1 Jan 1 2001 b");
+  // Later accesses give the same collection unchanged.
+  ftp.ListResult.clear();
+  EXPECT_EQ(ftp.DirectoryListing().Count(), 2u);
+}
+
+TEST_F(ListingTest, SessionWithoutListingLinesHasAnEmptyListing) {
+  TNetFTP ftp;
+  bool checked = false;
+  ftp.OnCheckListFormat = [&](TNetFTP*, const std::string&, TNetFTPListFormat&) { checked = true; };
+  EXPECT_EQ(ftp.DirectoryListing().Count(), 0u);
+  EXPECT_FALSE(checked);
 }
 
 }  // namespace
