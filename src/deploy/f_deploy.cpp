@@ -174,6 +174,8 @@ void TfrmDeploy::Setup(const std::string& folderCaption, const std::string& depl
   folderIndex_ = FolderIndex(folders);
   FLogFile = LogFileName();
   lblXRFolder.caption = folderCaption;
+  // The memo holds the locations as written (the Windows dialog shows them so); a backend that
+  // prints them masks FTP passwords itself (the terminal shows "****").
   memoLocations.lines = SplitLocations(deployTo);
   activePage = 0;
   nbMain.itemIndex = 0;
@@ -329,7 +331,8 @@ void TfrmDeploy::RunDeployment() {
     if (!ok) {
       ShowError(FLastError);
     } else {
-      for (const auto& line : memoLocations.lines) {
+      const std::vector<std::string> locations = SplitLocations(FLocationsText);
+      for (const auto& line : locations) {
         if (!IsDirectoryLocation(line)) continue;
         if (line.empty()) {
           // An empty line would name the root of the file system.
@@ -346,7 +349,7 @@ void TfrmDeploy::RunDeployment() {
         }
       }
       if (ok) {
-        for (const auto& line : memoLocations.lines) {
+        for (const auto& line : locations) {
           if (!IsFtpLocation(line)) continue;
           if (!DeployToFtp(line)) {
             ok = false;
