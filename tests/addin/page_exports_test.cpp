@@ -149,6 +149,24 @@ TEST_F(PageTest, AScriptedUserAddsAPathAndAnFtpLocationThenSaves) {
   EXPECT_EQ(transcript.find("error "), std::string::npos) << transcript;
 }
 
+TEST_F(PageTest, NotesThatWouldOutgrowTheHostsBufferAreNotSaved) {
+  const int32_t folder = folder_;
+  const std::string options = Options("append memoDeploymentPaths /" + std::string(200, 'p') + "\npress Enter\n");
+  std::string current = "[Filler]\r\n";
+  while (current.size() < 65400) current += "K=" + std::string(98, 'v') + "\r\n";
+  RunHost([&](const AddinExports& e) {
+    CHILD_CHECK(e.SkelderConfigureToolkit("scripted", options.c_str()) == 1);
+    uint32_t page = e.GetDlgAddin(kDialog, 0, folder, "", nullptr, 0);
+    CHILD_CHECK(e.SkelderRunPropertyPage(page) == 1);
+    std::vector<char> notes(65536, 0);
+    std::memcpy(notes.data(), current.c_str(), current.size() + 1);
+    CHILD_CHECK(e.DlgAddinGetData(kDialog, page, notes.data()) == 0);
+    CHILD_CHECK(std::string(notes.data()) == current);
+    return 0;
+  });
+  EXPECT_NE(ReadFile(transcript_).find("longer than 65535 characters"), std::string::npos);
+}
+
 TEST_F(PageTest, CancellingTheDialogReportsNoSave) {
   const int32_t folder = folder_;
   const std::string options = Options("append memoDeploymentPaths /b\npress Esc\n");
