@@ -9,25 +9,13 @@ namespace skelder::deploy {
 
 namespace {
 
-// Every client error becomes the message the target logs and shows.
+// Runs a directory command whose refusal is expected and harmless. Anything worse than a
+// refusal (a timeout, a lost connection) still ends the operation.
 template <typename Body>
-bool Guarded(std::string& message, Body&& body) {
+void IgnoringRefusal(Body&& body) {
   try {
     body();
-    return true;
-  } catch (const std::exception& e) {
-    message = e.what();
-  } catch (...) {
-    message = "Unknown FTP error.";
-  }
-  return false;
-}
-
-template <typename Body>
-void IgnoringFailure(Body&& body) {
-  try {
-    body();
-  } catch (...) {
+  } catch (const ftp::ENetProtocolReplyError&) {
   }
 }
 
@@ -52,6 +40,25 @@ std::unique_ptr<TdmFtp>& ModuleHolder() {
 
 }  // namespace
 
+// Every client error becomes the message the target logs and shows.
+template <typename Body>
+bool TdmFtp::Guarded(std::string& message, Body&& body) {
+  try {
+    body();
+    return true;
+  } catch (const ftp::ENetProtocolReplyError& e) {
+    // The server refused and said so: its reply was read, the session is in step.
+    message = e.what();
+  } catch (const std::exception& e) {
+    message = e.what();
+    FBroken = true;
+  } catch (...) {
+    message = "Unknown FTP error.";
+    FBroken = true;
+  }
+  return false;
+}
+
 TdmFtp::TdmFtp() { DataModuleCreate(); }
 
 TdmFtp::~TdmFtp() {
@@ -72,6 +79,8 @@ void TdmFtp::DataModuleCreate() {
   netFtp.ProxySettings().ProxyType = ftp::fpcmNone;
   netFtp.ProxySettings().Port = 0;
   netFtp.Passive = false;
+  // The read limit below must not freeze the dialog: every wait is cut into short pieces.
+  NetAntiFreeze1.CutBoundedWaits = true;
   netFtp.OnWorkBegin = [this](net::TNetComponent* sender, net::TWorkMode mode, int64_t max) {
     netFtpWorkBegin(sender, mode, max);
   };
@@ -95,12 +104,20 @@ bool TdmFtp::OpenSite(const std::string& host, const std::string& user, const st
                       const std::string& baseDir, std::string& message, TFtpProgressEvent onProgress) {
   FOnProgress = std::move(onProgress);
   FBaseDir = baseDir;
+  FHost = host;
+  FUser = user;
+  FPassword = password;
   message.clear();
+  return ReopenSite(message);
+}
+
+bool TdmFtp::ReopenSite(std::string& message) {
+  FBroken = false;
   return Guarded(message, [&] {
     netFtp.CloseConnection();
-    netFtp.SetHost(host);
-    netFtp.Username = user.empty() ? kAnonymousUser : user;
-    netFtp.Password = password.empty() ? kAnonymousPassword : password;
+    netFtp.SetHost(FHost);
+    netFtp.Username = FUser.empty() ? kAnonymousUser : FUser;
+    netFtp.Password = FPassword.empty() ? kAnonymousPassword : FPassword;
     netFtp.OpenSession(true, -1);
     netFtp.ChangeDirectory(FBaseDir);
   });
@@ -124,7 +141,7 @@ bool TdmFtp::PutFile(const std::string& localFile, const std::string& relativeDi
       // Changing first keeps the usual case (the folder exists) at one command.
       try {
         netFtp.ChangeDirectory(dir);
-      } catch (const std::exception&) {
+      } catch (const ftp::ENetProtocolReplyError&) {
         MakeDirs(dir);
         netFtp.ChangeDirectory(FBaseDir);
         netFtp.ChangeDirectory(dir);
@@ -135,8 +152,8 @@ bool TdmFtp::PutFile(const std::string& localFile, const std::string& relativeDi
   });
 }
 
-// A level that exists already refuses MKD; that, and any other failure here, is left to the
-// change into the full path that follows.
+// A level that exists already refuses MKD; such refusals are left to the change into the full
+// path that follows.
 void TdmFtp::MakeDirs(const std::string& path) {
   std::string rest = path;
   size_t sep;
@@ -144,14 +161,18 @@ void TdmFtp::MakeDirs(const std::string& path) {
     const std::string part = rest.substr(0, sep);
     rest.erase(0, sep + 1);
     if (part.empty()) continue;
-    IgnoringFailure([&] { netFtp.MakeDirectory(part); });
-    IgnoringFailure([&] { netFtp.ChangeDirectory(part); });
+    IgnoringRefusal([&] { netFtp.MakeDirectory(part); });
+    IgnoringRefusal([&] { netFtp.ChangeDirectory(part); });
   }
-  if (!rest.empty()) IgnoringFailure([&] { netFtp.MakeDirectory(rest); });
+  if (!rest.empty()) IgnoringRefusal([&] { netFtp.MakeDirectory(rest); });
 }
 
 void TdmFtp::CloseSite() {
-  IgnoringFailure([&] { netFtp.CloseConnection(); });
+  try {
+    netFtp.CloseConnection();
+  } catch (...) {
+    // Closing never fails a location.
+  }
 }
 
 void TdmFtp::netFtpWorkBegin(net::TNetComponent*, net::TWorkMode, int64_t AWorkCountMax) {

@@ -44,9 +44,17 @@ class TdmFtp {
   bool GetFile(const std::string& localFile, const std::string& remoteName, std::string& message);
   bool PutFile(const std::string& localFile, const std::string& relativeDir, std::string& message);
   // Makes every level of a "/"-separated path below the current directory, entering each
-  // level made; failures are ignored (the change into the path that follows decides).
+  // level made; refusals are ignored (the change into the path that follows decides), a lost
+  // or silent connection raises.
   void MakeDirs(const std::string& path);
   void CloseSite();
+
+  // False after a failure that leaves the control connection out of step with the server (a
+  // timeout, a lost connection, a transfer broken off): a reply may still be on its way, so the
+  // next command would read the wrong one. A refusal by the server leaves the session usable.
+  bool SessionUsable() const { return !FBroken; }
+  // Closes the connection and logs in again to the site of the last OpenSite.
+  bool ReopenSite(std::string& message);
 
   const std::string& BaseDir() const { return FBaseDir; }
 
@@ -56,8 +64,15 @@ class TdmFtp {
   void netFtpWork(net::TNetComponent* Sender, net::TWorkMode AWorkMode, int64_t AWorkCount);
   void netFtpWorkEnd(net::TNetComponent* Sender, net::TWorkMode AWorkMode);
 
+  // Runs one client operation: true on success, else false with the error's message.
+  template <typename Body>
+  bool Guarded(std::string& message, Body&& body);
+
   TFtpProgressEvent FOnProgress;
   std::string FBaseDir;
+  // The site of the last OpenSite, for ReopenSite; kept in memory only.
+  std::string FHost, FUser, FPassword;
+  bool FBroken = false;
   int32_t timeoutMs_ = kDefaultFtpTimeoutMs;
 };
 

@@ -148,7 +148,11 @@ bool DeployToFtpLocation(TfrmDeploy& form, const std::string& locationLine) {
     // sent again next time.
     ScratchFile local(AddBackslash(form.FTempDir) + kDeployRecordName);
     record.WriteFile(local.path());
-    if (!ftp.PutFile(local.path(), std::string(), message) && result) {
+    // After a timeout or a lost connection the old session may still owe a reply; the record
+    // goes over a fresh one.
+    bool stored = ftp.SessionUsable() || ftp.ReopenSite(message);
+    if (stored) stored = ftp.PutFile(local.path(), std::string(), message);
+    if (!stored && result) {
       // Without its record the location would look deployed while the next run cannot know
       // what it holds.
       form.FLastError = message;

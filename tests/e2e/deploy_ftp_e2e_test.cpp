@@ -34,14 +34,6 @@ std::vector<std::string> Normalised(const std::vector<std::string>& commands, st
   return out;
 }
 
-std::vector<std::string> Concat(std::initializer_list<std::vector<std::string>> parts) {
-  std::vector<std::string> all;
-  for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
-  return all;
-}
-
-const std::vector<std::string> kFetchHeading = {"Getting files from Ardmoor...", ""};
-std::vector<std::string> Heading(const std::string& target) { return {"", "", "Deploying to '" + target + "'...", ""}; }
 
 class DeployFtpE2e : public FtpDeployTest, public ::testing::WithParamInterface<FtpServerKind> {
  protected:

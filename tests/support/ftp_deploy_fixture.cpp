@@ -40,6 +40,16 @@ int32_t PackedAge(int64_t seconds) {
   return static_cast<int32_t>((date << 16) | tod);
 }
 
+std::vector<std::string> Heading(const std::string& target) {
+  return {"", "", "Deploying to '" + target + "'...", ""};
+}
+
+std::vector<std::string> Concat(std::initializer_list<std::vector<std::string>> parts) {
+  std::vector<std::string> all;
+  for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
+  return all;
+}
+
 void FtpDeployTest::SetUp() {
   ASSERT_TRUE(FileExists(AddinPath())) << "build the Skelder target first";
   user_.SetInstallDir(BinDir());

@@ -78,12 +78,12 @@ def main():
                 self.delay_final_reply = True
             return super().ftp_STOR(file, mode)
 
-        def respond(self, resp, *rest):
+        def respond(self, resp, *rest, **named):
             if self.delay_final_reply and resp.startswith("226"):
                 self.delay_final_reply = False
-                self.ioloop.call_later(args.slow_seconds, lambda: FTPHandler.respond(self, resp, *rest))
+                self.ioloop.call_later(args.slow_seconds, lambda: FTPHandler.respond(self, resp, *rest, **named))
                 return None
-            return super().respond(resp, *rest)
+            return super().respond(resp, *rest, **named)
 
     DeployHandler.authorizer = authorizer
     DeployHandler.dtp_handler = DeployDTPHandler
