@@ -37,6 +37,12 @@ void RunHook(bool idle, bool force) {
   }
 }
 
+bool HookCutsBoundedWaits() {
+  if (!HookInUse()) return false;
+  TNetAntiFreezeBase* current = g_current.load();
+  return current != nullptr && current->CutBoundedWaits;
+}
+
 int32_t HookIdleTimeOut() {
   if (!HookInUse()) return 0;
   TNetAntiFreezeBase* current = g_current.load();

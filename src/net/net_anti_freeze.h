@@ -19,6 +19,10 @@ class TNetAntiFreezeBase : public TNetBaseComponent {
   bool ApplicationHasPriority = true;
   int32_t IdleTimeOut = 250;
   bool OnlyWhenIdle = true;
+  // False: a bounded wait longer than IdleTimeOut waits the difference in one piece, then one
+  // IdleTimeOut. True: the whole bounded wait is cut into IdleTimeOut pieces, so a long read
+  // limit does not freeze the user interface for all but its last piece.
+  bool CutBoundedWaits = false;
 
   virtual void ProcessMessagesTurn() = 0;
 
@@ -38,6 +42,8 @@ bool HookInUse();
 void RunHook(bool idle, bool force);
 // The hook's IdleTimeOut while it is in use (never below 1), else 0.
 int32_t HookIdleTimeOut();
+// Whether the hook in use cuts bounded waits whole (CutBoundedWaits); false when none is.
+bool HookCutsBoundedWaits();
 
 // True on the process's main thread (on Linux: the thread whose id is the process id).
 bool IsMainThread();

@@ -151,6 +151,13 @@ bool TNetSocketHandle::PollReadable(int32_t timeoutMs) {
       }
       return true;
     }
+    if (timeoutMs > idle && HookCutsBoundedWaits()) {
+      // Only the time spent waiting counts towards the limit, not the turns in between.
+      for (int32_t left = timeoutMs; left > 0; left -= idle) {
+        if (PollOnce(left < idle ? left : idle)) return true;
+      }
+      return false;
+    }
     if (timeoutMs > idle) {
       if (PollOnce(timeoutMs - idle)) return true;
       timeoutMs = idle;
