@@ -317,6 +317,33 @@ TEST(TerminalPanel, HeldBackRepaintIsShownBeforeAPrompt) {
   EXPECT_EQ(out.find("\x1b[3"), std::string::npos);  // NO_COLOR: no colours
 }
 
+TEST(TerminalPanel, HiddenComponentsAndOtherPagesStayOff) {
+  Terminal t("");
+  TerminalOptions o = t.Options(true);
+  o.minRedrawMs = 0;
+  o.color = false;
+  TerminalToolkit kit(o);
+  Form f("frmRun", "Skelder");
+  f.activePage = 1;
+  Component& other = f.Add("lblOther", ComponentKind::Label);
+  other.caption = "page zero text";
+  other.page = 0;
+  Component& bar = f.Add("FileProgress", ComponentKind::ProgressBar);
+  bar.page = 1;
+  bar.visible = false;
+  bar.max = 4;
+  bar.position = 2;
+  kit.Repaint(f);
+  EXPECT_EQ(t.Output().find("50%"), std::string::npos);
+  bar.visible = true;  // the first FTP transfer shows it
+  kit.Repaint(f);
+  std::string out = t.Output();
+  EXPECT_NE(out.find("50%"), std::string::npos);
+  EXPECT_EQ(out.find("page zero text"), std::string::npos);
+  // The panel grew by one row: the second draw moved up over the one row drawn before.
+  EXPECT_NE(out.find("\r\x1b[1A"), std::string::npos) << out;
+}
+
 struct SigintRecorder {
   static inline volatile sig_atomic_t seen = 0;
   static void Handler(int) { seen = 1; }
