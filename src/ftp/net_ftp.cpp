@@ -21,6 +21,26 @@ std::vector<std::string> SplitListing(const std::string& text) {
   return lines;
 }
 
+// A line break (or a zero byte) inside an argument would end the command early and let the
+// rest pass as a command of its own, so such arguments never reach the server. Secrets are
+// named, never shown.
+void CheckArgument(const std::string& text, const char* what, bool secret = false) {
+  if (text.find_first_of(std::string("\r\n\0", 3)) == std::string::npos) return;
+  std::string shown;
+  if (!secret) {
+    for (char c : text) {
+      switch (c) {
+        case '\r': shown += "\\r"; break;
+        case '\n': shown += "\\n"; break;
+        case '\0': shown += "\\0"; break;
+        default: shown += c;
+      }
+    }
+    shown = " \"" + shown + "\"";
+  }
+  throw net::ENetException(std::string(what) + shown + " contains a line break and cannot be sent.");
+}
+
 }  // namespace
 
 // Holds the data connection of one transfer: published as the session's data channel while it
@@ -98,6 +118,11 @@ void TNetFTP::LogInPair(const std::string& user, const std::string& password) {
 void TNetFTP::LogIn() {
   const std::string& pu = proxySettings_.UserName;
   const std::string& pp = proxySettings_.Password;
+  CheckArgument(Username, "The user name");
+  CheckArgument(Password, "The password", true);
+  CheckArgument(Host(), "The host name");
+  CheckArgument(pu, "The proxy user name");
+  CheckArgument(pp, "The proxy password", true);
   switch (proxySettings_.ProxyType) {
     case fpcmNone:
       LogInPair(Username, Password);
@@ -140,9 +165,15 @@ void TNetFTP::SetTransferType(TNetFTPTransferType type) {
   if (IsConnected()) SendTransferType();
 }
 
-void TNetFTP::ChangeDirectory(const std::string& name) { SendCommand("CWD " + name, {200, 250}); }
+void TNetFTP::ChangeDirectory(const std::string& name) {
+  CheckArgument(name, "The directory name");
+  SendCommand("CWD " + name, {200, 250});
+}
 
-void TNetFTP::MakeDirectory(const std::string& name) { SendCommand("MKD " + name, 257); }
+void TNetFTP::MakeDirectory(const std::string& name) {
+  CheckArgument(name, "The directory name");
+  SendCommand("MKD " + name, 257);
+}
 
 int32_t TNetFTP::SendRaw(const std::string& line) { return SendCommand(line, -1); }
 
@@ -158,12 +189,14 @@ bool TNetFTP::ProbeResume() {
 // --- transfers --------------------------------------------------------------------------
 
 void TNetFTP::Download(const std::string& remoteName, TNetStream& stream, bool resume) {
+  CheckArgument(remoteName, "The remote file name");
   RunIncoming("RETR " + remoteName, stream, resume && ProbeResume());
   NotifyAfterGet(stream);
 }
 
 void TNetFTP::Download(const std::string& remoteName, const std::string& localFileName, bool canOverwrite,
                        bool resume) {
+  CheckArgument(remoteName, "The remote file name");
   std::unique_ptr<TNetFileStream> file;
   bool resumeTransfer = resume;
   if (!platform::FileExists(localFileName)) {
@@ -185,6 +218,7 @@ void TNetFTP::Download(const std::string& remoteName, const std::string& localFi
 }
 
 void TNetFTP::Upload(TNetStream& stream, const std::string& remoteName, bool append) {
+  CheckArgument(remoteName, "The remote file name");
   if (remoteName.empty()) {
     RunOutgoing("STOU ", stream, true);
   } else if (append) {
@@ -195,11 +229,13 @@ void TNetFTP::Upload(TNetStream& stream, const std::string& remoteName, bool app
 }
 
 void TNetFTP::Upload(const std::string& localFileName, const std::string& remoteName, bool append) {
+  CheckArgument(remoteName, "The remote file name");
   TNetFileStream file(localFileName, TNetFileStream::fmOpenRead);
   Upload(file, remoteName, append);
 }
 
 void TNetFTP::List(const std::string& specifier, bool details) {
+  CheckArgument(specifier, "The listing specifier");
   TNetMemoryStream text;
   std::string command = details ? "LIST" : "NLST";
   if (!specifier.empty()) command += " " + specifier;

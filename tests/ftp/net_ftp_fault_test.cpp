@@ -584,3 +584,49 @@ TEST(FtpFaultAbort, RequestAbortEndsTheAcceptWait) {
 }
 
 }  // namespace
+
+// --- arguments that would smuggle in commands -------------------------------------------
+
+namespace {
+
+TEST(FtpFaultSession, LineBreaksInArgumentsNeverReachTheServer) {
+  FaultScript s = LoggedIn();
+  Reply(s, "NOOP", "200 ok").Stall();
+  FaultServer server({s});
+  TNetFTP ftp;
+  Configure(ftp, server);
+  ftp.OpenSession(true, -1);
+  TNetMemoryStream data(std::string("x"));
+  TempDir dir;
+  try {
+    ftp.ChangeDirectory("a\r\nDELE victim");
+    FAIL() << "sent";
+  } catch (const skelder::net::ENetException& e) {
+    EXPECT_STREQ(e.what(), "The directory name \"a\\r\\nDELE victim\" contains a line break and cannot be sent.");
+  }
+  EXPECT_THROW(ftp.MakeDirectory("a\nRMD b"), skelder::net::ENetException);
+  EXPECT_THROW(ftp.Upload(data, std::string("f\0x", 3), false), skelder::net::ENetException);
+  EXPECT_THROW(ftp.Download("f\rDELE g", data, false), skelder::net::ENetException);
+  EXPECT_THROW(ftp.Download("f\nDELE g", dir / "local", true, false), skelder::net::ENetException);
+  EXPECT_FALSE(FileExists(dir / "local")) << "nothing is created for a refused name";
+  EXPECT_THROW(ftp.List("-la\r\nDELE x"), skelder::net::ENetException);
+  EXPECT_EQ(ftp.SendRaw("NOOP"), 200);
+  EXPECT_EQ(server.ReceivedLines().size(), 5u) << "only the log-in and NOOP arrived";
+}
+
+TEST(FtpFaultSession, LineBreakInThePasswordIsRefusedWithoutShowingIt) {
+  FaultServer server({FaultScript().Send("220 ready\r\n").Stall()});
+  TNetFTP ftp;
+  Configure(ftp, server);
+  ftp.Password = "s3cr3t\r\nDELE x";
+  try {
+    ftp.OpenSession(true, -1);
+    FAIL() << "logged in";
+  } catch (const skelder::net::ENetException& e) {
+    EXPECT_STREQ(e.what(), "The password contains a line break and cannot be sent.");
+  }
+  EXPECT_TRUE(server.ReceivedLines().empty());
+  EXPECT_FALSE(ftp.IsConnected());
+}
+
+}  // namespace
