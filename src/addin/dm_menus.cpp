@@ -51,15 +51,20 @@ std::vector<uint32_t> DeployIconPixels() {
   return pixels;
 }
 
+// Only ReleaseVcsAddin destroys the module, never the library's unloading: the holder itself is
+// never destroyed.
 std::unique_ptr<TdmMenu>& Module() {
-  static std::unique_ptr<TdmMenu> module;
-  return module;
+  static auto* module = new std::unique_ptr<TdmMenu>;
+  return *module;
 }
 
 int32_t gSelectedWebFolder = 0;
 // The host writes the permission into the first byte of a four-byte area.
 uint8_t gPermissionArea[4] = {1, 0, 0, 0};
-std::unique_ptr<TBitmap> gMenuItemBitmap;
+std::unique_ptr<TBitmap>& ItemBitmap() {
+  static auto* bitmap = new std::unique_ptr<TBitmap>;
+  return *bitmap;
+}
 
 void PutText(uint8_t* record, size_t offset, const std::string& text) {
   size_t n = std::min(text.size(), kRecordTextSize - 1);
@@ -178,7 +183,7 @@ void DestroyMenuModule() { Module().reset(); }
 int32_t SelectedWebFolder() { return gSelectedWebFolder; }
 bool DeployPermission() { return gPermissionArea[0] != 0; }
 bool DeployEnabled() { return gSelectedWebFolder != 0 && DeployPermission(); }
-TBitmap* MenuItemBitmap() { return gMenuItemBitmap.get(); }
+TBitmap* MenuItemBitmap() { return ItemBitmap().get(); }
 
 int32_t TopMenuCount() { return MenuModule() ? 1 : 0; }
 
@@ -200,11 +205,11 @@ bool MenuInfo(int32_t top, int32_t item, int32_t* count, uint8_t* record) {
   if (top != 0) return false;
   if (item == -1) {
     // A second prepare without a finish replaces the bitmap.
-    gMenuItemBitmap = std::make_unique<TBitmap>();
+    ItemBitmap() = std::make_unique<TBitmap>();
     return true;
   }
   if (item == -2) {
-    gMenuItemBitmap.reset();
+    ItemBitmap().reset();
     return true;
   }
   if (item != 0 || !record) return false;
@@ -218,10 +223,10 @@ bool MenuInfo(int32_t top, int32_t item, int32_t* count, uint8_t* record) {
   PutUInt16(record, kItemShortCutOffset, action.ShortCut);
   uint32_t bitmapHandle = 0;
   // A host that skipped the prepare call gets the item without its picture.
-  if (gMenuItemBitmap) {
-    gMenuItemBitmap->Clear();
-    if (action.ImageIndex >= 0 && module->ilAddin.GetBitmap(action.ImageIndex, *gMenuItemBitmap))
-      bitmapHandle = platform::CurrentToolkit().HandleOf(*gMenuItemBitmap);
+  if (ItemBitmap()) {
+    ItemBitmap()->Clear();
+    if (action.ImageIndex >= 0 && module->ilAddin.GetBitmap(action.ImageIndex, *ItemBitmap()))
+      bitmapHandle = platform::CurrentToolkit().HandleOf(*ItemBitmap());
   }
   PutUInt32(record, kItemBitmapOffset, bitmapHandle);
   PutInt32(record, kItemValueAOffset, 0);
@@ -245,7 +250,10 @@ bool ActionExecute(int32_t id) {
   if (!module) return false;
   TAction* action = module->MainActions.FindByTag(id);
   if (!action) return false;
-  action->Execute();
+  // The rule is applied again first: a host that runs the action without asking its status
+  // (with no web folder selected, say) gets nothing run for folder 0.
+  if (module->MainActions.OnUpdate) module->MainActions.OnUpdate();
+  if (action->Enabled) action->Execute();
   return true;
 }
 

@@ -19,9 +19,10 @@ using ui::SetBounds;
 
 namespace {
 
+// Only DlgAddinRelease destroys the page, never the library's unloading.
 std::unique_ptr<TdlgWebFolder>& Page() {
-  static std::unique_ptr<TdlgWebFolder> page;
-  return page;
+  static auto* page = new std::unique_ptr<TdlgWebFolder>;
+  return *page;
 }
 
 // The page's own window and the dialog it belongs to.
