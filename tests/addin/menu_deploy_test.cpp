@@ -40,6 +40,19 @@ TEST_F(MenuDeployTest, ExecutingTheActionDeploysTheSelectedWebFolder) {
   EXPECT_NE(lists.find("logo.gif"), std::string::npos) << lists;
 }
 
+TEST_F(MenuDeployTest, RunningTheActionWithoutASelectedWebFolderDeploysNothing) {
+  repo_.File("index.htm", "<html/>");
+  const std::string capture = work_ / "lists.txt";
+  RunHost([&](const AddinExports& e) {
+    auto setCapture = reinterpret_cast<uint8_t (*)(const char*)>(AddinSymbol("SkelderCaptureDeployLists"));
+    CHILD_CHECK(setCapture && setCapture(capture.c_str()) == 1);
+    e.GetAddinInfo(nullptr, nullptr);
+    CHILD_CHECK(e.MTActionExecute(10001) == 1);
+    return 0;
+  });
+  EXPECT_FALSE(FileExists(capture)) << "no Deploy command for folder 0";
+}
+
 TEST_F(MenuDeployTest, AFolderTheHostDoesNotLetTheUserDeployKeepsTheActionDisabled) {
   repo_.Notes("", "[Web Folder]\r\nDeployTo=" + (work_ / "www") + "\r\n").Permit("", false);
   const int32_t root = repo_.FolderId("");
