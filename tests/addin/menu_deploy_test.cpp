@@ -43,14 +43,20 @@ TEST_F(MenuDeployTest, ExecutingTheActionDeploysTheSelectedWebFolder) {
 TEST_F(MenuDeployTest, RunningTheActionWithoutASelectedWebFolderDeploysNothing) {
   repo_.File("index.htm", "<html/>");
   const std::string capture = work_ / "lists.txt";
+  const std::string transcript = work_ / "transcript";
+  WriteFile(work_ / "script", "");
+  const std::string options = (work_ / "script") + ",transcript=" + transcript;
   RunHost([&](const AddinExports& e) {
     auto setCapture = reinterpret_cast<uint8_t (*)(const char*)>(AddinSymbol("SkelderCaptureDeployLists"));
     CHILD_CHECK(setCapture && setCapture(capture.c_str()) == 1);
+    CHILD_CHECK(e.SkelderConfigureToolkit("scripted", options.c_str()) == 1);
     e.GetAddinInfo(nullptr, nullptr);
     CHILD_CHECK(e.MTActionExecute(10001) == 1);
     return 0;
   });
-  EXPECT_FALSE(FileExists(capture)) << "no Deploy command for folder 0";
+  EXPECT_FALSE(FileExists(capture));
+  // A Deploy command for folder 0 would have told the user the host's error.
+  EXPECT_FALSE(FileExists(transcript)) << ReadFile(transcript);
 }
 
 TEST_F(MenuDeployTest, AFolderTheHostDoesNotLetTheUserDeployKeepsTheActionDisabled) {
