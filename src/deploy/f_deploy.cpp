@@ -188,8 +188,12 @@ void TfrmDeploy::ShowDeployDialog(const std::string& folderCaption, const std::s
   ResetLastDeployOutcome();
   auto form = std::make_unique<TfrmDeploy>();
   form->Setup(folderCaption, deployTo, files, folders);
+  // Also when an error escapes the dialog, the host learns how far the run got.
+  struct Report {
+    TfrmDeploy& form;
+    ~Report() { SetLastDeployOutcome(form.FOutcome); }
+  } report{*form};
   CurrentToolkit().ShowModal(*form);
-  SetLastDeployOutcome(form->FOutcome);
 }
 
 std::string TfrmDeploy::RelativeFolder(const TFileInfo& info) const {
