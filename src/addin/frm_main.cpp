@@ -1,5 +1,8 @@
 #include "addin/frm_main.h"
 
+#include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 
@@ -104,9 +107,14 @@ std::string TdlgWebFolder::SavePage(const std::string& hostNotes) {
 }
 
 void TdlgWebFolder::PlacePage(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
-  // A rectangle turned inside out gives an empty page, not a negative one.
-  int width = x2 > x1 ? x2 - x1 : 0;
-  int height = y2 > y1 ? y2 - y1 : 0;
+  // A rectangle turned inside out gives an empty page, not a negative one; the sides are
+  // measured wide enough that no rectangle the host passes overflows.
+  auto side = [](int32_t from, int32_t to) {
+    int64_t length = static_cast<int64_t>(to) - from;
+    return static_cast<int>(std::clamp<int64_t>(length, 0, INT32_MAX));
+  };
+  int width = side(x1, x2);
+  int height = side(y1, y2);
   left = x1;
   top = y1;
   MinWidth = MaxWidth = Width = clientWidth = width;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <filesystem>
 
 #include "hostsim_fixture.h"
@@ -40,6 +41,9 @@ TEST(PropertyPageLayout, ARectangleTurnedInsideOutGivesAnEmptyPage) {
   EXPECT_EQ(page.Height, 0);
   EXPECT_EQ(page.Panel4.width, 0);
   EXPECT_GE(page.memoDeploymentPaths.width, 0);
+  page.PlacePage(INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX);
+  EXPECT_EQ(page.Width, INT32_MAX) << "no overflow";
+  EXPECT_EQ(page.Panel4.width, INT32_MAX - 22);
 }
 
 TEST(PropertyPagePaths, ChosenDirectoriesAreAbsoluteAndNormalised) {
