@@ -1,0 +1,194 @@
+// FTP deployment through the add-in's exports beside `lftp -e "mirror -R"` (one connection,
+// active mode) of the same tree to the same vsftpd on loopback, in the same run:
+//   - a first deployment of 2,000 files of 4 KiB in 40 folders, against lftp's first mirror
+//     (goal: no slower, although every upload changes directory twice);
+//   - a deployment with nothing changed, against lftp's no-change mirror, which lists every
+//     remote directory (goal: at least 4 times faster).
+// The run's clean-up waits are taken out with the virtual clock. The add-in always connects to
+// port 21, so vsftpd listens on 127.0.0.41:21 (root needed).
+//
+//   bench_deploy_ftp [--files N] [--folders N] [--host ADDRESS]
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+
+#include "deploy/d_ftp.h"
+#include "deploy/deploy_record.h"
+#include "ftp_servers.h"
+#include "hostsim_fixture.h"
+#include "test_support.h"
+
+namespace fs = std::filesystem;
+using skelder::test::TempDir;
+
+namespace {
+
+using HandleCommandFn = uint8_t (*)(const char*, const char*);
+using ConfigureFn = uint8_t (*)(const char*, const char*);
+using OutcomeFn = int32_t (*)();
+
+double Seconds(std::chrono::steady_clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+// The add-in in an installation folder of its own, driven as a host drives it.
+class Addin {
+ public:
+  explicit Addin(const std::string& install) {
+    fs::create_directories(install);
+    fs::copy_file(skelder::test::BinDir() + "/Skelder.so", install + "/Skelder.so",
+                  fs::copy_options::overwrite_existing);
+    void* h = dlopen((install + "/Skelder.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!h) throw std::runtime_error(dlerror());
+    handle_ = reinterpret_cast<HandleCommandFn>(dlsym(h, "VcsHandleCommand"));
+    configure_ = reinterpret_cast<ConfigureFn>(dlsym(h, "SkelderConfigureToolkit"));
+    outcome_ = reinterpret_cast<OutcomeFn>(dlsym(h, "SkelderLastOutcome"));
+    if (!handle_ || !configure_ || !outcome_) throw std::runtime_error("the add-in lacks an export");
+  }
+
+  // One Deploy command with the plain backend (its lines discarded); the seconds it took.
+  double Deploy(const std::string& folderId) {
+    if (!configure_("plain", "yes,virtual-clock")) throw std::runtime_error("toolkit refused");
+    fflush(stdout);
+    int devnull = open("/dev/null", O_WRONLY), saved = dup(1);
+    dup2(devnull, 1);
+    const auto start = std::chrono::steady_clock::now();
+    handle_("Deploy", folderId.c_str());
+    const double s = Seconds(std::chrono::steady_clock::now() - start);
+    fflush(stdout);
+    dup2(saved, 1);
+    close(saved);
+    close(devnull);
+    if (outcome_() != 1) throw std::runtime_error("the deployment did not succeed (see the log)");
+    return s;
+  }
+
+ private:
+  HandleCommandFn handle_ = nullptr;
+  ConfigureFn configure_ = nullptr;
+  OutcomeFn outcome_ = nullptr;
+};
+
+double Mirror(const std::string& host, const std::string& from, const std::string& to) {
+  const std::string command = "lftp -e \"set ftp:passive-mode off; set net:max-retries 1; mirror -R --parallel=1 '" +
+                              from + "' '" + to + "'; quit\" -u anonymous,bench@localhost ftp://" + host +
+                              " >/dev/null 2>&1";
+  const auto start = std::chrono::steady_clock::now();
+  if (std::system(command.c_str()) != 0) throw std::runtime_error("lftp failed: " + command);
+  return Seconds(std::chrono::steady_clock::now() - start);
+}
+
+size_t CountFiles(const std::string& root) { return skelder::test::ListFiles(root).size(); }
+
+// What a no-change FTP location does on the network, timed on its own through the FTP module:
+// log in, fetch the record, decide for every file, store the record back, close.
+double NoChangeLocation(const std::string& host, const std::string& base, const std::string& scratch, int files) {
+  skelder::deploy::TdmFtp ftp;
+  std::string message;
+  const auto start = std::chrono::steady_clock::now();
+  if (!ftp.OpenSite(host, "", "", base, message, nullptr)) throw std::runtime_error("open: " + message);
+  if (!ftp.GetFile(scratch, skelder::deploy::kDeployRecordName, message)) throw std::runtime_error("get: " + message);
+  skelder::deploy::TDeployRecord record = skelder::deploy::TDeployRecord::ReadFile(scratch);
+  int sent = 0;
+  for (int i = 0; i < files; ++i) {
+    const int32_t id = static_cast<int32_t>(std::stoi(record.Lines()[static_cast<size_t>(i)].substr(
+        0, record.Lines()[static_cast<size_t>(i)].find('='))));
+    if (skelder::deploy::ShouldSend(record, id, record.Age(id))) ++sent;
+  }
+  const std::string local = scratch + ".out/" + skelder::deploy::kDeployRecordName;
+  fs::create_directories(scratch + ".out");
+  record.WriteFile(local);
+  if (!ftp.PutFile(local, "", message)) throw std::runtime_error("put: " + message);
+  ftp.CloseSite();
+  const double s = Seconds(std::chrono::steady_clock::now() - start);
+  if (sent != 0) throw std::runtime_error("the record asks for files to be sent again");
+  return s;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int files = 2000, folders = 40;
+  std::string host = "127.0.0.41";
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--files" && i + 1 < argc) files = std::atoi(argv[++i]);
+    else if (a == "--folders" && i + 1 < argc) folders = std::atoi(argv[++i]);
+    else if (a == "--host" && i + 1 < argc) host = argv[++i];
+    else {
+      std::fprintf(stderr, "usage: %s [--files N] [--folders N] [--host ADDRESS]\n", argv[0]);
+      return 2;
+    }
+  }
+  try {
+    if (std::system("command -v lftp >/dev/null 2>&1") != 0) throw std::runtime_error("lftp is not installed");
+    TempDir work("skelder-bench-ftp-");
+    skelder::test::HostSimUser user;
+    user.SetInstallDir(skelder::test::BinDir());
+    fs::create_directories(work / "tmp");
+    setenv("TMPDIR", (work / "tmp").c_str(), 1);
+
+    skelder::test::FtpServerOptions options;
+    options.host = host;
+    options.port = 21;
+    options.root = work / "served";
+    fs::create_directories(options.root);
+    skelder::test::VsftpdServer server(options);
+    std::string why;
+    if (!server.Start(&why)) throw std::runtime_error("cannot start vsftpd: " + why);
+
+    skelder::test::HostSimRepository repo;
+    std::string block(4096, 'x');
+    for (int i = 0; i < files; ++i) {
+      for (int k = 0; k < 16; ++k) block[static_cast<size_t>(k)] = static_cast<char>('a' + (i >> k) % 26);
+      repo.File("dir" + std::to_string(i % folders) + "/file" + std::to_string(i) + ".htm", block);
+    }
+    // vsftpd, running as the launching user, names its files by their real paths.
+    const std::string ours = options.root + "/skelder", theirs = options.root + "/lftp";
+    fs::create_directories(ours);
+    repo.Notes("", "[Web Folder]\r\nDeployTo=ftp://" + host + ours + "\r\nEnabled=1\r\n");
+    const std::string folderId = std::to_string(repo.FolderId(""));
+    std::printf("tree: %d files of 4 KiB in %d folders; vsftpd on %s:21, active mode\n", files, folders,
+                host.c_str());
+
+    Addin addin(work / "install");
+    const double lftpFirst = Mirror(host, repo.Root(), theirs);
+    const double first = addin.Deploy(folderId);
+    if (CountFiles(ours) != static_cast<size_t>(files) + 1)
+      throw std::runtime_error("the deployment arrived incomplete: " + std::to_string(CountFiles(ours)) + " files");
+    // No-change runs, alternating with lftp's, best of three each (the machine is shared). A
+    // run without its location tells what fetching the files from the host costs.
+    const std::string ftpNotes = "[Web Folder]\r\nDeployTo=ftp://" + host + ours + "\r\nEnabled=1\r\n";
+    const std::string noLocation = "[Web Folder]\r\nDeployTo=" + (work / "unused") + "\r\nEnabled=1\r\n";
+    double again = 1e9, lftpAgain = 1e9, fetchOnly = 1e9, location = 1e9;
+    for (int round = 0; round < 3; ++round) {
+      again = std::min(again, addin.Deploy(folderId));
+      lftpAgain = std::min(lftpAgain, Mirror(host, repo.Root(), theirs));
+      location = std::min(location, NoChangeLocation(host, ours, work / "record", files));
+      repo.Notes("", noLocation);
+      fetchOnly = std::min(fetchOnly, addin.Deploy(folderId));
+      repo.Notes("", ftpNotes);
+    }
+    if (CountFiles(theirs) < static_cast<size_t>(files)) throw std::runtime_error("lftp's mirror is incomplete");
+
+    std::printf("lftp mirror -R, first:       %8.3f s\n", lftpFirst);
+    std::printf("first deployment:            %8.3f s  ratio to lftp: %.2f (goal <= 1.0)\n", first, first / lftpFirst);
+    std::printf("lftp mirror -R, no change:   %8.3f s  (best of 3)\n", lftpAgain);
+    std::printf("no-change deployment:        %8.3f s  lftp / deployment: %.2f (goal >= 4)  (best of 3)\n", again,
+                lftpAgain / again);
+    std::printf("  fetching from the host:    %8.3f s  (the same run without a location, best of 3)\n", fetchOnly);
+    std::printf("  the FTP location itself:   %8.3f s  lftp / FTP location: %.2f (its network work through\n"
+                "                                        the FTP module, best of 3)\n",
+                location, lftpAgain / location);
+    return 0;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "bench_deploy_ftp: %s\n", e.what());
+    return 1;
+  }
+}
