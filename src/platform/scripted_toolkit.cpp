@@ -7,6 +7,7 @@
 
 #include "platform/ascii.h"
 #include "platform/exception.h"
+#include "platform/terminal_toolkit.h"
 
 namespace skelder::platform {
 
@@ -269,6 +270,7 @@ FormSnapshot TakeSnapshot(const Form& form) {
     cs.checked = c->checked;
     cs.isDefault = c->isDefault;
     cs.isCancel = c->isCancel;
+    cs.secret = c->secret;
     s.components.push_back(std::move(cs));
   }
   return s;
@@ -453,7 +455,8 @@ void ScriptedToolkit::Perform(Form& form, const ScriptAction& action, bool injec
     return Error(&form, what + ": " + action.component + " is not clickable now");
   // The state the user saw when acting.
   ToolkitEvent& e = Record(ToolkitEvent::Kind::Action, &form, snapshots_);
-  e.text = what;
+  // A secret typed into a box is recorded as typed, never its text.
+  e.text = c && c->secret && action.kind == K::SetText ? "set " + action.component + " ****" : what;
   e.injected = injected;
   switch (action.kind) {
     case K::Click:
@@ -553,10 +556,12 @@ std::string Quoted(const std::string& text) {
 void DescribeComponents(std::ostringstream& out, const FormSnapshot& s) {
   out << "  page " << s.activePage << "\n";
   for (const auto& c : s.components) {
-    out << "  " << c.name << " caption=" << Quoted(c.caption);
+    // The transcript is a file: secrets and FTP passwords never go into it.
+    out << "  " << c.name << " caption="
+        << Quoted(c.secret ? (c.caption.empty() ? "" : "****") : MaskFtpPasswords(c.caption));
     if (!c.lines.empty()) {
       out << " lines=[";
-      for (size_t i = 0; i < c.lines.size(); ++i) out << (i ? "," : "") << Quoted(c.lines[i]);
+      for (size_t i = 0; i < c.lines.size(); ++i) out << (i ? "," : "") << Quoted(MaskFtpPasswords(c.lines[i]));
       out << "]";
     }
     out << " page=" << c.page << (c.visible ? " visible" : " hidden") << (c.enabled ? " enabled" : " disabled")

@@ -83,6 +83,7 @@ struct ComponentSnapshot {
   bool checked = false;
   bool isDefault = false;
   bool isCancel = false;
+  bool secret = false;
 };
 
 struct FormSnapshot {
