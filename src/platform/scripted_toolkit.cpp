@@ -456,7 +456,7 @@ void ScriptedToolkit::Perform(Form& form, const ScriptAction& action, bool injec
   // The state the user saw when acting.
   ToolkitEvent& e = Record(ToolkitEvent::Kind::Action, &form, snapshots_);
   // A secret typed into a box is recorded as typed, never its text.
-  e.text = c && c->secret && action.kind == K::SetText ? "set " + action.component + " ****" : what;
+  e.text = c && c->secret && action.kind == K::SetText ? "set " + action.component + " ****" : MaskFtpPasswords(what);
   e.injected = injected;
   switch (action.kind) {
     case K::Click:
