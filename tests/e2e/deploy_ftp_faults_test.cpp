@@ -4,6 +4,7 @@
 // an FTP location in one run. The FTP password never shows anywhere.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -177,6 +178,29 @@ TEST_F(DeployFtpFaults, DirectoryLocationThenFtpLocationInOneRun) {
   for (const auto& rel : {"a.htm", "c.htm", "sub/d.htm"})
     EXPECT_EQ(ReadFile(server_->root() + "/base/" + rel), ReadFile(dir + "/" + rel)) << rel;
   EXPECT_EQ(RemoteRecord(), ReadFile(dir + "/XRDeploy.dat"));
+}
+
+// Two FTP locations in one run share the one FTP module: the second replaces the base
+// directory and the progress target of the first. The second names no path: its base is
+// the empty argument of "CWD ", which pyftpdlib takes as its root.
+TEST_F(DeployFtpFaults, SecondFtpLocationReusesTheModuleWithItsOwnBase) {
+  SKELDER_REQUIRE(Start("127.0.0.37", {}), Why());
+  repo_.File("a.htm", "alpha", kTime1).File("sub/d.htm", "delta", kTime1);
+  Locations("ftp://127.0.0.37/base,ftp://127.0.0.37");
+  ASSERT_EQ(Deploy(""), kSucceeded) << last_.output << Transcript() << LogText();
+  const std::vector<std::string> shown = {"   /a.htm", "   sub/d.htm"};
+  EXPECT_EQ(Log(), Concat({kFetchHeading, shown, Heading("127.0.0.37/base"), shown, Heading("127.0.0.37"), shown}));
+  EXPECT_EQ(ListFiles(server_->root() + "/base"), (std::vector<std::string>{"XRDeploy.dat", "a.htm", "sub/d.htm"}));
+  EXPECT_TRUE(FileExists(server_->root() + "/a.htm"));
+  EXPECT_TRUE(FileExists(server_->root() + "/sub/d.htm"));
+  EXPECT_EQ(ReadFile(server_->root() + "/XRDeploy.dat"), RemoteRecord());
+  // One log-in per location, the second with its empty base directory.
+  std::vector<std::string> logins;
+  for (const auto& c : server_->Commands())
+    if (c.rfind("USER", 0) == 0 || c.rfind("SYST", 0) == 0) logins.push_back(c);
+  EXPECT_EQ(logins, (std::vector<std::string>{"USER anonymous", "SYST", "USER anonymous", "SYST"}));
+  const auto all = server_->Commands();
+  EXPECT_NE(std::find(all.begin(), all.end(), "CWD "), all.end());
 }
 
 }  // namespace
