@@ -12,7 +12,9 @@ function(skelder_add_test)
     DISCOVERY_MODE PRE_TEST
     WORKING_DIRECTORY ${SKELDER_BIN_DIR}
     PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}"
-    ENVIRONMENT "SKELDER_BIN_DIR=${SKELDER_BIN_DIR};SKELDER_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+    # One variable only: discovery passes a list property on as separate words, which would
+    # drop every entry after the first. The bin folder is found from the test program itself.
+    ENVIRONMENT "SKELDER_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
 endfunction()
 
 # skelder_add_tests_in_dir(PREFIX layer LIBS ... [LABELS ...] [TIMEOUT s])
