@@ -8,13 +8,18 @@ function(skelder_add_test)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()
+  # Discovery passes every property value on as separate words: a list value (two variables,
+  # two labels) or an empty one would shift the words after it. So one environment variable
+  # (the bin folder is found from the test program itself) and one label, the label last.
+  set(T_PROPERTIES TIMEOUT ${T_TIMEOUT} ENVIRONMENT "SKELDER_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+  if(T_LABELS)
+    list(GET T_LABELS 0 T_LABEL)
+    list(APPEND T_PROPERTIES LABELS ${T_LABEL})
+  endif()
   gtest_discover_tests(${T_NAME}
     DISCOVERY_MODE PRE_TEST
     WORKING_DIRECTORY ${SKELDER_BIN_DIR}
-    PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}"
-    # One variable only: discovery passes a list property on as separate words, which would
-    # drop every entry after the first. The bin folder is found from the test program itself.
-    ENVIRONMENT "SKELDER_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+    PROPERTIES ${T_PROPERTIES})
 endfunction()
 
 # skelder_add_tests_in_dir(PREFIX layer LIBS ... [LABELS ...] [TIMEOUT s])
