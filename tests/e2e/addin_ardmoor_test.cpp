@@ -44,7 +44,7 @@ TEST_F(ArdmoorHostTest, MenuPropertiesAndDeployThroughTheAction) {
   EXPECT_NE(output_.find("\nWeb\n  Deploy Folder...\t[action 10001] disabled\ticon"), std::string::npos) << output_;
 
   // Not a web folder yet: the action stays disabled and nothing is deployed.
-  EXPECT_EQ(Exit(Ardmoor("deploy '$' --yes --ui plain")), 3) << output_;
+  EXPECT_EQ(Exit(Ardmoor("deploy '$' --yes --ui plain --ui-options virtual-clock")), 3) << output_;
   EXPECT_NE(output_.find("is not a web folder"), std::string::npos) << output_;
 
   const std::string www = work_ / "www";
@@ -59,12 +59,12 @@ TEST_F(ArdmoorHostTest, MenuPropertiesAndDeployThroughTheAction) {
   ASSERT_EQ(Exit(Ardmoor("menu '$'")), 0) << output_;
   EXPECT_NE(output_.find("Deploy Folder...\t[action 10001] enabled"), std::string::npos) << output_;
 
-  ASSERT_EQ(Exit(Ardmoor("deploy '$' --yes --ui plain")), 0) << output_;
+  ASSERT_EQ(Exit(Ardmoor("deploy '$' --yes --ui plain --ui-options virtual-clock")), 0) << output_;
   EXPECT_EQ(ReadFile(www + "/index.htm"), "<html/>");
   EXPECT_EQ(ReadFile(www + "/img/logo.gif"), "GIF89a");
 
   ASSERT_EQ(Exit(Ardmoor("permit '$' off")), 0);
-  EXPECT_EQ(Exit(Ardmoor("deploy '$' --yes --ui plain")), 3) << output_;
+  EXPECT_EQ(Exit(Ardmoor("deploy '$' --yes --ui plain --ui-options virtual-clock")), 3) << output_;
   EXPECT_NE(output_.find("may not be deployed"), std::string::npos) << output_;
 }
 
