@@ -31,6 +31,11 @@ bool TNetIOHandlerSocket::WaitReadable(int32_t timeoutMs) {
   return binding_->PollReadable(timeoutMs);
 }
 
+bool TNetIOHandlerSocket::WaitWritable(int32_t timeoutMs) {
+  if (!binding_) throw net::ENetConnClosedGracefully();
+  return binding_->PollWritable(timeoutMs);
+}
+
 int TNetIOHandlerSocket::ReceiveInto(void* buffer, int length) {
   if (!binding_ || !binding_->Allocated()) throw ENetClosedSocket();
   return binding_->ReceiveData(buffer, length, 0);

@@ -26,6 +26,9 @@ class TNetIOHandler : public net::TNetComponent {
   // Counts as the socket calls give them: bytes, 0 at orderly close, -1 on failure.
   virtual int ReceiveInto(void* buffer, int length) = 0;
   virtual int SendFrom(const void* buffer, int length) = 0;
+  // Whether SendFrom would go out without waiting longer than timeoutMs for the peer to take
+  // data. A handler that cannot tell answers true.
+  virtual bool WaitWritable(int32_t /*timeoutMs*/) { return true; }
 };
 
 class TNetIOHandlerSocket : public TNetIOHandler {
@@ -41,6 +44,7 @@ class TNetIOHandlerSocket : public TNetIOHandler {
   bool WaitReadable(int32_t timeoutMs) override;
   int ReceiveInto(void* buffer, int length) override;  // ENetClosedSocket without a socket
   int SendFrom(const void* buffer, int length) override;
+  bool WaitWritable(int32_t timeoutMs) override;
 
   // Null until PrepareHandle.
   net::TNetSocketHandle* Binding() const { return binding_.get(); }

@@ -348,6 +348,8 @@ void TNetTCPConnection::WriteBytes(const void* data, int32_t count) {
   int32_t position = 0;
   while (position < count) {
     if (ioHandler_ == nullptr) throw ENetNotConnected();
+    // A peer that stops taking data must not hold a send for good.
+    if (ReadTimeout > 0 && !ioHandler_->WaitWritable(ReadTimeout)) throw ENetWriteTimeout();
     int sent = ioHandler_->SendFrom(bytes + position, count - position);
     net::RunHook(false, false);
     if (sent == 0) closedGracefully_ = true;

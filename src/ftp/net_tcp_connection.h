@@ -20,6 +20,8 @@ using net::ENetConnClosedGracefully;
 
 SKELDER_NET_ERROR(ENetTCPConnectionError, ENetException, "");
 SKELDER_NET_ERROR(ENetReadTimeout, ENetException, "Read Timeout");
+// A peer took no data for ReadTimeout ms while a send waited.
+SKELDER_NET_ERROR(ENetWriteTimeout, ENetException, "Write Timeout");
 SKELDER_NET_ERROR(ENetReadLnMaxLineLengthExceeded, ENetException, "Max line length exceeded.");
 SKELDER_NET_ERROR(ENetNotConnected, ENetTCPConnectionError, "Not Connected");
 SKELDER_NET_ERROR(ENetNotEnoughDataInBuffer, ENetTCPConnectionError, "Not enough data in buffer.");
@@ -100,7 +102,7 @@ class TNetTCPConnection : public net::TNetComponent {
   TNetMaxLineAction MaxLineAction = maException;
   int32_t MaxLineLength = 16384;  // 0: no limit
   net::TNetNotifyEvent OnDisconnected;
-  int32_t ReadTimeout = 0;        // ms; 0 waits without limit
+  int32_t ReadTimeout = 0;        // ms; 0 waits without limit; also bounds a send's wait
   int32_t RecvBufferSize = 32768;
   int32_t SendBufferSize = 32768;
 

@@ -142,6 +142,22 @@ bool TNetSocketHandle::PollOnce(int32_t timeoutMs) {
   return readable;
 }
 
+bool TNetSocketHandle::PollWritable(int32_t timeoutMs) {
+  if (!allocated_) throw ENetConnClosedGracefully();
+  const int32_t idle = HookIdleTimeOut();
+  int32_t left = timeoutMs;
+  for (;;) {
+    const int32_t piece = idle > 0 && (left == kWaitForever || left > idle) ? idle : left;
+    std::vector<TNetSocket> writeList{socket_.load()};
+    if (ProcessStack().SockSelect(nullptr, &writeList, nullptr, piece) == 1) return true;
+    RunHook(true, false);
+    if (left != kWaitForever) {
+      left -= piece;
+      if (left <= 0) return false;
+    }
+  }
+}
+
 bool TNetSocketHandle::PollReadable(int32_t timeoutMs) {
   if (!allocated_) throw ENetConnClosedGracefully();
   int32_t idle = HookIdleTimeOut();

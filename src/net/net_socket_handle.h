@@ -39,6 +39,10 @@ class TNetSocketHandle {
   void RefreshPeerAddress();
   // ENetConnClosedGracefully without a socket. Timeout in ms, kWaitForever without limit.
   bool PollReadable(int32_t timeoutMs);
+  // Whether a send would go out now (or fail at once, the peer being gone), waiting at most
+  // timeoutMs (kWaitForever: no limit). While the hook is in use the wait is cut into pieces of
+  // its idle time with a turn after each.
+  bool PollWritable(int32_t timeoutMs);
   // Shuts both directions without closing, which ends a connect blocked in another thread; the
   // descriptor stays ours until ShutSocket, so it cannot be reused under that thread.
   void Interrupt();
