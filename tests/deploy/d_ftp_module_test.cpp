@@ -11,6 +11,7 @@
 #include "counting_toolkit.h"
 #include "deploy/d_ftp.h"
 #include "fault_server.h"
+#include "ftp_deploy_fixture.h"
 #include "ftp_servers.h"
 #include "test_support.h"
 
@@ -262,6 +263,33 @@ TEST_F(FtpModule, TransfersReportTheirProgressAndFilesArriveWhole) {
   EXPECT_FALSE(dm_.GetFile(dir / "none", "missing.dat", message_));
   EXPECT_TRUE(dm_.SessionUsable());
   EXPECT_TRUE(dm_.GetFile(dir / "again", "XRDeploy.dat", message_)) << message_;
+}
+
+// A server that stops reading an upload far larger than the socket buffers: the send's wait is
+// bounded too, and the user interface keeps its turns while it lasts.
+TEST_F(FtpModule, UploadToAServerThatStopsReadingFailsAfterTheLimit) {
+  test::DeployServerFaults faults;
+  faults.stallOn = "huge.bin";
+  test::DeployPyFtpdServer server({}, faults);
+  std::string why;
+  SKELDER_REQUIRE(server.Start(&why), why);
+  dm_.netFtp.SetPort(server.port());
+  dm_.SetTimeout(1000);
+  ASSERT_TRUE(Open(server.host(), "", "", "/")) << message_;
+  test::TempDir dir;
+  {
+    std::string chunk(1 << 20, 'h');
+    std::string all;
+    for (int i = 0; i < 64; ++i) all += chunk;
+    test::WriteFile(dir / "huge.bin", all);
+  }
+  const int turnsBefore = toolkit_->turns;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(dm_.PutFile(dir / "huge.bin", "", message_));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 20s);
+  EXPECT_EQ(message_, "Write Timeout");
+  EXPECT_GE(toolkit_->turns - turnsBefore, 3);
+  EXPECT_FALSE(dm_.SessionUsable());
 }
 
 TEST(FtpModuleInstance, MadeOnceWithTheLimitFromTheEnvironment) {
