@@ -152,11 +152,15 @@ std::string MaskFtpPasswords(const std::string& text) {
     if (end == std::string::npos) end = text.size();
     size_t atSign = text.find('@', start);
     if (atSign != std::string::npos && atSign < end) {
+      // A password typed with "@" in it ends, for the location, at its first "@"; the rest still
+      // is the user's secret: mask up to the last "@" before the path.
+      const size_t slash = text.find('/', atSign);
+      const size_t hostEnd = slash != std::string::npos && slash < end ? slash : end;
       size_t colon = text.find(':', start);
       if (colon != std::string::npos && colon < atSign) {
         out.append(text, done, colon + 1 - done);
         out += "****";
-        done = atSign;
+        done = text.rfind('@', hostEnd - 1);
       }
     }
     at = lower.find("ftp://", start);
