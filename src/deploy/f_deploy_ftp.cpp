@@ -15,6 +15,9 @@ namespace skelder::deploy {
 
 namespace {
 
+constexpr const char* kHostWithAt =
+    "The FTP location's host name contains \"@\": a password cannot contain \"@\"";
+
 std::string ExtractFileExt(const std::string& path) {
   const size_t dot = path.find_last_of('.');
   const size_t sep = path.find_last_of("/\\");
@@ -113,9 +116,13 @@ bool DeployToFtpLocation(TfrmDeploy& form, const std::string& locationLine) {
   bool result = true;
   TDeployRecord record;
 
-  // Host and path only: user and password never reach the screen or the log.
+  // Host and path only: user and password never reach the screen or the log. A password typed
+  // with an "@" in it ends at that "@" and leaves its rest in the host text; that rest is
+  // masked too, and never goes to a name lookup.
   const TFtpLocation site = ParseFtpLocation(locationLine);
-  const std::string heading = "Deploying to '" + site.Host + site.Path + "'...";
+  const size_t leaked = site.Host.rfind('@');
+  const std::string shownHost = leaked == std::string::npos ? site.Host : "***" + site.Host.substr(leaked);
+  const std::string heading = "Deploying to '" + shownHost + site.Path + "'...";
   form.lblMain.caption = heading;
   form.StepProgress(form.MainProgress);
   form.Log("");
@@ -126,8 +133,12 @@ bool DeployToFtpLocation(TfrmDeploy& form, const std::string& locationLine) {
   form.Repaint();
 
   std::string message;
-  if (!ftp.OpenSite(site.Host, site.User, site.Password, site.Path, message,
-                    [&form](int code, int64_t value) { form.FtpProgress(code, value); })) {
+  if (leaked != std::string::npos) {
+    form.FLastError = kHostWithAt;
+    form.Log(std::string("   ") + kHostWithAt);
+    result = false;
+  } else if (!ftp.OpenSite(site.Host, site.User, site.Password, site.Path, message,
+                           [&form](int code, int64_t value) { form.FtpProgress(code, value); })) {
     form.Log("   " + message);
     form.FLastError = message;
     result = false;
