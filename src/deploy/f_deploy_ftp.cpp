@@ -5,10 +5,10 @@
 
 #include "deploy/d_ftp.h"
 #include "deploy/deploy_record.h"
+#include "deploy/file_group.h"
 #include "deploy/f_deploy.h"
 #include "deploy/u_utils.h"
 #include "deploy/web_folder_settings.h"
-#include "host/xr_direct_intf.h"
 #include "platform/files.h"
 
 namespace skelder::deploy {
@@ -17,30 +17,6 @@ namespace {
 
 constexpr const char* kHostWithAt =
     "The FTP location's host name contains \"@\": a password cannot contain \"@\"";
-
-std::string ExtractFileExt(const std::string& path) {
-  const size_t dot = path.find_last_of('.');
-  const size_t sep = path.find_last_of("/\\");
-  if (dot == std::string::npos || (sep != std::string::npos && dot < sep)) return {};
-  return path.substr(dot);
-}
-
-// The files of the source's file group that exist, in the order of the host's extensions (the
-// source's own extension when the host cannot tell).
-std::vector<std::string> FileGroupCandidates(const std::string& source) {
-  std::string extensions;
-  if (host::VcsGetFileGroupExtensions(source, extensions) != host::kStatusOk) extensions = ExtractFileExt(source);
-  for (char& c : extensions)
-    if (c == ';') c = '\n';
-  std::vector<std::string> candidates;
-  for (const auto& ext : SplitLines(extensions)) {
-    // An extension that holds a separator would name a file outside the fetched folder.
-    if (ext.find_first_of("/\\") != std::string::npos) continue;
-    const std::string candidate = ChangeFileExt(source, ext);
-    if (platform::FileExists(candidate)) candidates.push_back(candidate);
-  }
-  return candidates;
-}
 
 std::string WithSlashes(std::string text) {
   for (char& c : text)
