@@ -30,6 +30,7 @@ fi
 # servers with their own configs, so a system instance must not hold the ports.
 for svc in vsftpd danted; do
   if command -v service >/dev/null 2>&1; then service "$svc" stop >/dev/null 2>&1 || true; fi
-  pkill -x "$svc" >/dev/null 2>&1 || true
+  # Only the system daemon (started without a config file of ours); test servers are left alone.
+  pkill -x -f "/usr/sbin/$svc( -D)?" >/dev/null 2>&1 || true
 done
 echo "setup: done"

@@ -120,7 +120,7 @@ std::string BinDir() {
 
 std::string SourceDir() {
   if (const char* d = std::getenv("SKELDER_SOURCE_DIR")) return d;
-  return fs::current_path().string();
+  return SKELDER_SOURCE_DIR_DEFAULT;
 }
 
 bool InCi() {
