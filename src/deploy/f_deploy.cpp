@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "deploy/deploy_dialog_seam.h"
+#include "deploy/file_group.h"
 #include "deploy/u_utils.h"
 #include "deploy/web_folder_settings.h"
 #include "host/xr_direct_intf.h"
@@ -32,12 +33,6 @@ bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 std::string ExtractFileName(const std::string& path) {
   size_t sep = path.find_last_of("/\\");
   return sep == std::string::npos ? path : path.substr(sep + 1);
-}
-
-std::string ExtractFileExt(const std::string& path) {
-  std::string name = ExtractFileName(path);
-  size_t dot = name.rfind('.');
-  return dot == std::string::npos ? std::string() : name.substr(dot);
 }
 
 Component& AddLabel(platform::Form& form, const char* name, int page, int left, int top, const std::string& caption,
@@ -479,17 +474,9 @@ bool TfrmDeploy::DeployToFolder(const std::string& locationLine) {
     const int32_t age = FFileAges.Age(file.Info.FileId);
     if (ShouldSend(record, file.Info.FileId, age)) {
       const std::string source = AddBackslash(FTempDir + rel) + file.Name;
-      std::string extensions;
-      if (host::VcsGetFileGroupExtensions(source, extensions) != host::kStatusOk) extensions = ExtractFileExt(source);
-      for (char& c : extensions)
-        if (c == ';') c = '\n';
       int errorCode = 0;
       bool copied = true;
-      for (const auto& ext : SplitLines(extensions)) {
-        // An extension that holds a separator would name a file outside the fetched folder.
-        if (ext.find_first_of("/\\") != std::string::npos) continue;
-        const std::string candidate = ChangeFileExt(source, ext);
-        if (!platform::FileExists(candidate)) continue;
+      for (const auto& candidate : FileGroupCandidates(source)) {
         const std::string target = targetDir + ExtractFileName(candidate);
         if (platform::FileExists(target)) ClearReadOnly(target);
         if (!platform::CopyFile(candidate, target, false, &errorCode)) {
