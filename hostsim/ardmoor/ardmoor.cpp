@@ -21,6 +21,7 @@
 #include "hostsim_repository.h"
 #include "platform/callconv.h"
 #include "platform/registry.h"
+#include "platform/terminal_toolkit.h"
 
 namespace fs = std::filesystem;
 using skelder::hostsim::Repository;
@@ -342,7 +343,8 @@ int Run(const Args& a) {
       repo.SetNotes(f.id, ToCrLf(ReadAll(it->second)));
       repo.Save();
     } else {
-      std::cout << repo.Notes(f.id);
+      // Notes hold FTP locations with their passwords; the terminal never shows those.
+      std::cout << skelder::platform::MaskFtpPasswords(repo.Notes(f.id));
     }
   } else if (a.command == "lock") {
     Expect(a, 2);
