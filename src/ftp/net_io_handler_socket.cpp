@@ -41,6 +41,11 @@ int TNetIOHandlerSocket::ReceiveInto(void* buffer, int length) {
   return binding_->ReceiveData(buffer, length, 0);
 }
 
+int TNetIOHandlerSocket::ReceiveNow(void* buffer, int length) {
+  if (!binding_ || !binding_->Allocated()) throw ENetClosedSocket();
+  return binding_->ReceiveNow(buffer, length);
+}
+
 int TNetIOHandlerSocket::SendFrom(const void* buffer, int length) {
   if (!binding_ || !binding_->Allocated()) throw ENetClosedSocket();
   return binding_->SendData(buffer, length, 0);

@@ -25,6 +25,9 @@ class TNetIOHandler : public net::TNetComponent {
   virtual bool WaitReadable(int32_t timeoutMs) = 0;
   // Counts as the socket calls give them: bytes, 0 at orderly close, -1 on failure.
   virtual int ReceiveInto(void* buffer, int length) = 0;
+  // The same without waiting: net::kNothingWaiting when no byte is there yet. A handler that
+  // cannot tell answers that always, so each of its receives follows a readiness wait.
+  virtual int ReceiveNow(void* /*buffer*/, int /*length*/) { return net::kNothingWaiting; }
   virtual int SendFrom(const void* buffer, int length) = 0;
   // Whether SendFrom would go out without waiting longer than timeoutMs for the peer to take
   // data. A handler that cannot tell answers true.
@@ -43,6 +46,7 @@ class TNetIOHandlerSocket : public TNetIOHandler {
   void PrepareHandle() override;
   bool WaitReadable(int32_t timeoutMs) override;
   int ReceiveInto(void* buffer, int length) override;  // ENetClosedSocket without a socket
+  int ReceiveNow(void* buffer, int length) override;   // the same
   int SendFrom(const void* buffer, int length) override;
   bool WaitWritable(int32_t timeoutMs) override;
 

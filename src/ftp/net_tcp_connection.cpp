@@ -143,6 +143,7 @@ void TNetTCPConnection::NotifyDisconnected() {
 
 void TNetTCPConnection::ResetInput() {
   input_.Clear();
+  deferredError_ = 0;
   closedGracefully_ = false;
 }
 
@@ -186,6 +187,51 @@ void TNetTCPConnection::CloseConnection() {
   }
 }
 
+int32_t TNetTCPConnection::ReceiveReady(char* destination, int32_t capacity, int32_t timeoutMs,
+                                        bool raiseOnTimeout) {
+  const int32_t piece = std::max(RecvBufferSize, 1);
+  if (deferredError_ != 0) {
+    // A failure met while draining, after bytes that were handed out: it counts now.
+    const int32_t code = deferredError_;
+    deferredError_ = 0;
+    return ReceiveFailed(code);
+  }
+  if (!ioHandler_->WaitReadable(timeoutMs)) {
+    if (raiseOnTimeout) throw ENetReadTimeout();
+    return -1;
+  }
+  if (ioHandler_ == nullptr) return 0;  // closed by a handler during the wait
+  closedGracefully_ = false;
+  int32_t total = 0;
+  int count = ioHandler_->ReceiveInto(destination, std::min(capacity, piece));
+  // Whatever else has arrived is taken without another wait: on a fast link a wait per piece
+  // costs more than the piece.
+  while (count > 0) {
+    total += count;
+    if (total >= capacity || intercept_ != nullptr) return total;
+    count = ioHandler_->ReceiveNow(destination + total, std::min(capacity - total, piece));
+    if (count == net::kNothingWaiting) return total;
+  }
+  if (count == 0) {
+    closedGracefully_ = true;
+  } else if (total > 0) {
+    // The bytes go to the caller first; the failure is raised by the next receive.
+    deferredError_ = ProcessStack().LastSocketError();
+  } else {
+    net::TNetStack& stack = ProcessStack();
+    stack.CheckSocketResult(count, {net::kErrShutdown, net::kErrConnAborted});  // others raise
+    ReceiveFailed(stack.LastError());
+  }
+  return total;
+}
+
+int32_t TNetTCPConnection::ReceiveFailed(int32_t code) {
+  if (code != net::kErrShutdown && code != net::kErrConnAborted) ProcessStack().RaiseSocketFailure(code);
+  DropSocket();
+  if (input_.Size() == 0) ProcessStack().RaiseSocketFailure(code);
+  return 0;
+}
+
 int32_t TNetTCPConnection::FillInputBuffer(bool raiseIfDisconnected, int32_t timeoutMs, bool raiseOnTimeout) {
   BusyScope busy(*this);
   if (timeoutMs == kUseReadTimeout) timeoutMs = ReadTimeout == 0 ? net::kWaitForever : ReadTimeout;
@@ -200,38 +246,28 @@ int32_t TNetTCPConnection::FillInputBuffer(bool raiseIfDisconnected, int32_t tim
       if (raiseIfDisconnected) throw ENetNotConnected();
       return 0;
     }
-    if (!ioHandler_->WaitReadable(timeoutMs)) {
-      if (raiseOnTimeout) throw ENetReadTimeout();
-      return -1;
-    }
+    const int32_t capacity = intercept_ != nullptr ? std::max(RecvBufferSize, 1) : kReceiveBlockSize;
+    if (scratch_.Size() < capacity) scratch_.SetSize(capacity);
+    int32_t count = ReceiveReady(scratch_.WritableData(), capacity, timeoutMs, raiseOnTimeout);
+    if (count == -1) return -1;
     if (ioHandler_ == nullptr) {  // closed by a handler during the wait
       if (raiseIfDisconnected) throw ENetNotConnected();
       return 0;
     }
-    scratch_.SetSize(RecvBufferSize);
-    int count = ioHandler_->ReceiveInto(scratch_.WritableData(), RecvBufferSize);
-    closedGracefully_ = count == 0;
-    if (count < 0) {
-      net::TNetStack& stack = ProcessStack();
-      stack.CheckSocketResult(count, {net::kErrShutdown, net::kErrConnAborted});  // others raise
-      int32_t code = stack.LastError();
-      DropSocket();
-      if (input_.Size() == 0) stack.RaiseSocketFailure(code);
-      count = 0;
-    }
     if (count > 0) {
+      const char* bytes = scratch_.Data();
+      std::string data;
       if (intercept_ != nullptr) {
-        std::string data(scratch_.Data(), static_cast<size_t>(count));
+        data.assign(bytes, static_cast<size_t>(count));
         intercept_->Receive(data);
-        count = static_cast<int>(data.size());
-        scratch_.SetSize(count);
-        std::memcpy(scratch_.WritableData(), data.data(), data.size());
+        count = static_cast<int32_t>(data.size());
+        bytes = data.data();
       }
       if (ASCIIFilter) {
-        char* p = scratch_.WritableData();
-        for (int i = 0; i < count; ++i) p[i] = static_cast<char>(static_cast<unsigned char>(p[i]) & 0x7F);
+        char* p = data.empty() ? scratch_.WritableData() : data.data();
+        for (int32_t i = 0; i < count; ++i) p[i] = static_cast<char>(static_cast<unsigned char>(p[i]) & 0x7F);
       }
-      input_.Append(scratch_.Data(), count);
+      input_.Append(bytes, count);
     }
     CheckDisconnect(raiseIfDisconnected, false);
     result = count;
@@ -434,34 +470,38 @@ void TNetTCPConnection::ReceiveStream(TNetStream& stream, int64_t byteCount, boo
       input_.Remove(buffered);
       remaining -= buffered;
     }
-    const int32_t chunkSize = static_cast<int32_t>(std::min<int64_t>(remaining, std::max(RecvBufferSize, 1)));
-    std::vector<char> chunk(static_cast<size_t>(std::max(chunkSize, 0)));
-    // Bytes still buffered after the peer closed belong to the stream too.
-    while (remaining > 0 && (IsConnected() || input_.Size() > 0)) {
-      int32_t n = static_cast<int32_t>(std::min<int64_t>(remaining, chunkSize));
-      // What did arrive goes to the stream, also when the transfer fails: nothing received is
-      // lost, and a later resume can start after it.
-      auto takeBuffered = [&] {
-        n = static_cast<int32_t>(std::min<int64_t>(remaining, input_.Size()));
-        std::memcpy(chunk.data(), input_.Data(), static_cast<size_t>(n));
-        input_.Remove(n);
-      };
-      try {
-        ReadBytes(chunk.data(), n);
-      } catch (const ENetConnClosedGracefully&) {
-        takeBuffered();
-        if (!readUntilClose) {
+    if (intercept_ == nullptr && !ASCIIFilter) {
+      ReceiveStreamDirect(stream, remaining, readUntilClose);
+    } else {
+      const int32_t chunkSize = static_cast<int32_t>(std::min<int64_t>(remaining, std::max(RecvBufferSize, 1)));
+      std::vector<char> chunk(static_cast<size_t>(std::max(chunkSize, 0)));
+      // Bytes still buffered after the peer closed belong to the stream too.
+      while (remaining > 0 && (IsConnected() || input_.Size() > 0)) {
+        int32_t n = static_cast<int32_t>(std::min<int64_t>(remaining, chunkSize));
+        // What did arrive goes to the stream, also when the transfer fails: nothing received is
+        // lost, and a later resume can start after it.
+        auto takeBuffered = [&] {
+          n = static_cast<int32_t>(std::min<int64_t>(remaining, input_.Size()));
+          std::memcpy(chunk.data(), input_.Data(), static_cast<size_t>(n));
+          input_.Remove(n);
+        };
+        try {
+          ReadBytes(chunk.data(), n);
+        } catch (const ENetConnClosedGracefully&) {
+          takeBuffered();
+          if (!readUntilClose) {
+            stream.Write(chunk.data(), n);
+            throw;
+          }
+        } catch (const ENetException&) {
+          takeBuffered();
           stream.Write(chunk.data(), n);
           throw;
         }
-      } catch (const ENetException&) {
-        takeBuffered();
-        stream.Write(chunk.data(), n);
-        throw;
-      }
-      if (n > 0) {
-        stream.Write(chunk.data(), n);
-        remaining -= n;
+        if (n > 0) {
+          stream.Write(chunk.data(), n);
+          remaining -= n;
+        }
       }
     }
   } catch (...) {
@@ -469,6 +509,36 @@ void TNetTCPConnection::ReceiveStream(TNetStream& stream, int64_t byteCount, boo
     throw;
   }
   finish();
+}
+
+void TNetTCPConnection::ReceiveStreamDirect(TNetStream& stream, int64_t& remaining, bool readUntilClose) {
+  // Called with the input buffer empty; it stays empty, so nothing is held back at a failure:
+  // every block is in the stream before the next receive.
+  if (block_.size() < static_cast<size_t>(kReceiveBlockSize)) block_.resize(static_cast<size_t>(kReceiveBlockSize));
+  const int32_t timeoutMs = ReadTimeout == 0 ? net::kWaitForever : ReadTimeout;
+  if (remaining > 0 && !IsConnected()) return;  // nothing to receive from, as on the plain path
+  try {
+    while (remaining > 0) {
+      int32_t got = 0;
+      {
+        BusyScope busy(*this);
+        // A close that came with the last block raises here, after that block was written.
+        CheckDisconnect(true, false);
+        if (!HandlerConnected()) throw ENetNotConnected();
+        const int32_t want = static_cast<int32_t>(std::min<int64_t>(remaining, kReceiveBlockSize));
+        got = ReceiveReady(block_.data(), want, timeoutMs, true);
+        if (ioHandler_ == nullptr) throw ENetNotConnected();  // closed by a handler during the wait
+        if (got == 0) CheckDisconnect(true, false);
+      }
+      if (got > 0) {
+        stream.Write(block_.data(), got);
+        remaining -= got;
+        AddWork(net::wkRead, got);
+      }
+    }
+  } catch (const ENetConnClosedGracefully&) {
+    if (!readUntilClose) throw;
+  }
 }
 
 void TNetTCPConnection::SendStream(TNetStream& stream, bool fromBeginning, bool writeByteCount, int64_t size) {

@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "ftp/net_io_handler_socket.h"
 #include "ftp/net_rfc_reply.h"
@@ -90,6 +91,10 @@ class TNetManagedBuffer : public TNetSimpleBuffer {
 
 enum TNetMaxLineAction : int { maException = 0, maSplit = 1 };
 
+// Most bytes one readiness wait takes in (in receives of at most RecvBufferSize each), and the
+// block a stream receive hands to its stream at once.
+inline constexpr int32_t kReceiveBlockSize = 256 * 1024;
+
 inline constexpr int32_t kUseReadTimeout = -1;
 
 class TNetTCPConnection : public net::TNetComponent {
@@ -170,6 +175,16 @@ class TNetTCPConnection : public net::TNetComponent {
   bool HandlerConnected() const;
 
  private:
+  // One readiness wait (timeoutMs), then bytes into destination: the receive the wait allows and,
+  // without an intercept, the further ones that need no wait, up to capacity. Bytes (> 0); 0
+  // when the peer closed or the connection went away; -1 when the wait timed out.
+  int32_t ReceiveReady(char* destination, int32_t capacity, int32_t timeoutMs, bool raiseOnTimeout);
+  // A failed receive with nothing received: raises unless it only means the peer is gone and
+  // bytes are still buffered; 0 otherwise.
+  int32_t ReceiveFailed(int32_t code);
+  // ReceiveStream without intercept or filter: straight from the socket into blocks.
+  void ReceiveStreamDirect(TNetStream& stream, int64_t& remaining, bool readUntilClose);
+
   // Counts blocking operations in progress, so a handler that closes the connection from the
   // responsiveness hook cannot free the I/O handler under them.
   struct BusyScope {
@@ -188,6 +203,8 @@ class TNetTCPConnection : public net::TNetComponent {
   net::TNetConnectionIntercept* intercept_ = nullptr;
   TNetManagedBuffer input_;
   TNetSimpleBuffer scratch_;
+  std::vector<char> block_;    // ReceiveStreamDirect's, kept for the next transfer
+  int32_t deferredError_ = 0;  // met after bytes that went out first; raised by the next receive
   TNetRFCReply lastReply_;
 };
 

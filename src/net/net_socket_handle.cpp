@@ -98,6 +98,10 @@ int TNetSocketHandle::ReceiveData(void* buffer, int length, int flags) {
   return ProcessStack().SockReceive(socket_, buffer, length, flags);
 }
 
+int TNetSocketHandle::ReceiveNow(void* buffer, int length) {
+  return ProcessStack().SockReceiveNow(socket_, buffer, length);
+}
+
 int TNetSocketHandle::SendData(const void* buffer, int length, int flags) {
   return ProcessStack().SockSend(socket_, buffer, length, flags);
 }

@@ -31,6 +31,8 @@ class TNetSocketHandle {
   // False (no exception) when interrupted (10004) or the listening socket went away (10038).
   bool AcceptFrom(TNetSocket listening);
   int ReceiveData(void* buffer, int length, int flags);
+  // Never waits: kNothingWaiting when no byte is there yet, else as ReceiveData.
+  int ReceiveNow(void* buffer, int length);
   int SendData(const void* buffer, int length, int flags);
   void SetOption(int level, int option, const void* value, int length);
   void SetPeerAddress(const std::string& ip, int32_t port);

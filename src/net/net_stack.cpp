@@ -95,6 +95,13 @@ std::string TNetStack::ErrorText(int32_t code) {
   return "Socket Error # " + std::to_string(code) + "\r\n" + CodeText(code);
 }
 
+int TNetStack::SockReceiveNow(TNetSocket socket, void* buffer, int length) {
+  std::vector<TNetSocket> readList{socket};
+  const int ready = SockSelect(&readList, nullptr, nullptr, 0);
+  if (ready < 0) return -1;
+  return ready == 0 ? kNothingWaiting : SockReceive(socket, buffer, length, 0);
+}
+
 bool TNetStack::CheckSocketResult(int result, std::initializer_list<int32_t> ignore) {
   if (result != -1) return false;
   int32_t code = LastSocketError();

@@ -26,10 +26,13 @@ inline constexpr int kShutSend = 1;
 inline constexpr int kShutBoth = 2;
 inline constexpr int32_t kWaitForever = -2;
 inline constexpr int kMaxSocketSet = 64;
+// What a receive that must not wait gives when no byte is there (not a failure).
+inline constexpr int kNothingWaiting = -2;
 
 // Error numbers the layers above test for.
 inline constexpr int32_t kErrInterrupted = 10004;
 inline constexpr int32_t kErrBadFile = 10009;
+inline constexpr int32_t kErrWouldBlock = 10035;
 inline constexpr int32_t kErrNotSocket = 10038;
 inline constexpr int32_t kErrAddressInUse = 10048;
 inline constexpr int32_t kErrConnAborted = 10053;
@@ -81,6 +84,9 @@ class TNetStack {
   virtual int SockReceive(TNetSocket socket, void* buffer, int length, int flags) = 0;
   virtual int SockReceiveFrom(TNetSocket socket, void* buffer, int length, int flags, std::string& ip,
                               int32_t& port) = 0;
+  // A receive that never waits: as SockReceive, or kNothingWaiting when no byte is there yet.
+  // This version asks a zero-time select first; stacks with a non-waiting flag do better.
+  virtual int SockReceiveNow(TNetSocket socket, void* buffer, int length);
   // Each given list (any may be null) holds at most 64 sockets and is replaced by its ready
   // sockets. Timeout in ms, kWaitForever without limit. Result: ready count, 0 on timeout, -1.
   virtual int SockSelect(std::vector<TNetSocket>* readList, std::vector<TNetSocket>* writeList,

@@ -212,6 +212,11 @@ int TNetStackPosix::SockReceive(TNetSocket socket, void* buffer, int length, int
   return n < 0 ? Fail() : static_cast<int>(n);
 }
 
+int TNetStackPosix::SockReceiveNow(TNetSocket socket, void* buffer, int length) {
+  int n = SockReceive(socket, buffer, length, MSG_DONTWAIT);
+  return n < 0 && t_lastError == kErrWouldBlock ? kNothingWaiting : n;
+}
+
 int TNetStackPosix::SockReceiveFrom(TNetSocket socket, void* buffer, int length, int flags, std::string& ip,
                                     int32_t& port) {
   sockaddr_in addr{};

@@ -24,6 +24,7 @@ class TNetStackPosix : public TNetStack {
   int SockReceive(TNetSocket socket, void* buffer, int length, int flags) override;
   int SockReceiveFrom(TNetSocket socket, void* buffer, int length, int flags, std::string& ip,
                       int32_t& port) override;
+  int SockReceiveNow(TNetSocket socket, void* buffer, int length) override;
   int SockSelect(std::vector<TNetSocket>* readList, std::vector<TNetSocket>* writeList,
                  std::vector<TNetSocket>* errorList, int32_t timeoutMs) override;
   int SockSend(TNetSocket socket, const void* buffer, int length, int flags) override;
