@@ -13,45 +13,27 @@ import argparse
 import os
 import sys
 
-from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import DTPHandler, FTPHandler
 from pyftpdlib.servers import FTPServer
 
-ALL_RIGHTS = "elradfmwMT"
+from pyftpd_server import add_common_arguments, logging_handler, make_authorizer
 
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--host", default="127.0.0.1")
-    parser.add_argument("--port", type=int, required=True)
-    parser.add_argument("--root", required=True)
-    parser.add_argument("--log", required=True)
-    parser.add_argument("--user", default="")
-    parser.add_argument("--password", default="")
-    parser.add_argument("--anonymous", action="store_true")
+    add_common_arguments(parser)
     parser.add_argument("--readonly", action="append", default=[])
     parser.add_argument("--stall", default="")
     parser.add_argument("--slow", default="")
     parser.add_argument("--slow-seconds", type=float, default=3.0)
     args = parser.parse_args()
 
-    authorizer = DummyAuthorizer()
-    users = []
-    if args.user:
-        authorizer.add_user(args.user, args.password, args.root, perm=ALL_RIGHTS)
-        users.append(args.user)
-    if args.anonymous:
-        import warnings
-        warnings.simplefilter("ignore")
-        authorizer.add_anonymous(args.root, perm=ALL_RIGHTS)
-        users.append("anonymous")
+    authorizer, users = make_authorizer(args)
     for rel in args.readonly:
         path = os.path.join(args.root, rel)
         os.makedirs(path, exist_ok=True)
         for user in users:
             authorizer.override_perm(user, path, "elr", recursive=True)
-
-    log = open(args.log, "a", buffering=1, encoding="latin-1")
 
     class DeployDTPHandler(DTPHandler):
         stalled = False
@@ -65,13 +47,8 @@ def main():
                 self.del_channel()
             return chunk
 
-    class DeployHandler(FTPHandler):
+    class DeployHandler(logging_handler(args, authorizer, "skelder deploy test server ready")):
         delay_final_reply = False
-
-        def pre_process_command(self, line, cmd, arg):
-            log.write(("PASS ****" if cmd == "PASS" else line) + "\n")
-            log.flush()
-            return super().pre_process_command(line, cmd, arg)
 
         def ftp_STOR(self, file, mode="w"):
             if args.slow and os.path.basename(file) == args.slow:
@@ -85,11 +62,7 @@ def main():
                 return None
             return super().respond(resp, *rest, **named)
 
-    DeployHandler.authorizer = authorizer
     DeployHandler.dtp_handler = DeployDTPHandler
-    DeployHandler.banner = "skelder deploy test server ready"
-    DeployHandler.encoding = "latin-1"
-    DeployHandler.timeout = 600
     DeployDTPHandler.timeout = 600
 
     server = FTPServer((args.host, args.port), DeployHandler)

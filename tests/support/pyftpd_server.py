@@ -16,8 +16,8 @@ from pyftpdlib.servers import FTPServer
 ALL_RIGHTS = "elradfmwMT"
 
 
-def main():
-    parser = argparse.ArgumentParser()
+def add_common_arguments(parser):
+    """The options every test server takes: where to listen, what to serve, who may log in."""
     parser.add_argument("--host", default="127.0.0.1")
     parser.add_argument("--port", type=int, required=True)
     parser.add_argument("--root", required=True)
@@ -25,35 +25,54 @@ def main():
     parser.add_argument("--user", default="")
     parser.add_argument("--password", default="")
     parser.add_argument("--anonymous", action="store_true")
+
+
+def make_authorizer(args):
+    """The user of --user and, with --anonymous, anonymous, both with every right on --root.
+    Returns the authorizer and the names it knows."""
+    authorizer = DummyAuthorizer()
+    users = []
+    if args.user:
+        authorizer.add_user(args.user, args.password, args.root, perm=ALL_RIGHTS)
+        users.append(args.user)
+    if args.anonymous:
+        import warnings
+        warnings.simplefilter("ignore")  # write rights for anonymous are what the tests want
+        authorizer.add_anonymous(args.root, perm=ALL_RIGHTS)
+        users.append("anonymous")
+    return authorizer, users
+
+
+def logging_handler(args, authorizer, banner, base=FTPHandler):
+    """A control-connection handler that appends each command line to --log before answering
+    it, with a password written as "PASS ****"."""
+    log = open(args.log, "a", buffering=1, encoding="latin-1")
+
+    class LoggingHandler(base):
+        def pre_process_command(self, line, cmd, arg):
+            log.write(("PASS ****" if cmd == "PASS" else line) + "\n")
+            log.flush()
+            return super().pre_process_command(line, cmd, arg)
+
+    LoggingHandler.authorizer = authorizer
+    LoggingHandler.banner = banner
+    # Transfers of the size the tests use (50 MiB) must not be throttled or timed out early.
+    LoggingHandler.timeout = 600
+    LoggingHandler.encoding = "latin-1"
+    return LoggingHandler
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    add_common_arguments(parser)
     parser.add_argument("--banner", default="skelder test server ready")
     args = parser.parse_args()
 
     logging.basicConfig(level=logging.WARNING, stream=sys.stderr)
 
-    authorizer = DummyAuthorizer()
-    if args.user:
-        authorizer.add_user(args.user, args.password, args.root, perm=ALL_RIGHTS)
-    if args.anonymous:
-        import warnings
-        warnings.simplefilter("ignore")  # write rights for anonymous are what the tests want
-        authorizer.add_anonymous(args.root, perm=ALL_RIGHTS)
-
-    log = open(args.log, "a", buffering=1, encoding="latin-1")
-
-    class LoggingHandler(FTPHandler):
-        def pre_process_command(self, line, cmd, arg):
-            shown = "PASS ****" if cmd == "PASS" else line
-            log.write(shown + "\n")
-            log.flush()
-            return super().pre_process_command(line, cmd, arg)
-
-    LoggingHandler.authorizer = authorizer
-    LoggingHandler.banner = args.banner
-    # Transfers of the size the tests use (50 MiB) must not be throttled or timed out early.
-    LoggingHandler.timeout = 600
-    LoggingHandler.encoding = "latin-1"
-
-    server = FTPServer((args.host, args.port), LoggingHandler)
+    authorizer, _ = make_authorizer(args)
+    handler = logging_handler(args, authorizer, args.banner)
+    server = FTPServer((args.host, args.port), handler)
     server.max_cons = 256
     server.serve_forever(handle_exit=True)
 
