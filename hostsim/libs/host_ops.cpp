@@ -2,6 +2,10 @@
 // KVOCCore.Dll and KVOMain.Dll (each exports the part of the list its real counterpart has), and
 // once more without XRDVcsInvalidateCache for tests of a host that lacks a function.
 #include <sys/stat.h>
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cstdint>
@@ -11,6 +15,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/xr_vcs_types.h"
@@ -87,8 +92,27 @@ std::string ErrorText(int32_t code) {
 struct Server {
   std::string dir;
   std::optional<Repository> repo;
+  std::string metadata;  // the repository's metadata file, looked at before every operation
   struct stat identity {};
   bool stale = true;
+#if !defined(_WIN32)
+  // The repository's root, held open: the look at the metadata before every operation and the
+  // opening of every checked-out file start there instead of walking the whole path.
+  int rootFd = -1;
+  ~Server() { CloseRoot(); }
+  void CloseRoot() {
+    if (rootFd >= 0) ::close(rootFd);
+    rootFd = -1;
+  }
+#endif
+  // The metadata as it is on disk now; false when it cannot be looked at.
+  bool StatMetadata(struct stat& st) const {
+#if !defined(_WIN32)
+    if (rootFd >= 0) return ::fstatat(rootFd, metadataRel.c_str(), &st, 0) == 0;
+#endif
+    return ::stat(metadata.c_str(), &st) == 0;
+  }
+  std::string metadataRel = std::string(skelder::hostsim::kMetadataDirName) + "/" + skelder::hostsim::kMetadataFileName;
 };
 
 Server& TheServer() {
@@ -110,16 +134,30 @@ Repository& Current() {
   std::string dir = Repository::Configured();
   if (dir.empty()) throw HostStatus{kNoRepository, {}};
   struct stat st {};
-  bool haveStat = false;
-  if (s.repo && dir == s.dir && !s.stale) {
-    haveStat = ::stat(s.repo->MetadataPath().c_str(), &st) == 0;
-    if (haveStat && SameIdentity(st, s.identity)) return *s.repo;
+  if (s.repo && dir == s.dir && s.StatMetadata(st) && SameIdentity(st, s.identity)) {
+    if (!s.stale) return *s.repo;
+    // Invalidated, but nobody changed the metadata: reading the tree again is enough.
+    try {
+      s.repo->Scan();
+      s.repo->SaveIfChanged();
+      if (!s.StatMetadata(st)) st = {};
+      s.identity = st;
+      s.stale = false;
+      return *s.repo;
+    } catch (const RepositoryError&) {
+      // Opened afresh below, which reports what is wrong.
+    }
   }
   s.repo.reset();
   try {
     Repository repo = Repository::Open(dir);
     repo.SaveIfChanged();
-    if (::stat(repo.MetadataPath().c_str(), &st) != 0) st = {};
+    s.metadata = repo.MetadataPath();
+#if !defined(_WIN32)
+    s.CloseRoot();
+    s.rootFd = ::open(repo.Root().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+#endif
+    if (!s.StatMetadata(st)) st = {};
     s.identity = st;
     s.repo.emplace(std::move(repo));
     s.dir = dir;
@@ -259,6 +297,112 @@ int32_t EnumFiles(int32_t folderId, void* item, void* context, TEnumFileEntry pe
   });
 }
 
+#if defined(_WIN32)
+// Places a private copy of the repository file `source` in `targetDir` as `name`, with the time
+// it was last changed in the repository. A previous copy, read-only or not, is replaced.
+void CopyOut(const std::string& source, const std::string& targetDir, const std::string& name) {
+  fs::path target(targetDir);
+  fs::path dest = target / name;
+  std::error_code ec;
+  fs::create_directories(target, ec);
+  if (!fs::is_directory(target, ec)) throw HostStatus{kCheckOutFailed, "cannot create " + target.string()};
+  if (fs::exists(fs::symlink_status(dest, ec))) {
+    fs::permissions(dest, fs::perms::owner_write, fs::perm_options::add, ec);
+    fs::remove(dest, ec);
+  }
+  if (!fs::copy_file(source, dest, fs::copy_options::overwrite_existing, ec))
+    throw HostStatus{kCheckOutFailed, name + ": " + ec.message()};
+  auto when = fs::last_write_time(source, ec);
+  if (!ec) fs::last_write_time(dest, when, ec);
+  if (ec) throw HostStatus{kCheckOutFailed, name + ": " + ec.message()};
+}
+#else
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+  int release() { return std::exchange(fd_, -1); }
+
+ private:
+  int fd_;
+};
+
+[[noreturn]] void CheckOutError(const std::string& what, int error) {
+  throw HostStatus{kCheckOutFailed, what + ": " + std::strerror(error)};
+}
+
+// Copies `size` bytes in the kernel where it can, in user space where it cannot.
+bool CopyBytes(int in, int out, off_t size) {
+  off_t done = 0;
+  while (done < size) {
+    ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, static_cast<size_t>(size - done), 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && done == 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)) break;
+    if (n < 0) return false;
+    if (n == 0) return true;  // the file shrank while it was copied
+    done += n;
+  }
+  if (done >= size) return true;
+  char buffer[65536];
+  for (;;) {
+    ssize_t n = ::read(in, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n == 0;
+    for (ssize_t put = 0; put < n;) {
+      ssize_t w = ::write(out, buffer + put, static_cast<size_t>(n - put));
+      if (w < 0 && errno == EINTR) continue;
+      if (w < 0) return false;
+      put += w;
+    }
+  }
+}
+
+// Places a private copy of the repository file `source` (relative to the repository's open root,
+// or absolute) in `targetDir` as `name`, with the repository file's mode and the time it was last changed there. The target directory is made
+// when it is missing; a previous copy, read-only or not, is replaced, and a link at the target's
+// name is removed, never written through. A check-out happens for every file of a deployment,
+// so the common case costs a handful of calls: open, look, create, copy, stamp, close.
+void CopyOut(const std::string& source, const std::string& targetDir, const std::string& name) {
+  Descriptor in(::openat(TheServer().rootFd, source.c_str(), O_RDONLY | O_CLOEXEC));
+  if (in.get() < 0) CheckOutError(name, errno);
+  struct stat st {};
+  if (::fstat(in.get(), &st) != 0) CheckOutError(name, errno);
+  if (!S_ISREG(st.st_mode)) throw HostStatus{kCheckOutFailed, name + ": not a file"};
+  const std::string dest = targetDir.empty() || targetDir.back() == '/' ? targetDir + name : targetDir + "/" + name;
+  const mode_t mode = st.st_mode & 07777;
+  auto create = [&] { return ::open(dest.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode | S_IWUSR); };
+  int fd = create();
+  if (fd < 0 && errno == ENOENT) {
+    std::error_code ec;
+    fs::create_directories(targetDir, ec);
+    if (!fs::is_directory(targetDir, ec)) throw HostStatus{kCheckOutFailed, "cannot create " + targetDir};
+    fd = create();
+  }
+  if (fd < 0 && errno == EEXIST) {
+    if (::unlink(dest.c_str()) != 0) CheckOutError(name, errno);
+    fd = create();
+  }
+  if (fd < 0) CheckOutError(name, errno);
+  Descriptor out(fd);
+  bool ok = CopyBytes(in.get(), out.get(), st.st_size);
+  int error = errno;
+  // The creation mode passed through the umask; the copy carries the repository's own.
+  const struct timespec times[2] = {{0, UTIME_OMIT}, st.st_mtim};
+  if (ok && ::fchmod(out.get(), mode) != 0) ok = false, error = errno;
+  if (ok && ::futimens(out.get(), times) != 0) ok = false, error = errno;
+  if (::close(out.release()) != 0 && ok) ok = false, error = errno;
+  if (!ok) {
+    ::unlink(dest.c_str());  // no half copy is left to be deployed
+    CheckOutError(name, error);
+  }
+}
+#endif
+
 int32_t CheckOutFile(int32_t fileId, int32_t* output, TCheckOutRequest* request) {
   return Guard([&] {
     Repository& repo = Current();
@@ -270,23 +414,12 @@ int32_t CheckOutFile(int32_t fileId, int32_t* output, TCheckOutRequest* request)
     if (!f) throw HostStatus{kUnknownFile, "id " + std::to_string(fileId)};
     if (repo.HasFault("checkout-fail", f->name) || repo.HasFault("checkout-fail", f->rel))
       throw HostStatus{kCheckOutRefused, f->name};
-    fs::path target(std::string(request->TargetDir, len));
-    fs::path source(repo.DiskPath(f->rel));
-    fs::path dest = target / f->name;
-    std::error_code ec;
-    fs::create_directories(target, ec);
-    if (!fs::is_directory(target, ec)) throw HostStatus{kCheckOutFailed, "cannot create " + target.string()};
-    // A previous copy may be read-only; the check-out replaces it.
-    if (fs::exists(fs::symlink_status(dest, ec))) {
-      fs::permissions(dest, fs::perms::owner_write, fs::perm_options::add, ec);
-      fs::remove(dest, ec);
-    }
-    if (!fs::copy_file(source, dest, fs::copy_options::overwrite_existing, ec))
-      throw HostStatus{kCheckOutFailed, f->name + ": " + ec.message()};
-    // A checked-out file carries the time it was last changed in the repository.
-    auto when = fs::last_write_time(source, ec);
-    if (!ec) fs::last_write_time(dest, when, ec);
-    if (ec) throw HostStatus{kCheckOutFailed, f->name + ": " + ec.message()};
+#if defined(_WIN32)
+    CopyOut(repo.DiskPath(f->rel), std::string(request->TargetDir, len), f->name);
+#else
+    // Relative to the repository's open root when there is one.
+    CopyOut(TheServer().rootFd >= 0 ? f->rel : repo.DiskPath(f->rel), std::string(request->TargetDir, len), f->name);
+#endif
     if (output) *output = 1;
   });
 }

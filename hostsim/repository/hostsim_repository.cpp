@@ -12,7 +12,9 @@
 #include <system_error>
 
 #if !defined(_WIN32)
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -78,6 +80,57 @@ void CheckRel(const std::string& rel, size_t lineNo) {
   while (!bad && std::getline(ss, part, '/'))
     if (part.empty() || part == "." || part == "..") bad = true;
   if (bad) throw RepositoryError("Malformed repository metadata at line " + std::to_string(lineNo) + ": bad path \"" + rel + "\"");
+}
+
+// The folders and the files (with their sizes) of one directory. Links are left out: they could
+// lead out of the repository or round in a circle. Throws RepositoryError.
+void ReadDirectory(const std::string& dir, std::vector<std::string>& subdirs,
+                   std::vector<std::pair<std::string, uint64_t>>& files) {
+#if defined(_WIN32)
+  std::error_code ec;
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    std::string name = it->path().filename().string();
+    std::error_code ec2;
+    if (it->is_symlink(ec2)) continue;
+    if (it->is_directory(ec2)) {
+      subdirs.push_back(name);
+    } else if (it->is_regular_file(ec2)) {
+      auto size = it->file_size(ec2);
+      files.emplace_back(name, ec2 ? 0 : size);
+    }
+  }
+  if (ec) throw RepositoryError("Cannot read the directory " + dir + ": " + ec.message());
+#else
+  // One open directory and one look per file relative to it: the whole tree is read again at
+  // every invalidation, so a read costs only the calls it needs.
+  DIR* d = ::opendir(dir.c_str());
+  if (!d) throw RepositoryError("Cannot read the directory " + dir + ": " + std::strerror(errno));
+  struct Closer {
+    DIR* d;
+    ~Closer() { ::closedir(d); }
+  } closer{d};
+  const int fd = ::dirfd(d);
+  errno = 0;
+  while (dirent* de = ::readdir(d)) {
+    const char* name = de->d_name;
+    if (std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0) {
+      if (de->d_type == DT_DIR) {
+        subdirs.emplace_back(name);
+      } else if (de->d_type == DT_REG || de->d_type == DT_UNKNOWN) {
+        struct stat st {};
+        // An entry that went away meanwhile is simply not there.
+        if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+          if (S_ISREG(st.st_mode))
+            files.emplace_back(name, static_cast<uint64_t>(st.st_size));
+          else if (S_ISDIR(st.st_mode))
+            subdirs.emplace_back(name);
+        }
+      }
+    }
+    errno = 0;
+  }
+  if (errno != 0) throw RepositoryError("Cannot read the directory " + dir + ": " + std::strerror(errno));
+#endif
 }
 
 }  // namespace
@@ -250,33 +303,20 @@ bool Repository::Scan() {
     size_t fi = stack.back();
     stack.pop_back();
     std::string rel = folders_[fi].rel;
-    fs::path dir = rel.empty() ? fs::path(root_) : fs::path(root_) / rel;
-    std::vector<std::string> subdirs, names;
-    std::vector<uint64_t> sizes;
-    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-      std::string name = it->path().filename().string();
-      if (rel.empty() && name == kMetadataDirName) continue;
-      std::error_code ec2;
-      // Links are skipped: they could lead out of the repository or round in a circle.
-      if (it->is_symlink(ec2)) continue;
-      if (it->is_directory(ec2))
-        subdirs.push_back(name);
-      else if (it->is_regular_file(ec2))
-        names.push_back(name);
-    }
-    if (ec) throw RepositoryError("Cannot read the directory " + dir.string() + ": " + ec.message());
+    std::vector<std::string> subdirs;
+    std::vector<std::pair<std::string, uint64_t>> names;
+    ReadDirectory(DiskPath(rel), subdirs, names);
+    if (rel.empty()) subdirs.erase(std::remove(subdirs.begin(), subdirs.end(), kMetadataDirName), subdirs.end());
     std::sort(subdirs.begin(), subdirs.end());
     std::sort(names.begin(), names.end());
-    for (const auto& name : names) {
+    for (auto& [name, size] : names) {
       FileNode f;
       f.rel = rel.empty() ? name : rel + "/" + name;
-      f.name = name;
+      f.name = std::move(name);
       f.id = IdFor(fileIds_, f.rel, assigned);
       f.folderId = folders_[fi].id;
       f.folder = fi;
-      std::error_code ec3;
-      auto sz = fs::file_size(dir / name, ec3);
-      f.size = ec3 ? 0 : sz;
+      f.size = size;
       folders_[fi].files.push_back(files_.size());
       files_.push_back(std::move(f));
     }
@@ -424,7 +464,14 @@ const FileNode* Repository::FileByRel(const std::string& rel) const {
 }
 
 std::string Repository::DiskPath(const std::string& rel) const {
-  return rel.empty() ? root_ : (fs::path(root_) / rel).make_preferred().string();
+  if (rel.empty()) return root_;
+  std::string path = root_;
+  if (path.back() != '/' && path.back() != '\\') path += '/';
+  path += rel;
+#if defined(_WIN32)
+  std::replace(path.begin(), path.end(), '/', '\\');
+#endif
+  return path;
 }
 
 std::string Repository::HostPath(const std::string& rel) {

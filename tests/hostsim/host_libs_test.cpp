@@ -265,6 +265,59 @@ TEST_F(HostLibs, CheckOutCreatesTheTargetAndKeepsTheLastWriteTime) {
   EXPECT_EQ(skelder::test::ReadFile(target + "/logo.gif"), "new");
 }
 
+TEST_F(HostLibs, CheckOutCarriesTheModeAndNeverWritesThroughALink) {
+  repo.File("run.cgi", "#!/bin/sh\n").File("page.htm", "fresh");
+  chmod(repo.Path("run.cgi").c_str(), 0750);
+  skelder::test::TempDir out;
+  Request req(out.path() + "/");  // a target with its trailing separator, as the add-in passes it
+  int32_t output = 0;
+  ASSERT_EQ(core.checkOut(repo.FileId("run.cgi"), &output, &req.rec), 0);
+  struct stat st {};
+  ASSERT_EQ(stat((out / "run.cgi").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0750u);
+
+  // A link where the copy goes is replaced; the file it points to is left alone.
+  skelder::test::WriteFile(out / "victim.txt", "keep me");
+  ASSERT_EQ(symlink((out / "victim.txt").c_str(), (out / "page.htm").c_str()), 0);
+  ASSERT_EQ(core.checkOut(repo.FileId("page.htm"), &output, &req.rec), 0);
+  EXPECT_EQ(skelder::test::ReadFile(out / "victim.txt"), "keep me");
+  struct stat lst {};
+  ASSERT_EQ(lstat((out / "page.htm").c_str(), &lst), 0);
+  EXPECT_TRUE(S_ISREG(lst.st_mode));
+  EXPECT_EQ(skelder::test::ReadFile(out / "page.htm"), "fresh");
+
+  // A target "directory" that is a file cannot be checked out into, and says so.
+  skelder::test::WriteFile(out / "blocked", "x");
+  Request blocked(out / "blocked/sub");
+  int32_t status = core.checkOut(repo.FileId("page.htm"), &output, &blocked.rec);
+  EXPECT_NE(status, 0);
+  EXPECT_NE(core.ErrorText(status).find("The file could not be checked out"), std::string::npos)
+      << core.ErrorText(status);
+}
+
+TEST_F(HostLibs, InvalidateCacheTakesInMetadataChangedMeanwhile) {
+  repo.File("a.htm");
+  int32_t root = repo.FolderId("");
+  Collector before;
+  core.enumFiles(root, nullptr, &before, OnFile, 1);
+  ASSERT_EQ(before.files.size(), 1u);
+  EXPECT_EQ(before.files[0].lock, "");
+  // Another program locks the file and adds one; the invalidated cache shows both.
+  repo.Lock("a.htm", "alice");
+  skelder::test::WriteFile(repo.Path("b.htm"), "y");
+  ASSERT_EQ(core.invalidate(), 0);
+  Collector after;
+  core.enumFiles(root, nullptr, &after, OnFile, 1);
+  ASSERT_EQ(Names(after.files), (std::vector<std::string>{"a.htm", "b.htm"}));
+  EXPECT_EQ(after.files[0].lock, "alice");
+  // The new file's id is kept: a second invalidation hands out the same one.
+  ASSERT_EQ(core.invalidate(), 0);
+  Collector again;
+  core.enumFiles(root, nullptr, &again, OnFile, 1);
+  ASSERT_EQ(again.files.size(), 2u);
+  EXPECT_EQ(again.files[1].id, after.files[1].id);
+}
+
 TEST_F(HostLibs, CheckOutFailuresCarryTheirTexts) {
   repo.File("index.htm", "a").File("other.htm", "b").Fault("checkout-fail", "index.htm");
   skelder::test::TempDir out;
