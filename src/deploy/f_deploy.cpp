@@ -205,7 +205,7 @@ void TfrmDeploy::StepProgress(Component& bar) {
   Repaint();
 }
 
-void TfrmDeploy::Log(const std::string& text) { AppendToLog(FLogFile, text); }
+void TfrmDeploy::Log(const std::string& text) { FLog.Append(FLogFile, text); }
 
 bool TfrmDeploy::BeginFile(const TFileEntry& file, std::string& rel, std::string& shown) {
   StepProgress(ActionProgress);
@@ -320,6 +320,7 @@ void TfrmDeploy::SetOutcome(bool success) {
 void TfrmDeploy::RunDeployment() {
   try {
     lblEndAdd.caption.clear();
+    FLog.Close();
     platform::DeleteFile(FLogFile);
     FTempDir.clear();
     MakeTempDir();
@@ -367,6 +368,7 @@ void TfrmDeploy::RunDeployment() {
   }
   Repaint();
   CleanUp();
+  FLog.Close();  // the log is whole now; nothing of the run holds it open
 
   btnCancel.isCancel = false;
   btnCancel.enabled = false;

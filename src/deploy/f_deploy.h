@@ -10,6 +10,7 @@
 #include "deploy/deploy_outcome.h"
 #include "deploy/deploy_record.h"
 #include "deploy/file_lists.h"
+#include "deploy/u_utils.h"
 #include "platform/widgets.h"
 
 namespace skelder::deploy {
@@ -79,6 +80,7 @@ class TfrmDeploy : public platform::Form {
   bool FPaused = false;
   std::string FTempDir;
   std::string FLogFile;
+  TLogWriter FLog;  // open while a run writes its log
   std::string FLastError;
   TCurrentAges FFileAges;
   TDeployOutcome FOutcome = TDeployOutcome::NotRun;

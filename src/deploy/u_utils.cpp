@@ -88,15 +88,35 @@ std::string ModuleFileName() { return platform::ModuleFileName(); }
 std::string LogFileName() { return ChangeFileExt(ModuleFileName(), ".log"); }
 
 void AppendToLog(const std::string& path, const std::string& text) {
+  TLogWriter log;
+  log.Append(path, text);
+}
+
+void TLogWriter::Append(const std::string& path, const std::string& text) {
   try {
-    std::FILE* file = std::fopen(path.c_str(), "ab");
-    if (!file) return;
-    std::fwrite(text.data(), 1, text.size(), file);
-    std::fwrite("\r\n", 1, 2, file);
-    std::fclose(file);
+    if (file_ && path != path_) Close();
+    if (!file_) {
+      file_ = std::fopen(path.c_str(), "ab");
+      if (!file_) return;
+      path_ = path;
+    }
+    // One buffer per line, flushed at once: the line goes out in one write.
+    std::string line;
+    line.reserve(text.size() + 2);
+    line.append(text).append("\r\n");
+    if (std::fwrite(line.data(), 1, line.size(), file_) != line.size() || std::fflush(file_) != 0) {
+      // A full disk or a vanished share: start afresh with the next line.
+      Close();
+    }
   } catch (...) {
     // The log is a courtesy; losing a line must never stop a deployment.
   }
+}
+
+void TLogWriter::Close() {
+  if (file_) std::fclose(file_);
+  file_ = nullptr;
+  path_.clear();
 }
 
 std::string ChangeFileExt(const std::string& path, const std::string& extension) {

@@ -1,6 +1,7 @@
 #pragma once
 // Small file, path, cursor and log helpers shared by the deployment code.
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -57,6 +58,25 @@ std::string LogFileName();
 // Appends the text and CR LF, creating the file first. Never fails its caller: a line that
 // cannot be written is dropped.
 void AppendToLog(const std::string& path, const std::string& text);
+
+// A log kept open from one line to the next, for a run that writes thousands of them. Each line
+// reaches the system whole before Append returns, so what was logged survives a crash of the
+// process and the file can be read while the run goes on. Like AppendToLog it never fails its
+// caller. Close it before deleting the file.
+class TLogWriter {
+ public:
+  TLogWriter() = default;
+  TLogWriter(const TLogWriter&) = delete;
+  TLogWriter& operator=(const TLogWriter&) = delete;
+  ~TLogWriter() { Close(); }
+
+  void Append(const std::string& path, const std::string& text);
+  void Close();
+
+ private:
+  std::FILE* file_ = nullptr;
+  std::string path_;
+};
 
 // The path with its extension (the text from the last "." of the last component) replaced by
 // `extension`, or with `extension` appended when it has none.

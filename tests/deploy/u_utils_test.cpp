@@ -1,5 +1,7 @@
 #include "deploy/u_utils.h"
 
+#include <cstdio>
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -80,6 +82,34 @@ TEST_F(DirectoryHelpersTest, AppendToLogNeverFailsItsCaller) {
   EXPECT_NO_THROW(AppendToLog(dir_ / "Skelder.log", "x"));
   EXPECT_NO_THROW(AppendToLog(dir_ / "no/such/dir/Skelder.log", "x"));
   EXPECT_FALSE(test::FileExists(dir_ / "no/such/dir/Skelder.log"));
+}
+
+TEST_F(DirectoryHelpersTest, LogWriterHandsEveryLineOverAtOnce) {
+  const std::string log = dir_ / "Skelder.log", other = dir_ / "Other.log";
+  TLogWriter writer;
+  writer.Append(log, "Getting files from Ardmoor...");
+  // Readable while the writer keeps the file open: nothing waits in a buffer.
+  EXPECT_EQ(test::ReadFile(log), "Getting files from Ardmoor...\r\n");
+  writer.Append(log, "   /index.htm");
+  EXPECT_EQ(test::ReadFile(log), "Getting files from Ardmoor...\r\n   /index.htm\r\n");
+  // Another path moves the writer over; both files keep what they got.
+  writer.Append(other, "x");
+  EXPECT_EQ(test::ReadFile(other), "x\r\n");
+  // Closed, the file can go, and the next line starts it afresh.
+  writer.Close();
+  ASSERT_EQ(std::remove(other.c_str()), 0);
+  writer.Append(other, "y");
+  EXPECT_EQ(test::ReadFile(other), "y\r\n");
+  // A line longer than any buffer arrives whole.
+  const std::string longLine(100000, 'L');
+  writer.Append(log, longLine);
+  writer.Close();
+  EXPECT_EQ(test::ReadFile(log), "Getting files from Ardmoor...\r\n   /index.htm\r\n" + longLine + "\r\n");
+  // A path that cannot be written drops the line and leaves the writer usable.
+  test::MakeDirs(dir_ / "blocked.log");
+  EXPECT_NO_THROW(writer.Append(dir_ / "blocked.log", "lost"));
+  writer.Append(log, "after");
+  EXPECT_EQ(test::ReadFile(log).substr(test::ReadFile(log).size() - 7), "after\r\n");
 }
 
 TEST_F(DirectoryHelpersTest, FileAgeOfMissingFileAndDirectory) {
