@@ -105,6 +105,10 @@ class TerminalToolkit : public Toolkit {
   const Form* plainForm_ = nullptr;
   int plainPage_ = -2;
   std::unordered_map<std::string, std::string> printed_;
+  // The page's labels and lists in reading order, worked out once per page: a run repaints
+  // thousands of times and nothing moves meanwhile.
+  std::vector<const Component*> plainOrder_;
+  size_t plainComponents_ = 0;  // the form's component count when plainOrder_ was made
 };
 
 // The plain form of the terminal backend: one line per change and prompts, never a live panel

@@ -313,21 +313,40 @@ void TerminalToolkit::PrintChanges(Form& form, bool wholePage) {
     plainForm_ = &form;
     plainPage_ = form.activePage;
     printed_.clear();
+    plainOrder_.clear();
     wholePage = true;
   }
   if (wholePage && printed_.empty() && !form.caption.empty()) WriteLine(form.caption);
-  for (const Component* c : PageComponents(form)) {
+  if (plainOrder_.empty() || plainComponents_ != form.Components().size()) {
+    plainOrder_.clear();
+    plainComponents_ = form.Components().size();
+    // Every component of the page, shown or not: a bar that appears later keeps its place.
+    for (const auto& c : form.Components()) {
+      if (!OnActivePage(form, *c)) continue;
+      if (c->kind == ComponentKind::Label || c->kind == ComponentKind::Memo || c->kind == ComponentKind::ListBox)
+        plainOrder_.push_back(c.get());
+    }
+    std::stable_sort(plainOrder_.begin(), plainOrder_.end(), [](const Component* a, const Component* b) {
+      return a->top != b->top ? a->top < b->top : a->left < b->left;
+    });
+  }
+  for (const Component* c : plainOrder_) {
+    if (!c->visible) continue;
+    auto it = printed_.find(c->name);
+    // A label without an accelerator is printed as it stands: compare before building anything.
+    if (it != printed_.end() && c->kind == ComponentKind::Label && c->caption.find('&') == std::string::npos &&
+        it->second == c->caption)
+      continue;
     std::string text;
     if (c->kind == ComponentKind::Label) {
       text = StripAccelerator(c->caption);
-    } else if (c->kind == ComponentKind::Memo || c->kind == ComponentKind::ListBox) {
+    } else {
       for (const auto& l : c->lines) text += "  " + l + "\n";
       if (!text.empty()) text.pop_back();
-    } else {
-      continue;
     }
-    auto [it, fresh] = printed_.try_emplace(c->name, text);
-    if (!fresh) {
+    if (it == printed_.end()) {
+      it = printed_.emplace(c->name, text).first;
+    } else {
       if (it->second == text) continue;
       it->second = text;
     }
