@@ -17,6 +17,7 @@
 //                    [--no-change-only]
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,6 +27,8 @@
 #include <filesystem>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "deploy/d_ftp.h"
 #include "deploy/deploy_record.h"
@@ -118,6 +121,47 @@ double NoChangeLocation(const std::string& host, const std::string& base, const 
   return s;
 }
 
+// What any run that checks out every file costs at least: each file of the repository copied
+// into a fresh folder with its mode and time (open, look, create, copy, stamp, close), its age
+// read back, and the folder deleted afterwards. Plain calls, no host, no add-in.
+double CheckOutFloor(const std::string& repository, const std::string& scratch) {
+  std::vector<std::pair<std::string, std::string>> files;  // relative folder, name
+  for (const std::string& rel : skelder::test::ListFiles(repository)) {  // relative paths
+    if (rel.rfind(".ardmoor", 0) == 0) continue;
+    const size_t slash = rel.rfind('/');
+    files.emplace_back(slash == std::string::npos ? "" : rel.substr(0, slash),
+                       slash == std::string::npos ? rel : rel.substr(slash + 1));
+  }
+  const auto start = std::chrono::steady_clock::now();
+  std::string made;
+  for (const auto& [folder, name] : files) {
+    const std::string dir = scratch + "/" + folder;
+    if (folder != made) {
+      fs::create_directories(dir);
+      made = folder;
+    }
+    const std::string from = repository + "/" + folder + "/" + name, to = dir + "/" + name;
+    int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    int out = in < 0 || fstat(in, &st) != 0 ? -1 : open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (out < 0) throw std::runtime_error("the check-out floor cannot copy " + from);
+    for (off_t done = 0; done < st.st_size;) {
+      ssize_t n = copy_file_range(in, nullptr, out, nullptr, static_cast<size_t>(st.st_size - done), 0);
+      if (n <= 0) break;
+      done += n;
+    }
+    const struct timespec times[2] = {{0, UTIME_OMIT}, st.st_mtim};
+    fchmod(out, st.st_mode & 07777);
+    futimens(out, times);
+    close(out);
+    close(in);
+    struct stat age {};
+    stat(to.c_str(), &age);
+  }
+  fs::remove_all(scratch);
+  return Seconds(std::chrono::steady_clock::now() - start);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -188,11 +232,12 @@ int main(int argc, char** argv) {
     // run without its location tells what fetching the files from the host costs.
     const std::string ftpNotes = "[Web Folder]\r\nDeployTo=ftp://" + host + ours + "\r\nEnabled=1\r\n";
     const std::string noLocation = "[Web Folder]\r\nDeployTo=" + (work / "unused") + "\r\nEnabled=1\r\n";
-    double again = 1e9, lftpAgain = 1e9, fetchOnly = 1e9, location = 1e9;
+    double again = 1e9, lftpAgain = 1e9, fetchOnly = 1e9, location = 1e9, floor = 1e9;
     for (int round = 0; round < rounds; ++round) {
       again = std::min(again, addin.Deploy(folderId));
       lftpAgain = std::min(lftpAgain, Mirror(host, repo.Root(), theirs));
       location = std::min(location, NoChangeLocation(host, ours, work / "record", files));
+      floor = std::min(floor, CheckOutFloor(repo.Root(), work / "floor"));
       repo.Notes("", noLocation);
       fetchOnly = std::min(fetchOnly, addin.Deploy(folderId));
       repo.Notes("", ftpNotes);
@@ -208,6 +253,9 @@ int main(int argc, char** argv) {
     std::printf("  the FTP location itself:   %8.3f s  lftp / FTP location: %.2f (its network work through\n"
                 "                                        the FTP module, best of %d)\n",
                 location, lftpAgain / location, rounds);
+    std::printf("  check-out floor:           %8.3f s  lftp / floor: %.2f (copying every file out and deleting\n"
+                "                                        the copies with plain calls, best of %d)\n",
+                floor, lftpAgain / floor, rounds);
     return 0;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "bench_deploy_ftp: %s\n", e.what());

@@ -4,8 +4,19 @@
 // transfer runs in a process of its own, so its time includes start-up and log-in on both
 // sides and its peak RSS is its own. Then 2,000 uploads of 1 KiB files in one session.
 //
-//   bench_ftp_transfer [--mib N] [--rounds N] [--files N]     (defaults: 1024, 3, 2000)
+// Two bare clients run beside them: a few lines of plain sockets that log in, open an active
+// data connection and drain it with receives of 8,192 and of 102,400 bytes (what curl asks
+// for). They tell how fast a download can be at all when each receive is held to a size, on
+// this machine, in this run.
+//
+//   bench_ftp_transfer [--mib N] [--rounds N] [--files N] [--downloads-only]
+//                      (defaults: 1024, 3, 2000)
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -86,6 +97,76 @@ Run OurTransfer(const test::FtpServer& server, bool upload, const std::string& l
   });
 }
 
+// A download with nothing but sockets: log in, PORT, RETR, then drain the data connection after
+// each readiness wait with receives of at most `piece` bytes into a 256 KiB block, written to
+// /dev/null a block at a time. Exit status 0 when the whole file came.
+int BareDownload(const test::FtpServer& server, const std::string& name, size_t piece, uint64_t expected) {
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(server.port());
+  if (inet_pton(AF_INET, server.host().c_str(), &addr.sin_addr) != 1) return 1;
+  int control = socket(AF_INET, SOCK_STREAM, 0);
+  if (connect(control, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return 1;
+  std::string pending;
+  auto reply = [&]() -> int {  // the code of the next complete reply
+    for (;;) {
+      size_t end;
+      while ((end = pending.find("\r\n")) != std::string::npos) {
+        std::string line = pending.substr(0, end);
+        pending.erase(0, end + 2);
+        if (line.size() >= 4 && line[3] == ' ') return std::atoi(line.substr(0, 3).c_str());
+      }
+      char buf[4096];
+      ssize_t n = recv(control, buf, sizeof buf, 0);
+      if (n <= 0) return -1;
+      pending.append(buf, static_cast<size_t>(n));
+    }
+  };
+  auto command = [&](const std::string& line) {
+    const std::string out = line + "\r\n";
+    return send(control, out.data(), out.size(), 0) == static_cast<ssize_t>(out.size()) ? reply() : -1;
+  };
+  if (reply() != 220 || command("USER anonymous") != 331 || command("PASS bench@example.com") != 230 ||
+      command("TYPE I") != 200)
+    return 1;
+  int listener = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in local = addr;
+  local.sin_port = 0;
+  socklen_t len = sizeof local;
+  if (bind(listener, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 || listen(listener, 1) != 0 ||
+      getsockname(listener, reinterpret_cast<sockaddr*>(&local), &len) != 0)
+    return 1;
+  const uint32_t ip = ntohl(local.sin_addr.s_addr);
+  const unsigned port = ntohs(local.sin_port);
+  char portLine[64];
+  std::snprintf(portLine, sizeof portLine, "PORT %u,%u,%u,%u,%u,%u", ip >> 24, (ip >> 16) & 255, (ip >> 8) & 255,
+                ip & 255, port >> 8, port & 255);
+  if (command(portLine) != 200 || command("RETR " + name) != 150) return 1;
+  int data = accept(listener, nullptr, nullptr);
+  if (data < 0) return 1;
+  int sink = open("/dev/null", O_WRONLY);
+  std::vector<char> block(256 * 1024);
+  uint64_t got = 0;
+  for (bool open = true; open;) {
+    pollfd p{data, POLLIN, 0};
+    if (poll(&p, 1, 60000) <= 0) return 1;
+    size_t filled = 0;
+    for (int flags = 0; filled < block.size(); flags = MSG_DONTWAIT) {
+      ssize_t n = recv(data, block.data() + filled, std::min(piece, block.size() - filled), flags);
+      if (n == 0) open = false;
+      if (n <= 0) break;
+      filled += static_cast<size_t>(n);
+    }
+    if (filled > 0 && write(sink, block.data(), filled) != static_cast<ssize_t>(filled)) return 1;
+    got += filled;
+  }
+  close(data);
+  close(listener);
+  const int done = reply();
+  close(control);
+  return got == expected && done == 226 ? 0 : 1;
+}
+
 void MakeFile(const std::string& path, uint64_t bytes) {
   std::vector<char> block(1 << 20);
   uint32_t x = 12345;
@@ -115,10 +196,17 @@ int main(int argc, char** argv) {
   uint64_t mib = 1024;
   int rounds = 3;
   int files = 2000;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    if (!std::strcmp(argv[i], "--mib")) mib = std::strtoull(argv[i + 1], nullptr, 10);
-    if (!std::strcmp(argv[i], "--rounds")) rounds = std::atoi(argv[i + 1]);
-    if (!std::strcmp(argv[i], "--files")) files = std::atoi(argv[i + 1]);
+  bool uploads = true;
+  for (int i = 1; i < argc; ++i) {
+    const bool value = i + 1 < argc;
+    if (!std::strcmp(argv[i], "--downloads-only")) uploads = false;
+    else if (!std::strcmp(argv[i], "--mib") && value) mib = std::strtoull(argv[++i], nullptr, 10);
+    else if (!std::strcmp(argv[i], "--rounds") && value) rounds = std::max(1, std::atoi(argv[++i]));
+    else if (!std::strcmp(argv[i], "--files") && value) files = std::atoi(argv[++i]);
+    else {
+      std::fprintf(stderr, "usage: %s [--mib N] [--rounds N] [--files N] [--downloads-only]\n", argv[0]);
+      return 2;
+    }
   }
   const uint64_t bytes = mib << 20;
   const double megabytes = static_cast<double>(bytes) / 1e6;
@@ -153,6 +241,10 @@ int main(int argc, char** argv) {
        [&] {
          return RunCommandTimed({"curl", "-s", "-S", "-P", server.host(), "-o", "/dev/null", url + "down.bin"});
        }},
+      {"bare 8192", nullptr,
+       [&] { return InChild([&] { return BareDownload(server, "down.bin", 8192, bytes); }); }},
+      {"bare 102400", nullptr,
+       [&] { return InChild([&] { return BareDownload(server, "down.bin", 102400, bytes); }); }},
   };
 
   std::map<std::string, std::vector<double>> up, down;
@@ -164,14 +256,15 @@ int main(int argc, char** argv) {
     for (size_t i = 0; i < order.size(); ++i) order[i] = (r % 2 == 0) ? i : order.size() - 1 - i;
     for (size_t i : order) {
       const Variant& v = variants[i];
-      Run u = v.upload();
+      const bool uploading = uploads && v.upload;
+      Run u = uploading ? v.upload() : Run{0, 0, true};
       std::remove(uploaded.c_str());
       Run d = v.download();
       if (!u.ok || !d.ok) {
         std::fprintf(stderr, "%s: a transfer failed\n", v.name.c_str());
         failed = true;
       }
-      up[v.name].push_back(megabytes / u.seconds);
+      if (uploading) up[v.name].push_back(megabytes / u.seconds);
       down[v.name].push_back(megabytes / d.seconds);
       rss[v.name] = std::max({rss[v.name], u.peakRssKiB, d.peakRssKiB});
     }
@@ -182,9 +275,14 @@ int main(int argc, char** argv) {
   std::printf("%-20s %12s %12s %10s %10s %14s\n", "variant", "upload MB/s", "download MB/s", "up ratio",
               "down ratio", "peak RSS KiB");
   for (const Variant& v : variants) {
-    const double u = Median(up[v.name]);
     const double d = Median(down[v.name]);
-    std::printf("%-20s %12.1f %12.1f %10.2f %10.2f %14ld\n", v.name.c_str(), u, d, u / curlUp, d / curlDown,
+    char upText[32] = "-", upRatio[32] = "-";
+    if (!up[v.name].empty()) {
+      const double u = Median(up[v.name]);
+      std::snprintf(upText, sizeof upText, "%.1f", u);
+      std::snprintf(upRatio, sizeof upRatio, "%.2f", u / curlUp);
+    }
+    std::printf("%-20s %12s %12.1f %10s %10.2f %14ld\n", v.name.c_str(), upText, d, upRatio, d / curlDown,
                 rss[v.name]);
   }
   std::printf("goal: ratios of at least 0.90 against curl (medians of %d rounds)\n", rounds);
