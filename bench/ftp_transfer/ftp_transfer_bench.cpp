@@ -286,6 +286,9 @@ int main(int argc, char** argv) {
                 rss[v.name]);
   }
   std::printf("goal: ratios of at least 0.90 against curl (medians of %d rounds)\n", rounds);
+  std::printf("downloads held to 8,192-byte receives: skelder / bare %.2f; bare 8,192 / bare 102,400 %.2f\n",
+              Median(down["skelder 8192/4096"]) / Median(down["bare 8192"]),
+              Median(down["bare 8192"]) / Median(down["bare 102400"]));
 
   // Peak RSS must not grow with the file: the same transfer of a file 1/16 the size.
   {
