@@ -9,8 +9,12 @@
 // for). They tell how fast a download can be at all when each receive is held to a size, on
 // this machine, in this run.
 //
-//   bench_ftp_transfer [--mib N] [--rounds N] [--files N] [--downloads-only]
-//                      (defaults: 1024, 3, 2000)
+// The served files live on /dev/shm when the machine has it (--work puts them elsewhere): what
+// is measured is the clients, and a disk's write-back after each 1 GiB upload would stand in
+// the way of whichever transfer comes next. The file system is also synced between uploads.
+//
+//   bench_ftp_transfer [--mib N] [--rounds N] [--files N] [--work DIR] [--downloads-only]
+//                      (defaults: 1024, 5, 2000)
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -194,7 +198,8 @@ double Median(std::vector<double> v) {
 
 int main(int argc, char** argv) {
   uint64_t mib = 1024;
-  int rounds = 3;
+  int rounds = 5;
+  std::string work = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "";
   int files = 2000;
   bool uploads = true;
   for (int i = 1; i < argc; ++i) {
@@ -203,14 +208,16 @@ int main(int argc, char** argv) {
     else if (!std::strcmp(argv[i], "--mib") && value) mib = std::strtoull(argv[++i], nullptr, 10);
     else if (!std::strcmp(argv[i], "--rounds") && value) rounds = std::max(1, std::atoi(argv[++i]));
     else if (!std::strcmp(argv[i], "--files") && value) files = std::atoi(argv[++i]);
+    else if (!std::strcmp(argv[i], "--work") && value) work = argv[++i];
     else {
-      std::fprintf(stderr, "usage: %s [--mib N] [--rounds N] [--files N] [--downloads-only]\n", argv[0]);
+      std::fprintf(stderr, "usage: %s [--mib N] [--rounds N] [--files N] [--work DIR] [--downloads-only]\n", argv[0]);
       return 2;
     }
   }
   const uint64_t bytes = mib << 20;
   const double megabytes = static_cast<double>(bytes) / 1e6;
 
+  if (!work.empty()) setenv("TMPDIR", work.c_str(), 1);
   test::VsftpdServer server;
   std::string why;
   if (!server.Start(&why)) {
@@ -220,8 +227,9 @@ int main(int argc, char** argv) {
   const std::string source = server.root() + "/down.bin";  // served for downloads, read for uploads
   const std::string uploaded = server.root() + "/up.bin";
   const std::string url = "ftp://" + server.host() + ":" + std::to_string(server.port()) + "/";
-  std::printf("file: %llu MiB, %d rounds, vsftpd on %s:%u, active mode\n", static_cast<unsigned long long>(mib),
-              rounds, server.host().c_str(), server.port());
+  std::printf("file: %llu MiB, %d rounds, vsftpd on %s:%u, active mode, serving %s\n",
+              static_cast<unsigned long long>(mib), rounds, server.host().c_str(), server.port(),
+              server.root().c_str());
   MakeFile(source, bytes);
 
   struct Variant {
@@ -250,24 +258,31 @@ int main(int argc, char** argv) {
   std::map<std::string, std::vector<double>> up, down;
   std::map<std::string, long> rss;
   bool failed = false;
+  // Between transfers the file system is brought to rest outside the timed part: an upload
+  // leaves written data for the kernel to put away, and whoever transfers next would pay for it.
+  const auto settle = [] { ::sync(); };
+  settle();
   for (int r = 0; r < rounds; ++r) {
-    // Alternate the order so no variant always runs on a warm or a cold cache.
+    // Alternate the order so no variant always runs on a warm or a cold cache. All uploads of a
+    // round, then all downloads, so a download never follows an upload of another variant.
     std::vector<size_t> order(variants.size());
     for (size_t i = 0; i < order.size(); ++i) order[i] = (r % 2 == 0) ? i : order.size() - 1 - i;
-    for (size_t i : order) {
-      const Variant& v = variants[i];
-      const bool uploading = uploads && v.upload;
-      Run u = uploading ? v.upload() : Run{0, 0, true};
-      std::remove(uploaded.c_str());
-      Run d = v.download();
-      if (!u.ok || !d.ok) {
+    auto record = [&](const Variant& v, const Run& run, std::map<std::string, std::vector<double>>& into) {
+      if (!run.ok) {
         std::fprintf(stderr, "%s: a transfer failed\n", v.name.c_str());
         failed = true;
       }
-      if (uploading) up[v.name].push_back(megabytes / u.seconds);
-      down[v.name].push_back(megabytes / d.seconds);
-      rss[v.name] = std::max({rss[v.name], u.peakRssKiB, d.peakRssKiB});
+      into[v.name].push_back(megabytes / run.seconds);
+      rss[v.name] = std::max(rss[v.name], run.peakRssKiB);
+    };
+    for (size_t i : order) {
+      const Variant& v = variants[i];
+      if (!uploads || !v.upload) continue;
+      record(v, v.upload(), up);
+      std::remove(uploaded.c_str());
+      settle();
     }
+    for (size_t i : order) record(variants[i], variants[i].download(), down);
   }
 
   const double curlUp = Median(up["curl"]);
