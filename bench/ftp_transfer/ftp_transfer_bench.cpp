@@ -263,10 +263,11 @@ int main(int argc, char** argv) {
   const auto settle = [] { ::sync(); };
   settle();
   for (int r = 0; r < rounds; ++r) {
-    // Alternate the order so no variant always runs on a warm or a cold cache. All uploads of a
-    // round, then all downloads, so a download never follows an upload of another variant.
+    // The order turns by one each round, so over as many rounds as there are variants each one
+    // runs once in every position: none is always first after a pause or always last. All
+    // uploads of a round, then all downloads, so a download never follows an upload.
     std::vector<size_t> order(variants.size());
-    for (size_t i = 0; i < order.size(); ++i) order[i] = (r % 2 == 0) ? i : order.size() - 1 - i;
+    for (size_t i = 0; i < order.size(); ++i) order[i] = (i + static_cast<size_t>(r)) % order.size();
     auto record = [&](const Variant& v, const Run& run, std::map<std::string, std::vector<double>>& into) {
       if (!run.ok) {
         std::fprintf(stderr, "%s: a transfer failed\n", v.name.c_str());
