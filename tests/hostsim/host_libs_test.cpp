@@ -223,18 +223,31 @@ TEST_F(HostLibs, MetadataDirectoryIsNeverServed) {
   EXPECT_EQ(Names(c.files), std::vector<std::string>{"a.htm"});
 }
 
-TEST_F(HostLibs, NewFilesAppearAfterInvalidateCache) {
+TEST_F(HostLibs, InvalidateCacheTakesInFilesAndMetadataChangedMeanwhile) {
   repo.File("a.htm");
-  int32_t root = repo.FolderId("");
-  Collector before;
-  core.enumFiles(root, nullptr, &before, OnFile, 1);
-  ASSERT_EQ(before.files.size(), 1u);
+  const int32_t root = repo.FolderId("");
+  auto files = [&] {
+    Collector c;
+    core.enumFiles(root, nullptr, &c, OnFile, 1);
+    return c.files;
+  };
+  const auto before = files();
+  ASSERT_EQ(before.size(), 1u);
+  EXPECT_EQ(before[0].lock, "");
+  // Another program adds a file and locks the first; the invalidated cache shows both, and the
+  // first keeps its id.
   skelder::test::WriteFile(repo.Path("later.htm"), "x");
+  repo.Lock("a.htm", "alice");
   ASSERT_EQ(core.invalidate(), 0);
-  Collector after;
-  core.enumFiles(root, nullptr, &after, OnFile, 1);
-  EXPECT_EQ(Names(after.files), (std::vector<std::string>{"a.htm", "later.htm"}));
-  EXPECT_EQ(after.files[0].id, before.files[0].id);
+  const auto after = files();
+  ASSERT_EQ(Names(after), (std::vector<std::string>{"a.htm", "later.htm"}));
+  EXPECT_EQ(after[0].id, before[0].id);
+  EXPECT_EQ(after[0].lock, "alice");
+  // The new file's id is kept as well: a second invalidation hands out the same one.
+  ASSERT_EQ(core.invalidate(), 0);
+  const auto again = files();
+  ASSERT_EQ(again.size(), 2u);
+  EXPECT_EQ(again[1].id, after[1].id);
 }
 
 struct Request {
@@ -293,29 +306,6 @@ TEST_F(HostLibs, CheckOutCarriesTheModeAndNeverWritesThroughALink) {
   EXPECT_NE(status, 0);
   EXPECT_NE(core.ErrorText(status).find("The file could not be checked out"), std::string::npos)
       << core.ErrorText(status);
-}
-
-TEST_F(HostLibs, InvalidateCacheTakesInMetadataChangedMeanwhile) {
-  repo.File("a.htm");
-  int32_t root = repo.FolderId("");
-  Collector before;
-  core.enumFiles(root, nullptr, &before, OnFile, 1);
-  ASSERT_EQ(before.files.size(), 1u);
-  EXPECT_EQ(before.files[0].lock, "");
-  // Another program locks the file and adds one; the invalidated cache shows both.
-  repo.Lock("a.htm", "alice");
-  skelder::test::WriteFile(repo.Path("b.htm"), "y");
-  ASSERT_EQ(core.invalidate(), 0);
-  Collector after;
-  core.enumFiles(root, nullptr, &after, OnFile, 1);
-  ASSERT_EQ(Names(after.files), (std::vector<std::string>{"a.htm", "b.htm"}));
-  EXPECT_EQ(after.files[0].lock, "alice");
-  // The new file's id is kept: a second invalidation hands out the same one.
-  ASSERT_EQ(core.invalidate(), 0);
-  Collector again;
-  core.enumFiles(root, nullptr, &again, OnFile, 1);
-  ASSERT_EQ(again.files.size(), 2u);
-  EXPECT_EQ(again.files[1].id, after.files[1].id);
 }
 
 TEST_F(HostLibs, CheckOutFailuresCarryTheirTexts) {
