@@ -89,7 +89,11 @@ void TNetIOHandlerSocket::ConnectTo(const std::string& host, int32_t port, const
   binding_->Port = boundPort;
   binding_->ClientPortMin = boundPortMin;
   binding_->ClientPortMax = boundPortMax;
-  binding_->BindLocal();
+  // Any address and any port is what the connect binds by itself, and it chooses better: a
+  // port for this very peer, so connections closed a moment ago that still wait out their close
+  // do not use the ports up, as they do for a bind made before the peer is known.
+  const bool anyAddress = boundIP.empty() || boundIP == "0.0.0.0";
+  if (!anyAddress || boundPort != 0 || (boundPortMin != 0 && boundPortMax != 0)) binding_->BindLocal();
 
   net::TNetStack& stack = ProcessStack();
   if (!net::TNetStack::IsDottedAddress(target)) ReportStatus(net::stResolving, target);

@@ -104,7 +104,7 @@ void TNetSimpleServer::BindListener() {
     listenerInBinding_ = true;
     binding->IP = BoundIP;
     binding->Port = BoundPort;
-    binding->BindLocal();
+    binding->BindListeningPort();
   } catch (...) {
     binding->ShutSocket();
     listeningSocket_ = net::kNoSocket;

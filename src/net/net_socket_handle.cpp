@@ -3,6 +3,7 @@
 #include "net/net_anti_freeze.h"
 #include "net/net_component.h"
 #include "net/net_exception.h"
+#include "platform/clock.h"
 
 namespace skelder::net {
 
@@ -73,6 +74,34 @@ void TNetSocketHandle::BindLocal() {
   }
   Port = ClientPortMin;
   throw ENetCanNotBindPortInRange(ClientPortMin, ClientPortMax);
+}
+
+void TNetSocketHandle::BindListeningPort() {
+  if (Port != 0 || (ClientPortMin != 0 && ClientPortMax != 0)) {
+    BindLocal();
+    return;
+  }
+  // Asked for before the first bind: the connections this listener accepts carry it into their
+  // closing wait, which is what lets a later listener take their port.
+  TNetStack& stack = ProcessStack();
+  const bool reuse = stack.AllowClosedPortReuse(socket_);
+  if (TryBind()) return;
+  if (!reuse) throw ENetCouldNotBindSocket();
+  // The system's own choice passes over ports in a closing wait; a search of its range does not.
+  const auto [low, high] = stack.EphemeralPortRange();
+  const int32_t count = high - low + 1;
+  // Each search starts where the last one ended, so a busy session spreads over the range.
+  static std::atomic<uint32_t> next{static_cast<uint32_t>(platform::MonotonicMs())};
+  const uint32_t start = next.load();
+  for (int32_t i = 0; i < count; ++i) {
+    Port = low + static_cast<int32_t>((start + static_cast<uint32_t>(i)) % static_cast<uint32_t>(count));
+    if (TryBind()) {
+      next.store(start + static_cast<uint32_t>(i) + 1);
+      return;
+    }
+  }
+  Port = 0;
+  throw ENetCouldNotBindSocket();
 }
 
 void TNetSocketHandle::ListenOn(int backlog) {

@@ -9,6 +9,7 @@
 #include <initializer_list>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace skelder::net {
@@ -106,6 +107,13 @@ class TNetStack {
   virtual int SockGetOption(TNetSocket socket, int level, int option, void* value, int& length) = 0;
   virtual std::string AddressToText(const std::array<uint8_t, 4>& bytes);
   virtual std::array<uint8_t, 4> TextToAddress(const std::string& text);
+
+  // Lets a socket be bound to a port that connections closed a moment ago still hold while
+  // they wait out their close, never to one a live socket holds. False where the platform's
+  // option would allow more than that.
+  virtual bool AllowClosedPortReuse(TNetSocket /*socket*/) { return false; }
+  // The ports the system hands out when asked for any port.
+  virtual std::pair<int32_t, int32_t> EphemeralPortRange() { return {49152, 65535}; }
 
   // Whether the platform has a call that sends a whole open file on a socket.
   virtual bool HasFileTransmit() const { return false; }

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "net/net_exception.h"
@@ -279,6 +280,25 @@ int TNetStackPosix::SockSendTo(TNetSocket socket, const void* buffer, int length
   ssize_t n = ::sendto(socket, buffer, static_cast<size_t>(length), flags | MSG_NOSIGNAL,
                        reinterpret_cast<sockaddr*>(&addr), sizeof addr);
   return n < 0 ? Fail() : static_cast<int>(n);
+}
+
+bool TNetStackPosix::AllowClosedPortReuse(TNetSocket socket) {
+  // On these systems the option never lets two live sockets share a port: it only passes over
+  // connections in their closing wait.
+  const int on = 1;
+  return ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0;
+}
+
+std::pair<int32_t, int32_t> TNetStackPosix::EphemeralPortRange() {
+#if defined(__linux__)
+  if (std::FILE* f = std::fopen("/proc/sys/net/ipv4/ip_local_port_range", "r")) {
+    int low = 0, high = 0;
+    const bool read = std::fscanf(f, "%d %d", &low, &high) == 2;
+    std::fclose(f);
+    if (read && low > 0 && low <= high && high <= 65535) return {low, high};
+  }
+#endif
+  return TNetStack::EphemeralPortRange();
 }
 
 int TNetStackPosix::SockSetOption(TNetSocket socket, int level, int option, const void* value, int length) {

@@ -9,6 +9,8 @@ class TNetStackPosix : public TNetStack {
  public:
   TNetSocket SockAccept(TNetSocket listening, std::string& peerIP, int32_t& peerPort) override;
   int SockBind(TNetSocket socket, int family, const std::string& ip, int32_t port) override;
+  bool AllowClosedPortReuse(TNetSocket socket) override;
+  std::pair<int32_t, int32_t> EphemeralPortRange() override;
   int SockClose(TNetSocket socket) override;
   int SockConnect(TNetSocket socket, int family, const std::string& ip, int32_t port) override;
   std::string HostAddressByName(const std::string& host) override;

@@ -10,10 +10,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <cstring>
 
+#include "addin_process.h"
 #include "counting_toolkit.h"
 #include "net/net_anti_freeze.h"
+#include "test_support.h"
 
 using namespace skelder::ftp;
 using namespace std::chrono_literals;
@@ -182,3 +187,54 @@ TEST(SimpleServer, SocketDroppedUnderTheWaitIsClosedOnlyOnce) {
 }
 
 }  // namespace
+
+namespace listener_ports {
+
+// In a network namespace of its own, with the system's range cut to eight ports: the listener's
+// side closes each connection first, so every port it used waits out its close for a minute.
+// Forty transfers in a row still each get a listener. Returns 0, or the step that failed.
+int ManyListenersInAShortRange() {
+  if (int failed = skelder::test::EnterPrivateNetwork("41000 41007")) return failed;
+  for (int i = 0; i < 40; ++i) {
+    try {
+      TNetSimpleServer server;
+      server.BoundIP = "127.0.0.1";
+      server.AcceptTimeout = 5000;
+      server.StartListening();
+      const int32_t port = server.Binding()->Port;
+      if (port < 41000 || port > 41007) return 20;
+      // The peer's own port is outside the range: only the listener's ports are under test.
+      int peer = socket(AF_INET, SOCK_STREAM, 0);
+      sockaddr_in from{}, to{};
+      from.sin_family = to.sin_family = AF_INET;
+      from.sin_addr.s_addr = to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      from.sin_port = htons(static_cast<uint16_t>(42000 + i));
+      to.sin_port = htons(static_cast<uint16_t>(port));
+      if (bind(peer, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 ||
+          connect(peer, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+        std::fprintf(stderr, "transfer %d: connect: %s\n", i, std::strerror(errno));
+        return 21;
+      }
+      if (!server.AcceptConnection()) return 22;
+      server.WriteLine("x");
+      server.CloseConnection();
+      char buf[8];
+      while (read(peer, buf, sizeof buf) > 0) {
+      }
+      close(peer);
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "transfer %d: %s\n", i, e.what());
+      return 30;
+    }
+  }
+  return 0;
+}
+
+}  // namespace listener_ports
+
+TEST(SimpleServer, PortsWaitingOutTheirCloseDoNotStopTheNextListener) {
+  const auto result = skelder::test::RunInChild(listener_ports::ManyListenersInAShortRange, {}, 60s);
+  SKELDER_REQUIRE(result.exitCode != skelder::test::kNoPrivateNetwork,
+                  "no network namespace can be made here (needs root)");
+  EXPECT_EQ(result.exitCode, 0) << result.output;
+}

@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "addin_process.h"
 #include "counting_toolkit.h"
 #include "fault_server.h"
 #include "ftp/net_tcp_client.h"
@@ -161,6 +163,42 @@ TEST(TcpConnect, ClientBindsInsideItsPortRange) {
   EXPECT_LE(local, base + 5);
 }
 
+// In a network namespace of its own with eight ports to hand out: forty connections in a row,
+// each to a peer port of its own (as passive data connections go) and each closed by the client
+// first, so that every port it used waits out its close. Returns 0 or the step that failed.
+int ManyClientsInAShortRange() {
+  if (int failed = skelder::test::EnterPrivateNetwork("41000 41007")) return failed;
+  for (int i = 0; i < 40; ++i) {
+    try {
+      skelder::net::TNetComponent holder;
+      skelder::net::TNetSocketHandle listener;
+      listener.OpenSocket();
+      listener.IP = "127.0.0.1";
+      listener.Port = 43000 + i;  // outside the range: only the client's ports are under test
+      listener.BindLocal();
+      listener.ListenOn(1);
+      TNetTCPClient client;
+      client.SetHost("127.0.0.1");
+      client.SetPort(listener.Port);
+      client.OpenConnection();
+      skelder::net::TNetSocketHandle accepted;
+      if (!accepted.AcceptFrom(listener.Socket())) return 20;
+      client.CloseConnection();
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "connection %d: %s\n", i, e.what());
+      return 30;
+    }
+  }
+  return 0;
+}
+
+TEST(TcpConnect, PortsWaitingOutTheirCloseDoNotStopTheNextConnection) {
+  const auto result = skelder::test::RunInChild(ManyClientsInAShortRange, {}, 60s);
+  SKELDER_REQUIRE(result.exitCode != skelder::test::kNoPrivateNetwork,
+                  "no network namespace can be made here (needs root)");
+  EXPECT_EQ(result.exitCode, 0) << result.output;
+}
+
 TEST(TcpConnect, ConnectAndReadAllReturnsEverythingUntilClose) {
   FaultServer server({FaultScript().Send("all of it\r\nand more").Close()});
   TNetTCPClient client;
@@ -195,10 +233,13 @@ TEST(TcpWrite, SendCommandWritesTheLineAndChecksTheReply) {
 }
 
 TEST(TcpWrite, WritingToAPeerThatHasGoneRaisesTheSocketErrorNotASignal) {
-  FaultServer server({FaultScript().Reset()});
+  // The peer resets once it has heard from us: a reset before the connect has finished would
+  // fail the opening instead, which is not what this test is about.
+  FaultServer server({FaultScript().ExpectLine().Reset()});
   TNetTCPClient client;
   Aim(client, server);
   client.OpenConnection();
+  client.WriteLine("hello");
   ASSERT_TRUE(server.WaitDone(2000ms));
   const std::string chunk(65536, 'z');
   try {

@@ -2,8 +2,11 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <net/if.h>
 #include <netinet/in.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -246,6 +249,22 @@ bool WaitForListener(const std::string& host, uint16_t port, std::chrono::millis
     std::this_thread::sleep_for(std::chrono::milliseconds(25));
   }
   return false;
+}
+
+int EnterPrivateNetwork(const char* portRange) {
+  if (::unshare(CLONE_NEWNET) != 0) return kNoPrivateNetwork;
+  const int s = ::socket(AF_INET, SOCK_DGRAM, 0);
+  ifreq ifr{};
+  std::strcpy(ifr.ifr_name, "lo");
+  const bool up = s >= 0 && ::ioctl(s, SIOCGIFFLAGS, &ifr) == 0 && ((ifr.ifr_flags |= IFF_UP), true) &&
+                  ::ioctl(s, SIOCSIFFLAGS, &ifr) == 0;
+  if (s >= 0) ::close(s);
+  if (!up) return kNoPrivateNetwork + 1;
+  std::FILE* range = std::fopen("/proc/sys/net/ipv4/ip_local_port_range", "w");
+  if (!range) return kNoPrivateNetwork + 2;
+  const bool written = std::fprintf(range, "%s\n", portRange) > 0;
+  if (std::fclose(range) != 0 || !written) return kNoPrivateNetwork + 2;
+  return 0;
 }
 
 bool CanBind(const std::string& host, uint16_t port) {

@@ -85,6 +85,13 @@ bool WaitForListener(const std::string& host, uint16_t port, std::chrono::millis
 // True when a process of ours may bind this port (port 21 needs root).
 bool CanBind(const std::string& host, uint16_t port);
 
+// Moves the calling process (a child made for the test) into a network namespace of its own with
+// only its loopback up and the system's range of ports to hand out set to `portRange` ("41000
+// 41007"). 0 on success; kNoPrivateNetwork when namespaces cannot be had here (not root), other
+// values for a step that failed.
+inline constexpr int kNoPrivateNetwork = 90;
+int EnterPrivateNetwork(const char* portRange);
+
 // Runs a shell command, returns its exit status; output appended to `output` when given.
 int RunCommand(const std::string& command, std::string* output = nullptr);
 
