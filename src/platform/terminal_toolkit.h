@@ -12,7 +12,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/toolkit.h"
@@ -101,14 +100,19 @@ class TerminalToolkit : public Toolkit {
   uint64_t redraws_ = 0;
   uint64_t repaintRequests_ = 0;
 
-  // Plain mode: what each label last printed, per form and page.
+  // Plain mode: the page's labels and lists in reading order, each with what it last printed,
+  // worked out once per form and page: a run repaints thousands of times and nothing moves
+  // meanwhile.
+  struct PlainEntry {
+    const Component* component = nullptr;
+    bool printedOnce = false;
+    std::string printed;
+  };
   const Form* plainForm_ = nullptr;
   int plainPage_ = -2;
-  std::unordered_map<std::string, std::string> printed_;
-  // The page's labels and lists in reading order, worked out once per page: a run repaints
-  // thousands of times and nothing moves meanwhile.
-  std::vector<const Component*> plainOrder_;
+  std::vector<PlainEntry> plainOrder_;
   size_t plainComponents_ = 0;  // the form's component count when plainOrder_ was made
+  bool plainPrintedAny_ = false;
 };
 
 // The plain form of the terminal backend: one line per change and prompts, never a live panel

@@ -125,6 +125,7 @@ std::string ProgressText(const Component& bar, int columns) {
 }  // namespace
 
 std::string StripAccelerator(const std::string& caption) {
+  if (caption.find('&') == std::string::npos) return caption;
   std::string out;
   for (size_t i = 0; i < caption.size(); ++i) {
     if (caption[i] == '&') {
@@ -140,6 +141,8 @@ std::string StripAccelerator(const std::string& caption) {
 }
 
 std::string MaskFtpPasswords(const std::string& text) {
+  // Most lines hold no location at all: nothing to look at further.
+  if (text.find("://") == std::string::npos) return text;
   // A location runs to the end of its line or to a "," (a location never holds one); its user
   // information ends at the first "@", and the password is what follows the first ":" in it.
   std::string lower = Lower(text);
@@ -312,30 +315,38 @@ void TerminalToolkit::PrintChanges(Form& form, bool wholePage) {
   if (plainForm_ != &form || plainPage_ != form.activePage) {
     plainForm_ = &form;
     plainPage_ = form.activePage;
-    printed_.clear();
     plainOrder_.clear();
+    plainPrintedAny_ = false;
     wholePage = true;
   }
-  if (wholePage && printed_.empty() && !form.caption.empty()) WriteLine(form.caption);
+  if (wholePage && !plainPrintedAny_ && !form.caption.empty()) WriteLine(form.caption);
   if (plainOrder_.empty() || plainComponents_ != form.Components().size()) {
-    plainOrder_.clear();
-    plainComponents_ = form.Components().size();
     // Every component of the page, shown or not: a bar that appears later keeps its place.
+    // What was printed before stays known across a rebuild.
+    std::vector<PlainEntry> before;
+    before.swap(plainOrder_);
+    plainComponents_ = form.Components().size();
     for (const auto& c : form.Components()) {
       if (!OnActivePage(form, *c)) continue;
-      if (c->kind == ComponentKind::Label || c->kind == ComponentKind::Memo || c->kind == ComponentKind::ListBox)
-        plainOrder_.push_back(c.get());
+      if (c->kind != ComponentKind::Label && c->kind != ComponentKind::Memo && c->kind != ComponentKind::ListBox)
+        continue;
+      PlainEntry entry;
+      entry.component = c.get();
+      for (PlainEntry& old : before)
+        if (old.component == c.get()) entry = std::move(old);
+      plainOrder_.push_back(std::move(entry));
     }
-    std::stable_sort(plainOrder_.begin(), plainOrder_.end(), [](const Component* a, const Component* b) {
-      return a->top != b->top ? a->top < b->top : a->left < b->left;
+    std::stable_sort(plainOrder_.begin(), plainOrder_.end(), [](const PlainEntry& a, const PlainEntry& b) {
+      return a.component->top != b.component->top ? a.component->top < b.component->top
+                                                  : a.component->left < b.component->left;
     });
   }
-  for (const Component* c : plainOrder_) {
+  for (PlainEntry& entry : plainOrder_) {
+    const Component* c = entry.component;
     if (!c->visible) continue;
-    auto it = printed_.find(c->name);
     // A label without an accelerator is printed as it stands: compare before building anything.
-    if (it != printed_.end() && c->kind == ComponentKind::Label && c->caption.find('&') == std::string::npos &&
-        it->second == c->caption)
+    if (entry.printedOnce && c->kind == ComponentKind::Label && entry.printed == c->caption &&
+        c->caption.find('&') == std::string::npos)
       continue;
     std::string text;
     if (c->kind == ComponentKind::Label) {
@@ -344,12 +355,10 @@ void TerminalToolkit::PrintChanges(Form& form, bool wholePage) {
       for (const auto& l : c->lines) text += "  " + l + "\n";
       if (!text.empty()) text.pop_back();
     }
-    if (it == printed_.end()) {
-      it = printed_.emplace(c->name, text).first;
-    } else {
-      if (it->second == text) continue;
-      it->second = text;
-    }
+    if (entry.printedOnce && entry.printed == text) continue;
+    entry.printedOnce = true;
+    entry.printed = text;
+    plainPrintedAny_ = true;
     if (!text.empty()) WriteLine(text);
   }
   ++redraws_;
