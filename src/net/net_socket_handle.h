@@ -30,7 +30,7 @@ class TNetSocketHandle {
   // BindLocal for a socket about to listen. With port 0 and no range, when the system has no
   // port left to give, which happens when thousands of connections closed within the last
   // minute still hold theirs in their closing wait, a free one is sought in the system's range
-  // with those waits passed over (never a port a live socket holds).
+  // with those waits passed over (never a port another socket listens on).
   void BindListeningPort();
   void ListenOn(int backlog);
   // False (no exception) when interrupted (10004) or the listening socket went away (10038).

@@ -109,8 +109,8 @@ class TNetStack {
   virtual std::array<uint8_t, 4> TextToAddress(const std::string& text);
 
   // Lets a socket be bound to a port that connections closed a moment ago still hold while
-  // they wait out their close, never to one a live socket holds. False where the platform's
-  // option would allow more than that.
+  // they wait out their close; never to a port another socket listens on. False where the
+  // platform's option would allow more than that.
   virtual bool AllowClosedPortReuse(TNetSocket /*socket*/) { return false; }
   // The ports the system hands out when asked for any port.
   virtual std::pair<int32_t, int32_t> EphemeralPortRange() { return {49152, 65535}; }

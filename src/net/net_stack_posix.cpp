@@ -283,8 +283,9 @@ int TNetStackPosix::SockSendTo(TNetSocket socket, const void* buffer, int length
 }
 
 bool TNetStackPosix::AllowClosedPortReuse(TNetSocket socket) {
-  // On these systems the option never lets two live sockets share a port: it only passes over
-  // connections in their closing wait.
+  // Here the option lets a bind pass over connections in their closing wait (and sockets that
+  // asked for the same); it never lets two sockets listen on one port, and a connection's data
+  // always goes to its own socket.
   const int on = 1;
   return ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0;
 }
