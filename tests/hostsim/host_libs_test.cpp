@@ -289,11 +289,15 @@ TEST_F(HostLibs, CheckOutCarriesTheModeAndNeverWritesThroughALink) {
   ASSERT_EQ(stat((out / "run.cgi").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0750u);
 
-  // A link where the copy goes is replaced; the file it points to is left alone.
+  // A link where the copy goes is replaced; the file it points to is left alone, mode and all.
   skelder::test::WriteFile(out / "victim.txt", "keep me");
+  chmod((out / "victim.txt").c_str(), 0444);
   ASSERT_EQ(symlink((out / "victim.txt").c_str(), (out / "page.htm").c_str()), 0);
   ASSERT_EQ(core.checkOut(repo.FileId("page.htm"), &output, &req.rec), 0);
   EXPECT_EQ(skelder::test::ReadFile(out / "victim.txt"), "keep me");
+  struct stat victim {};
+  ASSERT_EQ(stat((out / "victim.txt").c_str(), &victim), 0);
+  EXPECT_EQ(victim.st_mode & 07777, 0444u);
   struct stat lst {};
   ASSERT_EQ(lstat((out / "page.htm").c_str(), &lst), 0);
   EXPECT_TRUE(S_ISREG(lst.st_mode));
