@@ -5,6 +5,7 @@
 
 #include "deploy/u_utils.h"
 #include "deploy/web_folder_settings.h"
+#include "platform/display_text.h"
 
 namespace skelder::deploy {
 
@@ -28,19 +29,20 @@ void SetDeployListsCapture(const std::string& path) { CapturePath() = path; }
 
 std::string DescribeDeployLists(const std::string& caption, const std::string& deployTo, const TFileList& files,
                                 const TFolderList& folders) {
-  std::string text = "Deploy " + caption + "\n";
+  std::string text = "Deploy " + platform::EscapeControls(caption) + "\n";
   const auto locations = SplitLocations(deployTo);
   text += "Locations: " + std::to_string(locations.size()) + "\n";
-  for (const std::string& location : locations) text += "  " + LocationForDisplay(location) + "\n";
+  for (const std::string& location : locations) text += "  " + platform::EscapeControls(platform::MaskFtpPasswords(location)) + "\n";
   text += "Folders: " + std::to_string(folders.size()) + "\n";
-  for (const TFolderEntry& folder : folders) text += "  " + std::to_string(folder.Id) + " " + AddBackslash(folder.Path) + "\n";
+  for (const TFolderEntry& folder : folders)
+    text += "  " + std::to_string(folder.Id) + " " + platform::EscapeControls(AddBackslash(folder.Path)) + "\n";
   text += "Files: " + std::to_string(files.size()) + "\n";
   const FolderIndex index(folders);
   for (const TFileEntry& file : files) {
     const long folder = index.Find(file.Info.FolderId);
     const std::string relative = folder < 0 ? std::string() : folders[static_cast<size_t>(folder)].Path;
     text += "  " + std::to_string(file.Info.FileId) + " " + std::to_string(file.Info.FolderId) + " " +
-            AddBackslash(relative) + file.Name + "\n";
+            platform::EscapeControls(AddBackslash(relative) + file.Name) + "\n";
   }
   return text;
 }

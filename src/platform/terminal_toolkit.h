@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/display_text.h"
 #include "platform/toolkit.h"
 
 namespace skelder::platform {
@@ -118,9 +119,6 @@ class TerminalToolkit : public Toolkit {
 // The plain form of the terminal backend: one line per change and prompts, never a live panel
 // or colours.
 std::unique_ptr<Toolkit> MakePlainToolkit(TerminalOptions options = {});
-
-// Text as shown on a terminal: the password of every FTP location in it becomes "****".
-std::string MaskFtpPasswords(const std::string& text);
 
 // The caption without its accelerator marks ("&Continue" -> "Continue", "&&" -> "&").
 std::string StripAccelerator(const std::string& caption);

@@ -118,7 +118,7 @@ void TerminalToolkit::PromptEdits(Form& form) {
     if (c->secret)
       Write(label + (c->caption.empty() ? " (not shown): " : " (not shown, Enter keeps it): "));
     else
-      Write(label + (c->caption.empty() ? ": " : " [" + MaskFtpPasswords(c->caption) + "]: "));
+      Write(label + (c->caption.empty() ? ": " : " [" + ShownText(c->caption) + "]: "));
     std::string answer;
     ReadResult r = c->secret ? ReadSecretLine(answer) : ReadLine(answer);
     if (r != ReadResult::Line) {

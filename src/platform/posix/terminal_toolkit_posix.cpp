@@ -140,38 +140,6 @@ std::string StripAccelerator(const std::string& caption) {
   return out;
 }
 
-std::string MaskFtpPasswords(const std::string& text) {
-  // Most lines hold no location at all: nothing to look at further.
-  if (text.find("://") == std::string::npos) return text;
-  // A location runs to the end of its line or to a "," (a location never holds one); its user
-  // information ends at the first "@", and the password is what follows the first ":" in it.
-  std::string lower = Lower(text);
-  std::string out;
-  size_t done = 0;
-  size_t at = lower.find("ftp://");
-  while (at != std::string::npos) {
-    size_t start = at + 6;
-    size_t end = text.find_first_of(",\r\n", start);
-    if (end == std::string::npos) end = text.size();
-    size_t atSign = text.find('@', start);
-    if (atSign != std::string::npos && atSign < end) {
-      // A password typed with "@" in it ends, for the location, at its first "@"; the rest still
-      // is the user's secret: mask up to the last "@" before the path.
-      const size_t slash = text.find('/', atSign);
-      const size_t hostEnd = slash != std::string::npos && slash < end ? slash : end;
-      size_t colon = text.find(':', start);
-      if (colon != std::string::npos && colon < atSign) {
-        out.append(text, done, colon + 1 - done);
-        out += "****";
-        done = text.rfind('@', hostEnd - 1);
-      }
-    }
-    at = lower.find("ftp://", start);
-  }
-  out.append(text, done, std::string::npos);
-  return out;
-}
-
 TerminalToolkit::TerminalToolkit(TerminalOptions options) : options_(options) {
   tty_ = options_.tty ? *options_.tty : isatty(options_.outputFd) == 1;
   if (options_.color) {
@@ -205,7 +173,7 @@ void TerminalToolkit::Write(const std::string& text) {
   }
 }
 
-void TerminalToolkit::WriteLine(const std::string& text) { Write(MaskFtpPasswords(text) + "\n"); }
+void TerminalToolkit::WriteLine(const std::string& text) { Write(ShownText(text) + "\n"); }
 
 std::string TerminalToolkit::Styled(const std::string& text, const Component* c) const {
   if (!color_ || c == nullptr || text.empty()) return text;
@@ -278,14 +246,14 @@ std::vector<std::string> TerminalToolkit::PanelLines(const Form& form) const {
       case ComponentKind::Edit:
       case ComponentKind::CheckBox:
         if (c->secret) break;
-        lines.push_back(Styled(fit(MaskFtpPasswords(StripAccelerator(c->caption))), c));
+        lines.push_back(Styled(fit(ShownText(StripAccelerator(c->caption))), c));
         break;
       case ComponentKind::ProgressBar:
         lines.push_back(Styled(fit(ProgressText(*c, columns)), none));
         break;
       case ComponentKind::Memo:
       case ComponentKind::ListBox:
-        for (const auto& l : c->lines) lines.push_back(Styled(fit("  " + MaskFtpPasswords(l)), c));
+        for (const auto& l : c->lines) lines.push_back(Styled(fit("  " + ShownText(l)), c));
         break;
       default:
         break;
@@ -420,7 +388,7 @@ MessageAnswer TerminalToolkit::MessageBox(const std::string& text, const std::st
     case MessageButtons::YesNo: question = " [y/N] "; break;
     case MessageButtons::OkCancel: question = " [Enter=OK/c=Cancel] "; break;
   }
-  Write(MaskFtpPasswords(prefix + head + text) + question);
+  Write(ShownText(prefix + head + text) + question);
 
   MessageAnswer safe = buttons == MessageButtons::YesNo ? MessageAnswer::No
                        : buttons == MessageButtons::OkCancel ? MessageAnswer::Cancel
