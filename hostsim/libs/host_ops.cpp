@@ -414,6 +414,11 @@ int32_t CheckOutFile(int32_t fileId, int32_t* output, TCheckOutRequest* request)
     if (!f) throw HostStatus{kUnknownFile, "id " + std::to_string(fileId)};
     if (repo.HasFault("checkout-fail", f->name) || repo.HasFault("checkout-fail", f->rel))
       throw HostStatus{kCheckOutRefused, f->name};
+    // A check-out reported as done that left no file (a disk that filled, a scanner that took it).
+    if (repo.HasFault("checkout-nofile", f->name) || repo.HasFault("checkout-nofile", f->rel)) {
+      if (output) *output = 1;
+      return;
+    }
 #if defined(_WIN32)
     CopyOut(repo.DiskPath(f->rel), std::string(request->TargetDir, len), f->name);
 #else

@@ -19,6 +19,9 @@ void IgnoringRefusal(Body&& body) {
   }
 }
 
+// The reply of a server that does not have the file asked for.
+constexpr int32_t kFileUnavailable = 550;
+
 std::string ExtractFileName(const std::string& path) {
   const size_t sep = path.find_last_of("/\\");
   return sep == std::string::npos ? path : path.substr(sep + 1);
@@ -119,7 +122,7 @@ bool TdmFtp::ReopenSite(std::string& message) {
     netFtp.Username = FUser.empty() ? kAnonymousUser : FUser;
     netFtp.Password = FPassword.empty() ? kAnonymousPassword : FPassword;
     netFtp.OpenSession(true, -1);
-    netFtp.ChangeDirectory(FBaseDir);
+    ChangeDirectoryNamed(FBaseDir, FBaseDir);
   });
 }
 
@@ -129,6 +132,21 @@ bool TdmFtp::GetFile(const std::string& localFile, const std::string& remoteName
     netFtp.SetTransferType(ftp::ftBinary);
     netFtp.Download(remoteName, localFile, true, false);
   });
+}
+
+TdmFtp::TFetch TdmFtp::FetchFile(const std::string& localFile, const std::string& remoteName, std::string& message) {
+  bool missing = false;
+  const bool fetched = Guarded(message, [&] {
+    netFtp.ChangeDirectory(FBaseDir);
+    netFtp.SetTransferType(ftp::ftBinary);
+    try {
+      netFtp.Download(remoteName, localFile, true, false);
+    } catch (const ftp::ENetProtocolReplyError& e) {
+      missing = e.ReplyErrorCode == kFileUnavailable;
+      throw;
+    }
+  });
+  return fetched ? TFetch::Fetched : missing ? TFetch::Missing : TFetch::Failed;
 }
 
 bool TdmFtp::PutFile(const std::string& localFile, const std::string& relativeDir, std::string& message) {
@@ -144,12 +162,23 @@ bool TdmFtp::PutFile(const std::string& localFile, const std::string& relativeDi
       } catch (const ftp::ENetProtocolReplyError&) {
         MakeDirs(dir);
         netFtp.ChangeDirectory(FBaseDir);
-        netFtp.ChangeDirectory(dir);
+        ChangeDirectoryNamed(dir, FBaseDir + "/" + dir);
       }
     }
     netFtp.SetTransferType(ftp::ftBinary);
     netFtp.Upload(localFile, ExtractFileName(localFile), false);
   });
+}
+
+// A refusal says which folder on which server: the server's own text ("No such file or
+// directory.") does not.
+void TdmFtp::ChangeDirectoryNamed(const std::string& dir, const std::string& shownDir) {
+  try {
+    netFtp.ChangeDirectory(dir);
+  } catch (const ftp::ENetProtocolReplyError& e) {
+    throw ftp::ENetProtocolReplyError(e.ReplyErrorCode,
+                                      "Cannot open the folder '" + shownDir + "' on " + FHost + ": " + e.what());
+  }
 }
 
 // A level that exists already refuses MKD; such refusals are left to the change into the full

@@ -42,6 +42,10 @@ class TdmFtp {
   bool OpenSite(const std::string& host, const std::string& user, const std::string& password,
                 const std::string& baseDir, std::string& message, TFtpProgressEvent onProgress);
   bool GetFile(const std::string& localFile, const std::string& remoteName, std::string& message);
+  // GetFile that tells a file the server says it does not have (a 550 reply to the retrieve)
+  // from a fetch that failed: only the first means there is nothing to read.
+  enum class TFetch { Fetched, Missing, Failed };
+  TFetch FetchFile(const std::string& localFile, const std::string& remoteName, std::string& message);
   bool PutFile(const std::string& localFile, const std::string& relativeDir, std::string& message);
   // Makes every level of a "/"-separated path below the current directory, entering each
   // level made; refusals are ignored (the change into the path that follows decides), a lost
@@ -63,6 +67,9 @@ class TdmFtp {
   void netFtpWorkBegin(net::TNetComponent* Sender, net::TWorkMode AWorkMode, int64_t AWorkCountMax);
   void netFtpWork(net::TNetComponent* Sender, net::TWorkMode AWorkMode, int64_t AWorkCount);
   void netFtpWorkEnd(net::TNetComponent* Sender, net::TWorkMode AWorkMode);
+
+  // Changes into `dir`; a refusal names the folder (as `shownDir`) and the host.
+  void ChangeDirectoryNamed(const std::string& dir, const std::string& shownDir);
 
   // Runs one client operation: true on success, else false with the error's message.
   template <typename Body>

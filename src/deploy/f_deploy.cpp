@@ -10,6 +10,7 @@
 #include "deploy/web_folder_settings.h"
 #include "host/xr_direct_intf.h"
 #include "platform/clock.h"
+#include "platform/display_text.h"
 #include "platform/exception.h"
 #include "platform/files.h"
 #include "platform/toolkit.h"
@@ -205,12 +206,24 @@ void TfrmDeploy::StepProgress(Component& bar) {
   Repaint();
 }
 
-void TfrmDeploy::Log(const std::string& text) { FLog.Append(FLogFile, text); }
+// Server texts may hold control characters; their own line ends stay (a reply of several lines
+// is logged as such). Names arrive escaped whole: one CR LF of theirs would forge a line.
+void TfrmDeploy::Log(const std::string& text) {
+  FLog.Append(FLogFile, platform::ShownText(text));
+}
+
+void TfrmDeploy::SkipLocation(const std::string& why) {
+  Log("");
+  Log("");
+  Log(why);
+  StepProgress(MainProgress);
+  StepProgress(MainProgress);
+}
 
 bool TfrmDeploy::BeginFile(const TFileEntry& file, std::string& rel, std::string& shown) {
   StepProgress(ActionProgress);
   rel = RelativeFolder(file.Info);
-  shown = AddBackslash(rel) + file.Name;
+  shown = platform::EscapeControls(AddBackslash(rel) + file.Name);
   lblAction.caption = shown;
   Repaint();
   std::string refused = UnsafePathReason(rel, file.Name);
@@ -233,7 +246,7 @@ bool TfrmDeploy::CancelRequested(const std::string& shownName) {
 }
 
 void TfrmDeploy::ShowError(const std::string& text) {
-  CurrentToolkit().MessageBox(text, caption, platform::MessageIcon::Error, platform::MessageButtons::Ok);
+  CurrentToolkit().MessageBox(platform::EscapeControlsKeepLineEnds(text), caption, platform::MessageIcon::Error, platform::MessageButtons::Ok);
 }
 
 void TfrmDeploy::btnOKClick() {
@@ -332,21 +345,38 @@ void TfrmDeploy::RunDeployment() {
       ShowError(FLastError);
     } else {
       const std::vector<std::string> locations = SplitLocations(FLocationsText);
+      int deployed = 0;
       for (const auto& line : locations) {
-        if (!IsDirectoryLocation(line)) continue;
-        if (line.empty()) {
-          // An empty line would name the root of the file system.
-          Log("");
-          Log("");
-          Log(kSkippedEmptyLocation);
-          StepProgress(MainProgress);
-          StepProgress(MainProgress);
+        if (IsFtpLocation(line)) continue;
+        if (line.empty() || !IsDirectoryLocation(line)) {
+          // An empty line would name the root of the file system; a line with "ftp://" inside
+          // is no location of either kind. Neither is deployed, and the log says so.
+          SkipLocation(line.empty() ? std::string(kSkippedEmptyLocation)
+                                    : "Skipped the location line '" + line + "': " + kNeitherKind);
           continue;
+        }
+        const std::string problem = DirectoryLocationProblem(line);
+        if (!problem.empty()) {
+          // Refused before anything is written: a relative path or another scheme would put
+          // the site somewhere the user never named.
+          const std::string heading = "Deploying to '" + AddBackslash(line) + "'...";
+          lblMain.caption = platform::EscapeControls(platform::MaskFtpPasswords(heading));
+          StepProgress(MainProgress);
+          Log("");
+          Log("");
+          Log(heading);
+          Log("");
+          Log("   " + problem);
+          FLastError = platform::EscapeControls(problem);
+          StepProgress(MainProgress);
+          ok = false;
+          break;
         }
         if (!DeployToFolder(line)) {
           ok = false;
           break;
         }
+        ++deployed;
       }
       if (ok) {
         for (const auto& line : locations) {
@@ -355,7 +385,16 @@ void TfrmDeploy::RunDeployment() {
             ok = false;
             break;
           }
+          ++deployed;
         }
+      }
+      if (ok && deployed == 0 && !locations.empty()) {
+        // Nothing was published anywhere: that is no success, whatever the lines were.
+        FLastError = kNoLocationDeployed;
+        Log("");
+        Log("");
+        Log(FLastError);
+        ok = false;
       }
       if (!ok) ShowError(FLastError);
     }
@@ -476,6 +515,13 @@ bool TfrmDeploy::DeployToFolder(const std::string& locationLine) {
     const int32_t age = FFileAges.Age(file.Info.FileId);
     if (ShouldSend(record, file.Info.FileId, age)) {
       const std::string source = AddBackslash(FTempDir + rel) + file.Name;
+      // A file that is not there is never recorded as sent.
+      const std::string missing = MissingSourceReason(source);
+      if (!missing.empty()) {
+        FailFile(shown, missing);
+        result = false;
+        break;
+      }
       int errorCode = 0;
       bool copied = true;
       for (const auto& candidate : FileGroupCandidates(source)) {

@@ -36,6 +36,9 @@ inline constexpr const char* kCancelQuestion = "Are you sure you want to cancell
 inline constexpr const char* kCannotCreateFolder = "Could not create the destination folder";
 inline constexpr const char* kSkippedEmptyLocation =
     "Skipped an empty location line: the root of the file system is never deployed to";
+inline constexpr const char* kNeitherKind =
+    "it holds \"ftp://\" but does not begin with it, so it is neither a folder nor an FTP location";
+inline constexpr const char* kNoLocationDeployed = "None of the folder's deployment locations could be deployed to";
 inline constexpr const char* kUnsafeFileName = "Refused: the file name is not a plain name inside its folder";
 inline constexpr const char* kUnsafeFolder = "Refused: the folder path leads outside the deployed folder";
 inline constexpr const char* kPathTooLong = "Refused: the check-out folder path is too long";
@@ -109,6 +112,9 @@ class TfrmDeploy : public platform::Form {
   void ProcessMessages();
   void Log(const std::string& text);
   bool CancelRequested(const std::string& shownName);
+  // A location line that is not deployed: two empty lines and the reason in the log, and the
+  // location's two progress steps.
+  void SkipLocation(const std::string& why);
   // Starts one file of a stage: steps ActionProgress, shows the file and refuses a name that
   // would lead outside the folder (logged, FLastError set, false).
   bool BeginFile(const TFileEntry& file, std::string& relativeFolder, std::string& shownName);

@@ -9,12 +9,14 @@
 #include "deploy/f_deploy.h"
 #include "deploy/u_utils.h"
 #include "deploy/web_folder_settings.h"
+#include "platform/display_text.h"
 #include "platform/files.h"
 
 namespace skelder::deploy {
 
 namespace {
 
+constexpr const char* kLineBreakInName = "Refused: an FTP command cannot carry a name holding a line break";
 constexpr const char* kHostWithAt =
     "The FTP location's host name contains \"@\": a password cannot contain \"@\"";
 
@@ -54,11 +56,13 @@ bool SendFiles(TfrmDeploy& form, TdmFtp& ftp, TDeployRecord& record) {
   for (const auto& file : *form.FFiles) {
     form.StepProgress(form.ActionProgress);
     const std::string rel = form.RelativeFolder(file.Info);
-    const std::string shown = WithSlashes(AddBackslash(rel)) + file.Name;
+    const std::string shown = platform::EscapeControls(WithSlashes(AddBackslash(rel)) + file.Name);
     form.lblAction.caption = shown;
     form.Repaint();
     // A name from the host that would lead out of the base directory is never sent.
-    const std::string refused = UnsafePathReason(rel, file.Name);
+    std::string refused = UnsafePathReason(rel, file.Name);
+    // A line break would end the command early and turn the rest of the name into a command.
+    if (refused.empty() && (rel + file.Name).find_first_of("\r\n") != std::string::npos) refused = kLineBreakInName;
     if (!refused.empty()) {
       form.FailFile(shown, refused);
       return false;
@@ -67,6 +71,12 @@ bool SendFiles(TfrmDeploy& form, TdmFtp& ftp, TDeployRecord& record) {
     const int32_t age = form.FFileAges.Age(file.Info.FileId);
     if (ShouldSend(record, file.Info.FileId, age)) {
       const std::string source = AddBackslash(form.FTempDir + rel) + file.Name;
+      // A file that is not there is never recorded as sent.
+      const std::string missing = MissingSourceReason(source);
+      if (!missing.empty()) {
+        form.FailFile(shown, missing);
+        return false;
+      }
       for (const auto& candidate : FileGroupCandidates(source)) {
         std::string message;
         if (!ftp.PutFile(candidate, rel, message)) {
@@ -96,10 +106,10 @@ bool DeployToFtpLocation(TfrmDeploy& form, const std::string& locationLine) {
   // with an "@" in it ends at that "@" and leaves its rest in the host text; that rest is
   // masked too, and never goes to a name lookup.
   const TFtpLocation site = ParseFtpLocation(locationLine);
-  const size_t leaked = site.Host.rfind('@');
-  const std::string shownHost = leaked == std::string::npos ? site.Host : "***" + site.Host.substr(leaked);
-  const std::string heading = "Deploying to '" + shownHost + site.Path + "'...";
-  form.lblMain.caption = heading;
+  const bool leaked = site.Host.find('@') != std::string::npos;
+  const TFtpLocation shown = ParseFtpLocation(platform::MaskFtpPasswords(locationLine));
+  const std::string heading = "Deploying to '" + shown.Host + shown.Path + "'...";
+  form.lblMain.caption = platform::EscapeControls(heading);
   form.StepProgress(form.MainProgress);
   form.Log("");
   form.Log("");
@@ -109,7 +119,7 @@ bool DeployToFtpLocation(TfrmDeploy& form, const std::string& locationLine) {
   form.Repaint();
 
   std::string message;
-  if (leaked != std::string::npos) {
+  if (leaked) {
     form.FLastError = kHostWithAt;
     form.Log(std::string("   ") + kHostWithAt);
     result = false;
@@ -122,11 +132,22 @@ bool DeployToFtpLocation(TfrmDeploy& form, const std::string& locationLine) {
     ftp.CloseSite();
   } else {
     SiteScope session(ftp);
+    TdmFtp::TFetch fetch;
     {
       ScratchFile fetched(MakeTempFileName());
-      std::string ignored;
-      // No record on the server yet (or none readable) leaves the record empty: every file goes.
-      if (ftp.GetFile(fetched.path(), kDeployRecordName, ignored)) record = TDeployRecord::ReadFile(fetched.path());
+      // Only a server that says it has no record means an empty one (every file goes). A fetch
+      // that broke off must not be taken for that: the empty record stored over it would lose
+      // what the server's record knew.
+      fetch = ftp.FetchFile(fetched.path(), kDeployRecordName, message);
+      if (fetch == TdmFtp::TFetch::Fetched) record = TDeployRecord::ReadFile(fetched.path());
+    }
+    if (fetch == TdmFtp::TFetch::Failed) {
+      form.FLastError = "Could not read the deployment record " + std::string(kDeployRecordName) + " from '" +
+                        shown.Host + shown.Path + "': " + message;
+      form.Log("   " + form.FLastError);
+      form.FileProgress.visible = false;
+      form.StepProgress(form.MainProgress);
+      return false;
     }
 
     result = SendFiles(form, ftp, record);

@@ -1,7 +1,10 @@
 #include "deploy/file_group.h"
 
+#include <algorithm>
+
 #include "deploy/u_utils.h"
 #include "host/xr_direct_intf.h"
+#include "platform/display_text.h"
 #include "platform/files.h"
 
 namespace skelder::deploy {
@@ -13,18 +16,54 @@ std::string ExtractFileExt(const std::string& path) {
   return path.substr(dot);
 }
 
+namespace {
+
+// The companion named by `candidate` as it is on disk: the exact name, else the spelling whose
+// extension differs in letter case only (the base name must match exactly: "Page.htm" is no
+// companion of "page.html"). Empty when there is none.
+std::string RealCompanion(const std::string& candidate, const std::string& base) {
+  if (platform::RegularFileExistsExact(candidate)) return candidate;
+  const std::string real = platform::ResolvePath(candidate);
+  if (real == candidate || real.compare(0, base.size(), base) != 0 || real.size() != candidate.size() ||
+      real.find_first_of("/\\", base.size()) != std::string::npos || !platform::RegularFileExistsExact(real))
+    return {};
+  return real;
+}
+
+}  // namespace
+
 std::vector<std::string> FileGroupCandidates(const std::string& source) {
   std::string extensions;
   if (host::VcsGetFileGroupExtensions(source, extensions) != host::kStatusOk) extensions = ExtractFileExt(source);
   for (char& c : extensions)
     if (c == ';') c = '\n';
+  const bool sourceExists = platform::RegularFileExistsExact(source);
+  const std::string base = ChangeFileExt(source, "");
   std::vector<std::string> candidates;
+  bool sourceListed = false;
   for (const auto& ext : SplitLines(extensions)) {
     if (ext.find_first_of("/\\") != std::string::npos) continue;
     const std::string candidate = ChangeFileExt(source, ext);
-    if (platform::FileExists(candidate)) candidates.push_back(candidate);
+    std::string real;
+    if (SameText(candidate, source)) {
+      // The source's own extension, perhaps written in another case by the group: the file
+      // goes under its own name.
+      if (sourceListed || !sourceExists) continue;
+      sourceListed = true;
+      real = source;
+    } else {
+      real = RealCompanion(candidate, base);
+    }
+    if (!real.empty() && std::find(candidates.begin(), candidates.end(), real) == candidates.end())
+      candidates.push_back(real);
   }
+  if (sourceExists && !sourceListed) candidates.insert(candidates.begin(), source);
   return candidates;
+}
+
+std::string MissingSourceReason(const std::string& source) {
+  if (platform::RegularFileExistsExact(source)) return {};
+  return "The checked-out copy '" + platform::EscapeControls(source) + "' is missing or not a file";
 }
 
 }  // namespace skelder::deploy

@@ -1,5 +1,6 @@
 #pragma once
-// The files that travel together with a source file: its file group as the host names it.
+// The files that travel together with a source file: the file itself and its file group as the
+// host names it.
 #include <string>
 #include <vector>
 
@@ -8,9 +9,17 @@ namespace skelder::deploy {
 // The extension of a path's last component, with its dot; empty when it has none.
 std::string ExtractFileExt(const std::string& path);
 
-// The files of the source's file group that exist, in the order of the host's extensions (the
-// source's own extension when the host cannot tell). Extensions holding a separator are passed
-// over: they would name a file outside the source's folder.
+// The files to send for a changed source file, in the order of the host's extensions (the
+// source's own extension when the host cannot tell): the source itself always, under its exact
+// name, also when it has no extension or one the group lacks (then first); each companion under
+// the name it really has in the folder, found in any letter case of its extension but with the
+// source's base name exactly. Extensions holding a separator are passed over: they would name a
+// file outside the source's folder. A source that is not a regular file is not listed: see
+// MissingSourceReason.
 std::vector<std::string> FileGroupCandidates(const std::string& source);
+
+// Why the source cannot be sent (it is missing from the check-out folder, or no regular file);
+// empty when it can.
+std::string MissingSourceReason(const std::string& source);
 
 }  // namespace skelder::deploy

@@ -1,6 +1,11 @@
 #include "deploy/web_folder_settings.h"
 
+#include <cctype>
+
 #include "deploy/u_utils.h"
+#include "platform/ascii.h"
+#include "platform/display_text.h"
+#include "platform/files.h"
 
 namespace skelder::deploy {
 
@@ -51,7 +56,7 @@ std::string IniText::Read(const std::string& section, const std::string& key, co
   const Section* found = FindSection(section);
   if (!found) return defaultValue;
   for (const std::string& entry : found->entries)
-    if (EntryHasName(entry, key)) return entry.substr(entry.find('=') + 1);
+    if (EntryHasName(entry, key)) return TrimBlanks(entry.substr(entry.find('=') + 1));
   return defaultValue;
 }
 
@@ -139,17 +144,32 @@ TFtpLocation ParseFtpLocation(const std::string& location) {
   return result;
 }
 
-std::string LocationForDisplay(const std::string& location) {
-  // Any letter case: an upper-case scheme is no FTP location, but its password is still one.
-  if (location.size() < kFtpSchemeLength || !SameText(location.substr(0, kFtpSchemeLength), kFtpScheme))
-    return location;
-  const TFtpLocation parts = ParseFtpLocation(location);
-  if (parts.Password.empty()) return location;
-  return std::string(kFtpScheme) + parts.User + ":***@" + parts.Host + parts.Path;
+bool IsFtpLocation(const std::string& location) {
+  return location.size() >= kFtpSchemeLength && SameText(location.substr(0, kFtpSchemeLength), kFtpScheme);
 }
 
-bool IsFtpLocation(const std::string& location) { return location.compare(0, kFtpSchemeLength, kFtpScheme) == 0; }
+bool IsDirectoryLocation(const std::string& location) {
+  return platform::AsciiLower(location).find(kFtpScheme) == std::string::npos;
+}
 
-bool IsDirectoryLocation(const std::string& location) { return location.find(kFtpScheme) == std::string::npos; }
+std::string DirectoryLocationProblem(const std::string& location) {
+  const std::string shown = "'" + platform::MaskFtpPasswords(location) + "'";
+  // A scheme: letters, digits, "+", "-" or "." up to "://".
+  const size_t scheme = location.find("://");
+  if (scheme != std::string::npos && scheme > 0 &&
+      location.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789+-.") >= scheme)
+    return "Refused the location " + shown + ": only folders and ftp:// locations can be deployed to";
+  bool absolute;
+  if (platform::kPathSeparator == '\\') {
+    const bool drive = location.size() >= 3 && std::isalpha(static_cast<unsigned char>(location[0])) &&
+                       location[1] == ':' && (location[2] == '\\' || location[2] == '/');
+    absolute = drive || location.compare(0, 2, "\\\\") == 0;
+  } else {
+    absolute = !location.empty() && location[0] == '/';
+  }
+  if (!absolute)
+    return "Refused the location " + shown + ": a folder location must be an absolute path";
+  return {};
+}
 
 }  // namespace skelder::deploy

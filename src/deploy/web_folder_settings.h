@@ -63,12 +63,16 @@ struct TFtpLocation {
 };
 TFtpLocation ParseFtpLocation(const std::string& location);
 
-// The location as it may be shown or logged: an FTP location's password is replaced by "***".
-std::string LocationForDisplay(const std::string& location);
-
-// Begins with "ftp://" exactly.
+// Begins with "ftp://" in any letter case: "FTP://host/x" is what the user meant, never a folder.
 bool IsFtpLocation(const std::string& location);
-// Contains no "ftp://" anywhere. A line with "ftp://" later than its start is neither kind.
+// Contains no "ftp://" (in any letter case) anywhere. A line with "ftp://" later than its start
+// is neither kind.
 bool IsDirectoryLocation(const std::string& location);
+
+// Why a directory location cannot be deployed to, before anything is written: it begins with a
+// scheme of another kind ("http://"), or it is not an absolute path (POSIX: "/..."; Windows: a
+// drive letter and "\", or "\\server"), so it would land somewhere under whatever the working
+// directory happens to be. Empty when it can be used. The empty line is the caller's business.
+std::string DirectoryLocationProblem(const std::string& location);
 
 }  // namespace skelder::deploy

@@ -74,4 +74,8 @@ std::string ModuleFileName();
 // The last system error number of the calling thread (errno, or GetLastError on Windows).
 int LastErrorCode();
 
+// A regular file under exactly this name (no other letter case, not a folder or a device). For
+// deployed content, where "Page.html" and "page.html" are two files.
+bool RegularFileExistsExact(const std::string& path);
+
 }  // namespace skelder::platform

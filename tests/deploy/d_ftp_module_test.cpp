@@ -103,7 +103,8 @@ TEST_F(FtpModule, EmptyBaseDirectoryIsSentAsAnEmptyArgumentAndItsRefusalFails) {
   FaultServer server({script});
   Use(server);
   EXPECT_FALSE(Open("127.0.0.1", "u", "p", ""));
-  EXPECT_EQ(message_, "No such directory.\r\n");
+  // The server's text does not say which folder on which server; the message does.
+  EXPECT_EQ(message_, "Cannot open the folder '' on 127.0.0.1: No such directory.\r\n");
   // A refusal leaves the session in step with the server.
   EXPECT_TRUE(dm_.SessionUsable());
   dm_.CloseSite();
@@ -160,7 +161,7 @@ TEST_F(FtpModule, MissingFolderIsMadeLevelByLevelThenEnteredAgain) {
   ASSERT_TRUE(Open("127.0.0.1", "", "", "/base")) << message_;
   // The relative folder arrives with the host's separators.
   EXPECT_FALSE(dm_.PutFile(dir / "page.htm", "a\\b", message_));
-  EXPECT_EQ(message_, "Still missing.\r\n");
+  EXPECT_EQ(message_, "Cannot open the folder '/base/a/b' on 127.0.0.1: Still missing.\r\n");
   dm_.CloseSite();
   Finish(server);
 }

@@ -346,8 +346,11 @@ TEST_F(DeployFolderE2eTest, FtpWithoutModuleAndLinesOfNeitherKind) {
   const std::string loc = work_ / "web";
   Locations("x ftp://not-a-location," + loc);
   EXPECT_EQ(Deploy("", "yes,virtual-clock"), kSucceeded) << Transcript();
-  // The line with "ftp://" inside it is deployed by neither pass and leaves no trace.
-  EXPECT_EQ(Log(), Concat({kFetchHeading, {"   /a.htm"}, Heading(loc + "/"), {"   /a.htm"}}));
+  // The line with "ftp://" inside it is deployed by neither pass; the log says so.
+  EXPECT_EQ(Log(), Concat({kFetchHeading, {"   /a.htm", "", ""},
+                           {"Skipped the location line 'x ftp://not-a-location': it holds \"ftp://\" but does not "
+                            "begin with it, so it is neither a folder nor an FTP location"},
+                           Heading(loc + "/"), {"   /a.htm"}}));
 }
 
 TEST_F(DeployFolderE2eTest, NoLocationsFetchesAndSucceeds) {

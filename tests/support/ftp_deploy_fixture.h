@@ -23,6 +23,7 @@ struct DeployServerFaults {
   std::string stallOn;                    // upload of this file name stalls for good
   std::string slowOn;                     // upload of this file name gets its final reply late
   double slowSeconds = 3.0;
+  std::string dropRetrOn;                 // a download of this file name loses the connection
 };
 
 class DeployPyFtpdServer : public PyFtpdServer {

@@ -47,6 +47,7 @@ class HostSimRepository {
   // A file group: "htm;asp" (dots optional).
   HostSimRepository& Group(const std::string& extensions);
   // Fault switches of the stand-in: "checkout-fail" <file name or relative path>,
+  // "checkout-nofile" <the same> (reported as checked out, but no file is made),
   // "unterminated", "folderinfo-fail", "groupext-fail", "objectinfo-always-84".
   HostSimRepository& Fault(const std::string& name, const std::string& arg = {});
   HostSimRepository& ClearFaults();

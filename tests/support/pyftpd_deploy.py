@@ -1,11 +1,13 @@
 #!/usr/bin/python3
 """A pyftpdlib server for the FTP deployment tests, with the command log of pyftpd_server.py
-(one line per command received, "PASS ****" for a password) and three ways to misbehave:
+(one line per command received, "PASS ****" for a password) and four ways to misbehave:
 
   --readonly DIR   uploads below DIR (relative to the root) are refused (550), as a server's
                    own permissions would refuse them;
   --stall NAME     an upload of a file named NAME stops being read after its first bytes and is
                    never answered: a server that stops answering in mid-transfer;
+  --drop-retr NAME a download of a file named NAME closes the control connection unanswered:
+                   a connection lost in the middle of a fetch;
   --slow NAME      the final reply to an upload of a file named NAME comes only --slow-seconds
                    after the data arrived, so the client blocks in that transfer for a while.
 """
@@ -25,6 +27,7 @@ def main():
     parser.add_argument("--readonly", action="append", default=[])
     parser.add_argument("--stall", default="")
     parser.add_argument("--slow", default="")
+    parser.add_argument("--drop-retr", default="")
     parser.add_argument("--slow-seconds", type=float, default=3.0)
     args = parser.parse_args()
 
@@ -54,6 +57,12 @@ def main():
             if args.slow and os.path.basename(file) == args.slow:
                 self.delay_final_reply = True
             return super().ftp_STOR(file, mode)
+
+        def ftp_RETR(self, file):
+            if args.drop_retr and os.path.basename(file) == args.drop_retr:
+                self.close()
+                return None
+            return super().ftp_RETR(file)
 
         def respond(self, resp, *rest, **named):
             if self.delay_final_reply and resp.startswith("226"):

@@ -579,4 +579,9 @@ std::string ModuleFileName() { return g_moduleFileName.empty() ? FindModuleFileN
 
 int LastErrorCode() { return errno; }
 
+bool RegularFileExistsExact(const std::string& path) {
+  struct stat st;
+  return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 }  // namespace skelder::platform
