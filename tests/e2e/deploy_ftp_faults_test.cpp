@@ -184,6 +184,27 @@ TEST_F(DeployFtpFaults, ServerThatStopsAnsweringMidTransferFailsAfterTheTimeout)
   EXPECT_EQ(RemoteRecord(), Entry("a.htm", kTime1) + "\r\n" + Entry("b.htm", kTime1) + "\r\n");
 }
 
+// A fetch of the record that breaks off is not "no record yet": storing an empty record over a
+// fresh session would lose every entry (and every line that is no entry) the server's record had.
+TEST_F(DeployFtpFaults, ALostRecordFetchFailsTheLocationAndLeavesTheRecordAlone) {
+  DeployServerFaults faults;
+  faults.dropRetrOn = "XRDeploy.dat";
+  SKELDER_REQUIRE(Start("127.0.0.192", faults), Why());
+  Site();
+  const std::string kept = "7=1234\r\n# kept by another tool\r\n";
+  WriteFile(server_->root() + "/base/XRDeploy.dat", kept);
+  Locations("ftp://127.0.0.192/base");
+  ASSERT_EQ(Deploy(""), kFailed) << last_.output << Transcript();
+  EXPECT_EQ(RemoteRecord(), kept);
+  EXPECT_EQ(Stored(), (std::vector<std::string>{"RETR XRDeploy.dat"}));
+  const std::vector<std::string> log = Log();
+  ASSERT_FALSE(log.empty());
+  EXPECT_EQ(log[log.size() - 1].find("   Could not read the deployment record XRDeploy.dat from '127.0.0.192/base': "),
+            0u)
+      << LogText();
+  ASSERT_EQ(MessageBoxes().size(), 1u);
+}
+
 TEST_F(DeployFtpFaults, DirectoryLocationThenFtpLocationInOneRun) {
   SKELDER_REQUIRE(Start("127.0.0.36", {}), Why());
   Site();
