@@ -328,12 +328,14 @@ int Run(const Args& a) {
   if (a.command == "ids") {
     Expect(a, 0);
     for (const auto& f : repo.Folders()) {
-      std::cout << "folder\t" << f.id << "\t" << Repository::HostPath(f.rel) << "\n";
+      // Names may hold any byte but "/": control characters are shown escaped, one line each.
+      std::cout << "folder\t" << f.id << "\t" << skelder::platform::EscapeControls(Repository::HostPath(f.rel))
+                << "\n";
       for (size_t fi : f.files) {
         const auto& file = repo.Files()[fi];
         std::string lock = repo.LockHolder(file.id);
-        std::cout << "file\t" << file.id << "\t" << Repository::HostPath(file.rel) << (lock.empty() ? "" : "\t" + lock)
-                  << "\n";
+        std::cout << "file\t" << file.id << "\t" << skelder::platform::EscapeControls(Repository::HostPath(file.rel))
+                  << (lock.empty() ? "" : "\t" + skelder::platform::EscapeControls(lock)) << "\n";
       }
     }
   } else if (a.command == "notes") {
@@ -343,8 +345,9 @@ int Run(const Args& a) {
       repo.SetNotes(f.id, ToCrLf(ReadAll(it->second)));
       repo.Save();
     } else {
-      // Notes hold FTP locations with their passwords; the terminal never shows those.
-      std::cout << skelder::platform::MaskFtpPasswords(repo.Notes(f.id));
+      // Notes hold FTP locations with their passwords; the terminal never shows those, nor an
+      // escape sequence someone wrote into them.
+      std::cout << skelder::platform::ShownText(repo.Notes(f.id));
     }
   } else if (a.command == "lock") {
     Expect(a, 2);

@@ -32,7 +32,8 @@ std::string DescribeDeployLists(const std::string& caption, const std::string& d
   std::string text = "Deploy " + platform::EscapeControls(caption) + "\n";
   const auto locations = SplitLocations(deployTo);
   text += "Locations: " + std::to_string(locations.size()) + "\n";
-  for (const std::string& location : locations) text += "  " + platform::EscapeControls(platform::MaskFtpPasswords(location)) + "\n";
+  for (const std::string& location : locations)
+    text += "  " + platform::EscapeControls(platform::MaskFtpPasswords(location)) + "\n";
   text += "Folders: " + std::to_string(folders.size()) + "\n";
   for (const TFolderEntry& folder : folders)
     text += "  " + std::to_string(folder.Id) + " " + platform::EscapeControls(AddBackslash(folder.Path)) + "\n";

@@ -246,7 +246,8 @@ bool TfrmDeploy::CancelRequested(const std::string& shownName) {
 }
 
 void TfrmDeploy::ShowError(const std::string& text) {
-  CurrentToolkit().MessageBox(platform::EscapeControlsKeepLineEnds(text), caption, platform::MessageIcon::Error, platform::MessageButtons::Ok);
+  CurrentToolkit().MessageBox(platform::EscapeControlsKeepLineEnds(text), caption, platform::MessageIcon::Error,
+                              platform::MessageButtons::Ok);
 }
 
 void TfrmDeploy::btnOKClick() {

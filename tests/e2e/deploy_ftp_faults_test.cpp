@@ -199,9 +199,8 @@ TEST_F(DeployFtpFaults, ALostRecordFetchFailsTheLocationAndLeavesTheRecordAlone)
   EXPECT_EQ(Stored(), (std::vector<std::string>{"RETR XRDeploy.dat"}));
   const std::vector<std::string> log = Log();
   ASSERT_FALSE(log.empty());
-  EXPECT_EQ(log[log.size() - 1].find("   Could not read the deployment record XRDeploy.dat from '127.0.0.192/base': "),
-            0u)
-      << LogText();
+  const std::string failure = "   Could not read the deployment record XRDeploy.dat from '127.0.0.192/base': ";
+  EXPECT_EQ(log.back().find(failure), 0u) << LogText();
   ASSERT_EQ(MessageBoxes().size(), 1u);
 }
 

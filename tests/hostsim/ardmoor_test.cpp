@@ -66,6 +66,15 @@ class Ardmoor_ : public ::testing::Test {
   }
 };
 
+TEST_F(Ardmoor_, NamesWithControlCharactersReachTheTerminalEscaped) {
+  WriteFile(site + "/a\x1b]0;owned\x07\nfile\t9\t$/fake.htm", "x");
+  Result r = Ardmoor(site, "ids");
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_EQ(r.output.find('\x1b'), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("$/a\\x1B]0;owned\\x07\\nfile\\t9\\t$/fake.htm\n"), std::string::npos) << r.output;
+  EXPECT_EQ(Ids(r.output).count("file $/fake.htm"), 0u) << r.output;
+}
+
 TEST_F(Ardmoor_, IdsStayTheSameAcrossProcessesAndMatchTheStandInHost) {
   Result first = Ardmoor(site, "ids");
   ASSERT_EQ(first.status, 0) << first.output;
