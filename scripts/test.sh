@@ -1,14 +1,20 @@
 #!/usr/bin/env bash
-# Installs what the tests need, builds, and runs every test: each fuzz target for a bounded time
-# first (preset linux only), then ctest, whose summary closes the output.
+# Installs what the tests need, builds, and runs every test. Without an argument it runs what CI
+# runs: the linux preset (each fuzz target for a bounded time first, then ctest) and then the
+# linux-asan preset's ctest (AddressSanitizer and UBSan), so the last summary closes the output.
+#   scripts/test.sh [PRESET ...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-preset="${1:-linux}"
+presets=("$@")
+[ ${#presets[@]} -eq 0 ] && presets=(linux linux-asan)
 scripts/setup.sh
-scripts/build.sh "$preset"
 status=0
-if [ -x scripts/fuzz.sh ] && [ "$preset" = linux ]; then
-  scripts/fuzz.sh --ci || status=$?
-fi
-ctest --preset "$preset" -j "$(nproc)" --timeout 600 || status=$?
+for preset in "${presets[@]}"; do
+  scripts/build.sh "$preset"
+  if [ -x scripts/fuzz.sh ] && [ "$preset" = linux ]; then
+    scripts/fuzz.sh --ci || status=$?
+  fi
+  echo "== ctest: $preset"
+  ctest --preset "$preset" -j "$(nproc)" --timeout 600 || status=$?
+done
 exit $status

@@ -24,16 +24,17 @@ enum class Kind { kFolder, kFtp };
 class DeployNamesE2e : public FtpDeployTest, public ::testing::WithParamInterface<Kind> {
  protected:
   // The location of the parameter's kind; false (with Why()) when its server cannot be had.
-  bool StartLocation() {
+  // ctest runs cases side by side: each FTP case has a loopback address of its own.
+  bool StartLocation(const std::string& host) {
     if (GetParam() == Kind::kFolder) {
       remote_ = work_ / "web";
       location_ = remote_;
       return true;
     }
-    if (!StartServer(FtpServerKind::kPyFtpd, "127.0.0.190")) return false;
+    if (!StartServer(FtpServerKind::kPyFtpd, host)) return false;
     remote_ = server_->root() + "/base";
     MakeDirs(remote_);
-    location_ = "ftp://127.0.0.190/base";
+    location_ = "ftp://" + host + "/base";
     return true;
   }
   // The shown name of a file as the location's log lines have it.
@@ -49,7 +50,7 @@ class DeployNamesE2e : public FtpDeployTest, public ::testing::WithParamInterfac
 };
 
 TEST_P(DeployNamesE2e, EveryFileArrivesUnderItsOwnNameAndIsRecordedOnlyWhenStored) {
-  SKELDER_REQUIRE(StartLocation(), Why());
+  SKELDER_REQUIRE(StartLocation("127.0.0.190"), Why());
   // A group whose extensions the folder writes in other letter cases, and files with none.
   repo_.Group("htm;asp");
   repo_.File("CNAME", "www.example.com\n", kTime1)
@@ -83,7 +84,7 @@ TEST_P(DeployNamesE2e, EveryFileArrivesUnderItsOwnNameAndIsRecordedOnlyWhenStore
 }
 
 TEST_P(DeployNamesE2e, AFileMissingAfterCheckOutFailsTheLocationAndStaysUnrecorded) {
-  SKELDER_REQUIRE(StartLocation(), Why());
+  SKELDER_REQUIRE(StartLocation("127.0.0.194"), Why());
   repo_.File("a.htm", "alpha", kTime1).File("b.htm", "bravo", kTime1);
   // The host reports the check-out as done but leaves no file.
   repo_.Fault("checkout-nofile", "b.htm");
@@ -97,7 +98,7 @@ TEST_P(DeployNamesE2e, AFileMissingAfterCheckOutFailsTheLocationAndStaysUnrecord
 }
 
 TEST_P(DeployNamesE2e, ControlCharactersInANameCannotForgeLogLines) {
-  SKELDER_REQUIRE(StartLocation(), Why());
+  SKELDER_REQUIRE(StartLocation("127.0.0.195"), Why());
   const std::string forged = "x.htm\r\n\r\nDeploying to 'www.example.com'...\x1b[2J";
   repo_.File(forged, "evil", kTime1).File("a.htm", "alpha", kTime1);
   Locations(location_);
