@@ -3,13 +3,15 @@
 # root (or through sudo); installs only what is missing, so a second run is quick.
 set -euo pipefail
 
+# What each is for: the build (compiler, cmake, ninja, GoogleTest), the fuzz targets (clang and
+# its sanitizer runtime), the test servers (pyftpdlib, vsftpd, dante, microsocks), the tests'
+# tools (pkill, ip netns), and the benchmarks' rivals (lftp, curl).
 packages=(
-  build-essential cmake ninja-build pkg-config
-  libgtest-dev libgmock-dev libbenchmark-dev
-  clang libclang-rt-14-dev
-  python3 python3-pyftpdlib vsftpd lftp curl
-  dante-server microsocks
-  procps iproute2 time
+  build-essential cmake ninja-build libgtest-dev
+  clang libclang-rt-dev
+  python3 python3-pyftpdlib vsftpd dante-server microsocks
+  procps iproute2
+  lftp curl
 )
 
 missing=()
@@ -27,10 +29,25 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 # Debian starts vsftpd and danted as system services where it can; the tests start their own
-# servers with their own configs, so a system instance must not hold the ports.
+# servers with their own configs, and a system instance would hold their ports. It is stopped
+# after asking on a terminal; without one (CI) it is stopped only where CI is set, else named.
 for svc in vsftpd danted; do
-  if command -v service >/dev/null 2>&1; then service "$svc" stop >/dev/null 2>&1 || true; fi
   # Only the system daemon (started without a config file of ours); test servers are left alone.
-  pkill -x -f "/usr/sbin/$svc( -D)?" >/dev/null 2>&1 || true
+  pattern="/usr/sbin/$svc( -D)?"
+  pgrep -x -f "$pattern" >/dev/null 2>&1 || continue
+  stop=no
+  if [ -t 0 ]; then
+    read -r -p "setup: stop the system's $svc? It holds the ports the tests use. [y/N] " answer
+    case "$answer" in [yY]*) stop=yes ;; esac
+  elif [ -n "${CI:-}" ]; then
+    stop=yes
+  fi
+  if [ "$stop" = yes ]; then
+    if command -v service >/dev/null 2>&1; then service "$svc" stop >/dev/null 2>&1 || true; fi
+    pkill -x -f "$pattern" >/dev/null 2>&1 || true
+    echo "setup: stopped the system's $svc"
+  else
+    echo "setup: the system's $svc still runs; tests that need its ports will fail or skip"
+  fi
 done
 echo "setup: done"
