@@ -2,8 +2,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string_view>
 
 #include "deploy/u_utils.h"
@@ -72,13 +70,29 @@ void TCurrentAges::Add(int32_t fileId, int32_t age) { Append(std::to_string(file
 
 TDeployRecord TDeployRecord::FromText(const std::string& text) { return TDeployRecord(SplitLines(text)); }
 
-TDeployRecord TDeployRecord::ReadFile(const std::string& path) {
-  if (!platform::FileExists(path)) return {};
-  std::ifstream in(platform::ResolvePath(path), std::ios::binary);
-  if (!in) return {};
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return {};
-  return FromText(text);
+TDeployRecord TDeployRecord::ReadFile(const std::string& path, std::string* problem) {
+  std::string text;
+  const std::string what = "The deployment record '" + path + "'";
+  std::string why;
+  switch (platform::ReadRegularFile(path, kMaxRecordBytes, text)) {
+    case platform::ReadResult::Ok:
+      return FromText(text);
+    case platform::ReadResult::Missing:
+      return {};
+    case platform::ReadResult::NotRegular:
+      // A folder of that name is refused by the target before anything is sent.
+      if (platform::GetEntryKind(path) == platform::EntryKind::Directory) return {};
+      why = what + " is not a regular file; it was not read";
+      break;
+    case platform::ReadResult::TooLarge:
+      why = what + " is larger than " + std::to_string(kMaxRecordBytes / (1024 * 1024)) + " MiB; it was not read";
+      break;
+    case platform::ReadResult::Failed:
+      why = what + " could not be read: " + std::strerror(errno);
+      break;
+  }
+  if (problem) *problem = why;
+  return {};
 }
 
 std::string TDeployRecord::ToText() const {
@@ -91,17 +105,11 @@ std::string TDeployRecord::ToText() const {
 }
 
 void TDeployRecord::WriteFile(const std::string& path) const {
-  const std::string target = platform::ResolvePath(path);
   const std::string failure = "Could not write the deployment record " + path;
-  if (platform::DirectoryExists(target)) throw Exception(failure + ": it is a directory");
-  std::ofstream out(target, std::ios::binary | std::ios::trunc);
-  if (!out) throw Exception(failure + ": " + std::strerror(errno));
-  for (const std::string& line : Lines()) {
-    out.write(line.data(), static_cast<std::streamsize>(line.size()));
-    out.write("\r\n", 2);
-  }
-  out.close();
-  if (!out) throw Exception(failure);
+  int code = 0;
+  if (platform::ReplaceFileContents(path, ToText(), &code)) return;
+  if (code == EISDIR) throw Exception(failure + ": it is a directory");
+  throw Exception(failure + ": " + std::strerror(code));
 }
 
 bool ShouldSend(TDeployRecord& record, int32_t fileId, int32_t currentAge) {
