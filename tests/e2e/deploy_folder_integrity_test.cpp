@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "addin_process.h"
+#include "ftp_deploy_fixture.h"
 #include "hostsim_fixture.h"
 #include "platform/files.h"
 #include "test_support.h"
@@ -33,7 +34,6 @@ using namespace std::chrono_literals;
 using HandleCommandFn = uint8_t (*)(const char*, const char*);
 using ConfigureFn = uint8_t (*)(const char*, const char*);
 using OutcomeFn = int32_t (*)();
-constexpr int kSucceeded = 1, kFailed = 2;
 
 // Runs `setup` in a process of its own that then waits until it is killed: a second deployment
 // holding a lock, a copy stuck half-way. The constructor returns once `setup` is done.
@@ -331,6 +331,21 @@ TEST_F(DeployFolderIntegrityTest, LeftoversOfKilledRunsGoAndThoseOfLiveOnesStay)
   EXPECT_EQ(hidden[0].rfind(".about.htm.partial-", 0), 0u) << hidden[0];
   EXPECT_EQ(hidden[1], ".index.htm.backup");
   EXPECT_EQ(ReadFile(loc_ + "/index.htm"), "home");
+}
+
+class DeployFtpExactNames : public FtpDeployTest {};
+
+TEST_F(DeployFtpExactNames, LetterCaseTwinsArriveAsTwoFiles) {
+  FtpServer* server = StartServer(FtpServerKind::kPyFtpd, "127.0.0.170");
+  SKELDER_REQUIRE(server, Why());
+  const std::string remote = server->root() + "/base";
+  MakeDirs(remote);
+  repo_.File("Page.html", "upper").File("page.html", "lower");
+  Locations("ftp://127.0.0.170/base");
+  EXPECT_EQ(Deploy(""), kSucceeded) << LogText();
+  EXPECT_EQ(ListFiles(remote), (std::vector<std::string>{"Page.html", "XRDeploy.dat", "page.html"}));
+  EXPECT_EQ(ReadFile(remote + "/Page.html"), "upper");
+  EXPECT_EQ(ReadFile(remote + "/page.html"), "lower");
 }
 
 }  // namespace
