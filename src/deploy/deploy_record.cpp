@@ -70,18 +70,22 @@ void TCurrentAges::Add(int32_t fileId, int32_t age) { Append(std::to_string(file
 
 TDeployRecord TDeployRecord::FromText(const std::string& text) { return TDeployRecord(SplitLines(text)); }
 
-TDeployRecord TDeployRecord::ReadFile(const std::string& path, std::string* problem) {
-  std::string text;
-  const std::string what = "The deployment record '" + path + "'";
+namespace {
+
+// What a read of the record gave: the record, or an empty one and, when there was something
+// that could not be read, the log line that says so.
+TDeployRecord FromRead(platform::ReadResult result, const std::string& text, const std::string& shownPath,
+                       bool isFolder, std::string* problem) {
+  const std::string what = "The deployment record '" + shownPath + "'";
   std::string why;
-  switch (platform::ReadRegularFile(path, kMaxRecordBytes, text)) {
+  switch (result) {
     case platform::ReadResult::Ok:
-      return FromText(text);
+      return TDeployRecord::FromText(text);
     case platform::ReadResult::Missing:
       return {};
     case platform::ReadResult::NotRegular:
       // A folder of that name is refused by the target before anything is sent.
-      if (platform::GetEntryKind(path) == platform::EntryKind::Directory) return {};
+      if (isFolder) return {};
       why = what + " is not a regular file; it was not read";
       break;
     case platform::ReadResult::TooLarge:
@@ -95,6 +99,27 @@ TDeployRecord TDeployRecord::ReadFile(const std::string& path, std::string* prob
   return {};
 }
 
+[[noreturn]] void WriteFailed(const std::string& shownPath, int code) {
+  const std::string failure = "Could not write the deployment record " + shownPath;
+  if (code == EISDIR) throw Exception(failure + ": it is a directory");
+  throw Exception(failure + ": " + std::strerror(code));
+}
+
+}  // namespace
+
+TDeployRecord TDeployRecord::ReadFile(const std::string& path, std::string* problem) {
+  std::string text;
+  const platform::ReadResult result = platform::ReadRegularFile(path, kMaxRecordBytes, text);
+  return FromRead(result, text, path, platform::GetEntryKind(path) == platform::EntryKind::Directory, problem);
+}
+
+TDeployRecord TDeployRecord::ReadFile(const platform::Folder& folder, const std::string& name,
+                                      const std::string& shownPath, std::string* problem) {
+  std::string text;
+  const platform::ReadResult result = folder.ReadRegularFile(name, kMaxRecordBytes, text);
+  return FromRead(result, text, shownPath, folder.Kind(name) == platform::EntryKind::Directory, problem);
+}
+
 std::string TDeployRecord::ToText() const {
   std::string text;
   for (const std::string& line : Lines()) {
@@ -105,11 +130,14 @@ std::string TDeployRecord::ToText() const {
 }
 
 void TDeployRecord::WriteFile(const std::string& path) const {
-  const std::string failure = "Could not write the deployment record " + path;
   int code = 0;
-  if (platform::ReplaceFileContents(path, ToText(), &code)) return;
-  if (code == EISDIR) throw Exception(failure + ": it is a directory");
-  throw Exception(failure + ": " + std::strerror(code));
+  if (!platform::ReplaceFileContents(path, ToText(), &code)) WriteFailed(path, code);
+}
+
+void TDeployRecord::WriteFile(const platform::Folder& folder, const std::string& name,
+                              const std::string& shownPath) const {
+  int code = 0;
+  if (!folder.ReplaceFileContents(name, ToText(), &code)) WriteFailed(shownPath, code);
 }
 
 bool ShouldSend(TDeployRecord& record, int32_t fileId, int32_t currentAge) {

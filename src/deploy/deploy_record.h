@@ -9,6 +9,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/files.h"
+
 namespace skelder::deploy {
 
 inline constexpr const char* kDeployRecordName = "XRDeploy.dat";
@@ -63,6 +65,9 @@ class TDeployRecord : public TKeyedLines {
   // kMaxRecordBytes. When there was something at the path that could not be read, *problem
   // says so in a line for the log.
   static TDeployRecord ReadFile(const std::string& path, std::string* problem = nullptr);
+  // The same for the record `name` in an opened folder; `shownPath` names it in *problem.
+  static TDeployRecord ReadFile(const platform::Folder& folder, const std::string& name,
+                                const std::string& shownPath, std::string* problem);
 
   // Every line followed by CR LF.
   std::string ToText() const;
@@ -71,6 +76,7 @@ class TDeployRecord : public TKeyedLines {
   // leaves the old record whole. Raises skelder::Exception with a clear message when the file
   // cannot be written (a directory, a read-only file, a missing folder, a full disk).
   void WriteFile(const std::string& path) const;
+  void WriteFile(const platform::Folder& folder, const std::string& name, const std::string& shownPath) const;
 
   int32_t Age(int32_t fileId) const { return Number(fileId); }
   void SetAge(int32_t fileId, int32_t age) { SetNumber(fileId, age); }

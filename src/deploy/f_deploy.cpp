@@ -456,11 +456,11 @@ bool TfrmDeploy::FetchFiles() {
   return result;
 }
 
-bool TfrmDeploy::LockLocation(const std::string& location, platform::DirectoryLock& lock) {
+bool TfrmDeploy::LockLocation(const std::string& location, const platform::Folder& site) {
   const uint64_t start = platform::NowMs();
   bool waiting = false;
   for (;;) {
-    switch (lock.TryLock(location)) {
+    switch (site.Lock()) {
       case platform::DirectoryLock::Result::Locked:
         if (waiting) {
           lblAction.caption.clear();
@@ -518,14 +518,21 @@ bool TfrmDeploy::DeployToFolder(const std::string& locationLine) {
     StepProgress(MainProgress);
     return false;
   }
-  // One deployment at a time per location, from reading the record to writing it: two at once
-  // would each write back a record without the other's files.
-  platform::DirectoryLock lock;
-  if (!LockLocation(location, lock)) {
+  // Everything below goes through the location opened once, never through a link inside it.
+  platform::Folder site;
+  if (!site.Open(location)) {
+    Log(std::string("   ") + kCannotCreateFolder);
+    FLastError = kCannotCreateFolder;
     StepProgress(MainProgress);
     return false;
   }
-  if (platform::GetEntryKind(recordPath) == platform::EntryKind::Directory) {
+  // One deployment at a time per location, from reading the record to writing it: two at once
+  // would each write back a record without the other's files.
+  if (!LockLocation(location, site)) {
+    StepProgress(MainProgress);
+    return false;
+  }
+  if (site.Kind(kDeployRecordName) == platform::EntryKind::Directory) {
     // The record could never be written back; refuse before anything is copied.
     FLastError = "The deployment record '" + recordPath + "' is a folder";
     Log("   " + FLastError);
@@ -533,32 +540,36 @@ bool TfrmDeploy::DeployToFolder(const std::string& locationLine) {
     return false;
   }
   std::string recordProblem;
-  TDeployRecord record = TDeployRecord::ReadFile(recordPath, &recordProblem);
+  TDeployRecord record = TDeployRecord::ReadFile(site, kDeployRecordName, recordPath, &recordProblem);
   if (!recordProblem.empty()) Log("   " + recordProblem);
 
   // Under the lock no other deployment writes here: partial files of dead ones go, in each
   // folder the first time it is visited.
-  platform::RemoveAbandonedPartialFiles(location);
-  std::unordered_set<std::string> readyFolders;
+  site.RemoveAbandonedPartialFiles();
+  std::unordered_set<std::string> visited;
+  std::string currentRel;
+  platform::Folder current;  // the folder of `currentRel`; the location itself for ""
   for (const auto& file : *FFiles) {
     std::string rel, shown;
     if (!BeginFile(file, rel, shown)) {
       result = false;
       break;
     }
-    const std::string targetDir = AddBackslash(location + rel);
-    if (!rel.empty() && readyFolders.count(rel) == 0) {
+    if (rel != currentRel || (!rel.empty() && !current.IsOpen())) {
       std::string where;
-      const TSubfolderResult made = MakeSubfolders(location, rel, where);
-      if (made != TSubfolderResult::Ready) {
-        FailFile(shown, made == TSubfolderResult::Link ? "Refused: the folder '" + where + "' is a symbolic link"
-                                                       : std::string(kCannotCreateFolder));
+      current.Close();
+      const TSubfolderResult opened = rel.empty() ? TSubfolderResult::Ready
+                                                  : OpenSubfolders(site, location, rel, current, where);
+      if (opened != TSubfolderResult::Ready) {
+        FailFile(shown, opened == TSubfolderResult::Link ? "Refused: the folder '" + where + "' is a symbolic link"
+                                                         : std::string(kCannotCreateFolder));
         result = false;
         break;
       }
-      platform::RemoveAbandonedPartialFiles(targetDir);
-      readyFolders.insert(rel);
+      currentRel = rel;
+      if (current.IsOpen() && visited.insert(rel).second) current.RemoveAbandonedPartialFiles();
     }
+    const platform::Folder& targetDir = current.IsOpen() ? current : site;
 
     const int32_t age = FFileAges.Age(file.Info.FileId);
     if (ShouldSend(record, file.Info.FileId, age)) {
@@ -566,9 +577,9 @@ bool TfrmDeploy::DeployToFolder(const std::string& locationLine) {
       int errorCode = 0;
       bool copied = true;
       for (const auto& candidate : FileGroupCandidates(source)) {
-        const std::string target = targetDir + ExtractFileName(candidate);
-        ClearReadOnly(target);
-        if (!platform::CopyFile(candidate, target, false, &errorCode, platform::Lookup::Exact)) {
+        const std::string target = ExtractFileName(candidate);
+        targetDir.ClearReadOnly(target);
+        if (!targetDir.CopyFileIn(candidate, target, &errorCode)) {
           copied = false;
           break;
         }
@@ -592,7 +603,7 @@ bool TfrmDeploy::DeployToFolder(const std::string& locationLine) {
   }
 
   StepProgress(MainProgress);
-  record.WriteFile(recordPath);
+  record.WriteFile(site, kDeployRecordName, recordPath);
   return result;
 }
 

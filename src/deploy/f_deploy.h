@@ -128,7 +128,7 @@ class TfrmDeploy : public platform::Form {
   void RemoveAbandonedCheckOuts();
   // Takes the location's lock, waiting for another deployment that holds it; false (logged,
   // FLastError set) when it stays held or the user cancels.
-  bool LockLocation(const std::string& location, platform::DirectoryLock& lock);
+  bool LockLocation(const std::string& location, const platform::Folder& site);
   void CleanUp();
   void ShowError(const std::string& text);
   void SetOutcome(bool success);

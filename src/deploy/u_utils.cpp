@@ -82,34 +82,31 @@ bool ForceDirectories(const std::string& path) {
   return platform::CreateDirectory(dir, platform::Lookup::Exact) || DirectoryExists(dir);
 }
 
-TSubfolderResult MakeSubfolders(const std::string& location, const std::string& rel, std::string& where) {
-  std::string path = AddBackslash(location);
+TSubfolderResult OpenSubfolders(const platform::Folder& location, const std::string& locationPath,
+                                const std::string& rel, platform::Folder& folder, std::string& where) {
+  std::string path = AddBackslash(locationPath);
+  const platform::Folder* parent = &location;
+  platform::Folder level;
   size_t start = 0;
   while (start < rel.size()) {
     size_t end = rel.find(kSep, start);
     if (end == std::string::npos) end = rel.size();
     if (end > start) {
-      path += rel.substr(start, end - start);
-      where = path;
-      switch (platform::GetEntryKind(path)) {
-        case platform::EntryKind::Directory:
-          break;
-        case platform::EntryKind::Link:
-          return TSubfolderResult::Link;
-        case platform::EntryKind::Missing:
-          // Someone else may have made it in the meantime; it must be a real folder all the same.
-          if (!platform::CreateDirectory(path, platform::Lookup::Exact) &&
-              platform::GetEntryKind(path) != platform::EntryKind::Directory)
-            return platform::GetEntryKind(path) == platform::EntryKind::Link ? TSubfolderResult::Link
-                                                                             : TSubfolderResult::Failed;
-          break;
-        default:
-          return TSubfolderResult::Failed;
+      const std::string name = rel.substr(start, end - start);
+      path += name;
+      platform::Folder next;
+      const platform::EntryKind kind = parent->OpenSubfolder(name, next);
+      if (kind != platform::EntryKind::Directory) {
+        where = path;
+        return kind == platform::EntryKind::Link ? TSubfolderResult::Link : TSubfolderResult::Failed;
       }
+      level = std::move(next);
+      parent = &level;
       path += kSep;
     }
     start = end + 1;
   }
+  folder = std::move(level);
   where.clear();
   return TSubfolderResult::Ready;
 }

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/files.h"
+
 namespace skelder::deploy {
 
 // The path with the platform's separator appended unless it already ends with one; an empty
@@ -50,12 +52,13 @@ bool DirectoryExists(const std::string& path);
 // Makes the directory and any missing parents; false when some level cannot be made.
 bool ForceDirectories(const std::string& path);
 
-// Makes the relative folder `rel` below the existing directory `location` one level at a time,
-// never through a symbolic link: a level that is a link is refused, so nothing is written
-// outside the location (its own path may be a link: that is the user's choice). On failure
-// `where` is the level that stopped it.
+// Opens the relative folder `rel` (not empty) below the opened location one level at a time,
+// making what is missing, never through a symbolic link: a level that is a link is refused, so
+// nothing is written outside the location (its own path may be a link: that is the user's
+// choice). On failure `where` is the path of the level that stopped it.
 enum class TSubfolderResult { Ready, Link, Failed };
-TSubfolderResult MakeSubfolders(const std::string& location, const std::string& rel, std::string& where);
+TSubfolderResult OpenSubfolders(const platform::Folder& location, const std::string& locationPath,
+                                const std::string& rel, platform::Folder& folder, std::string& where);
 
 // Last-write time as the packed 32-bit local date and time; -1 for a missing file or a directory.
 int32_t FileAge(const std::string& path);

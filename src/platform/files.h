@@ -110,6 +110,42 @@ class DirectoryLock {
   int fd_ = -1;
 };
 
+// A directory opened once and then used by name, for deployed content: what is done through it
+// stays inside that directory, whatever is renamed or linked meanwhile along the path that led
+// to it. Names are exact, one component each.
+class Folder {
+ public:
+  Folder() = default;
+  ~Folder() { Close(); }
+  Folder(Folder&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  Folder& operator=(Folder&& other) noexcept;
+  Folder(const Folder&) = delete;
+  Folder& operator=(const Folder&) = delete;
+
+  // A path that is a link to a directory is followed: the caller chose the path.
+  bool Open(const std::string& path);
+  bool IsOpen() const { return fd_ >= 0; }
+  void Close();
+
+  // Opens the subfolder `name`, making it when missing, never through a link: Directory when
+  // `sub` is open; otherwise what is there instead (Link, File, Other), or Missing when it could
+  // not be made.
+  EntryKind OpenSubfolder(const std::string& name, Folder& sub) const;
+  EntryKind Kind(const std::string& name) const;
+  // As CopyFile (replacing) and ReplaceFileContents, into this folder under `name`.
+  bool CopyFileIn(const std::string& source, const std::string& name, int* errorCode) const;
+  bool ReplaceFileContents(const std::string& name, const std::string& data, int* errorCode) const;
+  ReadResult ReadRegularFile(const std::string& name, uint64_t maxBytes, std::string& contents) const;
+  // Clears the read-only attribute of a regular file; a link, and its target, are left alone.
+  void ClearReadOnly(const std::string& name) const;
+  int RemoveAbandonedPartialFiles() const;
+  // An exclusive lock on this folder, held until it is closed (see DirectoryLock).
+  DirectoryLock::Result Lock() const;
+
+ private:
+  int fd_ = -1;
+};
+
 // Makes a new directory (exact name, one level) that is locked from the moment its name can be
 // seen, so that DeleteTreeIfAbandoned never takes it for a dead process's. False when the name
 // exists or the directory cannot be made; where the file system has no locks the directory is

@@ -392,6 +392,34 @@ TEST(DirectoryLock, HeldUntilReleased) {
   EXPECT_EQ(probe.TryLock(dir / "missing"), DirectoryLock::Result::Unsupported);
 }
 
+TEST(Folder, WritesStayInTheFolderOpenedWhateverThePathBecomes) {
+  TempDir outside, dir;
+  WriteFile(dir / "src", "copied");
+  WriteFile(outside / "ro", "outside");
+  ::chmod((outside / "ro").c_str(), 0444);
+  test::MakeDirs(dir / "web");
+  ASSERT_EQ(::symlink(outside.path().c_str(), (dir / "web/link").c_str()), 0);
+  ASSERT_EQ(::symlink((outside / "ro").c_str(), (dir / "web/ro").c_str()), 0);
+  Folder web, sub, none;
+  ASSERT_TRUE(web.Open(dir / "web"));
+  EXPECT_EQ(web.OpenSubfolder("link", none), EntryKind::Link);
+  EXPECT_FALSE(none.IsOpen());
+  web.ClearReadOnly("ro");
+  EXPECT_EQ(ModeOf(outside / "ro"), 0444u);
+  ASSERT_EQ(web.OpenSubfolder("img", sub), EntryKind::Directory);
+  // The folder is swapped for a link out of the location after it was opened.
+  ASSERT_EQ(::rename((dir / "web/img").c_str(), (dir / "web/moved").c_str()), 0);
+  ASSERT_EQ(::symlink(outside.path().c_str(), (dir / "web/img").c_str()), 0);
+  int code = 0;
+  EXPECT_TRUE(sub.CopyFileIn(dir / "src", "a.gif", &code)) << code;
+  EXPECT_TRUE(sub.ReplaceFileContents("XRDeploy.dat", "1=2\r\n", &code)) << code;
+  EXPECT_EQ(ReadFile(dir / "web/moved/a.gif"), "copied");
+  EXPECT_EQ(test::ListFiles(outside.path()), std::vector<std::string>{"ro"});
+  std::string text;
+  EXPECT_EQ(sub.ReadRegularFile("XRDeploy.dat", 100, text), ReadResult::Ok);
+  EXPECT_EQ(text, "1=2\r\n");
+}
+
 TEST(ModuleFileName, IsTheRunningProgram) {
   std::string self = ModuleFileName();
   ASSERT_FALSE(self.empty());

@@ -244,8 +244,6 @@ bool Fail(int* errorCode) {
   return false;
 }
 
-std::string AddSeparator(const std::string& dir) { return !dir.empty() && dir.back() == '/' ? dir : dir + "/"; }
-
 // Partial files: "." + name + kPartialMark + kPartialRandom letters and digits. The name is cut so
 // that a long one still leaves room for the rest within a file name's 255 bytes.
 constexpr char kPartialMark[] = ".partial-";
@@ -262,12 +260,12 @@ std::string RandomSuffix() {
   return suffix;
 }
 
-// Whether a new file may take the place of `to`. A link there is replaced itself, never
-// followed; a read-only file is refused until its attribute is cleared, as on Windows. False
-// with errno 0 when `to` is the source itself: nothing to do.
-bool CheckReplaceable(const std::string& to, bool failIfExists, const struct stat* source) {
+// Whether a new file may take the place of `to` (relative to `dirFd`). A link there is replaced
+// itself, never followed; a read-only file is refused until its attribute is cleared, as on
+// Windows. False with errno 0 when `to` is the source itself: nothing to do.
+bool CheckReplaceable(int dirFd, const std::string& to, bool failIfExists, const struct stat* source) {
   struct stat st;
-  if (::lstat(to.c_str(), &st) != 0) return true;  // missing; a bad folder shows when creating
+  if (::fstatat(dirFd, to.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return true;  // missing; a bad folder shows later
   errno = EEXIST;
   if (failIfExists) return false;
   errno = EISDIR;
@@ -281,24 +279,24 @@ bool CheckReplaceable(const std::string& to, bool failIfExists, const struct sta
 
 // A file being written beside its target under a partial name, locked by us from creation to
 // rename so that a clean-up can tell it from the leftover of a killed process. Removed unless
-// committed.
+// committed. Names are relative to `dirFd` (AT_FDCWD for plain paths).
 class PartialFile {
  public:
-  PartialFile() = default;
+  explicit PartialFile(int dirFd) : dirFd_(dirFd) {}
   PartialFile(const PartialFile&) = delete;
   PartialFile& operator=(const PartialFile&) = delete;
   ~PartialFile() {
     ErrnoGuard keep;
     if (fd_ >= 0) ::close(fd_);
-    if (!path_.empty()) ::unlink(path_.c_str());
+    if (!name_.empty()) ::unlinkat(dirFd_, name_.c_str(), 0);
   }
 
   bool Create(const std::string& target, mode_t mode) {
     SplitPath parts = Split(target);
     const std::string stem = "." + parts.name.substr(0, kPartialNameKept) + kPartialMark;
     for (int attempt = 0; attempt < 100; ++attempt) {
-      std::string path = parts.prefix + stem + RandomSuffix();
-      int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+      std::string name = parts.prefix + stem + RandomSuffix();
+      int fd = ::openat(dirFd_, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
       if (fd < 0) {
         if (errno == EEXIST) continue;
         return false;
@@ -311,7 +309,7 @@ class PartialFile {
         continue;
       }
       fd_ = fd;
-      path_ = std::move(path);
+      name_ = std::move(name);
       return true;
     }
     errno = EEXIST;
@@ -329,23 +327,132 @@ class PartialFile {
     if (::close(fd) != 0) return false;
     if (failIfExists) {
       // link() refuses an existing name, so a file that appeared meanwhile is not replaced.
-      if (::link(path_.c_str(), target.c_str()) == 0) {
-        ::unlink(path_.c_str());
-        path_.clear();
+      if (::linkat(dirFd_, name_.c_str(), dirFd_, target.c_str(), 0) == 0) {
+        ::unlinkat(dirFd_, name_.c_str(), 0);
+        name_.clear();
         return true;
       }
       if (errno == EEXIST) return false;
       // File systems without hard links fall through to a plain rename.
     }
-    if (::rename(path_.c_str(), target.c_str()) != 0) return false;
-    path_.clear();
+    if (::renameat(dirFd_, name_.c_str(), dirFd_, target.c_str()) != 0) return false;
+    name_.clear();
     return true;
   }
 
  private:
+  int dirFd_;
   int fd_ = -1;
-  std::string path_;
+  std::string name_;
 };
+
+// The copy and the replacing write behind the path functions and Folder: `to` is relative to
+// `dirFd`.
+bool CopyInto(const std::string& from, int dirFd, const std::string& to, bool failIfExists, int* errorCode) {
+  Fd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+  if (in.get() < 0) return Fail(errorCode);
+  struct stat srcStat;
+  if (::fstat(in.get(), &srcStat) != 0) return Fail(errorCode);
+  if (S_ISDIR(srcStat.st_mode)) {
+    errno = EISDIR;
+    return Fail(errorCode);
+  }
+  if (!CheckReplaceable(dirFd, to, failIfExists, &srcStat)) {
+    if (errno == 0) return true;  // the target is the source itself
+    return Fail(errorCode);
+  }
+  // Write beside the target under a temporary name, then rename: a failed copy leaves no half
+  // file and never damages the file it was meant to replace.
+  PartialFile partial(dirFd);
+  if (!partial.Create(to, 0600)) return Fail(errorCode);
+  if (!StreamCopy(in.get(), partial.fd(), srcStat.st_size)) return Fail(errorCode);
+  if (::fchmod(partial.fd(), srcStat.st_mode & 07777) != 0) return Fail(errorCode);
+  timespec times[2] = {srcStat.st_atim, srcStat.st_mtim};
+  if (::futimens(partial.fd(), times) != 0) return Fail(errorCode);
+  if (!partial.Commit(to, failIfExists)) return Fail(errorCode);
+  return true;
+}
+
+bool ReplaceInto(int dirFd, const std::string& to, const std::string& data, int* errorCode) {
+  if (!CheckReplaceable(dirFd, to, false, nullptr)) return Fail(errorCode);
+  PartialFile partial(dirFd);
+  if (!partial.Create(to, 0666)) return Fail(errorCode);
+  if (!WriteAll(partial.fd(), data.data(), data.size())) return Fail(errorCode);
+  if (!partial.Commit(to, false)) return Fail(errorCode);
+  return true;
+}
+
+ReadResult ReadRegularAt(int dirFd, const std::string& name, uint64_t maxBytes, std::string& contents) {
+  contents.clear();
+  // O_NONBLOCK: opening a FIFO would otherwise wait for a writer that never comes.
+  Fd fd(::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  if (fd.get() < 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return ReadResult::Missing;
+    return errno == ELOOP ? ReadResult::NotRegular : ReadResult::Failed;
+  }
+  struct stat st;
+  if (::fstat(fd.get(), &st) != 0) return ReadResult::Failed;
+  if (!S_ISREG(st.st_mode)) return ReadResult::NotRegular;
+  if (static_cast<uint64_t>(st.st_size) > maxBytes) return ReadResult::TooLarge;
+  contents.reserve(static_cast<size_t>(st.st_size));
+  // The file may grow while it is read: the bound holds for what is read, not what was seen.
+  char buffer[64 * 1024];
+  for (;;) {
+    ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      contents.clear();
+      return ReadResult::Failed;
+    }
+    if (n == 0) return ReadResult::Ok;
+    if (contents.size() + static_cast<size_t>(n) > maxBytes) {
+      contents.clear();
+      return ReadResult::TooLarge;
+    }
+    contents.append(buffer, static_cast<size_t>(n));
+  }
+}
+
+int RemoveAbandonedPartialsAt(int dirFd) {
+  // A descriptor of its own for the listing: closedir() closes it.
+  int listFd = ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (listFd < 0) return 0;
+  DIR* d = ::fdopendir(listFd);
+  if (!d) {
+    ::close(listFd);
+    return 0;
+  }
+  std::vector<std::string> names;
+  while (dirent* de = ::readdir(d)) {
+    std::string n = de->d_name;
+    if (IsPartialFileName(n)) names.push_back(std::move(n));
+  }
+  ::closedir(d);
+  int removed = 0;
+  for (const std::string& name : names) {
+    Fd file(::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (file.get() < 0) continue;
+    struct stat st, now;
+    if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) continue;
+    // A writer holds its partial file locked from creation to rename: a lock we can take means
+    // the writer is gone. The name must still be that file when it goes.
+    if (::flock(file.get(), LOCK_EX | LOCK_NB) != 0) continue;
+    if (::fstatat(dirFd, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 || now.st_dev != st.st_dev ||
+        now.st_ino != st.st_ino)
+      continue;
+    if (::unlinkat(dirFd, name.c_str(), 0) == 0) ++removed;
+  }
+  return removed;
+}
+
+bool TryLockFd(int fd, DirectoryLock::Result& result) {
+  if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+    result = DirectoryLock::Result::Locked;
+    return true;
+  }
+  result = errno == EWOULDBLOCK ? DirectoryLock::Result::Busy : DirectoryLock::Result::Unsupported;
+  return false;
+}
 
 // Removes everything below the open directory `dirFd` without leaving it through a symbolic
 // link: links are unlinked, never entered.
@@ -529,76 +636,22 @@ bool RenameFile(const std::string& from, const std::string& to) {
 
 bool CopyFile(const std::string& source, const std::string& target, bool failIfExists, int* errorCode,
               Lookup lookup) {
-  std::string from = Locate(source, lookup);
-  Fd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
-  if (in.get() < 0) return Fail(errorCode);
-  struct stat srcStat;
-  if (::fstat(in.get(), &srcStat) != 0) return Fail(errorCode);
-  if (S_ISDIR(srcStat.st_mode)) {
-    errno = EISDIR;
-    return Fail(errorCode);
-  }
-
   std::string to = Locate(target, lookup);
-  if (!CheckReplaceable(to, failIfExists, &srcStat)) {
-    if (errno == 0) return true;  // the target is the source itself
-    return Fail(errorCode);
-  }
-
-  // Write beside the target under a temporary name, then rename: a failed copy leaves no half
-  // file and never damages the file it was meant to replace.
   DirectoryChange change(to);
-  PartialFile partial;
-  if (!partial.Create(to, 0600)) return Fail(errorCode);
-  if (!StreamCopy(in.get(), partial.fd(), srcStat.st_size)) return Fail(errorCode);
-  if (::fchmod(partial.fd(), srcStat.st_mode & 07777) != 0) return Fail(errorCode);
-  timespec times[2] = {srcStat.st_atim, srcStat.st_mtim};
-  if (::futimens(partial.fd(), times) != 0) return Fail(errorCode);
-  if (!partial.Commit(to, failIfExists)) return Fail(errorCode);
+  if (!CopyInto(Locate(source, lookup), AT_FDCWD, to, failIfExists, errorCode)) return false;
   change.Added();
   return true;
 }
 
 bool ReplaceFileContents(const std::string& path, const std::string& data, int* errorCode) {
-  if (!CheckReplaceable(path, false, nullptr)) return Fail(errorCode);
   DirectoryChange change(path);
-  PartialFile partial;
-  if (!partial.Create(path, 0666)) return Fail(errorCode);
-  if (!WriteAll(partial.fd(), data.data(), data.size())) return Fail(errorCode);
-  if (!partial.Commit(path, false)) return Fail(errorCode);
+  if (!ReplaceInto(AT_FDCWD, path, data, errorCode)) return false;
   change.Added();
   return true;
 }
 
 ReadResult ReadRegularFile(const std::string& path, uint64_t maxBytes, std::string& contents) {
-  contents.clear();
-  // O_NONBLOCK: opening a FIFO would otherwise wait for a writer that never comes.
-  Fd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-  if (fd.get() < 0) {
-    if (errno == ENOENT || errno == ENOTDIR) return ReadResult::Missing;
-    return errno == ELOOP ? ReadResult::NotRegular : ReadResult::Failed;
-  }
-  struct stat st;
-  if (::fstat(fd.get(), &st) != 0) return ReadResult::Failed;
-  if (!S_ISREG(st.st_mode)) return ReadResult::NotRegular;
-  if (static_cast<uint64_t>(st.st_size) > maxBytes) return ReadResult::TooLarge;
-  contents.reserve(static_cast<size_t>(st.st_size));
-  // The file may grow while it is read: the bound holds for what is read, not what was seen.
-  char buffer[64 * 1024];
-  for (;;) {
-    ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      contents.clear();
-      return ReadResult::Failed;
-    }
-    if (n == 0) return ReadResult::Ok;
-    if (contents.size() + static_cast<size_t>(n) > maxBytes) {
-      contents.clear();
-      return ReadResult::TooLarge;
-    }
-    contents.append(buffer, static_cast<size_t>(n));
-  }
+  return ReadRegularAt(AT_FDCWD, path, maxBytes, contents);
 }
 
 bool IsPartialFileName(const std::string& name) {
@@ -613,27 +666,75 @@ bool IsPartialFileName(const std::string& name) {
 
 int RemoveAbandonedPartialFiles(const std::string& directory) {
   Fd dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.get() < 0) return 0;
-  int removed = 0;
-  for (const std::string& name : DirectoryEntries(directory)) {
-    if (!IsPartialFileName(name)) continue;
-    Fd file(::openat(dir.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-    if (file.get() < 0) continue;
-    struct stat st, now;
-    if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) continue;
-    // A writer holds its partial file locked from creation to rename: a lock we can take means
-    // the writer is gone. The name must still be that file when it goes.
-    if (::flock(file.get(), LOCK_EX | LOCK_NB) != 0) continue;
-    if (::fstatat(dir.get(), name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 || now.st_dev != st.st_dev ||
-        now.st_ino != st.st_ino)
-      continue;
-    DirectoryChange change(AddSeparator(directory) + name);
-    if (::unlinkat(dir.get(), name.c_str(), 0) == 0) {
-      change.Removed();
-      ++removed;
-    }
+  return dir.get() < 0 ? 0 : RemoveAbandonedPartialsAt(dir.get());
+}
+
+Folder& Folder::operator=(Folder&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = other.fd_;
+    other.fd_ = -1;
   }
-  return removed;
+  return *this;
+}
+
+void Folder::Close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+bool Folder::Open(const std::string& path) {
+  Close();
+  fd_ = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  return fd_ >= 0;
+}
+
+EntryKind Folder::OpenSubfolder(const std::string& name, Folder& sub) const {
+  sub.Close();
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    sub.fd_ = ::openat(fd_, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (sub.fd_ >= 0) return EntryKind::Directory;
+    if (errno != ENOENT) break;
+    // Someone else may make it in the meantime; what counts is that it is a real folder.
+    if (::mkdirat(fd_, name.c_str(), 0777) != 0 && errno != EEXIST) return EntryKind::Missing;
+  }
+  return Kind(name);
+}
+
+EntryKind Folder::Kind(const std::string& name) const {
+  struct stat st;
+  if (::fstatat(fd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return EntryKind::Missing;
+  if (S_ISLNK(st.st_mode)) return EntryKind::Link;
+  if (S_ISDIR(st.st_mode)) return EntryKind::Directory;
+  return S_ISREG(st.st_mode) ? EntryKind::File : EntryKind::Other;
+}
+
+bool Folder::CopyFileIn(const std::string& source, const std::string& name, int* errorCode) const {
+  return CopyInto(source, fd_, name, false, errorCode);
+}
+
+bool Folder::ReplaceFileContents(const std::string& name, const std::string& data, int* errorCode) const {
+  return ReplaceInto(fd_, name, data, errorCode);
+}
+
+ReadResult Folder::ReadRegularFile(const std::string& name, uint64_t maxBytes, std::string& contents) const {
+  return ReadRegularAt(fd_, name, maxBytes, contents);
+}
+
+void Folder::ClearReadOnly(const std::string& name) const {
+  // Through a descriptor of the file itself: a link is not opened, so its target keeps its mode.
+  Fd file(::openat(fd_, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  struct stat st;
+  if (file.get() < 0 || ::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode) || (st.st_mode & S_IWUSR)) return;
+  ::fchmod(file.get(), (st.st_mode & 07777) | S_IWUSR);
+}
+
+int Folder::RemoveAbandonedPartialFiles() const { return RemoveAbandonedPartialsAt(fd_); }
+
+DirectoryLock::Result Folder::Lock() const {
+  DirectoryLock::Result result;
+  TryLockFd(fd_, result);
+  return result;
 }
 
 DirectoryLock& DirectoryLock::operator=(DirectoryLock&& other) noexcept {
@@ -647,15 +748,11 @@ DirectoryLock& DirectoryLock::operator=(DirectoryLock&& other) noexcept {
 
 DirectoryLock::Result DirectoryLock::TryLock(const std::string& path) {
   Release();
-  int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return Result::Unsupported;
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    ErrnoGuard keep;
-    ::close(fd);
-    return errno == EWOULDBLOCK ? Result::Busy : Result::Unsupported;
-  }
-  fd_ = fd;
-  return Result::Locked;
+  Fd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (fd.get() < 0) return Result::Unsupported;
+  Result result;
+  if (TryLockFd(fd.get(), result)) fd_ = fd.Release();
+  return result;
 }
 
 void DirectoryLock::Release() {
