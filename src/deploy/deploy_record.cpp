@@ -2,8 +2,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string_view>
 
 #include "deploy/u_utils.h"
@@ -72,13 +70,54 @@ void TCurrentAges::Add(int32_t fileId, int32_t age) { Append(std::to_string(file
 
 TDeployRecord TDeployRecord::FromText(const std::string& text) { return TDeployRecord(SplitLines(text)); }
 
-TDeployRecord TDeployRecord::ReadFile(const std::string& path) {
-  if (!platform::FileExists(path)) return {};
-  std::ifstream in(platform::ResolvePath(path), std::ios::binary);
-  if (!in) return {};
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return {};
-  return FromText(text);
+namespace {
+
+// What a read of the record gave: the record, or an empty one and, when there was something
+// that could not be read, the log line that says so.
+TDeployRecord FromRead(platform::ReadResult result, const std::string& text, const std::string& shownPath,
+                       bool isFolder, std::string* problem) {
+  const std::string what = "The deployment record '" + shownPath + "'";
+  std::string why;
+  switch (result) {
+    case platform::ReadResult::Ok:
+      return TDeployRecord::FromText(text);
+    case platform::ReadResult::Missing:
+      return {};
+    case platform::ReadResult::NotRegular:
+      // A folder of that name is refused by the target before anything is sent.
+      if (isFolder) return {};
+      why = what + " is not a regular file; it was not read";
+      break;
+    case platform::ReadResult::TooLarge:
+      why = what + " is larger than " + std::to_string(kMaxRecordBytes / (1024 * 1024)) + " MiB; it was not read";
+      break;
+    case platform::ReadResult::Failed:
+      why = what + " could not be read: " + std::strerror(errno);
+      break;
+  }
+  if (problem) *problem = why;
+  return {};
+}
+
+[[noreturn]] void WriteFailed(const std::string& shownPath, int code) {
+  const std::string failure = "Could not write the deployment record " + shownPath;
+  if (code == EISDIR) throw Exception(failure + ": it is a directory");
+  throw Exception(failure + ": " + std::strerror(code));
+}
+
+}  // namespace
+
+TDeployRecord TDeployRecord::ReadFile(const std::string& path, std::string* problem) {
+  std::string text;
+  const platform::ReadResult result = platform::ReadRegularFile(path, kMaxRecordBytes, text);
+  return FromRead(result, text, path, platform::GetEntryKind(path) == platform::EntryKind::Directory, problem);
+}
+
+TDeployRecord TDeployRecord::ReadFile(const platform::Folder& folder, const std::string& name,
+                                      const std::string& shownPath, std::string* problem) {
+  std::string text;
+  const platform::ReadResult result = folder.ReadRegularFile(name, kMaxRecordBytes, text);
+  return FromRead(result, text, shownPath, folder.Kind(name) == platform::EntryKind::Directory, problem);
 }
 
 std::string TDeployRecord::ToText() const {
@@ -91,17 +130,14 @@ std::string TDeployRecord::ToText() const {
 }
 
 void TDeployRecord::WriteFile(const std::string& path) const {
-  const std::string target = platform::ResolvePath(path);
-  const std::string failure = "Could not write the deployment record " + path;
-  if (platform::DirectoryExists(target)) throw Exception(failure + ": it is a directory");
-  std::ofstream out(target, std::ios::binary | std::ios::trunc);
-  if (!out) throw Exception(failure + ": " + std::strerror(errno));
-  for (const std::string& line : Lines()) {
-    out.write(line.data(), static_cast<std::streamsize>(line.size()));
-    out.write("\r\n", 2);
-  }
-  out.close();
-  if (!out) throw Exception(failure);
+  int code = 0;
+  if (!platform::ReplaceFileContents(path, ToText(), &code)) WriteFailed(path, code);
+}
+
+void TDeployRecord::WriteFile(const platform::Folder& folder, const std::string& name,
+                              const std::string& shownPath) const {
+  int code = 0;
+  if (!folder.ReplaceFileContents(name, ToText(), &code)) WriteFailed(shownPath, code);
 }
 
 bool ShouldSend(TDeployRecord& record, int32_t fileId, int32_t currentAge) {

@@ -9,9 +9,14 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/files.h"
+
 namespace skelder::deploy {
 
 inline constexpr const char* kDeployRecordName = "XRDeploy.dat";
+// A record line is at most some 24 bytes: this bound is far above the record of any real folder,
+// and keeps a file that only looks like a record from filling memory.
+inline constexpr uint64_t kMaxRecordBytes = 64ull * 1024 * 1024;
 
 // Ordered "id=value" lines with a first-match index by id. A line is an entry of id N when its
 // text before the first "=" is exactly N's decimal text; every other line is kept as it is and
@@ -55,14 +60,23 @@ class TDeployRecord : public TKeyedLines {
 
   // Any of CR, LF and CR LF ends a line.
   static TDeployRecord FromText(const std::string& text);
-  // A record that is missing, unreadable or not a file reads as empty.
-  static TDeployRecord ReadFile(const std::string& path);
+  // A record that is missing, unreadable or not a regular file reads as empty. Read under its
+  // exact name, never through a link, never waiting on a FIFO or a device, and only up to
+  // kMaxRecordBytes. When there was something at the path that could not be read, *problem
+  // says so in a line for the log.
+  static TDeployRecord ReadFile(const std::string& path, std::string* problem = nullptr);
+  // The same for the record `name` in an opened folder; `shownPath` names it in *problem.
+  static TDeployRecord ReadFile(const platform::Folder& folder, const std::string& name,
+                                const std::string& shownPath, std::string* problem);
 
   // Every line followed by CR LF.
   std::string ToText() const;
-  // Raises skelder::Exception with a clear message when the file cannot be written (a
-  // directory, a read-only file, a missing folder, a full disk).
+  // Written the way files are copied: under a partial name beside it, then renamed over the
+  // name itself, so a link of that name is replaced, never written through, and a failed write
+  // leaves the old record whole. Raises skelder::Exception with a clear message when the file
+  // cannot be written (a directory, a read-only file, a missing folder, a full disk).
   void WriteFile(const std::string& path) const;
+  void WriteFile(const platform::Folder& folder, const std::string& name, const std::string& shownPath) const;
 
   int32_t Age(int32_t fileId) const { return Number(fileId); }
   void SetAge(int32_t fileId, int32_t age) { SetNumber(fileId, age); }

@@ -1,8 +1,10 @@
 #include "deploy/f_deploy.h"
 
+#include <cctype>
 #include <climits>
 #include <cstring>
 #include <memory>
+#include <unordered_set>
 
 #include "deploy/deploy_dialog_seam.h"
 #include "deploy/file_group.h"
@@ -13,6 +15,7 @@
 #include "platform/display_text.h"
 #include "platform/exception.h"
 #include "platform/files.h"
+#include "platform/termination.h"
 #include "platform/toolkit.h"
 
 namespace skelder::deploy {
@@ -112,6 +115,16 @@ std::string UnsafePathReason(const std::string& relativeFolder, const std::strin
   return {};
 }
 
+bool IsCheckOutFolderName(const std::string& name) {
+  constexpr size_t kHexStart = 3, kSuffix = 7;  // "TTS", ".Deploy"
+  if (name.size() <= kHexStart + kSuffix || name.size() > kHexStart + 8 + kSuffix) return false;
+  if (name.compare(0, kHexStart, "TTS") != 0 || name.compare(name.size() - kSuffix, kSuffix, ".Deploy") != 0)
+    return false;
+  for (size_t i = kHexStart; i < name.size() - kSuffix; ++i)
+    if (!std::isxdigit(static_cast<unsigned char>(name[i]))) return false;
+  return true;
+}
+
 TfrmDeploy::TfrmDeploy()
     : Form("frmDeploy", "Skelder"),
       nbMain(AddNotebook(*this)),
@@ -182,6 +195,9 @@ void TfrmDeploy::Setup(const std::string& folderCaption, const std::string& depl
 void TfrmDeploy::ShowDeployDialog(const std::string& folderCaption, const std::string& deployTo,
                                   const TFileList& files, const TFolderList& folders) {
   ResetLastDeployOutcome();
+  // SIGTERM or SIGHUP during the run cancel it, so that it cleans up; the signal goes on when
+  // the dialog is gone.
+  platform::TerminationGuard termination;
   auto form = std::make_unique<TfrmDeploy>();
   form->Setup(folderCaption, deployTo, files, folders);
   // Also when an error escapes the dialog, the host learns how far the run got.
@@ -239,6 +255,7 @@ void TfrmDeploy::FailFile(const std::string& shownName, const std::string& messa
 
 bool TfrmDeploy::CancelRequested(const std::string& shownName) {
   while (FPaused) ProcessMessages();
+  if (platform::TerminationRequested()) FCancelled = true;
   if (!FCancelled) return false;
   Log("   " + shownName + " - " + kCancelledByUser);
   FLastError = kCancelledBox;
@@ -294,15 +311,25 @@ void TfrmDeploy::FtpProgress(int code, int64_t value) {
 }
 
 void TfrmDeploy::MakeTempDir() {
+  RemoveAbandonedCheckOuts();
   std::string candidate;
-  do {
+  for (int attempt = 0;; ++attempt) {
     std::string tempFile = MakeTempFileName();
     candidate = ChangeFileExt(tempFile, ".Deploy");
-    platform::DeleteFile(tempFile);
-  } while (DirectoryExists(candidate));
-  if (!ForceDirectories(candidate) || !DirectoryExists(candidate))
-    throw Exception("Could not create the temporary folder '" + candidate + "'");
+    platform::DeleteFile(tempFile, platform::Lookup::Exact);
+    if (platform::GetEntryKind(candidate) != platform::EntryKind::Missing) continue;
+    if (platform::CreateLockedDirectory(candidate, tempDirLock_)) break;
+    // Taken by another run in the meantime: try another name; anything else is a failure.
+    if (attempt >= 100 || platform::GetEntryKind(candidate) == platform::EntryKind::Missing)
+      throw Exception("Could not create the temporary folder '" + candidate + "'");
+  }
   FTempDir = AddBackslash(candidate);
+}
+
+void TfrmDeploy::RemoveAbandonedCheckOuts() {
+  const std::string dir = platform::TempDirectory();
+  for (const std::string& entry : platform::DirectoryEntries(dir))
+    if (IsCheckOutFolderName(entry)) platform::DeleteTreeIfAbandoned(dir + entry);
 }
 
 void TfrmDeploy::CleanUp() {
@@ -320,6 +347,8 @@ void TfrmDeploy::CleanUp() {
   } catch (...) {
     // Clean-up failures are not reported.
   }
+  // Whatever is left now is a leftover that a later run may remove.
+  tempDirLock_.Release();
 }
 
 void TfrmDeploy::SetOutcome(bool success) {
@@ -467,15 +496,53 @@ bool TfrmDeploy::FetchFiles() {
   return result;
 }
 
+bool TfrmDeploy::LockLocation(const std::string& location, const platform::Folder& site) {
+  const uint64_t start = platform::NowMs();
+  bool waiting = false;
+  for (;;) {
+    switch (site.Lock()) {
+      case platform::DirectoryLock::Result::Locked:
+        if (waiting) {
+          lblAction.caption.clear();
+          Repaint();
+        }
+        return true;
+      case platform::DirectoryLock::Result::Unsupported:
+        // A file system without such locks (some network shares): deploy as before, and say so.
+        Log("   The location '" + location + "' cannot be locked against another deployment at the same time (" +
+            std::strerror(errno) + ")");
+        return true;
+      case platform::DirectoryLock::Result::Busy:
+        break;
+    }
+    if (!waiting) {
+      waiting = true;
+      lblAction.caption = "Waiting for another deployment to finish with '" + location + "'...";
+      Repaint();
+    }
+    if (platform::NowMs() - start >= kLocationLockWaitMs) {
+      FLastError = "Another deployment holds the location '" + location + "'";
+      Log("   " + FLastError);
+      return false;
+    }
+    platform::SleepMs(kLocationLockPollMs);
+    ProcessMessages();
+    while (FPaused) ProcessMessages();
+    if (FCancelled || platform::TerminationRequested()) {
+      FCancelled = true;
+      Log(std::string("   ") + kCancelledByUser);
+      FLastError = kCancelledBox;
+      return false;
+    }
+  }
+}
+
 bool TfrmDeploy::DeployToFolder(const std::string& locationLine) {
   bool result = true;
   const std::string location = AddBackslash(locationLine);
   const std::string recordPath = location + kDeployRecordName;
   lblMain.caption = "Deploying to '" + location + "'...";
   StepProgress(MainProgress);
-
-  TDeployRecord record;
-  if (platform::FileExists(recordPath)) record = TDeployRecord::ReadFile(recordPath);
 
   Log("");
   Log("");
@@ -491,27 +558,58 @@ bool TfrmDeploy::DeployToFolder(const std::string& locationLine) {
     StepProgress(MainProgress);
     return false;
   }
-  if (DirectoryExists(recordPath)) {
+  // Everything below goes through the location opened once, never through a link inside it.
+  platform::Folder site;
+  if (!site.Open(location)) {
+    Log(std::string("   ") + kCannotCreateFolder);
+    FLastError = kCannotCreateFolder;
+    StepProgress(MainProgress);
+    return false;
+  }
+  // One deployment at a time per location, from reading the record to writing it: two at once
+  // would each write back a record without the other's files.
+  if (!LockLocation(location, site)) {
+    StepProgress(MainProgress);
+    return false;
+  }
+  if (site.Kind(kDeployRecordName) == platform::EntryKind::Directory) {
     // The record could never be written back; refuse before anything is copied.
     FLastError = "The deployment record '" + recordPath + "' is a folder";
     Log("   " + FLastError);
     StepProgress(MainProgress);
     return false;
   }
+  std::string recordProblem;
+  TDeployRecord record = TDeployRecord::ReadFile(site, kDeployRecordName, recordPath, &recordProblem);
+  if (!recordProblem.empty()) Log("   " + recordProblem);
 
+  // Under the lock no other deployment writes here: partial files of dead ones go, in each
+  // folder the first time it is visited.
+  site.RemoveAbandonedPartialFiles();
+  std::unordered_set<std::string> visited;
+  std::string currentRel;
+  platform::Folder current;  // the folder of `currentRel`; the location itself for ""
   for (const auto& file : *FFiles) {
     std::string rel, shown;
     if (!BeginFile(file, rel, shown)) {
       result = false;
       break;
     }
-    const std::string targetDir = AddBackslash(location + rel);
-    if (!DirectoryExists(targetDir)) ForceDirectories(targetDir);
-    if (!DirectoryExists(targetDir)) {
-      FailFile(shown, kCannotCreateFolder);
-      result = false;
-      break;
+    if (rel != currentRel || (!rel.empty() && !current.IsOpen())) {
+      std::string where;
+      current.Close();
+      const TSubfolderResult opened = rel.empty() ? TSubfolderResult::Ready
+                                                  : OpenSubfolders(site, location, rel, current, where);
+      if (opened != TSubfolderResult::Ready) {
+        FailFile(shown, opened == TSubfolderResult::Link ? "Refused: the folder '" + where + "' is a symbolic link"
+                                                         : std::string(kCannotCreateFolder));
+        result = false;
+        break;
+      }
+      currentRel = rel;
+      if (current.IsOpen() && visited.insert(rel).second) current.RemoveAbandonedPartialFiles();
     }
+    const platform::Folder& targetDir = current.IsOpen() ? current : site;
 
     const int32_t age = FFileAges.Age(file.Info.FileId);
     if (ShouldSend(record, file.Info.FileId, age)) {
@@ -526,9 +624,9 @@ bool TfrmDeploy::DeployToFolder(const std::string& locationLine) {
       int errorCode = 0;
       bool copied = true;
       for (const auto& candidate : FileGroupCandidates(source)) {
-        const std::string target = targetDir + ExtractFileName(candidate);
-        if (platform::FileExists(target)) ClearReadOnly(target);
-        if (!platform::CopyFile(candidate, target, false, &errorCode)) {
+        const std::string target = ExtractFileName(candidate);
+        targetDir.ClearReadOnly(target);
+        if (!targetDir.CopyFileIn(candidate, target, &errorCode)) {
           copied = false;
           break;
         }
@@ -552,7 +650,7 @@ bool TfrmDeploy::DeployToFolder(const std::string& locationLine) {
   }
 
   StepProgress(MainProgress);
-  record.WriteFile(recordPath);
+  record.WriteFile(site, kDeployRecordName, recordPath);
   return result;
 }
 

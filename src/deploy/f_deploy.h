@@ -11,6 +11,7 @@
 #include "deploy/deploy_record.h"
 #include "deploy/file_lists.h"
 #include "deploy/u_utils.h"
+#include "platform/files.h"
 #include "platform/widgets.h"
 
 namespace skelder::deploy {
@@ -46,6 +47,12 @@ inline constexpr const char* kPathTooLong = "Refused: the check-out folder path 
 // Why a file name or relative folder from the host must not be used as a path below a location
 // or the temporary folder: empty when it is safe.
 std::string UnsafePathReason(const std::string& relativeFolder, const std::string& fileName);
+
+// A directory location is held by one deployment at a time; another waits this long for it.
+inline constexpr uint32_t kLocationLockWaitMs = 60000;
+inline constexpr uint32_t kLocationLockPollMs = 250;
+// The check-out folder of a run: "TTS", hexadecimal digits, ".Deploy".
+bool IsCheckOutFolderName(const std::string& name);
 
 class TfrmDeploy : public platform::Form {
  public:
@@ -123,11 +130,17 @@ class TfrmDeploy : public platform::Form {
 
  private:
   void MakeTempDir();
+  // Check-out folders of runs that were killed; those of runs still going are locked.
+  void RemoveAbandonedCheckOuts();
+  // Takes the location's lock, waiting for another deployment that holds it; false (logged,
+  // FLastError set) when it stays held or the user cancels.
+  bool LockLocation(const std::string& location, const platform::Folder& site);
   void CleanUp();
   void ShowError(const std::string& text);
   void SetOutcome(bool success);
 
   FolderIndex folderIndex_;
+  platform::DirectoryLock tempDirLock_;  // held while FTempDir exists: marks it as in use
   int64_t fileProgressDivisor_ = 1;
 };
 

@@ -40,9 +40,10 @@ std::string MakeTempFileName() {
 }
 
 void ClearReadOnly(const std::string& file) {
-  const auto attributes = platform::GetFileAttributes(file);
+  if (platform::GetEntryKind(file) != platform::EntryKind::File) return;
+  const auto attributes = platform::GetFileAttributes(file, platform::Lookup::Exact);
   if (attributes && (*attributes & platform::kAttrReadOnly) != 0)
-    platform::SetFileAttributes(file, *attributes & ~platform::kAttrReadOnly);
+    platform::SetFileAttributes(file, *attributes & ~platform::kAttrReadOnly, platform::Lookup::Exact);
 }
 
 void BeginBusy() {
@@ -64,7 +65,7 @@ void EndBusy() {
 
 int BusyDepth() { return g_busyDepth; }
 
-bool DirectoryExists(const std::string& path) { return platform::DirectoryExists(path); }
+bool DirectoryExists(const std::string& path) { return platform::DirectoryExists(path, platform::Lookup::Exact); }
 
 bool ForceDirectories(const std::string& path) {
   std::string dir = path;
@@ -78,10 +79,39 @@ bool ForceDirectories(const std::string& path) {
   if (parent == dir) return true;
   if (!ForceDirectories(parent)) return false;
   // Someone else may have made it in the meantime; what counts is that it exists.
-  return platform::CreateDirectory(dir) || DirectoryExists(dir);
+  return platform::CreateDirectory(dir, platform::Lookup::Exact) || DirectoryExists(dir);
 }
 
-int32_t FileAge(const std::string& path) { return platform::FileAge(path); }
+TSubfolderResult OpenSubfolders(const platform::Folder& location, const std::string& locationPath,
+                                const std::string& rel, platform::Folder& folder, std::string& where) {
+  std::string path = AddBackslash(locationPath);
+  const platform::Folder* parent = &location;
+  platform::Folder level;
+  size_t start = 0;
+  while (start < rel.size()) {
+    size_t end = rel.find(kSep, start);
+    if (end == std::string::npos) end = rel.size();
+    if (end > start) {
+      const std::string name = rel.substr(start, end - start);
+      path += name;
+      platform::Folder next;
+      const platform::EntryKind kind = parent->OpenSubfolder(name, next);
+      if (kind != platform::EntryKind::Directory) {
+        where = path;
+        return kind == platform::EntryKind::Link ? TSubfolderResult::Link : TSubfolderResult::Failed;
+      }
+      level = std::move(next);
+      parent = &level;
+      path += kSep;
+    }
+    start = end + 1;
+  }
+  folder = std::move(level);
+  where.clear();
+  return TSubfolderResult::Ready;
+}
+
+int32_t FileAge(const std::string& path) { return platform::FileAge(path, platform::Lookup::Exact); }
 
 std::string ModuleFileName() { return platform::ModuleFileName(); }
 

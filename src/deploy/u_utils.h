@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/files.h"
+
 namespace skelder::deploy {
 
 // The path with the platform's separator appended unless it already ends with one; an empty
@@ -17,7 +19,8 @@ std::string AddBackslash(const std::string& path);
 // temporary directory and returns its full path; the caller deletes it. Raises on failure.
 std::string MakeTempFileName();
 
-// Clears the read-only attribute of an existing file, keeping its other attributes.
+// Clears the read-only attribute of an existing file, keeping its other attributes. Exact name;
+// a symbolic link is left alone (its target's mode is not ours to change).
 void ClearReadOnly(const std::string& file);
 
 // Nested busy cursor for the whole screen: the first BeginBusy remembers the cursor, the last
@@ -44,9 +47,18 @@ class BusyScope {
   bool active_ = true;
 };
 
+// The helpers below take deployed content's paths (the check-out folder, locations): exact names.
 bool DirectoryExists(const std::string& path);
 // Makes the directory and any missing parents; false when some level cannot be made.
 bool ForceDirectories(const std::string& path);
+
+// Opens the relative folder `rel` (not empty) below the opened location one level at a time,
+// making what is missing, never through a symbolic link: a level that is a link is refused, so
+// nothing is written outside the location (its own path may be a link: that is the user's
+// choice). On failure `where` is the path of the level that stopped it.
+enum class TSubfolderResult { Ready, Link, Failed };
+TSubfolderResult OpenSubfolders(const platform::Folder& location, const std::string& locationPath,
+                                const std::string& rel, platform::Folder& folder, std::string& where);
 
 // Last-write time as the packed 32-bit local date and time; -1 for a missing file or a directory.
 int32_t FileAge(const std::string& path);

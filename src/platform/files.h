@@ -1,10 +1,20 @@
 #pragma once
-// Files and directories. Paths are 8-bit strings with the platform's separator. Where a file of
-// the exact name does not exist, lookups find one whose name differs only in letter case in the
-// same directory, the way Windows finds files.
+// Files and directories. Paths are 8-bit strings with the platform's separator.
+//
+// Two ways of finding a name (Lookup): the add-in's own fixed names (the host libraries,
+// KVOAddins.dat, the registry stand-in, the log) are found the way Windows finds them: where a
+// file of the exact name does not exist, one whose name differs only in letter case in the same
+// directory is taken (AnyCase, the default). Deployed content (the check-out folder, the files
+// and folders at a location) is read and written under its exact names (Exact): on a
+// case-sensitive file system "Page.html" and "page.html" are two files.
+//
+// Whatever the lookup, nothing here writes through a symbolic link at the last component of a
+// path: a copy or a replacing write replaces the link itself, and attributes are never changed
+// on a link's target.
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace skelder::platform {
 
@@ -22,29 +32,128 @@ inline constexpr uint32_t kAttrDirectory = 0x10;
 inline constexpr uint32_t kAttrArchive = 0x20;
 inline constexpr uint32_t kAttrNormal = 0x80;
 
+enum class Lookup { AnyCase, Exact };
+
 // The path as it exists on disk: the path itself when it exists, else the same directory's
 // entry whose last component differs only in letter case, else the path unchanged.
 std::string ResolvePath(const std::string& path);
 
-std::optional<uint32_t> GetFileAttributes(const std::string& path);
-bool SetFileAttributes(const std::string& path, uint32_t attributes);
+std::optional<uint32_t> GetFileAttributes(const std::string& path, Lookup lookup = Lookup::AnyCase);
+// A symbolic link is left as it is (true): its target is not ours to change.
+bool SetFileAttributes(const std::string& path, uint32_t attributes, Lookup lookup = Lookup::AnyCase);
 
-bool FileExists(const std::string& path);       // exists and is not a directory
-bool DirectoryExists(const std::string& path);  // attributes readable and carry the directory bit
-bool PathExists(const std::string& path);
+// exists and is not a directory
+bool FileExists(const std::string& path, Lookup lookup = Lookup::AnyCase);
+// attributes readable and carry the directory bit
+bool DirectoryExists(const std::string& path, Lookup lookup = Lookup::AnyCase);
+bool PathExists(const std::string& path, Lookup lookup = Lookup::AnyCase);
 
-bool CreateDirectory(const std::string& path);  // one level; false when it fails or exists
+// What the name itself is, exact name, a link not followed.
+enum class EntryKind { Missing, File, Directory, Link, Other };
+EntryKind GetEntryKind(const std::string& path);
+// The names in a directory (without "." and ".."); empty when it cannot be read.
+std::vector<std::string> DirectoryEntries(const std::string& path);
+
+// one level; false when it fails or exists
+bool CreateDirectory(const std::string& path, Lookup lookup = Lookup::AnyCase);
 bool RemoveDirectory(const std::string& path);  // empty directory only
-bool DeleteFile(const std::string& path);
+bool DeleteFile(const std::string& path, Lookup lookup = Lookup::AnyCase);
 // Deletes a directory and everything in it; silent, best effort; true when it is gone.
 bool DeleteTree(const std::string& path);
 // Atomic replace where the platform has it.
 bool RenameFile(const std::string& from, const std::string& to);
 
 // Copies contents, attributes and last-write time; streams in chunks. On failure returns false
-// and stores the system error number ("Error Code: %d") in *errorCode when given.
+// and stores the system error number ("Error Code: %d") in *errorCode when given. The copy is
+// written beside the target under a hidden partial name (PartialFileName) and renamed over it.
 bool CopyFile(const std::string& source, const std::string& target, bool failIfExists,
-              int* errorCode = nullptr);
+              int* errorCode = nullptr, Lookup lookup = Lookup::AnyCase);
+
+// Replaces the file's contents with `data` the way a copy does (partial name beside it, then a
+// rename over the name itself), exact name. Refuses a directory (EISDIR) and a read-only file
+// (EACCES), as Windows does. False with *errorCode on failure.
+bool ReplaceFileContents(const std::string& path, const std::string& data, int* errorCode = nullptr);
+
+// Reads a regular file of at most `maxBytes`, exact name, never through a link at the last
+// component and never waiting on a FIFO or a device.
+enum class ReadResult { Ok, Missing, NotRegular, TooLarge, Failed };
+ReadResult ReadRegularFile(const std::string& path, uint64_t maxBytes, std::string& contents);
+
+// Partial files: a copy in progress is ".<name>.partial-XXXXXX" beside its target, locked by its
+// writer for as long as it writes. True for a name of that form.
+bool IsPartialFileName(const std::string& name);
+// Removes the partial files in `directory` that no live writer holds (left by a process that
+// was killed); the partial files of copies still running are left alone. Returns how many.
+int RemoveAbandonedPartialFiles(const std::string& directory);
+
+// An exclusive lock on a directory held by this process until Release or destruction; the
+// operating system drops it when the process ends, so a killed process never leaves it locked.
+// Nothing is written into the directory. The path may be a link to the directory.
+class DirectoryLock {
+ public:
+  enum class Result { Locked, Busy, Unsupported };
+  DirectoryLock() = default;
+  ~DirectoryLock() { Release(); }
+  DirectoryLock(DirectoryLock&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  DirectoryLock& operator=(DirectoryLock&& other) noexcept;
+  DirectoryLock(const DirectoryLock&) = delete;
+  DirectoryLock& operator=(const DirectoryLock&) = delete;
+
+  // Busy: another holder has it (another process, or another lock of this one). Unsupported:
+  // the directory cannot be opened or its file system has no such locks (errno tells).
+  Result TryLock(const std::string& path);
+  bool Held() const { return fd_ >= 0; }
+  void Release();
+
+ private:
+  friend bool CreateLockedDirectory(const std::string& path, DirectoryLock& lock);
+  int fd_ = -1;
+};
+
+// A directory opened once and then used by name, for deployed content: what is done through it
+// stays inside that directory, whatever is renamed or linked meanwhile along the path that led
+// to it. Names are exact, one component each.
+class Folder {
+ public:
+  Folder() = default;
+  ~Folder() { Close(); }
+  Folder(Folder&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  Folder& operator=(Folder&& other) noexcept;
+  Folder(const Folder&) = delete;
+  Folder& operator=(const Folder&) = delete;
+
+  // A path that is a link to a directory is followed: the caller chose the path.
+  bool Open(const std::string& path);
+  bool IsOpen() const { return fd_ >= 0; }
+  void Close();
+
+  // Opens the subfolder `name`, making it when missing, never through a link: Directory when
+  // `sub` is open; otherwise what is there instead (Link, File, Other), or Missing when it could
+  // not be made.
+  EntryKind OpenSubfolder(const std::string& name, Folder& sub) const;
+  EntryKind Kind(const std::string& name) const;
+  // As CopyFile (replacing) and ReplaceFileContents, into this folder under `name`.
+  bool CopyFileIn(const std::string& source, const std::string& name, int* errorCode) const;
+  bool ReplaceFileContents(const std::string& name, const std::string& data, int* errorCode) const;
+  ReadResult ReadRegularFile(const std::string& name, uint64_t maxBytes, std::string& contents) const;
+  // Clears the read-only attribute of a regular file; a link, and its target, are left alone.
+  void ClearReadOnly(const std::string& name) const;
+  int RemoveAbandonedPartialFiles() const;
+  // An exclusive lock on this folder, held until it is closed (see DirectoryLock).
+  DirectoryLock::Result Lock() const;
+
+ private:
+  int fd_ = -1;
+};
+
+// Makes a new directory (exact name, one level) that is locked from the moment its name can be
+// seen, so that DeleteTreeIfAbandoned never takes it for a dead process's. False when the name
+// exists or the directory cannot be made; where the file system has no locks the directory is
+// made and left unlocked.
+bool CreateLockedDirectory(const std::string& path, DirectoryLock& lock);
+// Deletes a directory tree of this user that no live process holds locked (see
+// CreateLockedDirectory); a link is never followed. True when it was deleted.
+bool DeleteTreeIfAbandoned(const std::string& path);
 
 // Last-write time in seconds since 1970-01-01 UTC (with nanoseconds), none when unreadable.
 struct FileTime {
@@ -56,7 +165,7 @@ bool SetLastWriteTime(const std::string& path, FileTime time);
 
 // The file's last-write time in local time packed as a 32-bit DOS date and time (date in the
 // upper 16 bits); -1 for a missing file, a directory, or a time the packed form cannot hold.
-int32_t FileAge(const std::string& path);
+int32_t FileAge(const std::string& path, Lookup lookup = Lookup::AnyCase);
 // Packs a time the same way; -1 outside 1980..2107.
 int32_t PackLocalTime(FileTime time);
 

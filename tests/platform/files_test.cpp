@@ -4,6 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
@@ -286,6 +289,135 @@ TEST(Directories, CreateRemoveRenameDelete) {
   EXPECT_FALSE(PathExists(dir / "TARGET.txt"));
   EXPECT_FALSE(DeleteFile(dir / "TARGET.txt"));
   EXPECT_EQ(LastErrorCode(), ENOENT);
+}
+
+TEST(ExactLookup, ContentNamesNeverFoldToAnotherSpelling) {
+  TempDir dir;
+  WriteFile(dir / "src", "new");
+  WriteFile(dir / "Index.html", "old");
+  test::MakeDirs(dir / "Img");
+  EXPECT_FALSE(FileExists(dir / "index.html", Lookup::Exact));
+  EXPECT_EQ(FileAge(dir / "index.html", Lookup::Exact), -1);
+  ASSERT_TRUE(CopyFile(dir / "src", dir / "index.html", false, nullptr, Lookup::Exact));
+  EXPECT_EQ(ReadFile(dir / "Index.html"), "old");
+  EXPECT_EQ(ReadFile(dir / "index.html"), "new");
+  EXPECT_TRUE(CreateDirectory(dir / "img", Lookup::Exact));
+  EXPECT_TRUE(DirectoryExists(dir / "Img", Lookup::Exact));
+  EXPECT_FALSE(DeleteFile(dir / "INDEX.html", Lookup::Exact));
+  EXPECT_EQ(ReadFile(dir / "Index.html"), "old");
+}
+
+TEST(Links, NeitherAttributesNorWritesGoThroughThem) {
+  TempDir outside, dir;
+  WriteFile(outside / "target", "outside");
+  ::chmod((outside / "target").c_str(), 0444);
+  WriteFile(dir / "src", "copied");
+  for (const char* name : {"copy", "attr", "replace"})
+    ASSERT_EQ(::symlink((outside / "target").c_str(), (dir / name).c_str()), 0);
+  EXPECT_TRUE(SetFileAttributes(dir / "attr", 0, Lookup::Exact));
+  int code = 0;
+  EXPECT_TRUE(CopyFile(dir / "src", dir / "copy", false, &code, Lookup::Exact)) << code;
+  EXPECT_TRUE(ReplaceFileContents(dir / "replace", "written", &code)) << code;
+  EXPECT_EQ(ModeOf(outside / "target"), 0444u);
+  EXPECT_EQ(ReadFile(outside / "target"), "outside");
+  EXPECT_EQ(GetEntryKind(dir / "copy"), EntryKind::File);
+  EXPECT_EQ(ReadFile(dir / "copy"), "copied");
+  EXPECT_EQ(ReadFile(dir / "replace"), "written");
+  EXPECT_EQ(GetEntryKind(dir / "attr"), EntryKind::Link);
+  // A read-only file and a folder are refused, as a copy refuses them.
+  WriteFile(dir / "ro", "keep");
+  ::chmod((dir / "ro").c_str(), 0444);
+  EXPECT_FALSE(ReplaceFileContents(dir / "ro", "x", &code));
+  EXPECT_EQ(code, EACCES);
+  EXPECT_FALSE(ReplaceFileContents(dir.path(), "x", &code));
+  EXPECT_EQ(code, EISDIR);
+  EXPECT_EQ(test::ListFiles(dir.path()).size(), 5u);  // no partial file left
+}
+
+TEST(ReadRegularFile, OnlyRegularFilesWithinTheBound) {
+  TempDir dir;
+  WriteFile(dir / "ok", "12345");
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  ASSERT_EQ(::symlink((dir / "ok").c_str(), (dir / "link").c_str()), 0);
+  struct Case {
+    std::string name;
+    uint64_t bound;
+    ReadResult result;
+    std::string contents;
+  } cases[] = {{"ok", 5, ReadResult::Ok, "12345"},         {"ok", 4, ReadResult::TooLarge, ""},
+               {"missing", 9, ReadResult::Missing, ""},     {"fifo", 9, ReadResult::NotRegular, ""},
+               {"link", 9, ReadResult::NotRegular, ""},     {"", 9, ReadResult::NotRegular, ""}};
+  for (const auto& c : cases) {
+    std::string contents = "junk";
+    EXPECT_EQ(ReadRegularFile(dir / c.name, c.bound, contents), c.result) << c.name;
+    EXPECT_EQ(contents, c.contents) << c.name;
+  }
+}
+
+TEST(PartialFiles, OnlyOursAndOnlyThoseOfDeadWriters) {
+  for (const char* name : {".index.htm.partial-Ab12Cd", ".x.partial-000000"}) EXPECT_TRUE(IsPartialFileName(name));
+  for (const char* name : {"index.htm.partial-Ab12Cd", ".index.htm.partial-Ab12C", ".index.htm.partial-Ab1_Cd",
+                           ".partial-Ab12Cd", ".index.htm.backup"})
+    EXPECT_FALSE(IsPartialFileName(name)) << name;
+  // A writer holds its partial file locked (here: this process, through another descriptor).
+  TempDir dir;
+  WriteFile(dir / ".a.partial-AAAAAA", "dead");
+  WriteFile(dir / ".b.partial-BBBBBB", "live");
+  WriteFile(dir / ".c.backup", "user's");
+  int live = ::open((dir / ".b.partial-BBBBBB").c_str(), O_RDONLY);
+  ASSERT_EQ(::flock(live, LOCK_EX), 0);
+  EXPECT_EQ(RemoveAbandonedPartialFiles(dir.path()), 1);
+  EXPECT_EQ(test::ListFiles(dir.path()), (std::vector<std::string>{".b.partial-BBBBBB", ".c.backup"}));
+  ::close(live);
+  EXPECT_EQ(RemoveAbandonedPartialFiles(dir.path()), 1);
+}
+
+TEST(DirectoryLock, HeldUntilReleased) {
+  TempDir dir;
+  std::string folder = dir / "TTS1.Deploy";
+  DirectoryLock mine;
+  ASSERT_TRUE(CreateLockedDirectory(folder, mine));
+  EXPECT_FALSE(CreateLockedDirectory(folder, mine));  // the name is taken
+  ASSERT_TRUE(CreateLockedDirectory(folder + "2", mine));
+  DirectoryLock other;
+  EXPECT_EQ(other.TryLock(folder + "2"), DirectoryLock::Result::Busy);
+  EXPECT_FALSE(DeleteTreeIfAbandoned(folder + "2"));
+  mine.Release();
+  EXPECT_TRUE(DeleteTreeIfAbandoned(folder + "2"));
+  EXPECT_TRUE(DeleteTreeIfAbandoned(folder));
+  EXPECT_FALSE(PathExists(folder));
+
+  // A process that is killed holds nothing: see the end-to-end tests of deployment.
+  DirectoryLock probe;
+  EXPECT_EQ(probe.TryLock(dir / "missing"), DirectoryLock::Result::Unsupported);
+}
+
+TEST(Folder, WritesStayInTheFolderOpenedWhateverThePathBecomes) {
+  TempDir outside, dir;
+  WriteFile(dir / "src", "copied");
+  WriteFile(outside / "ro", "outside");
+  ::chmod((outside / "ro").c_str(), 0444);
+  test::MakeDirs(dir / "web");
+  ASSERT_EQ(::symlink(outside.path().c_str(), (dir / "web/link").c_str()), 0);
+  ASSERT_EQ(::symlink((outside / "ro").c_str(), (dir / "web/ro").c_str()), 0);
+  Folder web, sub, none;
+  ASSERT_TRUE(web.Open(dir / "web"));
+  EXPECT_EQ(web.OpenSubfolder("link", none), EntryKind::Link);
+  EXPECT_FALSE(none.IsOpen());
+  web.ClearReadOnly("ro");
+  EXPECT_EQ(ModeOf(outside / "ro"), 0444u);
+  ASSERT_EQ(web.OpenSubfolder("img", sub), EntryKind::Directory);
+  // The folder is swapped for a link out of the location after it was opened.
+  ASSERT_EQ(::rename((dir / "web/img").c_str(), (dir / "web/moved").c_str()), 0);
+  ASSERT_EQ(::symlink(outside.path().c_str(), (dir / "web/img").c_str()), 0);
+  int code = 0;
+  EXPECT_TRUE(sub.CopyFileIn(dir / "src", "a.gif", &code)) << code;
+  EXPECT_TRUE(sub.ReplaceFileContents("XRDeploy.dat", "1=2\r\n", &code)) << code;
+  EXPECT_EQ(ReadFile(dir / "web/moved/a.gif"), "copied");
+  EXPECT_EQ(test::ListFiles(outside.path()), std::vector<std::string>{"ro"});
+  std::string text;
+  EXPECT_EQ(sub.ReadRegularFile("XRDeploy.dat", 100, text), ReadResult::Ok);
+  EXPECT_EQ(text, "1=2\r\n");
 }
 
 TEST(ModuleFileName, IsTheRunningProgram) {

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "platform/clock.h"
+#include "platform/termination.h"
 #include "platform/widgets.h"
 #include "test_support.h"
 
@@ -388,6 +389,34 @@ TEST(TerminalInterrupt, CtrlCAtAPromptTakesTheSafeAnswer) {
   EXPECT_EQ(result, mrCancel);
   EXPECT_EQ(d.continued, 0);
   EXPECT_NE(t.Output().find("(interrupted)"), std::string::npos);
+}
+
+TEST(TerminalTermination, SigtermAtAPromptAnswersSafelyThenGoesOnToTheHandlerBefore) {
+  struct sigaction mine {}, before {};
+  mine.sa_handler = SigintRecorder::Handler;
+  sigemptyset(&mine.sa_mask);
+  ASSERT_EQ(sigaction(SIGTERM, &mine, &before), 0);
+  SigintRecorder::seen = 0;
+  {
+    TerminationGuard guard;
+    Terminal t("", /*keepInputOpen=*/true);  // nobody types: the prompt waits
+    TerminalToolkit kit(t.Options());
+    Dialog d;
+    pthread_t reader = pthread_self();
+    std::thread stopper([reader] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      pthread_kill(reader, SIGTERM);
+    });
+    EXPECT_EQ(kit.ShowModal(d), mrCancel);
+    stopper.join();
+    EXPECT_TRUE(TerminationRequested());
+    EXPECT_EQ(SigintRecorder::seen, 0);
+    // Every later question takes its safe answer at once.
+    EXPECT_EQ(kit.MessageBox("Sure?", "Skelder", MessageIcon::Question, MessageButtons::YesNo), MessageAnswer::No);
+  }
+  EXPECT_EQ(SigintRecorder::seen, 1);  // raised again for the handler that was there before
+  EXPECT_FALSE(TerminationRequested());
+  ASSERT_EQ(sigaction(SIGTERM, &before, nullptr), 0);
 }
 
 }  // namespace

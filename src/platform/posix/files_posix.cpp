@@ -1,8 +1,10 @@
-// Files and directories on POSIX, with the lookup rules of Windows: a name that does not exist
-// as written is found under a spelling that differs only in ASCII letter case.
+// Files and directories on POSIX. With Lookup::AnyCase a name that does not exist as written is
+// found under a spelling that differs only in ASCII letter case, as Windows finds it; with
+// Lookup::Exact names are taken as written.
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +14,8 @@
 #include <cstdlib>
 #include <ctime>
 #include <algorithm>
+#include <cctype>
+#include <random>
 #include <memory>
 #include <mutex>
 #include <unordered_map>
@@ -172,11 +176,15 @@ class DirectoryChange {
 };
 
 // The exact spelling first: it is what nearly every caller has, and it costs one call.
-bool StatResolved(const std::string& path, struct stat* st) {
+bool StatResolved(const std::string& path, struct stat* st, Lookup lookup = Lookup::AnyCase) {
   if (path.empty()) return false;
   if (::stat(path.c_str(), st) == 0) return true;
-  if (errno != ENOENT && errno != ENOTDIR) return false;
+  if (lookup == Lookup::Exact || (errno != ENOENT && errno != ENOTDIR)) return false;
   return ::stat(ResolvePath(path).c_str(), st) == 0;
+}
+
+std::string Locate(const std::string& path, Lookup lookup) {
+  return lookup == Lookup::Exact ? path : ResolvePath(path);
 }
 
 bool WriteAll(int fd, const char* data, size_t size) {
@@ -215,6 +223,11 @@ class Fd {
   Fd(const Fd&) = delete;
   Fd& operator=(const Fd&) = delete;
   int get() const { return fd_; }
+  int Release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
   bool Close() {
     if (fd_ < 0) return true;
     int rc = ::close(fd_);
@@ -228,6 +241,216 @@ class Fd {
 
 bool Fail(int* errorCode) {
   if (errorCode) *errorCode = errno;
+  return false;
+}
+
+// Partial files: "." + name + kPartialMark + kPartialRandom letters and digits. The name is cut so
+// that a long one still leaves room for the rest within a file name's 255 bytes.
+constexpr char kPartialMark[] = ".partial-";
+constexpr size_t kPartialRandom = 6;
+constexpr size_t kPartialNameKept = 200;
+
+std::string RandomSuffix() {
+  static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  static std::mutex mutex;
+  static std::mt19937_64 engine{std::random_device{}() ^ (static_cast<uint64_t>(::getpid()) << 32)};
+  std::lock_guard<std::mutex> lock(mutex);
+  std::string suffix;
+  for (size_t i = 0; i < kPartialRandom; ++i) suffix += kAlphabet[engine() % (sizeof kAlphabet - 1)];
+  return suffix;
+}
+
+// Whether a new file may take the place of `to` (relative to `dirFd`). A link there is replaced
+// itself, never followed; a read-only file is refused until its attribute is cleared, as on
+// Windows. False with errno 0 when `to` is the source itself: nothing to do.
+bool CheckReplaceable(int dirFd, const std::string& to, bool failIfExists, const struct stat* source) {
+  struct stat st;
+  if (::fstatat(dirFd, to.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return true;  // missing; a bad folder shows later
+  errno = EEXIST;
+  if (failIfExists) return false;
+  errno = EISDIR;
+  if (S_ISDIR(st.st_mode)) return false;
+  if (S_ISLNK(st.st_mode)) return true;
+  errno = EACCES;
+  if (!(st.st_mode & S_IWUSR)) return false;
+  errno = 0;
+  return !(source && st.st_dev == source->st_dev && st.st_ino == source->st_ino);
+}
+
+// A file being written beside its target under a partial name, locked by us from creation to
+// rename so that a clean-up can tell it from the leftover of a killed process. Removed unless
+// committed. Names are relative to `dirFd` (AT_FDCWD for plain paths).
+class PartialFile {
+ public:
+  explicit PartialFile(int dirFd) : dirFd_(dirFd) {}
+  PartialFile(const PartialFile&) = delete;
+  PartialFile& operator=(const PartialFile&) = delete;
+  ~PartialFile() {
+    ErrnoGuard keep;
+    if (fd_ >= 0) ::close(fd_);
+    if (!name_.empty()) ::unlinkat(dirFd_, name_.c_str(), 0);
+  }
+
+  bool Create(const std::string& target, mode_t mode) {
+    SplitPath parts = Split(target);
+    const std::string stem = "." + parts.name.substr(0, kPartialNameKept) + kPartialMark;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      std::string name = parts.prefix + stem + RandomSuffix();
+      int fd = ::openat(dirFd_, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+      if (fd < 0) {
+        if (errno == EEXIST) continue;
+        return false;
+      }
+      // A clean-up may have taken it for a leftover between open and lock: it removes that one.
+      struct stat st;
+      bool busy = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+      if (busy || ::fstat(fd, &st) != 0 || st.st_nlink == 0) {
+        ::close(fd);
+        continue;
+      }
+      fd_ = fd;
+      name_ = std::move(name);
+      return true;
+    }
+    errno = EEXIST;
+    return false;
+  }
+
+  int fd() const { return fd_; }
+
+  // Closes the file (a network file system reports write errors there) and puts it in place,
+  // still holding the lock through a second descriptor until it has its final name.
+  bool Commit(const std::string& target, bool failIfExists) {
+    Fd lock(::dup(fd_));
+    int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0) return false;
+    if (failIfExists) {
+      // link() refuses an existing name, so a file that appeared meanwhile is not replaced.
+      if (::linkat(dirFd_, name_.c_str(), dirFd_, target.c_str(), 0) == 0) {
+        ::unlinkat(dirFd_, name_.c_str(), 0);
+        name_.clear();
+        return true;
+      }
+      if (errno == EEXIST) return false;
+      // File systems without hard links fall through to a plain rename.
+    }
+    if (::renameat(dirFd_, name_.c_str(), dirFd_, target.c_str()) != 0) return false;
+    name_.clear();
+    return true;
+  }
+
+ private:
+  int dirFd_;
+  int fd_ = -1;
+  std::string name_;
+};
+
+// The copy and the replacing write behind the path functions and Folder: `to` is relative to
+// `dirFd`.
+bool CopyInto(const std::string& from, int dirFd, const std::string& to, bool failIfExists, int* errorCode) {
+  Fd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+  if (in.get() < 0) return Fail(errorCode);
+  struct stat srcStat;
+  if (::fstat(in.get(), &srcStat) != 0) return Fail(errorCode);
+  if (S_ISDIR(srcStat.st_mode)) {
+    errno = EISDIR;
+    return Fail(errorCode);
+  }
+  if (!CheckReplaceable(dirFd, to, failIfExists, &srcStat)) {
+    if (errno == 0) return true;  // the target is the source itself
+    return Fail(errorCode);
+  }
+  // Write beside the target under a temporary name, then rename: a failed copy leaves no half
+  // file and never damages the file it was meant to replace.
+  PartialFile partial(dirFd);
+  if (!partial.Create(to, 0600)) return Fail(errorCode);
+  if (!StreamCopy(in.get(), partial.fd(), srcStat.st_size)) return Fail(errorCode);
+  if (::fchmod(partial.fd(), srcStat.st_mode & 07777) != 0) return Fail(errorCode);
+  timespec times[2] = {srcStat.st_atim, srcStat.st_mtim};
+  if (::futimens(partial.fd(), times) != 0) return Fail(errorCode);
+  if (!partial.Commit(to, failIfExists)) return Fail(errorCode);
+  return true;
+}
+
+bool ReplaceInto(int dirFd, const std::string& to, const std::string& data, int* errorCode) {
+  if (!CheckReplaceable(dirFd, to, false, nullptr)) return Fail(errorCode);
+  PartialFile partial(dirFd);
+  if (!partial.Create(to, 0666)) return Fail(errorCode);
+  if (!WriteAll(partial.fd(), data.data(), data.size())) return Fail(errorCode);
+  if (!partial.Commit(to, false)) return Fail(errorCode);
+  return true;
+}
+
+ReadResult ReadRegularAt(int dirFd, const std::string& name, uint64_t maxBytes, std::string& contents) {
+  contents.clear();
+  // O_NONBLOCK: opening a FIFO would otherwise wait for a writer that never comes.
+  Fd fd(::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  if (fd.get() < 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return ReadResult::Missing;
+    return errno == ELOOP ? ReadResult::NotRegular : ReadResult::Failed;
+  }
+  struct stat st;
+  if (::fstat(fd.get(), &st) != 0) return ReadResult::Failed;
+  if (!S_ISREG(st.st_mode)) return ReadResult::NotRegular;
+  if (static_cast<uint64_t>(st.st_size) > maxBytes) return ReadResult::TooLarge;
+  contents.reserve(static_cast<size_t>(st.st_size));
+  // The file may grow while it is read: the bound holds for what is read, not what was seen.
+  char buffer[64 * 1024];
+  for (;;) {
+    ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      contents.clear();
+      return ReadResult::Failed;
+    }
+    if (n == 0) return ReadResult::Ok;
+    if (contents.size() + static_cast<size_t>(n) > maxBytes) {
+      contents.clear();
+      return ReadResult::TooLarge;
+    }
+    contents.append(buffer, static_cast<size_t>(n));
+  }
+}
+
+int RemoveAbandonedPartialsAt(int dirFd) {
+  // A descriptor of its own for the listing: closedir() closes it.
+  int listFd = ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (listFd < 0) return 0;
+  DIR* d = ::fdopendir(listFd);
+  if (!d) {
+    ::close(listFd);
+    return 0;
+  }
+  std::vector<std::string> names;
+  while (dirent* de = ::readdir(d)) {
+    std::string n = de->d_name;
+    if (IsPartialFileName(n)) names.push_back(std::move(n));
+  }
+  ::closedir(d);
+  int removed = 0;
+  for (const std::string& name : names) {
+    Fd file(::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (file.get() < 0) continue;
+    struct stat st, now;
+    if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) continue;
+    // A writer holds its partial file locked from creation to rename: a lock we can take means
+    // the writer is gone. The name must still be that file when it goes.
+    if (::flock(file.get(), LOCK_EX | LOCK_NB) != 0) continue;
+    if (::fstatat(dirFd, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 || now.st_dev != st.st_dev ||
+        now.st_ino != st.st_ino)
+      continue;
+    if (::unlinkat(dirFd, name.c_str(), 0) == 0) ++removed;
+  }
+  return removed;
+}
+
+bool TryLockFd(int fd, DirectoryLock::Result& result) {
+  if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+    result = DirectoryLock::Result::Locked;
+    return true;
+  }
+  result = errno == EWOULDBLOCK ? DirectoryLock::Result::Busy : DirectoryLock::Result::Unsupported;
   return false;
 }
 
@@ -284,41 +507,63 @@ std::string ResolvePath(const std::string& path) {
   return found ? prefix + *found : path;
 }
 
-std::optional<uint32_t> GetFileAttributes(const std::string& path) {
+std::optional<uint32_t> GetFileAttributes(const std::string& path, Lookup lookup) {
   struct stat st;
-  if (!StatResolved(path, &st)) return std::nullopt;
+  if (!StatResolved(path, &st, lookup)) return std::nullopt;
   uint32_t attributes = 0;
   if (S_ISDIR(st.st_mode)) attributes |= kAttrDirectory;
   if (!(st.st_mode & S_IWUSR)) attributes |= kAttrReadOnly;
   return attributes == 0 ? kAttrNormal : attributes;
 }
 
-bool SetFileAttributes(const std::string& path, uint32_t attributes) {
-  std::string real = ResolvePath(path);
+bool SetFileAttributes(const std::string& path, uint32_t attributes, Lookup lookup) {
+  std::string real = Locate(path, lookup);
   struct stat st;
-  if (::stat(real.c_str(), &st) != 0) return false;
+  if (::lstat(real.c_str(), &st) != 0) return false;
+  // A link's target may lie anywhere (outside a deployment location): never change its mode.
   // Read-only on a folder means nothing to Windows; here it would lock the folder's contents.
-  if (S_ISDIR(st.st_mode)) return true;
+  if (S_ISLNK(st.st_mode) || S_ISDIR(st.st_mode)) return true;
   mode_t mode = st.st_mode & 07777;
   mode_t wanted = (attributes & kAttrReadOnly) ? (mode & ~(S_IWUSR | S_IWGRP | S_IWOTH)) : (mode | S_IWUSR);
   if (wanted == mode) return true;
   return ::chmod(real.c_str(), wanted) == 0;
 }
 
-bool FileExists(const std::string& path) {
-  auto attributes = GetFileAttributes(path);
+bool FileExists(const std::string& path, Lookup lookup) {
+  auto attributes = GetFileAttributes(path, lookup);
   return attributes && !(*attributes & kAttrDirectory);
 }
 
-bool DirectoryExists(const std::string& path) {
-  auto attributes = GetFileAttributes(path);
+bool DirectoryExists(const std::string& path, Lookup lookup) {
+  auto attributes = GetFileAttributes(path, lookup);
   return attributes && (*attributes & kAttrDirectory);
 }
 
-bool PathExists(const std::string& path) { return GetFileAttributes(path).has_value(); }
+bool PathExists(const std::string& path, Lookup lookup) { return GetFileAttributes(path, lookup).has_value(); }
 
-bool CreateDirectory(const std::string& path) {
-  std::string real = ResolvePath(path);
+EntryKind GetEntryKind(const std::string& path) {
+  struct stat st;
+  if (path.empty() || ::lstat(path.c_str(), &st) != 0) return EntryKind::Missing;
+  if (S_ISLNK(st.st_mode)) return EntryKind::Link;
+  if (S_ISDIR(st.st_mode)) return EntryKind::Directory;
+  if (S_ISREG(st.st_mode)) return EntryKind::File;
+  return EntryKind::Other;
+}
+
+std::vector<std::string> DirectoryEntries(const std::string& path) {
+  std::vector<std::string> names;
+  DIR* d = ::opendir(path.c_str());
+  if (!d) return names;
+  while (dirent* de = ::readdir(d)) {
+    std::string n = de->d_name;
+    if (n != "." && n != "..") names.push_back(std::move(n));
+  }
+  ::closedir(d);
+  return names;
+}
+
+bool CreateDirectory(const std::string& path, Lookup lookup) {
+  std::string real = Locate(path, lookup);
   struct stat st;
   if (::lstat(real.c_str(), &st) == 0) {
     errno = EEXIST;
@@ -338,8 +583,8 @@ bool RemoveDirectory(const std::string& path) {
   return true;
 }
 
-bool DeleteFile(const std::string& path) {
-  std::string real = ResolvePath(path);
+bool DeleteFile(const std::string& path, Lookup lookup) {
+  std::string real = Locate(path, lookup);
   struct stat st;
   if (::lstat(real.c_str(), &st) != 0) return false;
   if (S_ISDIR(st.st_mode)) {
@@ -389,84 +634,164 @@ bool RenameFile(const std::string& from, const std::string& to) {
   return true;
 }
 
-bool CopyFile(const std::string& source, const std::string& target, bool failIfExists, int* errorCode) {
-  std::string from = ResolvePath(source);
-  Fd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
-  if (in.get() < 0) return Fail(errorCode);
-  struct stat srcStat;
-  if (::fstat(in.get(), &srcStat) != 0) return Fail(errorCode);
-  if (S_ISDIR(srcStat.st_mode)) {
-    errno = EISDIR;
-    return Fail(errorCode);
-  }
-
-  std::string to = ResolvePath(target);
-  struct stat dstStat;
-  if (::stat(to.c_str(), &dstStat) == 0) {
-    if (failIfExists) {
-      errno = EEXIST;
-      return Fail(errorCode);
-    }
-    if (S_ISDIR(dstStat.st_mode)) {
-      errno = EISDIR;
-      return Fail(errorCode);
-    }
-    // A read-only target is not replaced until its attribute is cleared, as on Windows.
-    if (!(dstStat.st_mode & S_IWUSR)) {
-      errno = EACCES;
-      return Fail(errorCode);
-    }
-    if (dstStat.st_dev == srcStat.st_dev && dstStat.st_ino == srcStat.st_ino) return true;
-  }
-
-  // Write beside the target under a temporary name, then rename: a failed copy leaves no half
-  // file and never damages the file it was meant to replace.
-  SplitPath parts = Split(to);
+bool CopyFile(const std::string& source, const std::string& target, bool failIfExists, int* errorCode,
+              Lookup lookup) {
+  std::string to = Locate(target, lookup);
   DirectoryChange change(to);
-  std::string pattern = parts.prefix + "." + parts.name + ".XXXXXX";
-  std::vector<char> tmpName(pattern.begin(), pattern.end());
-  tmpName.push_back('\0');
-  Fd out(::mkostemp(tmpName.data(), O_CLOEXEC));
-  if (out.get() < 0) return Fail(errorCode);
-  std::string tmp = tmpName.data();
-  auto abandon = [&]() {
-    ErrnoGuard keep;
-    out.Close();
-    ::unlink(tmp.c_str());
-    return Fail(errorCode);
-  };
-
-  if (!StreamCopy(in.get(), out.get(), srcStat.st_size)) return abandon();
-  if (::fchmod(out.get(), srcStat.st_mode & 07777) != 0) return abandon();
-  timespec times[2] = {srcStat.st_atim, srcStat.st_mtim};
-  if (::futimens(out.get(), times) != 0) return abandon();
-  if (!out.Close()) {
-    ErrnoGuard keep;
-    ::unlink(tmp.c_str());
-    return Fail(errorCode);
-  }
-
-  if (failIfExists) {
-    // link() refuses an existing name, so a file that appeared meanwhile is not replaced.
-    if (::link(tmp.c_str(), to.c_str()) == 0) {
-      ::unlink(tmp.c_str());
-      change.Added();
-      return true;
-    }
-    if (errno == EEXIST) {
-      ErrnoGuard keep;
-      ::unlink(tmp.c_str());
-      return Fail(errorCode);
-    }
-    // File systems without hard links fall through to a plain rename.
-  }
-  if (::rename(tmp.c_str(), to.c_str()) != 0) {
-    ErrnoGuard keep;
-    ::unlink(tmp.c_str());
-    return Fail(errorCode);
-  }
+  if (!CopyInto(Locate(source, lookup), AT_FDCWD, to, failIfExists, errorCode)) return false;
   change.Added();
   return true;
+}
+
+bool ReplaceFileContents(const std::string& path, const std::string& data, int* errorCode) {
+  DirectoryChange change(path);
+  if (!ReplaceInto(AT_FDCWD, path, data, errorCode)) return false;
+  change.Added();
+  return true;
+}
+
+ReadResult ReadRegularFile(const std::string& path, uint64_t maxBytes, std::string& contents) {
+  return ReadRegularAt(AT_FDCWD, path, maxBytes, contents);
+}
+
+bool IsPartialFileName(const std::string& name) {
+  constexpr size_t kTail = sizeof kPartialMark - 1 + kPartialRandom;
+  if (name.size() < 2 + kTail || name[0] != '.') return false;
+  const size_t mark = name.size() - kTail;
+  if (name.compare(mark, sizeof kPartialMark - 1, kPartialMark) != 0) return false;
+  for (size_t i = name.size() - kPartialRandom; i < name.size(); ++i)
+    if (!std::isalnum(static_cast<unsigned char>(name[i]))) return false;
+  return true;
+}
+
+int RemoveAbandonedPartialFiles(const std::string& directory) {
+  Fd dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  return dir.get() < 0 ? 0 : RemoveAbandonedPartialsAt(dir.get());
+}
+
+Folder& Folder::operator=(Folder&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = other.fd_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+void Folder::Close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+bool Folder::Open(const std::string& path) {
+  Close();
+  fd_ = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  return fd_ >= 0;
+}
+
+EntryKind Folder::OpenSubfolder(const std::string& name, Folder& sub) const {
+  sub.Close();
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    sub.fd_ = ::openat(fd_, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (sub.fd_ >= 0) return EntryKind::Directory;
+    if (errno != ENOENT) break;
+    // Someone else may make it in the meantime; what counts is that it is a real folder.
+    if (::mkdirat(fd_, name.c_str(), 0777) != 0 && errno != EEXIST) return EntryKind::Missing;
+  }
+  return Kind(name);
+}
+
+EntryKind Folder::Kind(const std::string& name) const {
+  struct stat st;
+  if (::fstatat(fd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return EntryKind::Missing;
+  if (S_ISLNK(st.st_mode)) return EntryKind::Link;
+  if (S_ISDIR(st.st_mode)) return EntryKind::Directory;
+  return S_ISREG(st.st_mode) ? EntryKind::File : EntryKind::Other;
+}
+
+bool Folder::CopyFileIn(const std::string& source, const std::string& name, int* errorCode) const {
+  return CopyInto(source, fd_, name, false, errorCode);
+}
+
+bool Folder::ReplaceFileContents(const std::string& name, const std::string& data, int* errorCode) const {
+  return ReplaceInto(fd_, name, data, errorCode);
+}
+
+ReadResult Folder::ReadRegularFile(const std::string& name, uint64_t maxBytes, std::string& contents) const {
+  return ReadRegularAt(fd_, name, maxBytes, contents);
+}
+
+void Folder::ClearReadOnly(const std::string& name) const {
+  // Through a descriptor of the file itself: a link is not opened, so its target keeps its mode.
+  Fd file(::openat(fd_, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  struct stat st;
+  if (file.get() < 0 || ::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode) || (st.st_mode & S_IWUSR)) return;
+  ::fchmod(file.get(), (st.st_mode & 07777) | S_IWUSR);
+}
+
+int Folder::RemoveAbandonedPartialFiles() const { return RemoveAbandonedPartialsAt(fd_); }
+
+DirectoryLock::Result Folder::Lock() const {
+  DirectoryLock::Result result;
+  TryLockFd(fd_, result);
+  return result;
+}
+
+DirectoryLock& DirectoryLock::operator=(DirectoryLock&& other) noexcept {
+  if (this != &other) {
+    Release();
+    fd_ = other.fd_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+DirectoryLock::Result DirectoryLock::TryLock(const std::string& path) {
+  Release();
+  Fd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (fd.get() < 0) return Result::Unsupported;
+  Result result;
+  if (TryLockFd(fd.get(), result)) fd_ = fd.Release();
+  return result;
+}
+
+void DirectoryLock::Release() {
+  if (fd_ < 0) return;
+  ErrnoGuard keep;
+  ::close(fd_);  // closing the only descriptor of the lock drops it
+  fd_ = -1;
+}
+
+bool CreateLockedDirectory(const std::string& path, DirectoryLock& lock) {
+  lock.Release();
+  DirectoryChange change(path);
+  if (::mkdir(path.c_str(), 0700) != 0) return false;
+  change.Added();
+  Fd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (fd.get() < 0) return false;
+  if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+    // Busy: a clean-up took it for a dead process's between mkdir and here, and removes it.
+    // Without locks on this file system nobody can tell, so nobody removes it either.
+    return errno != EWOULDBLOCK;
+  }
+  struct stat mine, now;
+  if (::fstat(fd.get(), &mine) != 0 || ::lstat(path.c_str(), &now) != 0 || mine.st_dev != now.st_dev ||
+      mine.st_ino != now.st_ino)
+    return false;  // removed by such a clean-up before our lock
+  lock.fd_ = fd.Release();
+  return true;
+}
+
+bool DeleteTreeIfAbandoned(const std::string& path) {
+  Fd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (fd.get() < 0) return false;
+  struct stat mine, now;
+  if (::fstat(fd.get(), &mine) != 0 || mine.st_uid != ::geteuid()) return false;
+  if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return false;
+  if (::lstat(path.c_str(), &now) != 0 || mine.st_dev != now.st_dev || mine.st_ino != now.st_ino) return false;
+  // Held until the tree is gone: a process that made a directory of this name meanwhile made a
+  // new one, with a lock of its own.
+  return DeleteTree(path);
 }
 
 std::optional<FileTime> GetLastWriteTime(const std::string& path) {
@@ -502,9 +827,9 @@ int32_t PackLocalTime(FileTime time) {
   return static_cast<int32_t>((date << 16) | clock);
 }
 
-int32_t FileAge(const std::string& path) {
+int32_t FileAge(const std::string& path, Lookup lookup) {
   struct stat st;
-  if (!StatResolved(path, &st) || S_ISDIR(st.st_mode)) return -1;
+  if (!StatResolved(path, &st, lookup) || S_ISDIR(st.st_mode)) return -1;
   return PackLocalTime(FileTime{static_cast<int64_t>(st.st_mtim.tv_sec), static_cast<int32_t>(st.st_mtim.tv_nsec)});
 }
 

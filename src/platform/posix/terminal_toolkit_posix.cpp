@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "platform/clock.h"
+#include "platform/termination.h"
 
 namespace skelder::platform {
 
@@ -211,6 +212,8 @@ TerminalToolkit::ReadResult TerminalToolkit::ReadLine(std::string& line) {
       g_interrupted = 0;
       return ReadResult::Interrupted;
     }
+    // Told to end: nobody is left to answer (the terminal may be gone).
+    if (TerminationRequested()) return ReadResult::Interrupted;
     char chunk[512];
     ssize_t n = ::read(options_.inputFd, chunk, sizeof chunk);
     if (n > 0) {
@@ -222,6 +225,7 @@ TerminalToolkit::ReadResult TerminalToolkit::ReadLine(std::string& line) {
         g_interrupted = 0;
         return ReadResult::Interrupted;
       }
+      if (TerminationRequested()) return ReadResult::Interrupted;
     } else {
       inputEnded_ = true;  // unreadable input counts as its end
     }
