@@ -133,14 +133,17 @@ bool DeployToFtpLocation(TfrmDeploy& form, const std::string& locationLine) {
   } else {
     SiteScope session(ftp);
     TdmFtp::TFetch fetch;
+    std::string recordProblem;
     {
       ScratchFile fetched(MakeTempFileName());
       // Only a server that says it has no record means an empty one (every file goes). A fetch
       // that broke off must not be taken for that: the empty record stored over it would lose
       // what the server's record knew.
       fetch = ftp.FetchFile(fetched.path(), kDeployRecordName, message);
-      if (fetch == TdmFtp::TFetch::Fetched) record = TDeployRecord::ReadFile(fetched.path());
+      if (fetch == TdmFtp::TFetch::Fetched) record = TDeployRecord::ReadFile(fetched.path(), &recordProblem);
     }
+    // A record too large to be one is read as empty, and the log says why.
+    if (!recordProblem.empty()) form.Log("   " + recordProblem);
     if (fetch == TdmFtp::TFetch::Failed) {
       form.FLastError = "Could not read the deployment record " + std::string(kDeployRecordName) + " from '" +
                         shown.Host + shown.Path + "': " + message;
