@@ -246,7 +246,7 @@ bool TfrmDeploy::CancelRequested(const std::string& shownName) {
 }
 
 void TfrmDeploy::ShowError(const std::string& text) {
-  CurrentToolkit().MessageBox(platform::EscapeControlsKeepLineEnds(text), caption, platform::MessageIcon::Error,
+  CurrentToolkit().ShowMessageBox(platform::EscapeControlsKeepLineEnds(text), caption, platform::MessageIcon::Error,
                               platform::MessageButtons::Ok);
 }
 
@@ -267,7 +267,7 @@ void TfrmDeploy::btnCancelClick() {
     bool& paused;
     ~Unpause() { paused = false; }
   } unpause{FPaused};
-  auto answer = CurrentToolkit().MessageBox(kCancelQuestion, caption, platform::MessageIcon::Question,
+  auto answer = CurrentToolkit().ShowMessageBox(kCancelQuestion, caption, platform::MessageIcon::Question,
                                             platform::MessageButtons::YesNo);
   if (answer == platform::MessageAnswer::Yes) FCancelled = true;
 }
@@ -298,7 +298,7 @@ void TfrmDeploy::MakeTempDir() {
   do {
     std::string tempFile = MakeTempFileName();
     candidate = ChangeFileExt(tempFile, ".Deploy");
-    platform::DeleteFile(tempFile);
+    platform::RemoveFile(tempFile);
   } while (DirectoryExists(candidate));
   if (!ForceDirectories(candidate) || !DirectoryExists(candidate))
     throw Exception("Could not create the temporary folder '" + candidate + "'");
@@ -335,7 +335,7 @@ void TfrmDeploy::RunDeployment() {
   try {
     lblEndAdd.caption.clear();
     FLog.Close();
-    platform::DeleteFile(FLogFile);
+    platform::RemoveFile(FLogFile);
     FTempDir.clear();
     MakeTempDir();
     FLastError.clear();
@@ -528,7 +528,7 @@ bool TfrmDeploy::DeployToFolder(const std::string& locationLine) {
       for (const auto& candidate : FileGroupCandidates(source)) {
         const std::string target = targetDir + ExtractFileName(candidate);
         if (platform::FileExists(target)) ClearReadOnly(target);
-        if (!platform::CopyFile(candidate, target, false, &errorCode)) {
+        if (!platform::CopyFileWithTimes(candidate, target, false, &errorCode)) {
           copied = false;
           break;
         }
