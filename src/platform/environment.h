@@ -5,8 +5,9 @@
 namespace skelder::platform {
 
 std::optional<std::string> EnvironmentVariable(const std::string& name);
-// Sets a variable of this process (inherited by what it starts); false when it cannot be set.
-bool SetEnvironmentValue(const std::string& name, const std::string& value);
+// Sets a variable of this process (inherited by what it starts), or removes it with no value;
+// false when that cannot be done.
+bool SetEnvironmentValue(const std::string& name, const std::optional<std::string>& value);
 
 // Replaces every %NAME% with the variable's value, the way Windows expands environment strings;
 // an undefined name stays as written. On POSIX "UserProfile" expands to $HOME when no variable of

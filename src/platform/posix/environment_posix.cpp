@@ -35,8 +35,9 @@ std::optional<std::string> EnvironmentVariable(const std::string& name) {
   return std::string(value);
 }
 
-bool SetEnvironmentValue(const std::string& name, const std::string& value) {
-  return !name.empty() && ::setenv(name.c_str(), value.c_str(), 1) == 0;
+bool SetEnvironmentValue(const std::string& name, const std::optional<std::string>& value) {
+  if (name.empty()) return false;
+  return (value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str())) == 0;
 }
 
 std::string ExpandEnvironmentText(const std::string& text) {

@@ -23,10 +23,11 @@ std::optional<std::string> EnvironmentVariable(const std::string& name) {
   }
 }
 
-bool SetEnvironmentValue(const std::string& name, const std::string& value) {
-  // The C runtime keeps a copy of its own: both must see the new value.
-  return !name.empty() && ::SetEnvironmentVariableA(name.c_str(), value.c_str()) != 0 &&
-         ::_putenv_s(name.c_str(), value.c_str()) == 0;
+bool SetEnvironmentValue(const std::string& name, const std::optional<std::string>& value) {
+  if (name.empty()) return false;
+  // The C runtime keeps a copy of its own: both must see the change ("" removes it there).
+  return ::SetEnvironmentVariableA(name.c_str(), value ? value->c_str() : nullptr) != 0 &&
+         ::_putenv_s(name.c_str(), value ? value->c_str() : "") == 0;
 }
 
 std::string ExpandEnvironmentText(const std::string& text) {

@@ -1,9 +1,6 @@
 // The terminal's presentations of what is more than buttons and labels: text boxes asked for
 // one by one, the folder browser as a small directory chooser, and the host's property dialog as
 // the page's numbered lines with actions.
-#include <termios.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
@@ -12,6 +9,7 @@
 #include <vector>
 
 #include "platform/ascii.h"
+#include "platform/console.h"
 #include "platform/files.h"
 #include "platform/folder_browser.h"
 #include "platform/terminal_toolkit.h"
@@ -95,18 +93,14 @@ constexpr size_t kListedFolders = 200;
 }  // namespace
 
 TerminalToolkit::ReadResult TerminalToolkit::ReadSecretLine(std::string& line) {
-  termios saved{};
-  bool quiet = ::isatty(options_.inputFd) && ::tcgetattr(options_.inputFd, &saved) == 0;
-  if (quiet) {
-    termios noEcho = saved;
-    noEcho.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    ::tcsetattr(options_.inputFd, TCSANOW, &noEcho);
+  ReadResult result;
+  bool quiet;
+  {
+    console::EchoOffScope echoOff(options_.inputFd);
+    quiet = echoOff.Active();
+    result = ReadLine(line);
   }
-  ReadResult result = ReadLine(line);
-  if (quiet) {
-    ::tcsetattr(options_.inputFd, TCSANOW, &saved);
-    Write("\n");
-  }
+  if (quiet) Write("\n");
   return result;
 }
 
