@@ -1,7 +1,5 @@
 // ardmoor: the command-line host. Makes and edits repositories of the stand-in host and deploys
 // a folder through the add-in, which it reaches only through its exports.
-#include <dlfcn.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -20,6 +18,9 @@
 #include "host_session.h"
 #include "hostsim_repository.h"
 #include "platform/callconv.h"
+#include "platform/dynlib.h"
+#include "platform/environment.h"
+#include "platform/files.h"
 #include "platform/registry.h"
 #include "platform/terminal_toolkit.h"
 
@@ -79,7 +80,7 @@ const std::map<std::string, std::string>& Help() {
                  "Allows (the default) or forbids deploying FOLDER.\n"},
       {"deploy", "usage: ardmoor [--repository DIR] deploy FOLDER [--install-dir DIR] [--addin FILE]\n"
                  "                      [--ui terminal|plain|scripted] [--ui-options TEXT] [--yes]\n"
-                 "Loads the add-in (Skelder.so beside ardmoor, or FILE) as the host does, selects\n"
+                 "Loads the add-in (Skelder.so, on Windows Skelder.dll, beside ardmoor, or FILE) as the host does, selects\n"
                  "FOLDER and, when the add-in enables its \"Deploy Folder...\" action for it (a web\n"
                  "folder that may be deployed), runs it. --install-dir records DIR as the host's installation\n"
                  "directory in the registry first (without it the add-in uses its own folder).\n"
@@ -228,10 +229,16 @@ std::string ReadAll(const std::string& file) {
 }
 
 std::string ProgramDir() {
-  std::error_code ec;
-  fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-  return ec ? std::string(".") : exe.parent_path().string();
+  // The platform knows the program's own path (this code is linked into it).
+  return fs::path(skelder::platform::ModuleFileName()).parent_path().string();
 }
+
+// The add-in's file name on this platform.
+#if defined(_WIN32)
+constexpr const char* kAddinFile = "Skelder.dll";
+#else
+constexpr const char* kAddinFile = "Skelder.so";
+#endif
 
 using TSkelderConfigureToolkit = uint8_t(SKELDER_STDCALL*)(const char*, const char*);
 using TSkelderLastOutcome = int32_t(SKELDER_STDCALL*)();
@@ -240,7 +247,7 @@ using TSkelderLastOutcome = int32_t(SKELDER_STDCALL*)();
 // options ask for.
 void* LoadAddin(const Args& a, const Repository* repo) {
   // The add-in reads the repository through the stand-in libraries, which look here.
-  if (repo) ::setenv(skelder::hostsim::kRepositoryEnvVar, repo->Root().c_str(), 1);
+  if (repo) skelder::platform::SetEnvironmentValue(skelder::hostsim::kRepositoryEnvVar, repo->Root());
   if (auto it = a.options.find("--install-dir"); it != a.options.end()) {
     const char* key = "\\Software\\Vorn\\Ardmoor";
     if (!skelder::platform::registry::KeyExists(key)) skelder::platform::registry::CreateKey(key);
@@ -248,10 +255,11 @@ void* LoadAddin(const Args& a, const Repository* repo) {
       throw std::runtime_error("cannot write the installation directory to " +
                                skelder::platform::registry::BackingFile());
   }
-  std::string addin = ProgramDir() + "/Skelder.so";
+  std::string addin = (fs::path(ProgramDir()) / kAddinFile).string();
   if (auto it = a.options.find("--addin"); it != a.options.end()) addin = fs::absolute(it->second).string();
-  void* lib = ::dlopen(addin.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!lib) throw std::runtime_error(std::string("cannot load the add-in: ") + ::dlerror());
+  // Loaded for the rest of the process, as a host keeps it.
+  void* lib = skelder::platform::OpenLibrary(addin);
+  if (!lib) throw std::runtime_error("cannot load the add-in: " + skelder::platform::LastLoadError());
   std::string ui = a.options.count("--ui") ? a.options.at("--ui") : std::string();
   std::string uiOptions = a.options.count("--ui-options") ? a.options.at("--ui-options") : std::string();
   if (a.yes) uiOptions = uiOptions.empty() ? "yes" : uiOptions + ",yes";
@@ -261,7 +269,7 @@ void* LoadAddin(const Args& a, const Repository* repo) {
     uiOptions = uiOptions.empty() ? script : uiOptions + "," + script;
   }
   if (!ui.empty() || !uiOptions.empty()) {
-    auto configure = reinterpret_cast<TSkelderConfigureToolkit>(::dlsym(lib, "SkelderConfigureToolkit"));
+    auto configure = reinterpret_cast<TSkelderConfigureToolkit>(skelder::platform::LibrarySymbol(lib, "SkelderConfigureToolkit"));
     if (!configure) throw std::runtime_error("the add-in offers no choice of user interface");
     if (!configure(ui.empty() ? "terminal" : ui.c_str(), uiOptions.c_str()))
       throw UsageError("the add-in refused --ui " + ui + " --ui-options " + uiOptions);
@@ -287,7 +295,7 @@ int Deploy(const Args& a, Repository& repo) {
     if (!session.Execute(ardmoor::kDeployActionId))
       throw std::runtime_error("the add-in did not run its Deploy Folder action");
   }
-  auto outcome = reinterpret_cast<TSkelderLastOutcome>(::dlsym(lib, "SkelderLastOutcome"));
+  auto outcome = reinterpret_cast<TSkelderLastOutcome>(skelder::platform::LibrarySymbol(lib, "SkelderLastOutcome"));
   // The add-in stays loaded until the process ends, as a host keeps it.
   if (!outcome) return kExitOk;
   // The add-in's outcome: 1 succeeded, 2 failed, 3 cancelled, 0 not run (closed before

@@ -1,6 +1,5 @@
 #include "host_session.h"
 
-#include <dlfcn.h>
 
 #include <cstring>
 #include <ostream>
@@ -8,6 +7,7 @@
 #include <vector>
 
 #include "platform/callconv.h"
+#include "platform/dynlib.h"
 
 namespace ardmoor {
 
@@ -66,7 +66,7 @@ std::string WithoutAccelerator(const std::string& caption) {
 
 template <typename Fn>
 Fn HostSession::Get(const char* name) {
-  void* symbol = ::dlsym(addin_, name);
+  void* symbol = skelder::platform::LibrarySymbol(addin_, name);
   if (!symbol) throw std::runtime_error(std::string("the add-in does not export ") + name);
   return reinterpret_cast<Fn>(symbol);
 }
@@ -81,7 +81,7 @@ HostSession::HostSession(void* addin) : addin_(addin) {
 }
 
 HostSession::~HostSession() {
-  if (void* release = ::dlsym(addin_, "ReleaseVcsAddin")) reinterpret_cast<TVoid>(release)();
+  if (void* release = skelder::platform::LibrarySymbol(addin_, "ReleaseVcsAddin")) reinterpret_cast<TVoid>(release)();
 }
 
 void HostSession::PrintMenu(std::ostream& out) {

@@ -263,7 +263,7 @@ bool TfrmDeploy::CancelRequested(const std::string& shownName) {
 }
 
 void TfrmDeploy::ShowError(const std::string& text) {
-  CurrentToolkit().MessageBox(platform::EscapeControlsKeepLineEnds(text), caption, platform::MessageIcon::Error,
+  CurrentToolkit().ShowMessageBox(platform::EscapeControlsKeepLineEnds(text), caption, platform::MessageIcon::Error,
                               platform::MessageButtons::Ok);
 }
 
@@ -284,7 +284,7 @@ void TfrmDeploy::btnCancelClick() {
     bool& paused;
     ~Unpause() { paused = false; }
   } unpause{FPaused};
-  auto answer = CurrentToolkit().MessageBox(kCancelQuestion, caption, platform::MessageIcon::Question,
+  auto answer = CurrentToolkit().ShowMessageBox(kCancelQuestion, caption, platform::MessageIcon::Question,
                                             platform::MessageButtons::YesNo);
   if (answer == platform::MessageAnswer::Yes) FCancelled = true;
 }
@@ -316,7 +316,7 @@ void TfrmDeploy::MakeTempDir() {
   for (int attempt = 0;; ++attempt) {
     std::string tempFile = MakeTempFileName();
     candidate = ChangeFileExt(tempFile, ".Deploy");
-    platform::DeleteFile(tempFile, platform::Lookup::Exact);
+    platform::RemoveFile(tempFile, platform::Lookup::Exact);
     if (platform::GetEntryKind(candidate) != platform::EntryKind::Missing) continue;
     if (platform::CreateLockedDirectory(candidate, tempDirLock_)) break;
     // Taken by another run in the meantime: try another name; anything else is a failure.
@@ -364,7 +364,7 @@ void TfrmDeploy::RunDeployment() {
   try {
     lblEndAdd.caption.clear();
     FLog.Close();
-    platform::DeleteFile(FLogFile);
+    platform::RemoveFile(FLogFile);
     FTempDir.clear();
     MakeTempDir();
     FLastError.clear();

@@ -41,9 +41,9 @@ std::string MakeTempFileName() {
 
 void ClearReadOnly(const std::string& file) {
   if (platform::GetEntryKind(file) != platform::EntryKind::File) return;
-  const auto attributes = platform::GetFileAttributes(file, platform::Lookup::Exact);
+  const auto attributes = platform::ReadFileAttributes(file, platform::Lookup::Exact);
   if (attributes && (*attributes & platform::kAttrReadOnly) != 0)
-    platform::SetFileAttributes(file, *attributes & ~platform::kAttrReadOnly, platform::Lookup::Exact);
+    platform::WriteFileAttributes(file, *attributes & ~platform::kAttrReadOnly, platform::Lookup::Exact);
 }
 
 void BeginBusy() {
@@ -79,7 +79,7 @@ bool ForceDirectories(const std::string& path) {
   if (parent == dir) return true;
   if (!ForceDirectories(parent)) return false;
   // Someone else may have made it in the meantime; what counts is that it exists.
-  return platform::CreateDirectory(dir, platform::Lookup::Exact) || DirectoryExists(dir);
+  return platform::MakeDirectory(dir, platform::Lookup::Exact) || DirectoryExists(dir);
 }
 
 TSubfolderResult OpenSubfolders(const platform::Folder& location, const std::string& locationPath,

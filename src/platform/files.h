@@ -38,9 +38,9 @@ enum class Lookup { AnyCase, Exact };
 // entry whose last component differs only in letter case, else the path unchanged.
 std::string ResolvePath(const std::string& path);
 
-std::optional<uint32_t> GetFileAttributes(const std::string& path, Lookup lookup = Lookup::AnyCase);
+std::optional<uint32_t> ReadFileAttributes(const std::string& path, Lookup lookup = Lookup::AnyCase);
 // A symbolic link is left as it is (true): its target is not ours to change.
-bool SetFileAttributes(const std::string& path, uint32_t attributes, Lookup lookup = Lookup::AnyCase);
+bool WriteFileAttributes(const std::string& path, uint32_t attributes, Lookup lookup = Lookup::AnyCase);
 
 // exists and is not a directory
 bool FileExists(const std::string& path, Lookup lookup = Lookup::AnyCase);
@@ -55,9 +55,9 @@ EntryKind GetEntryKind(const std::string& path);
 std::vector<std::string> DirectoryEntries(const std::string& path);
 
 // one level; false when it fails or exists
-bool CreateDirectory(const std::string& path, Lookup lookup = Lookup::AnyCase);
-bool RemoveDirectory(const std::string& path);  // empty directory only
-bool DeleteFile(const std::string& path, Lookup lookup = Lookup::AnyCase);
+bool MakeDirectory(const std::string& path, Lookup lookup = Lookup::AnyCase);
+bool RemoveEmptyDirectory(const std::string& path);  // empty directory only
+bool RemoveFile(const std::string& path, Lookup lookup = Lookup::AnyCase);
 // Deletes a directory and everything in it; silent, best effort; true when it is gone.
 bool DeleteTree(const std::string& path);
 // Atomic replace where the platform has it.
@@ -66,7 +66,7 @@ bool RenameFile(const std::string& from, const std::string& to);
 // Copies contents, attributes and last-write time; streams in chunks. On failure returns false
 // and stores the system error number ("Error Code: %d") in *errorCode when given. The copy is
 // written beside the target under a hidden partial name (PartialFileName) and renamed over it.
-bool CopyFile(const std::string& source, const std::string& target, bool failIfExists,
+bool CopyFileWithTimes(const std::string& source, const std::string& target, bool failIfExists,
               int* errorCode = nullptr, Lookup lookup = Lookup::AnyCase);
 
 // Replaces the file's contents with `data` the way a copy does (partial name beside it, then a

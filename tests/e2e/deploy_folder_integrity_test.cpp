@@ -305,7 +305,7 @@ TEST_F(DeployFolderIntegrityTest, LeftoversOfKilledRunsGoAndThoseOfLiveOnesStay)
   const std::string fifo = work_ / "fifo";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
   auto stuckCopy = [&](const std::string& target) {
-    return Helper([fifo, target] { platform::CopyFile(fifo, target, false, nullptr, platform::Lookup::Exact); });
+    return Helper([fifo, target] { platform::CopyFileWithTimes(fifo, target, false, nullptr, platform::Lookup::Exact); });
   };
   int feed = open(fifo.c_str(), O_RDWR);  // keeps the copies reading
   ASSERT_GE(feed, 0);

@@ -11,7 +11,7 @@
 #include "net/net_exception.h"
 #include "net/net_socket_handle.h"
 #include "net/net_stack.h"
-#include "net/net_stack_posix.h"
+#include "net/posix/net_stack_posix.h"
 
 using namespace skelder::net;
 

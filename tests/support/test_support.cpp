@@ -1,38 +1,36 @@
 #include "test_support.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <net/if.h>
-#include <netinet/in.h>
-#include <sched.h>
-#include <signal.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstdio>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
-#include <thread>
+
+#include "platform/environment.h"
+#include "platform/files.h"
 
 namespace fs = std::filesystem;
 
 namespace skelder::test {
 
 TempDir::TempDir(const std::string& prefix) {
-  const char* tmp = std::getenv("TMPDIR");
-  std::string base = (tmp && *tmp) ? tmp : "/tmp";
-  std::string pattern = base + "/" + prefix + "XXXXXX";
-  std::vector<char> buf(pattern.begin(), pattern.end());
-  buf.push_back('\0');
-  if (!mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed for " + pattern);
-  path_ = buf.data();
+  // ${TMPDIR:-/tmp} on POSIX, the user's temporary folder on Windows; a name nobody has yet.
+  const fs::path base = fs::temp_directory_path();
+  static std::mt19937_64 rng(std::random_device{}() ^ static_cast<uint64_t>(
+                                 std::chrono::steady_clock::now().time_since_epoch().count()));
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    const fs::path candidate = base / (prefix + std::to_string(rng() % 1000000000));
+    std::error_code ec;
+    if (fs::create_directory(candidate, ec)) {
+      path_ = candidate.string();
+      return;
+    }
+  }
+  throw std::runtime_error("cannot make a temporary folder in " + base.string());
 }
 
 TempDir::~TempDir() {
@@ -100,25 +98,16 @@ std::vector<std::string> SplitLines(const std::string& text) {
 }
 
 ScopedEnv::ScopedEnv(const std::string& name, std::optional<std::string> value) : name_(name) {
-  if (const char* old = std::getenv(name.c_str())) old_ = old;
-  if (value)
-    setenv(name.c_str(), value->c_str(), 1);
-  else
-    unsetenv(name.c_str());
+  old_ = platform::EnvironmentVariable(name);
+  platform::SetEnvironmentValue(name, value);
 }
 
-ScopedEnv::~ScopedEnv() {
-  if (old_)
-    setenv(name_.c_str(), old_->c_str(), 1);
-  else
-    unsetenv(name_.c_str());
-}
+ScopedEnv::~ScopedEnv() { platform::SetEnvironmentValue(name_, old_); }
 
 std::string BinDir() {
   if (const char* d = std::getenv("SKELDER_BIN_DIR")) return d;
   // Test programs live in the bin folder themselves.
-  std::error_code ec;
-  return fs::read_symlink("/proc/self/exe", ec).parent_path().string();
+  return fs::path(platform::ModuleFileName()).parent_path().string();
 }
 
 std::string SourceDir() {
@@ -129,164 +118,6 @@ std::string SourceDir() {
 bool InCi() {
   const char* ci = std::getenv("CI");
   return ci && *ci && std::strcmp(ci, "0") != 0 && std::strcmp(ci, "false") != 0;
-}
-
-ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::string& logFile,
-                           const std::vector<std::string>& extraEnv) {
-  pid_ = fork();
-  if (pid_ < 0) throw std::runtime_error("fork failed");
-  if (pid_ == 0) {
-    setpgid(0, 0);
-    if (!logFile.empty()) {
-      int fd = open(logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-      if (fd >= 0) {
-        dup2(fd, 1);
-        dup2(fd, 2);
-        close(fd);
-      }
-    }
-    int devnull = open("/dev/null", O_RDONLY);
-    if (devnull >= 0) dup2(devnull, 0);
-    for (const auto& e : extraEnv) putenv(strdup(e.c_str()));
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    execvp(args[0], args.data());
-    _exit(127);
-  }
-}
-
-ChildProcess::~ChildProcess() { Stop(); }
-
-ChildProcess::ChildProcess(ChildProcess&& other) noexcept : pid_(other.pid_) { other.pid_ = -1; }
-
-ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
-  if (this != &other) {
-    Stop();
-    pid_ = other.pid_;
-    other.pid_ = -1;
-  }
-  return *this;
-}
-
-bool ChildProcess::Running() {
-  if (pid_ <= 0) return false;
-  int status = 0;
-  pid_t r = waitpid(pid_, &status, WNOHANG);
-  if (r == pid_) {
-    pid_ = -1;
-    return false;
-  }
-  return r == 0;
-}
-
-void ChildProcess::Stop() {
-  if (pid_ <= 0) return;
-  kill(-pid_, SIGTERM);
-  kill(pid_, SIGTERM);
-  for (int i = 0; i < 50; ++i) {
-    int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) == pid_) {
-      pid_ = -1;
-      return;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  kill(-pid_, SIGKILL);
-  kill(pid_, SIGKILL);
-  int status = 0;
-  waitpid(pid_, &status, 0);
-  pid_ = -1;
-}
-
-int ChildProcess::Wait(std::chrono::milliseconds limit) {
-  auto end = std::chrono::steady_clock::now() + limit;
-  while (pid_ > 0) {
-    int status = 0;
-    pid_t r = waitpid(pid_, &status, WNOHANG);
-    if (r == pid_) {
-      pid_ = -1;
-      return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    if (std::chrono::steady_clock::now() > end) return -1;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return -1;
-}
-
-namespace {
-bool FillAddress(const std::string& host, uint16_t port, sockaddr_in& addr) {
-  std::memset(&addr, 0, sizeof addr);
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(port);
-  return inet_pton(AF_INET, host.c_str(), &addr.sin_addr) == 1;
-}
-}  // namespace
-
-uint16_t FreeTcpPort(const std::string& host) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr;
-  FillAddress(host, 0, addr);
-  uint16_t port = 0;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
-    socklen_t len = sizeof addr;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    port = ntohs(addr.sin_port);
-  }
-  close(fd);
-  return port;
-}
-
-bool WaitForListener(const std::string& host, uint16_t port, std::chrono::milliseconds limit) {
-  auto end = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < end) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr;
-    FillAddress(host, port, addr);
-    bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    close(fd);
-    if (ok) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(25));
-  }
-  return false;
-}
-
-int EnterPrivateNetwork(const char* portRange) {
-  if (::unshare(CLONE_NEWNET) != 0) return kNoPrivateNetwork;
-  const int s = ::socket(AF_INET, SOCK_DGRAM, 0);
-  ifreq ifr{};
-  std::strcpy(ifr.ifr_name, "lo");
-  const bool up = s >= 0 && ::ioctl(s, SIOCGIFFLAGS, &ifr) == 0 && ((ifr.ifr_flags |= IFF_UP), true) &&
-                  ::ioctl(s, SIOCSIFFLAGS, &ifr) == 0;
-  if (s >= 0) ::close(s);
-  if (!up) return kNoPrivateNetwork + 1;
-  std::FILE* range = std::fopen("/proc/sys/net/ipv4/ip_local_port_range", "w");
-  if (!range) return kNoPrivateNetwork + 2;
-  const bool written = std::fprintf(range, "%s\n", portRange) > 0;
-  if (std::fclose(range) != 0 || !written) return kNoPrivateNetwork + 2;
-  return 0;
-}
-
-bool CanBind(const std::string& host, uint16_t port) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  int one = 1;
-  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in addr;
-  FillAddress(host, port, addr);
-  bool ok = bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-  close(fd);
-  return ok;
-}
-
-int RunCommand(const std::string& command, std::string* output) {
-  FILE* p = popen((command + " 2>&1").c_str(), "r");
-  if (!p) return -1;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-    if (output) output->append(buf, n);
-  int status = pclose(p);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace skelder::test

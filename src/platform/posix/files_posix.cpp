@@ -507,7 +507,7 @@ std::string ResolvePath(const std::string& path) {
   return found ? prefix + *found : path;
 }
 
-std::optional<uint32_t> GetFileAttributes(const std::string& path, Lookup lookup) {
+std::optional<uint32_t> ReadFileAttributes(const std::string& path, Lookup lookup) {
   struct stat st;
   if (!StatResolved(path, &st, lookup)) return std::nullopt;
   uint32_t attributes = 0;
@@ -516,7 +516,7 @@ std::optional<uint32_t> GetFileAttributes(const std::string& path, Lookup lookup
   return attributes == 0 ? kAttrNormal : attributes;
 }
 
-bool SetFileAttributes(const std::string& path, uint32_t attributes, Lookup lookup) {
+bool WriteFileAttributes(const std::string& path, uint32_t attributes, Lookup lookup) {
   std::string real = Locate(path, lookup);
   struct stat st;
   if (::lstat(real.c_str(), &st) != 0) return false;
@@ -530,16 +530,16 @@ bool SetFileAttributes(const std::string& path, uint32_t attributes, Lookup look
 }
 
 bool FileExists(const std::string& path, Lookup lookup) {
-  auto attributes = GetFileAttributes(path, lookup);
+  auto attributes = ReadFileAttributes(path, lookup);
   return attributes && !(*attributes & kAttrDirectory);
 }
 
 bool DirectoryExists(const std::string& path, Lookup lookup) {
-  auto attributes = GetFileAttributes(path, lookup);
+  auto attributes = ReadFileAttributes(path, lookup);
   return attributes && (*attributes & kAttrDirectory);
 }
 
-bool PathExists(const std::string& path, Lookup lookup) { return GetFileAttributes(path, lookup).has_value(); }
+bool PathExists(const std::string& path, Lookup lookup) { return ReadFileAttributes(path, lookup).has_value(); }
 
 EntryKind GetEntryKind(const std::string& path) {
   struct stat st;
@@ -562,7 +562,7 @@ std::vector<std::string> DirectoryEntries(const std::string& path) {
   return names;
 }
 
-bool CreateDirectory(const std::string& path, Lookup lookup) {
+bool MakeDirectory(const std::string& path, Lookup lookup) {
   std::string real = Locate(path, lookup);
   struct stat st;
   if (::lstat(real.c_str(), &st) == 0) {
@@ -575,7 +575,7 @@ bool CreateDirectory(const std::string& path, Lookup lookup) {
   return true;
 }
 
-bool RemoveDirectory(const std::string& path) {
+bool RemoveEmptyDirectory(const std::string& path) {
   std::string real = ResolvePath(path);
   DirectoryChange change(real);
   if (::rmdir(real.c_str()) != 0) return false;
@@ -583,7 +583,7 @@ bool RemoveDirectory(const std::string& path) {
   return true;
 }
 
-bool DeleteFile(const std::string& path, Lookup lookup) {
+bool RemoveFile(const std::string& path, Lookup lookup) {
   std::string real = Locate(path, lookup);
   struct stat st;
   if (::lstat(real.c_str(), &st) != 0) return false;
@@ -634,7 +634,7 @@ bool RenameFile(const std::string& from, const std::string& to) {
   return true;
 }
 
-bool CopyFile(const std::string& source, const std::string& target, bool failIfExists, int* errorCode,
+bool CopyFileWithTimes(const std::string& source, const std::string& target, bool failIfExists, int* errorCode,
               Lookup lookup) {
   std::string to = Locate(target, lookup);
   DirectoryChange change(to);

@@ -2,6 +2,7 @@
 
 #include <signal.h>
 
+#include "platform/console.h"
 namespace skelder::platform {
 
 namespace {
@@ -12,7 +13,10 @@ constexpr int kSignals[] = {SIGTERM, SIGHUP};
 struct sigaction g_previous[2];
 bool g_installed[2] = {false, false};
 
-extern "C" void OnTermination(int sig) { g_signal = sig; }
+extern "C" void OnTermination(int sig) {
+  g_signal = sig;
+  console::WakeReaders();  // a prompt waiting for input answers at once
+}
 
 }  // namespace
 

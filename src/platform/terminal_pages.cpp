@@ -1,9 +1,6 @@
 // The terminal's presentations of what is more than buttons and labels: text boxes asked for
 // one by one, the folder browser as a small directory chooser, and the host's property dialog as
 // the page's numbered lines with actions.
-#include <termios.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
@@ -12,6 +9,7 @@
 #include <vector>
 
 #include "platform/ascii.h"
+#include "platform/console.h"
 #include "platform/files.h"
 #include "platform/folder_browser.h"
 #include "platform/terminal_toolkit.h"
@@ -95,18 +93,14 @@ constexpr size_t kListedFolders = 200;
 }  // namespace
 
 TerminalToolkit::ReadResult TerminalToolkit::ReadSecretLine(std::string& line) {
-  termios saved{};
-  bool quiet = ::isatty(options_.inputFd) && ::tcgetattr(options_.inputFd, &saved) == 0;
-  if (quiet) {
-    termios noEcho = saved;
-    noEcho.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    ::tcsetattr(options_.inputFd, TCSANOW, &noEcho);
+  ReadResult result;
+  bool quiet;
+  {
+    console::EchoOffScope echoOff(options_.inputFd);
+    quiet = echoOff.Active();
+    result = ReadLine(line);
   }
-  ReadResult result = ReadLine(line);
-  if (quiet) {
-    ::tcsetattr(options_.inputFd, TCSANOW, &saved);
-    Write("\n");
-  }
+  if (quiet) Write("\n");
   return result;
 }
 
@@ -171,7 +165,7 @@ class TerminalFolderBrowser : public FolderBrowser {
     std::string line;
     if (toolkit_->ReadLine(line) != TerminalToolkit::ReadResult::Line) {
       toolkit_->Write("\n");
-      window.Command(IDCANCEL);  // nobody is there to choose
+      window.Command(kIdCancel);  // nobody is there to choose
       return;
     }
     std::string answer = Trim(line);
@@ -179,9 +173,9 @@ class TerminalFolderBrowser : public FolderBrowser {
     if (lower == "u") {
       window.SelectPath(Parent(folder));
     } else if (lower == "o" || lower == "ok") {
-      window.Command(IDOK);
+      window.Command(kIdOk);
     } else if (lower == "c" || lower == "esc" || lower == "q") {
-      window.Command(IDCANCEL);
+      window.Command(kIdCancel);
     } else if (!answer.empty() && answer.find_first_not_of("0123456789") == std::string::npos && answer.size() < 9) {
       size_t n = static_cast<size_t>(std::stoul(answer));
       if (n >= 1 && n <= subfolders.size()) window.SelectPath(Child(folder, subfolders[n - 1]));

@@ -1,47 +1,17 @@
 #include "platform/terminal_toolkit.h"
 
-#include <signal.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
 #include "platform/clock.h"
+#include "platform/console.h"
 #include "platform/termination.h"
 
 namespace skelder::platform {
 
 namespace {
-
-volatile sig_atomic_t g_interrupted = 0;
-
-extern "C" void OnInterrupt(int) { g_interrupted = 1; }
-
-// Installs the Ctrl-C handler for the outermost modal form and puts the previous one back.
-class InterruptGuard {
- public:
-  InterruptGuard() {
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = 0;  // no SA_RESTART: a prompt waiting for input hears Ctrl-C at once
-    installed_ = sigaction(SIGINT, &action, &previous_) == 0;
-    g_interrupted = 0;
-  }
-  ~InterruptGuard() {
-    if (installed_) sigaction(SIGINT, &previous_, nullptr);
-    g_interrupted = 0;
-  }
-  InterruptGuard(const InterruptGuard&) = delete;
-  InterruptGuard& operator=(const InterruptGuard&) = delete;
-
- private:
-  struct sigaction previous_ {};
-  bool installed_ = false;
-};
 
 std::string Lower(std::string s) {
   for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -142,7 +112,7 @@ std::string StripAccelerator(const std::string& caption) {
 }
 
 TerminalToolkit::TerminalToolkit(TerminalOptions options) : options_(options) {
-  tty_ = options_.tty ? *options_.tty : isatty(options_.outputFd) == 1;
+  tty_ = options_.tty ? *options_.tty : console::IsTerminal(options_.outputFd);
   if (options_.color) {
     color_ = *options_.color;
   } else {
@@ -155,24 +125,12 @@ TerminalToolkit::~TerminalToolkit() = default;
 
 int TerminalToolkit::Columns() const {
   if (options_.width > 0) return options_.width;
-  struct winsize ws {};
-  if (ioctl(options_.outputFd, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) return ws.ws_col;
-  return 80;
+  const int columns = console::Columns(options_.outputFd);
+  return columns > 0 ? columns : 80;
 }
 
-void TerminalToolkit::Write(const std::string& text) {
-  const char* p = text.data();
-  size_t left = text.size();
-  while (left > 0) {
-    ssize_t n = ::write(options_.outputFd, p, left);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return;  // output gone: the run goes on regardless
-    }
-    p += n;
-    left -= static_cast<size_t>(n);
-  }
-}
+// Output that is gone does not stop the run.
+void TerminalToolkit::Write(const std::string& text) { console::WriteAll(options_.outputFd, text.data(), text.size()); }
 
 void TerminalToolkit::WriteLine(const std::string& text) { Write(ShownText(text) + "\n"); }
 
@@ -208,26 +166,21 @@ TerminalToolkit::ReadResult TerminalToolkit::ReadLine(std::string& line) {
       line.swap(inBuffer_);
       return ReadResult::Line;
     }
-    if (g_interrupted) {
-      g_interrupted = 0;
-      return ReadResult::Interrupted;
-    }
     // Told to end: nobody is left to answer (the terminal may be gone).
     if (TerminationRequested()) return ReadResult::Interrupted;
     char chunk[512];
-    ssize_t n = ::read(options_.inputFd, chunk, sizeof chunk);
-    if (n > 0) {
-      inBuffer_.append(chunk, static_cast<size_t>(n));
-    } else if (n == 0) {
-      inputEnded_ = true;
-    } else if (errno == EINTR) {
-      if (g_interrupted) {
-        g_interrupted = 0;
+    size_t n = 0;
+    switch (console::Read(options_.inputFd, chunk, sizeof chunk, &n)) {
+      case console::ReadState::Data:
+        inBuffer_.append(chunk, n);
+        break;
+      case console::ReadState::End:
+        inputEnded_ = true;
+        break;
+      case console::ReadState::Interrupted:
         return ReadResult::Interrupted;
-      }
-      if (TerminationRequested()) return ReadResult::Interrupted;
-    } else {
-      inputEnded_ = true;  // unreadable input counts as its end
+      case console::ReadState::Woken:
+        break;  // a signal came: the flags above are looked at again
     }
   }
 }
@@ -364,8 +317,7 @@ void TerminalToolkit::Repaint(Form& form) {
 
 void TerminalToolkit::ProcessMessages() {
   if (dirtyForm_ != nullptr && MonotonicMs() - lastDrawMs_ >= options_.minRedrawMs) Flush();
-  if (g_interrupted) {
-    g_interrupted = 0;
+  if (console::TakeInterrupt()) {
     if (!modalStack_.empty()) {
       EndPanel();
       Form* top = modalStack_.back();
@@ -379,7 +331,7 @@ void TerminalToolkit::Beep(BeepKind) {
   if (tty_) Write("\a");
 }
 
-MessageAnswer TerminalToolkit::MessageBox(const std::string& text, const std::string& caption, MessageIcon icon,
+MessageAnswer TerminalToolkit::ShowMessageBox(const std::string& text, const std::string& caption, MessageIcon icon,
                                           MessageButtons buttons) {
   EndPanel();
   std::string head;
@@ -491,7 +443,7 @@ void TerminalToolkit::RunPrompt(Form& form) {
 }
 
 int TerminalToolkit::ShowModal(Form& form) {
-  std::optional<InterruptGuard> guard;
+  std::optional<console::InterruptScope> guard;
   if (modalStack_.empty()) guard.emplace();
   EndPanel();
   modalStack_.push_back(&form);

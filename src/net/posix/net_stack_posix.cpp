@@ -1,4 +1,4 @@
-#include "net/net_stack_posix.h"
+#include "net/posix/net_stack_posix.h"
 
 #include <arpa/inet.h>
 #include <netdb.h>
