@@ -94,7 +94,7 @@ class DirectoryLock {
   enum class Result { Locked, Busy, Unsupported };
   DirectoryLock() = default;
   ~DirectoryLock() { Release(); }
-  DirectoryLock(DirectoryLock&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  DirectoryLock(DirectoryLock&& other) noexcept : fd_(other.fd_) { other.fd_ = kNone; }
   DirectoryLock& operator=(DirectoryLock&& other) noexcept;
   DirectoryLock(const DirectoryLock&) = delete;
   DirectoryLock& operator=(const DirectoryLock&) = delete;
@@ -102,12 +102,14 @@ class DirectoryLock {
   // Busy: another holder has it (another process, or another lock of this one). Unsupported:
   // the directory cannot be opened or its file system has no such locks (errno tells).
   Result TryLock(const std::string& path);
-  bool Held() const { return fd_ >= 0; }
+  bool Held() const { return fd_ != kNone; }
   void Release();
 
  private:
   friend bool CreateLockedDirectory(const std::string& path, DirectoryLock& lock);
-  int fd_ = -1;
+  // A descriptor on POSIX, a handle on Windows.
+  static constexpr intptr_t kNone = -1;
+  intptr_t fd_ = kNone;
 };
 
 // A directory opened once and then used by name, for deployed content: what is done through it
@@ -117,14 +119,17 @@ class Folder {
  public:
   Folder() = default;
   ~Folder() { Close(); }
-  Folder(Folder&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  Folder(Folder&& other) noexcept : fd_(other.fd_), lock_(other.lock_), path_(std::move(other.path_)) {
+    other.fd_ = kNone;
+    other.lock_ = kNone;
+  }
   Folder& operator=(Folder&& other) noexcept;
   Folder(const Folder&) = delete;
   Folder& operator=(const Folder&) = delete;
 
   // A path that is a link to a directory is followed: the caller chose the path.
   bool Open(const std::string& path);
-  bool IsOpen() const { return fd_ >= 0; }
+  bool IsOpen() const { return fd_ != kNone; }
   void Close();
 
   // Opens the subfolder `name`, making it when missing, never through a link: Directory when
@@ -143,7 +148,12 @@ class Folder {
   DirectoryLock::Result Lock() const;
 
  private:
-  int fd_ = -1;
+  // A descriptor on POSIX; on Windows a handle that keeps the folder from being renamed or
+  // removed while it is open, with the folder's path to work by name below it.
+  static constexpr intptr_t kNone = -1;
+  intptr_t fd_ = kNone;
+  mutable intptr_t lock_ = kNone;  // Windows: the folder's lock, held until it is closed
+  std::string path_;
 };
 
 // Makes a new directory (exact name, one level) that is locked from the moment its name can be

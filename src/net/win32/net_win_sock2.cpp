@@ -45,7 +45,7 @@ void* EntryBase::Address() {
 void* Resolve(const char* name) {
   HMODULE library = g_library.load();
   if (!library) RaiseCallError(name);
-  FARPROC address = ::LibrarySymbol(library, name);
+  FARPROC address = ::GetProcAddress(library, name);
   if (!address) RaiseCallError(name);
   return reinterpret_cast<void*>(address);
 }
@@ -76,7 +76,7 @@ void Release() {
   }
   for (EntryBase* entry : Entries()) entry->Reset();
   g_library.store(nullptr);
-  ::CloseLibrary(library);
+  ::FreeLibrary(library);
 }
 
 #define SKELDER_WS2_ENTRY(name) Entry<decltype(&::name)> name(#name)

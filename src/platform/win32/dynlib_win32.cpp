@@ -19,13 +19,13 @@ LibraryHandle OpenLibrary(const std::string& path) {
 
 void* LibrarySymbol(LibraryHandle library, const char* name) {
   if (!library || !name) return nullptr;
-  FARPROC symbol = ::LibrarySymbol(reinterpret_cast<HMODULE>(library), name);
+  FARPROC symbol = ::GetProcAddress(reinterpret_cast<HMODULE>(library), name);
   if (!symbol) t_lastError = SystemErrorText(::GetLastError());
   return reinterpret_cast<void*>(symbol);
 }
 
 void CloseLibrary(LibraryHandle library) {
-  if (library) ::CloseLibrary(reinterpret_cast<HMODULE>(library));
+  if (library) ::FreeLibrary(reinterpret_cast<HMODULE>(library));
 }
 
 std::string LastLoadError() { return t_lastError; }

@@ -3,10 +3,17 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <random>
+#include <map>
 #include <vector>
 
+#include "platform/ascii.h"
 #include "platform/files.h"
 
 namespace skelder::platform {
@@ -46,38 +53,112 @@ int32_t PackFileTime(const FILETIME& ft) {
   return static_cast<int32_t>((static_cast<uint32_t>(date) << 16) | time);
 }
 
+// Partial files: "." + name + ".partial-" + six letters and digits, beside the target.
+constexpr char kPartialMark[] = ".partial-";
+constexpr size_t kPartialRandom = 6;
+constexpr size_t kPartialNameKept = 200;
+
+std::string PartialNameFor(const std::string& target) {
+  static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  static std::mutex mutex;
+  static std::mt19937_64 engine{std::random_device{}() ^ ::GetCurrentProcessId()};
+  const size_t sep = target.find_last_of("\\/");
+  const std::string dir = sep == std::string::npos ? std::string() : target.substr(0, sep + 1);
+  const std::string name = sep == std::string::npos ? target : target.substr(sep + 1);
+  std::lock_guard<std::mutex> lock(mutex);
+  for (;;) {
+    std::string candidate = dir + "." + name.substr(0, kPartialNameKept) + kPartialMark;
+    for (size_t i = 0; i < kPartialRandom; ++i) candidate += kAlphabet[engine() % (sizeof kAlphabet - 1)];
+    if (::GetFileAttributesA(candidate.c_str()) == INVALID_FILE_ATTRIBUTES) return candidate;
+  }
+}
+
+std::string Join(const std::string& dir, const std::string& name) {
+  if (dir.empty() || dir.back() == '\\' || dir.back() == '/') return dir + name;
+  return dir + "\\" + name;
+}
+
+// Locks are named mutexes keyed by the folder's full path in lower case: the system releases one
+// when its owner dies, and nothing is written into the folder. A mutex is its owner's again on a
+// second wait, so this process keeps the names it holds.
+std::mutex g_heldMutex;
+std::map<std::string, intptr_t> g_held;  // lock name -> mutex handle
+
+std::string LockName(const std::string& path) {
+  char full[MAX_PATH * 2];
+  const DWORD size = ::GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
+  std::string key = AsciiLower(size > 0 && size < sizeof full ? std::string(full, size) : path);
+  while (key.size() > 3 && (key.back() == '\\' || key.back() == '/')) key.pop_back();
+  uint64_t hash = 1469598103934665603ULL;
+  for (unsigned char c : key) hash = (hash ^ c) * 1099511628211ULL;
+  char name[64];
+  std::snprintf(name, sizeof name, "Local\\SkelderFolderLock-%016llx", static_cast<unsigned long long>(hash));
+  return name;
+}
+
+DirectoryLock::Result LockByName(const std::string& path, intptr_t& handle) {
+  const std::string name = LockName(path);
+  std::lock_guard<std::mutex> guard(g_heldMutex);
+  if (g_held.count(name)) return DirectoryLock::Result::Busy;
+  HANDLE mutex = ::CreateMutexA(nullptr, FALSE, name.c_str());
+  if (!mutex) return DirectoryLock::Result::Unsupported;
+  const DWORD wait = ::WaitForSingleObject(mutex, 0);
+  if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) {
+    ::CloseHandle(mutex);
+    return DirectoryLock::Result::Busy;
+  }
+  handle = reinterpret_cast<intptr_t>(mutex);
+  g_held.emplace(name, handle);
+  return DirectoryLock::Result::Locked;
+}
+
+void UnlockByName(intptr_t handle) {
+  HANDLE mutex = reinterpret_cast<HANDLE>(handle);
+  std::lock_guard<std::mutex> guard(g_heldMutex);
+  for (auto it = g_held.begin(); it != g_held.end(); ++it) {
+    if (it->second == handle) {
+      g_held.erase(it);
+      break;
+    }
+  }
+  ::ReleaseMutex(mutex);
+  ::CloseHandle(mutex);
+}
+
 }  // namespace
 
 std::string ResolvePath(const std::string& path) { return path; }
 
-std::optional<uint32_t> ReadFileAttributes(const std::string& path) {
+std::optional<uint32_t> ReadFileAttributes(const std::string& path, Lookup) {
   if (path.empty()) return std::nullopt;
   const DWORD attributes = ::GetFileAttributesA(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return std::nullopt;
   return static_cast<uint32_t>(attributes);
 }
 
-bool WriteFileAttributes(const std::string& path, uint32_t attributes) {
+bool WriteFileAttributes(const std::string& path, uint32_t attributes, Lookup) {
+  // A link is left as it is: its target is not ours to change.
+  if (GetEntryKind(path) == EntryKind::Link) return true;
   return ::SetFileAttributesA(path.c_str(), attributes) != 0;
 }
 
-bool FileExists(const std::string& path) {
+bool FileExists(const std::string& path, Lookup) {
   auto attributes = ReadFileAttributes(path);
   return attributes && !(*attributes & kAttrDirectory);
 }
 
-bool DirectoryExists(const std::string& path) {
+bool DirectoryExists(const std::string& path, Lookup) {
   auto attributes = ReadFileAttributes(path);
   return attributes && (*attributes & kAttrDirectory);
 }
 
-bool PathExists(const std::string& path) { return ReadFileAttributes(path).has_value(); }
+bool PathExists(const std::string& path, Lookup) { return ReadFileAttributes(path).has_value(); }
 
-bool MakeDirectory(const std::string& path) { return ::CreateDirectoryA(path.c_str(), nullptr) != 0; }
+bool MakeDirectory(const std::string& path, Lookup) { return ::CreateDirectoryA(path.c_str(), nullptr) != 0; }
 
 bool RemoveEmptyDirectory(const std::string& path) { return ::RemoveDirectoryA(path.c_str()) != 0; }
 
-bool RemoveFile(const std::string& path) { return ::DeleteFileA(path.c_str()) != 0; }
+bool RemoveFile(const std::string& path, Lookup) { return ::DeleteFileA(path.c_str()) != 0; }
 
 bool DeleteTree(const std::string& path) {
   if (!PathExists(path)) return true;
@@ -97,31 +178,44 @@ bool RenameFile(const std::string& from, const std::string& to) {
   return ::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
-bool CopyFileWithTimes(const std::string& source, const std::string& target, bool failIfExists, int* errorCode) {
+bool CopyFileWithTimes(const std::string& source, const std::string& target, bool failIfExists, int* errorCode,
+                       Lookup) {
   auto fail = [errorCode](DWORD code) {
     if (errorCode) *errorCode = static_cast<int>(code);
     ::SetLastError(code);
     return false;
   };
   if (failIfExists && PathExists(target)) return fail(ERROR_FILE_EXISTS);
-  // A copy goes beside the target under a temporary name and then takes the target's place: a
+  // The copy goes beside the target under a partial name and then takes the target's place: a
   // failed copy leaves no half file and never damages the file it was meant to replace.
-  const size_t sep = target.find_last_of("\\/");
-  const std::string dir = sep == std::string::npos ? std::string(".") : target.substr(0, sep);
-  char temp[MAX_PATH];
-  if (!::GetTempFileNameA(dir.c_str(), "TTS", 0, temp)) return fail(::GetLastError());
-  if (!::CopyFileA(source.c_str(), temp, FALSE)) {
+  const std::string partial = PartialNameFor(target);
+  if (!::CopyFileA(source.c_str(), partial.c_str(), TRUE)) {
     const DWORD code = ::GetLastError();
-    ::DeleteFileA(temp);
+    ::DeleteFileA(partial.c_str());
     return fail(code);
+  }
+  ::SetFileAttributesA(partial.c_str(), ::GetFileAttributesA(partial.c_str()) | FILE_ATTRIBUTE_HIDDEN);
+  if (!failIfExists) {
+    const auto attributes = ReadFileAttributes(target);
+    if (attributes && (*attributes & kAttrDirectory)) {
+      ::DeleteFileA(partial.c_str());
+      return fail(ERROR_DIRECTORY);
+    }
+    // A read-only target is not replaced until its attribute is cleared.
+    if (attributes && (*attributes & kAttrReadOnly) && GetEntryKind(target) != EntryKind::Link) {
+      ::DeleteFileA(partial.c_str());
+      return fail(ERROR_ACCESS_DENIED);
+    }
   }
   const DWORD flags = failIfExists ? 0 : MOVEFILE_REPLACE_EXISTING;
-  if (!::MoveFileExA(temp, target.c_str(), flags)) {
+  if (!::MoveFileExA(partial.c_str(), target.c_str(), flags)) {
     const DWORD code = ::GetLastError();
-    ::SetFileAttributesA(temp, FILE_ATTRIBUTE_NORMAL);
-    ::DeleteFileA(temp);
+    ::SetFileAttributesA(partial.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::DeleteFileA(partial.c_str());
     return fail(code);
   }
+  // The partial file's hidden mark goes; the source's attributes stay.
+  ::SetFileAttributesA(target.c_str(), ::GetFileAttributesA(source.c_str()));
   return true;
 }
 
@@ -144,7 +238,7 @@ bool SetLastWriteTime(const std::string& path, FileTime time) {
 
 int32_t PackLocalTime(FileTime time) { return PackFileTime(ToFileTime(time)); }
 
-int32_t FileAge(const std::string& path) {
+int32_t FileAge(const std::string& path, Lookup) {
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!ReadData(path, data) || (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return -1;
   return PackFileTime(data.ftLastWriteTime);
@@ -181,6 +275,207 @@ std::string ModuleFileName() {
 }
 
 int LastErrorCode() { return static_cast<int>(::GetLastError()); }
+
+EntryKind GetEntryKind(const std::string& path) {
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return EntryKind::Missing;
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return EntryKind::Link;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return EntryKind::Directory;
+  if (attributes & FILE_ATTRIBUTE_DEVICE) return EntryKind::Other;
+  return EntryKind::File;
+}
+
+std::vector<std::string> DirectoryEntries(const std::string& path) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA data;
+  HANDLE find = ::FindFirstFileA(Join(path, "*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do {
+    const std::string name = data.cFileName;
+    if (name != "." && name != "..") names.push_back(name);
+  } while (::FindNextFileA(find, &data));
+  ::FindClose(find);
+  return names;
+}
+
+bool ReplaceFileContents(const std::string& path, const std::string& data, int* errorCode) {
+  auto fail = [errorCode](DWORD code) {
+    if (errorCode) *errorCode = static_cast<int>(code);
+    ::SetLastError(code);
+    return false;
+  };
+  const auto attributes = ReadFileAttributes(path);
+  if (attributes && (*attributes & kAttrDirectory)) return fail(ERROR_DIRECTORY);
+  if (attributes && (*attributes & kAttrReadOnly) && GetEntryKind(path) != EntryKind::Link)
+    return fail(ERROR_ACCESS_DENIED);
+  const std::string partial = PartialNameFor(path);
+  HANDLE file = ::CreateFileA(partial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return fail(::GetLastError());
+  DWORD written = 0;
+  const bool ok = data.empty() || (::WriteFile(file, data.data(), static_cast<DWORD>(data.size()), &written, nullptr) &&
+                                   written == data.size());
+  const DWORD code = ::GetLastError();
+  ::CloseHandle(file);
+  if (!ok || !::MoveFileExA(partial.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    const DWORD failure = ok ? ::GetLastError() : code;
+    ::DeleteFileA(partial.c_str());
+    return fail(failure);
+  }
+  ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  return true;
+}
+
+ReadResult ReadRegularFile(const std::string& path, uint64_t maxBytes, std::string& contents) {
+  contents.clear();
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!ReadData(path, data)) return ReadResult::Missing;
+  if (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE))
+    return ReadResult::NotRegular;
+  const uint64_t size = static_cast<uint64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
+  if (size > maxBytes) return ReadResult::TooLarge;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return ReadResult::Failed;
+  contents.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (in.bad()) return ReadResult::Failed;
+  if (contents.size() > maxBytes) {
+    contents.clear();
+    return ReadResult::TooLarge;
+  }
+  return ReadResult::Ok;
+}
+
+bool IsPartialFileName(const std::string& name) {
+  constexpr size_t kTail = sizeof kPartialMark - 1 + kPartialRandom;
+  if (name.size() < 2 + kTail || name[0] != '.') return false;
+  const size_t mark = name.size() - kTail;
+  if (name.compare(mark, sizeof kPartialMark - 1, kPartialMark) != 0) return false;
+  for (size_t i = name.size() - kPartialRandom; i < name.size(); ++i)
+    if (!std::isalnum(static_cast<unsigned char>(name[i]))) return false;
+  return true;
+}
+
+int RemoveAbandonedPartialFiles(const std::string& directory) {
+  // A copy still being written holds its partial file open, and Windows refuses to delete it.
+  int removed = 0;
+  for (const std::string& name : DirectoryEntries(directory)) {
+    if (!IsPartialFileName(name)) continue;
+    const std::string path = Join(directory, name);
+    ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (::DeleteFileA(path.c_str())) ++removed;
+  }
+  return removed;
+}
+
+DirectoryLock& DirectoryLock::operator=(DirectoryLock&& other) noexcept {
+  if (this != &other) {
+    Release();
+    fd_ = other.fd_;
+    other.fd_ = kNone;
+  }
+  return *this;
+}
+
+DirectoryLock::Result DirectoryLock::TryLock(const std::string& path) {
+  Release();
+  if (!DirectoryExists(path)) return Result::Unsupported;
+  return LockByName(path, fd_);
+}
+
+void DirectoryLock::Release() {
+  if (fd_ == kNone) return;
+  UnlockByName(fd_);
+  fd_ = kNone;
+}
+
+bool CreateLockedDirectory(const std::string& path, DirectoryLock& lock) {
+  lock.Release();
+  // Locked before its name can be seen: a clean-up never takes it for a dead process's.
+  if (LockByName(path, lock.fd_) != DirectoryLock::Result::Locked) return false;
+  if (!::CreateDirectoryA(path.c_str(), nullptr)) {
+    lock.Release();
+    return false;
+  }
+  return true;
+}
+
+bool DeleteTreeIfAbandoned(const std::string& path) {
+  if (GetEntryKind(path) != EntryKind::Directory) return false;
+  // Held until the tree is gone.
+  DirectoryLock lock;
+  if (lock.TryLock(path) != DirectoryLock::Result::Locked) return false;
+  return DeleteTree(path);
+}
+
+Folder& Folder::operator=(Folder&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = other.fd_;
+    lock_ = other.lock_;
+    path_ = std::move(other.path_);
+    other.fd_ = kNone;
+    other.lock_ = kNone;
+  }
+  return *this;
+}
+
+void Folder::Close() {
+  if (lock_ != kNone) UnlockByName(lock_);
+  lock_ = kNone;
+  if (fd_ != kNone) ::CloseHandle(reinterpret_cast<HANDLE>(fd_));
+  fd_ = kNone;
+  path_.clear();
+}
+
+bool Folder::Open(const std::string& path) {
+  Close();
+  // Open without sharing delete: the folder cannot be renamed or removed while we work in it.
+  HANDLE dir = ::CreateFileA(path.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (dir == INVALID_HANDLE_VALUE) return false;
+  fd_ = reinterpret_cast<intptr_t>(dir);
+  path_ = path;
+  return true;
+}
+
+EntryKind Folder::OpenSubfolder(const std::string& name, Folder& sub) const {
+  const std::string path = Join(path_, name);
+  EntryKind kind = GetEntryKind(path);
+  if (kind == EntryKind::Missing) {
+    if (!::CreateDirectoryA(path.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS)
+      return EntryKind::Missing;
+    kind = GetEntryKind(path);
+  }
+  if (kind != EntryKind::Directory) return kind;
+  return sub.Open(path) ? EntryKind::Directory : EntryKind::Missing;
+}
+
+EntryKind Folder::Kind(const std::string& name) const { return GetEntryKind(Join(path_, name)); }
+
+bool Folder::CopyFileIn(const std::string& source, const std::string& name, int* errorCode) const {
+  return CopyFileWithTimes(source, Join(path_, name), false, errorCode);
+}
+
+bool Folder::ReplaceFileContents(const std::string& name, const std::string& data, int* errorCode) const {
+  return platform::ReplaceFileContents(Join(path_, name), data, errorCode);
+}
+
+ReadResult Folder::ReadRegularFile(const std::string& name, uint64_t maxBytes, std::string& contents) const {
+  return platform::ReadRegularFile(Join(path_, name), maxBytes, contents);
+}
+
+void Folder::ClearReadOnly(const std::string& name) const {
+  const std::string path = Join(path_, name);
+  if (GetEntryKind(path) != EntryKind::File) return;
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  if (attributes & FILE_ATTRIBUTE_READONLY) ::SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+}
+
+int Folder::RemoveAbandonedPartialFiles() const { return platform::RemoveAbandonedPartialFiles(path_); }
+
+DirectoryLock::Result Folder::Lock() const {
+  if (lock_ != kNone) return DirectoryLock::Result::Locked;
+  return LockByName(path_, lock_);
+}
 
 bool RegularFileExistsExact(const std::string& path) {
   auto attributes = ReadFileAttributes(path);
