@@ -116,6 +116,31 @@ FaultScript& FaultScript::SendSlowly(std::string bytes, size_t piece, std::chron
   });
 }
 
+FaultScript& FaultScript::SendForever(std::string unit, std::chrono::milliseconds pause) {
+  return Custom([unit = std::move(unit), pause](FaultSession& s) {
+    // Big writes at full speed; one unit at a time when paced.
+    std::string block = unit;
+    if (pause.count() == 0)
+      while (block.size() < 64 * 1024) block += unit;
+    size_t done = 0;
+    while (!s.server().Stopping() && !s.Closed()) {
+      // Never blocked in a send: a client that stops reading must not keep Stop() waiting.
+      pollfd p{s.fd(), POLLOUT, 0};
+      if (::poll(&p, 1, kPollSliceMs) <= 0) continue;
+      if (p.revents & (POLLERR | POLLHUP)) break;
+      ssize_t n = ::send(s.fd(), block.data() + done, block.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+      if (n <= 0) break;
+      done += static_cast<size_t>(n);
+      if (done == block.size()) {
+        done = 0;
+        if (pause.count() > 0) std::this_thread::sleep_for(pause);
+      }
+    }
+    return false;
+  });
+}
+
 FaultScript& FaultScript::ExpectLine(std::optional<std::string> expected) {
   return Custom([expected = std::move(expected)](FaultSession& s) {
     std::optional<std::string> line = s.ReadLine();

@@ -59,6 +59,9 @@ class FaultScript {
   FaultScript& Send(std::string bytes);
   // Sends the bytes in pieces of `piece` bytes with `pause` between them.
   FaultScript& SendSlowly(std::string bytes, size_t piece, std::chrono::milliseconds pause);
+  // Sends `unit` again and again, `pause` apart, until the peer goes or the server stops: a
+  // reply that never ends, blank lines for ever, a listing without end.
+  FaultScript& SendForever(std::string unit, std::chrono::milliseconds pause = std::chrono::milliseconds(0));
   // Reads one line; with `expected` given, a different line is recorded as a failure.
   FaultScript& ExpectLine(std::optional<std::string> expected = std::nullopt);
   // Reads lines until one starts with `prefix` (case-sensitive); lines before it are recorded.

@@ -1,0 +1,173 @@
+// The FTP client against hostile and broken servers: replies that never end, servers that
+// trickle or send blank lines for ever, a third party that connects to the active-mode
+// listener, a broken-off transfer followed by its late final reply, listings without end,
+// reset data connections, and local files that are not what they seem. Each case must end, in
+// bounded time and memory, with an error that says what happened and where.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "addin_process.h"
+#include "fault_server.h"
+#include "ftp/net_ftp.h"
+#include "ftp_servers.h"
+#include "test_support.h"
+
+using namespace skelder::ftp;
+using namespace skelder::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr const char* kHost = "127.0.0.150";
+constexpr const char* kThirdParty = "127.0.0.151";
+
+// What a run in a child may add to the memory the test process already holds: a bounded reader
+// needs its limits (a reply of 1 MiB, a listing bound) and buffers, an unbounded one reaches
+// this within seconds.
+constexpr long kMemoryHeadroomKb = 64 * 1024;
+
+long OwnPeakKb() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+FaultScript& Reply(FaultScript& s, const std::string& expected, const std::string& reply) {
+  return s.ExpectLine(expected).Send(reply + "\r\n");
+}
+
+FaultScript LoggedIn() {
+  FaultScript s;
+  s.Send("220 ready\r\n");
+  Reply(s, "USER u", "230 in");
+  Reply(s, "TYPE I", "200 binary");
+  Reply(s, "SYST", "215 UNIX Type: L8");
+  return s;
+}
+
+void Configure(TNetFTP& ftp, const FaultServer& server, int32_t readTimeout = 5000) {
+  ftp.SetHost(server.host());
+  ftp.SetPort(server.port());
+  ftp.Username = "u";
+  ftp.Password = "p";
+  ftp.ReadTimeout = readTimeout;
+  ftp.DataReadTimeout = readTimeout;
+  ftp.AcceptTimeout = readTimeout;
+}
+
+// Runs `body` in a child process, which must end within `limit` by itself; it reports the
+// error it met on its output. Peak memory and the time taken come back with it.
+struct Bounded {
+  ChildResult child;
+  std::chrono::milliseconds took{0};
+  std::string Error() const { return child.output; }
+};
+
+Bounded RunBounded(const std::function<void()>& body, std::chrono::milliseconds limit) {
+  Bounded result;
+  const auto start = std::chrono::steady_clock::now();
+  result.child = RunInChild(
+      [&]() -> int {
+        try {
+          body();
+        } catch (const std::exception& e) {
+          std::printf("%s", e.what());
+          return 1;
+        }
+        return 0;
+      },
+      {}, limit);
+  result.took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+  return result;
+}
+
+// --- replies that do not end ------------------------------------------------------------------
+
+struct HostileReplyCase {
+  const char* name;
+  std::function<void(FaultScript&)> server;  // after the connection is accepted
+  int32_t readTimeout;
+  int32_t maxLineLength;
+  const char* error;  // the start of the message the opening must fail with
+  bool timeBound;     // ends by the reply deadline: between 1 and 3 read limits
+};
+
+TEST(FtpHostileReply, EveryEndlessReplyEndsInBoundedTimeAndMemory) {
+  const std::vector<HostileReplyCase> cases = {
+      {"endless multi-line greeting", [](FaultScript& s) { s.Send("220-Welcome\r\n").SendForever("220-and more\r\n"); },
+       5000, 16384, "Reply too long: the server at 127.0.0.150:", false},
+      {"endless line without a line limit", [](FaultScript& s) { s.Send("220 hello ").SendForever("x"); }, 5000, 0,
+       "Reply too long", false},
+      {"blank lines at full speed", [](FaultScript& s) { s.SendForever("\r\n"); }, 5000, 16384, "Reply too long",
+       false},
+      {"a blank line every 20 ms", [](FaultScript& s) { s.SendForever("\r\n", 20ms); }, 1000, 16384, "Read Timeout",
+       true},
+      {"one byte every 100 ms", [](FaultScript& s) { s.Send("220 hel").SendForever("l", 100ms); }, 1000, 16384,
+       "Read Timeout", true},
+      {"a continuation line every 50 ms", [](FaultScript& s) { s.Send("220-hi\r\n").SendForever("220-more\r\n", 50ms); },
+       1000, 16384, "Read Timeout", true},
+  };
+  const long base = OwnPeakKb();
+  for (const HostileReplyCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    FaultScript script;
+    c.server(script);
+    FaultServer server({script}, kHost);
+    const Bounded run = RunBounded(
+        [&] {
+          TNetFTP ftp;
+          Configure(ftp, server, c.readTimeout);
+          ftp.MaxLineLength = c.maxLineLength;
+          ftp.OpenSession(true, -1);
+        },
+        15s);
+    EXPECT_LT(run.child.peakRssKb, base + kMemoryHeadroomKb);
+    if (run.child.timedOut) {
+      ADD_FAILURE() << "still reading after " << run.took.count() << " ms";
+      continue;
+    }
+    EXPECT_EQ(run.child.exitCode, 1);
+    EXPECT_EQ(run.Error().rfind(c.error, 0), 0u) << run.Error();
+    if (c.timeBound) {
+      EXPECT_GE(run.took.count(), c.readTimeout - 50);
+      EXPECT_LT(run.took.count(), 3 * c.readTimeout);
+    }
+  }
+}
+
+// The limits are far above what real servers send: a long FEAT-like reply still passes, and a
+// reply just over a tightened limit fails where it should.
+TEST(FtpHostileReply, LimitsCountLinesAndBytesOfOneReply) {
+  std::string feat = "211-Features:\r\n";
+  for (int i = 0; i < 500; ++i) feat += " FEATURE" + std::to_string(i) + " with some text\r\n";
+  feat += "211 End\r\n";
+  FaultScript s = LoggedIn();
+  Reply(s, "FEAT", feat.substr(0, feat.size() - 2));
+  Reply(s, "HELP", "214-a\r\n214-b\r\n214 c");
+  Reply(s, "HELP", "214-a\r\n214-b\r\n214-c\r\n214 d");
+  s.Stall();
+  FaultServer server({s}, kHost);
+  TNetFTP ftp;
+  Configure(ftp, server);
+  ftp.OpenSession(true, -1);
+  EXPECT_EQ(ftp.SendRaw("FEAT"), 211);
+  EXPECT_EQ(ftp.LastCmdResult().Text.size(), 502u);
+  ftp.MaxReplyLines = 3;
+  EXPECT_EQ(ftp.SendRaw("HELP"), 214);
+  EXPECT_THROW(ftp.SendRaw("HELP"), ENetReplyTooLong);
+}
+
+}  // namespace
