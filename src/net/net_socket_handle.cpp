@@ -119,7 +119,9 @@ bool TNetSocketHandle::AcceptFrom(TNetSocket listening) {
   socket_ = s;
   allocated_ = true;
   RefreshLocalAddress();
-  RefreshPeerAddress();
+  // The address the accept gave: asking the socket again fails once the peer has reset it.
+  PeerIP = ip;
+  PeerPort = port;
   return true;
 }
 
@@ -164,7 +166,14 @@ void TNetSocketHandle::RefreshLocalAddress() {
 
 void TNetSocketHandle::RefreshPeerAddress() {
   int family = 0;
-  ProcessStack().PeerAddressOf(socket_, family, PeerIP, PeerPort);
+  try {
+    ProcessStack().PeerAddressOf(socket_, family, PeerIP, PeerPort);
+  } catch (const ENetSocketError& e) {
+    // A connection without a peer right after it was made: the peer reset it, and "not
+    // connected" would blame this side.
+    if (e.LastError != kErrNotConnected) throw;
+    ProcessStack().RaiseSocketFailure(kErrConnReset);
+  }
 }
 
 bool TNetSocketHandle::PollOnce(int32_t timeoutMs) {

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -66,6 +67,64 @@ void Configure(TNetFTP& ftp, const FaultServer& server, int32_t readTimeout = 50
   ftp.ReadTimeout = readTimeout;
   ftp.DataReadTimeout = readTimeout;
   ftp.AcceptTimeout = readTimeout;
+}
+
+// Connects to the address of a "PORT h1,h2,h3,h4,p1,p2" line, from `from` when given; -1 when
+// that fails.
+int ConnectToPortLine(const std::string& line, const char* from = nullptr) {
+  unsigned h1, h2, h3, h4, p1, p2;
+  if (std::sscanf(line.c_str(), "PORT %u,%u,%u,%u,%u,%u", &h1, &h2, &h3, &h4, &p1, &p2) != 6) return -1;
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  if (from) {
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    inet_pton(AF_INET, from, &local.sin_addr);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+      close(fd);
+      return -1;
+    }
+  }
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(p1 * 256 + p2));
+  a.sin_addr.s_addr = htonl((h1 << 24) | (h2 << 16) | (h3 << 8) | h4);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+void ResetSocket(int fd) {
+  linger l{1, 0};
+  setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+  close(fd);
+}
+
+// Answers PORT and the transfer command, then plays `data` on a connection back to the
+// announced port (which `data` closes) and sends `final`. With `early` the connection is made
+// and played before the transfer command is answered.
+FaultStep ConnectBack(const std::string& command, std::function<void(int fd)> data, const std::string& final,
+                      bool early = false) {
+  return [=](FaultSession& s) {
+    auto port = s.ReadLine(5s);
+    if (!port || port->rfind("PORT ", 0) != 0) return false;
+    s.Send("200 PORT ok\r\n");
+    auto line = s.ReadLine(5s);
+    if (!line || *line != command) return false;
+    if (!early) s.Send("150 go\r\n");
+    int fd = ConnectToPortLine(*port);
+    if (fd < 0) return false;
+    data(fd);
+    if (early) s.Send("150 go\r\n");
+    return s.Send(final);
+  };
+}
+
+// "227 ... (127,0,0,150,p1,p2)" for a listener of the given port on kHost.
+std::string PasvReply(uint16_t port) {
+  return "227 Entering Passive Mode (127,0,0,150," + std::to_string(port / 256) + "," + std::to_string(port % 256) +
+         ").";
 }
 
 // Runs `body` in a child process, which must end within `limit` by itself; it reports the
@@ -168,6 +227,73 @@ TEST(FtpHostileReply, LimitsCountLinesAndBytesOfOneReply) {
   ftp.MaxReplyLines = 3;
   EXPECT_EQ(ftp.SendRaw("HELP"), 214);
   EXPECT_THROW(ftp.SendRaw("HELP"), ENetReplyTooLong);
+}
+
+// --- data connections reset by the server ------------------------------------------------------
+
+TEST(FtpHostileData, ResetDataConnectionIsReportedAsAReset) {
+  struct ResetCase {
+    const char* name;
+    bool passive;
+    bool upload;
+    bool early;  // reset before the client has accepted or used the connection
+  };
+  for (const ResetCase c :
+       {ResetCase{"active download", false, false, false}, ResetCase{"active upload", false, true, false},
+        ResetCase{"passive download", true, false, false}, ResetCase{"passive upload", true, true, false},
+        ResetCase{"active download reset at once", false, false, true},
+        ResetCase{"active upload reset at once", false, true, true},
+        ResetCase{"passive download reset at once", true, false, true}}) {
+    SCOPED_TRACE(c.name);
+    // Download: some bytes, then the reset. Upload: the server takes a little and resets.
+    auto play = [upload = c.upload, early = c.early](int fd) {
+      if (early) {
+        // Let the reset settle before the client comes to accept.
+      } else if (upload) {
+        char buffer[1024];
+        (void)!read(fd, buffer, sizeof buffer);
+      } else {
+        (void)!write(fd, "part", 4);
+        std::this_thread::sleep_for(50ms);
+      }
+      ResetSocket(fd);
+      if (early) std::this_thread::sleep_for(100ms);
+    };
+    const std::string command = c.upload ? "STOR f" : "RETR f";
+    std::unique_ptr<FaultServer> data;
+    FaultScript s = LoggedIn();
+    if (c.passive) {
+      data = std::make_unique<FaultServer>(
+          std::vector<FaultScript>{FaultScript().Custom([play](FaultSession& d) {
+            play(d.fd());
+            return false;
+          })},
+          kHost);
+      Reply(s, "PASV", PasvReply(data->port()));
+      Reply(s, command, "150 go");
+      s.Sleep(300ms).Send("426 Connection reset\r\n");
+    } else {
+      s.Custom(ConnectBack(command, play, "426 Connection reset\r\n", c.early));
+    }
+    s.Stall();
+    FaultServer server({s}, kHost);
+    TNetFTP ftp;
+    Configure(ftp, server);
+    ftp.Passive = c.passive;
+    ftp.OpenSession(true, -1);
+    TNetMemoryStream stream(std::string(8 * 1024 * 1024, 'u'));
+    try {
+      if (c.upload)
+        ftp.Upload(stream, "f", false);
+      else
+        ftp.Download("f", stream, false);
+      ADD_FAILURE() << "no error";
+    } catch (const std::exception& e) {
+      const std::string message = e.what();
+      EXPECT_EQ(message.find("not connected"), std::string::npos) << message;
+      EXPECT_NE(message.find("reset"), std::string::npos) << message;
+    }
+  }
 }
 
 }  // namespace
