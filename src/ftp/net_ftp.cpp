@@ -306,6 +306,9 @@ TNetSimpleServer& TNetFTP::AnnouncedListener(std::unique_ptr<DataChannelScope>& 
   result.AcceptTimeout = AcceptTimeout;
   if (TNetIOHandlerSocket* control = Socket(); control && control->Binding()) {
     result.BoundIP = control->Binding()->IP;
+    // The data connection is the server's to open: the one at the other end of the control
+    // connection (through a proxy that end is the proxy, and the server's address is unknown).
+    if (control->SocksInfo().Version == svNoSocks) result.AllowedPeerIP = control->Binding()->PeerIP;
   }
   scope = std::make_unique<DataChannelScope>(*this, std::move(server));
   result.StartListening();

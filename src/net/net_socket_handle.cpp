@@ -125,6 +125,11 @@ bool TNetSocketHandle::AcceptFrom(TNetSocket listening) {
   return true;
 }
 
+void TNetSocketHandle::TakeSocket(TNetSocket socket) {
+  socket_ = socket;
+  allocated_ = socket != kNoSocket;
+}
+
 int TNetSocketHandle::ReceiveData(void* buffer, int length, int flags) {
   return ProcessStack().SockReceive(socket_, buffer, length, flags);
 }

@@ -21,9 +21,11 @@
 #include <vector>
 
 #include "addin_process.h"
+#include "counting_toolkit.h"
 #include "fault_server.h"
 #include "ftp/net_ftp.h"
 #include "ftp_servers.h"
+#include "net/net_anti_freeze.h"
 #include "test_support.h"
 
 using namespace skelder::ftp;
@@ -69,11 +71,8 @@ void Configure(TNetFTP& ftp, const FaultServer& server, int32_t readTimeout = 50
   ftp.AcceptTimeout = readTimeout;
 }
 
-// Connects to the address of a "PORT h1,h2,h3,h4,p1,p2" line, from `from` when given; -1 when
-// that fails.
-int ConnectToPortLine(const std::string& line, const char* from = nullptr) {
-  unsigned h1, h2, h3, h4, p1, p2;
-  if (std::sscanf(line.c_str(), "PORT %u,%u,%u,%u,%u,%u", &h1, &h2, &h3, &h4, &p1, &p2) != 6) return -1;
+// Connects from `from` (any address when null) to ip:port; -1 when that fails.
+int ConnectFrom(const char* from, uint32_t ip, uint16_t port) {
   int fd = socket(AF_INET, SOCK_STREAM, 0);
   if (from) {
     sockaddr_in local{};
@@ -86,13 +85,31 @@ int ConnectToPortLine(const std::string& line, const char* from = nullptr) {
   }
   sockaddr_in a{};
   a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(p1 * 256 + p2));
-  a.sin_addr.s_addr = htonl((h1 << 24) | (h2 << 16) | (h3 << 8) | h4);
+  a.sin_port = htons(port);
+  a.sin_addr.s_addr = htonl(ip);
   if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
     close(fd);
     return -1;
   }
   return fd;
+}
+
+// Connects to the address of a "PORT h1,h2,h3,h4,p1,p2" line, from `from` when given.
+int ConnectToPortLine(const std::string& line, const char* from = nullptr) {
+  unsigned h1, h2, h3, h4, p1, p2;
+  if (std::sscanf(line.c_str(), "PORT %u,%u,%u,%u,%u,%u", &h1, &h2, &h3, &h4, &p1, &p2) != 6) return -1;
+  return ConnectFrom(from, (h1 << 24) | (h2 << 16) | (h3 << 8) | h4, static_cast<uint16_t>(p1 * 256 + p2));
+}
+
+// Everything until the peer closes (waiting at most 5 s for each piece).
+std::string Drain(int fd) {
+  timeval limit{5, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  std::string all;
+  char buffer[65536];
+  ssize_t n;
+  while ((n = read(fd, buffer, sizeof buffer)) > 0) all.append(buffer, static_cast<size_t>(n));
+  return all;
 }
 
 void ResetSocket(int fd) {
@@ -113,7 +130,8 @@ FaultStep ConnectBack(const std::string& command, std::function<void(int fd)> da
     auto line = s.ReadLine(5s);
     if (!line || *line != command) return false;
     if (!early) s.Send("150 go\r\n");
-    int fd = ConnectToPortLine(*port);
+    // Like a real server, from the address the control connection reached.
+    int fd = ConnectToPortLine(*port, kHost);
     if (fd < 0) return false;
     data(fd);
     if (early) s.Send("150 go\r\n");
@@ -227,6 +245,111 @@ TEST(FtpHostileReply, LimitsCountLinesAndBytesOfOneReply) {
   ftp.MaxReplyLines = 3;
   EXPECT_EQ(ftp.SendRaw("HELP"), 214);
   EXPECT_THROW(ftp.SendRaw("HELP"), ENetReplyTooLong);
+}
+
+// --- active mode: the data connection is the server's ------------------------------------------
+
+TEST(FtpHostileActive, ThirdPartyConnectingFirstGetsNothingAndGivesNothing) {
+  for (const bool upload : {true, false}) {
+    SCOPED_TRACE(upload ? "upload" : "download");
+    const std::string payload = upload ? std::string(300000, 'u') : "the server's data";
+    std::string thirdPartyGot = "(never connected)";
+    std::string serverGot;
+    FaultScript s = LoggedIn();
+    s.Custom([&](FaultSession& session) {
+      auto port = session.ReadLine(5s);
+      if (!port) return false;
+      // Someone else on the network finds the port first and offers data of its own.
+      int intruder = ConnectToPortLine(*port, kThirdParty);
+      if (intruder < 0) return false;
+      if (!upload) (void)!write(intruder, "intruder's data", 15);
+      session.Send("200 PORT ok\r\n");
+      if (!session.ReadLine(5s)) return false;
+      session.Send("150 go\r\n");
+      int fd = ConnectToPortLine(*port, kHost);
+      if (fd < 0) return false;
+      if (upload) {
+        serverGot = Drain(fd);
+      } else {
+        (void)!write(fd, payload.data(), payload.size());
+      }
+      close(fd);
+      thirdPartyGot = Drain(intruder);
+      close(intruder);
+      return session.Send("226 done\r\n");
+    });
+    s.Stall();
+    FaultServer server({s}, kHost);
+    TNetFTP ftp;
+    Configure(ftp, server);
+    ftp.OpenSession(true, -1);
+    TNetMemoryStream stream(upload ? payload : std::string());
+    if (upload)
+      ftp.Upload(stream, "f", false);
+    else
+      ftp.Download("f", stream, false);
+    EXPECT_EQ(ftp.LastCmdResult().NumericCode(), 226);
+    EXPECT_EQ(thirdPartyGot.size(), 0u);
+    // Compared without printing them: a failure would show the whole payload.
+    EXPECT_TRUE((upload ? serverGot : stream.Data()) == payload);
+  }
+}
+
+TEST(FtpHostileActive, ThirdPartyAloneEndsWithTheAcceptTimeout) {
+  FaultScript s = LoggedIn();
+  s.Custom([](FaultSession& session) {
+    auto port = session.ReadLine(5s);
+    if (!port) return false;
+    int intruder = ConnectToPortLine(*port, kThirdParty);
+    session.Send("200 PORT ok\r\n");
+    if (!session.ReadLine(5s)) return false;
+    session.Send("150 go\r\n");
+    Drain(intruder);
+    close(intruder);
+    return true;
+  });
+  s.Stall();
+  FaultServer server({s}, kHost);
+  TNetFTP ftp;
+  Configure(ftp, server);
+  ftp.AcceptTimeout = 500;
+  ftp.OpenSession(true, -1);
+  TNetMemoryStream stream(std::string("secret"));
+  EXPECT_THROW(ftp.Upload(stream, "f", false), ENetAcceptTimeout);
+}
+
+// A real server: the intruder connects while the PORT command is on its way.
+TEST(FtpHostileActive, PyftpdlibGetsTheUploadThoughAThirdPartyConnectedFirst) {
+  FtpServerOptions options;
+  options.host = kHost;
+  PyFtpdServer server(options);
+  std::string why;
+  SKELDER_REQUIRE(server.Start(&why), why);
+  ScopedCountingToolkit toolkit;
+  skelder::net::TNetAntiFreeze hook;
+  hook.OnlyWhenIdle = false;  // a turn after every send, PORT included
+  TNetFTP ftp;
+  ftp.SetHost(kHost);
+  ftp.SetPort(server.port());
+  ftp.Username = "anonymous";
+  ftp.Password = "a@b";
+  ftp.ReadTimeout = ftp.DataReadTimeout = ftp.AcceptTimeout = 10000;
+  ftp.OpenSession(true, -1);
+  int intruder = -1;
+  toolkit->onTurn = [&](int) {
+    auto* listener = dynamic_cast<TNetSimpleServer*>(ftp.DataChannel());
+    if (intruder >= 0 || !listener || !listener->Listening()) return;
+    uint32_t ip = 0;
+    inet_pton(AF_INET, listener->Binding()->IP.c_str(), &ip);
+    intruder = ConnectFrom(kThirdParty, ntohl(ip), static_cast<uint16_t>(listener->Binding()->Port));
+  };
+  const std::string payload(100000, 'p');
+  TNetMemoryStream stream(payload);
+  ftp.Upload(stream, "up.bin", false);
+  ASSERT_GE(intruder, 0) << "the third party never connected";
+  EXPECT_EQ(Drain(intruder).size(), 0u);
+  close(intruder);
+  EXPECT_TRUE(ReadFile(server.root() + "/up.bin") == payload);
 }
 
 // --- data connections reset by the server ------------------------------------------------------
