@@ -1,5 +1,7 @@
 #include "ftp/net_ftp.h"
 
+#include <algorithm>
+
 #include "platform/files.h"
 
 namespace skelder::ftp {
@@ -74,6 +76,7 @@ TNetFTP::~TNetFTP() = default;
 // --- session ----------------------------------------------------------------------------
 
 void TNetFTP::OpenSession(bool autoLogin, int32_t timeoutMs) {
+  outOfStep_ = false;
   try {
     const std::string host = Host();
     const int32_t port = Port();
@@ -386,9 +389,32 @@ void TNetFTP::RunOutgoing(const std::string& command, TNetStream& stream, bool f
 void TNetFTP::AwaitFinalReply() {
   const int32_t code = AwaitReply({225, 226, 250, 426, 450});
   if (code != 426 && code != 450) return;
-  if (!abortRequested_) RaiseReplyError();
+  if (!abortRequested_) {
+    // Servers follow a broken-off transfer with 226 or 225 all the same. Left unread, it would
+    // answer the next command, and every later command would read the reply to the one before.
+    TNetRFCReply broken;
+    broken.Assign(LastCmdResult());
+    if (!ReadLateReply()) outOfStep_ = true;
+    LastCmdResult().Assign(broken);
+    RaiseReplyError();
+  }
   AwaitReply({226, 225});
   ReportStatus(net::stTransferAborted, "Transfer aborted");
+}
+
+bool TNetFTP::ReadLateReply() {
+  if (LateReplyWait <= 0) return false;
+  const int32_t readTimeout = ReadTimeout;
+  ReadTimeout = readTimeout > 0 ? std::min(readTimeout, LateReplyWait) : LateReplyWait;
+  try {
+    const int32_t code = ReadReply();
+    ReadTimeout = readTimeout;
+    return code == 226 || code == 225;
+  } catch (const net::ENetException&) {
+    // Nothing came (or the connection went): whether it is still on its way is unknown.
+    ReadTimeout = readTimeout;
+    return false;
+  }
 }
 
 // --- listing ----------------------------------------------------------------------------

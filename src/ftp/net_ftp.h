@@ -58,6 +58,9 @@ class TNetFTP : public TNetTCPClient {
   int32_t AcceptTimeout = 60000;
   // Read timeout of the data connections in ms; 0 waits without limit.
   int32_t DataReadTimeout = 0;
+  // How long a transfer broken off by the server (426, 450) waits for the reply servers send
+  // after it (226, 225), in ms; never longer than ReadTimeout when that is set.
+  int32_t LateReplyWait = 2000;
 
   TNetCheckListFormat OnCheckListFormat;
   TNetCreateFTPList OnCreateFTPList;
@@ -102,6 +105,9 @@ class TNetFTP : public TNetTCPClient {
 
   // The data connection of the transfer in progress, or null.
   TNetTCPConnection* DataChannel() const { return dataChannel_; }
+  // True after a failure that may have left a reply of the server unread, so that the next
+  // command could read the reply to the one before it; the session must be opened anew.
+  bool OutOfStep() const { return outOfStep_; }
 
   // Raw listing lines, as the last List gave them.
   std::vector<std::string> ListResult;
@@ -129,6 +135,8 @@ class TNetFTP : public TNetTCPClient {
   void SendRest(const TNetStream& stream);
   void RunTransfer(const std::function<void()>& transfer);
   void AwaitFinalReply();
+  // Reads the reply that follows a 426 or 450 we did not ask for; false when none came.
+  bool ReadLateReply();
   TNetFTPListItems& ListingCollection();
 
   bool resumeAnswer_ = false;
@@ -138,6 +146,7 @@ class TNetFTP : public TNetTCPClient {
   TNetFTPTransferType transferType_ = ftBinary;
   TNetTCPConnection* dataChannel_ = nullptr;
   bool abortRequested_ = false;
+  bool outOfStep_ = false;
   std::unique_ptr<TNetFTPListItems> directoryListing_;
   bool listingParsed_ = false;
   TNetFtpProxySettings proxySettings_;

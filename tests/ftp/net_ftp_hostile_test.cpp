@@ -352,6 +352,51 @@ TEST(FtpHostileActive, PyftpdlibGetsTheUploadThoughAThirdPartyConnectedFirst) {
   EXPECT_TRUE(ReadFile(server.root() + "/up.bin") == payload);
 }
 
+// --- a transfer broken off by the server ---------------------------------------------------------
+
+// "426" without our ABOR fails the transfer; the "226" servers send after it must not be left
+// to answer the next command. When it does not come, the session says it is out of step.
+TEST(FtpHostileBrokenOff, LateReplyAfter426IsReadOrTheSessionIsOutOfStep) {
+  struct Case {
+    const char* name;
+    std::string after;  // what follows the 426
+    bool inStep;
+  };
+  for (const Case& c : {Case{"226 at once", "226 Closing data connection\r\n", true},
+                        Case{"225 a little later", "(pause)225 Data connection open\r\n", true},
+                        Case{"nothing", "", false}}) {
+    SCOPED_TRACE(c.name);
+    FaultScript s = LoggedIn();
+    std::string after = c.after;
+    const bool pause = after.rfind("(pause)", 0) == 0;
+    if (pause) after.erase(0, 7);
+    s.Custom(ConnectBack("RETR f", [](int fd) {
+      (void)!write(fd, "part", 4);
+      close(fd);
+    }, "426 Connection closed; transfer aborted.\r\n"));
+    if (pause) s.Sleep(300ms);
+    if (!after.empty()) s.Send(after);
+    Reply(s, "NOOP", "200 NOOP ok").Stall();
+    FaultServer server({s}, kHost);
+    TNetFTP ftp;
+    Configure(ftp, server);
+    ftp.LateReplyWait = 1000;
+    ftp.OpenSession(true, -1);
+    TNetMemoryStream down;
+    const auto start = std::chrono::steady_clock::now();
+    try {
+      ftp.Download("f", down, false);
+      ADD_FAILURE() << "an incomplete download passed";
+    } catch (const ENetProtocolReplyError& e) {
+      EXPECT_EQ(e.ReplyErrorCode, 426);
+      EXPECT_STREQ(e.what(), "Connection closed; transfer aborted.\r\n");
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+    EXPECT_EQ(ftp.OutOfStep(), !c.inStep);
+    if (c.inStep) EXPECT_EQ(ftp.SendRaw("NOOP"), 200) << "the next command reads its own reply";
+  }
+}
+
 // --- data connections reset by the server ------------------------------------------------------
 
 TEST(FtpHostileData, ResetDataConnectionIsReportedAsAReset) {
