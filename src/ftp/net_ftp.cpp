@@ -43,6 +43,22 @@ void CheckArgument(const std::string& text, const char* what, bool secret = fals
   throw net::ENetException(std::string(what) + shown + " contains a line break and cannot be sent.");
 }
 
+// The listing text, which refuses to grow past its limit.
+class ListingStream : public TNetMemoryStream {
+ public:
+  struct Full : net::ENetException {
+    Full() : net::ENetException("listing full") {}
+  };
+  explicit ListingStream(int64_t limit) : limit_(limit) {}
+  void Write(const void* buffer, int64_t count) override {
+    if (limit_ > 0 && Position() + count > limit_) throw Full();
+    TNetMemoryStream::Write(buffer, count);
+  }
+
+ private:
+  int64_t limit_;
+};
+
 }  // namespace
 
 // Holds the data connection of one transfer: published as the session's data channel while it
@@ -239,10 +255,18 @@ void TNetFTP::Upload(const std::string& localFileName, const std::string& remote
 
 void TNetFTP::List(const std::string& specifier, bool details) {
   CheckArgument(specifier, "The listing specifier");
-  TNetMemoryStream text;
+  ListingStream text(MaxListingBytes);
   std::string command = details ? "LIST" : "NLST";
   if (!specifier.empty()) command += " " + specifier;
-  RunIncoming(command, text, false);
+  try {
+    RunIncoming(command, text, false);
+  } catch (const ListingStream::Full&) {
+    // We stopped reading: the server answers that with 426 or 226 of its own.
+    if (!ReadLateReply({225, 226, 250, 426, 450})) outOfStep_ = true;
+    const std::string peer = PeerText();
+    throw ENetListingTooLong("Directory listing too long: the server" + (peer.empty() ? std::string() : " at " + peer) +
+                             " sent more than " + std::to_string(MaxListingBytes) + " bytes.");
+  }
   ListResult = SplitListing(text.Data());
   listingParsed_ = false;
 }
@@ -394,7 +418,7 @@ void TNetFTP::AwaitFinalReply() {
     // answer the next command, and every later command would read the reply to the one before.
     TNetRFCReply broken;
     broken.Assign(LastCmdResult());
-    if (!ReadLateReply()) outOfStep_ = true;
+    if (!ReadLateReply({226, 225})) outOfStep_ = true;
     LastCmdResult().Assign(broken);
     RaiseReplyError();
   }
@@ -402,14 +426,14 @@ void TNetFTP::AwaitFinalReply() {
   ReportStatus(net::stTransferAborted, "Transfer aborted");
 }
 
-bool TNetFTP::ReadLateReply() {
+bool TNetFTP::ReadLateReply(const TNetReplyCodes& codes) {
   if (LateReplyWait <= 0) return false;
   const int32_t readTimeout = ReadTimeout;
   ReadTimeout = readTimeout > 0 ? std::min(readTimeout, LateReplyWait) : LateReplyWait;
   try {
     const int32_t code = ReadReply();
     ReadTimeout = readTimeout;
-    return code == 226 || code == 225;
+    return codes.Contains(code);
   } catch (const net::ENetException&) {
     // Nothing came (or the connection went): whether it is still on its way is unknown.
     ReadTimeout = readTimeout;

@@ -41,6 +41,8 @@ class TNetFtpProxySettings {
 enum TNetFTPTransferType : uint8_t { ftASCII = 0, ftBinary = 1 };
 
 SKELDER_NET_ERROR(ENetFTPFileAlreadyExists, net::ENetException, "Destination file already exists.");
+// A directory listing longer than MaxListingBytes.
+SKELDER_NET_ERROR(ENetListingTooLong, net::ENetException, "Directory listing too long.");
 
 class TNetFTP;
 using TNetCreateFTPList = std::function<void(TNetFTP* ASender, std::unique_ptr<TNetFTPListItems>& VFTPList)>;
@@ -61,6 +63,9 @@ class TNetFTP : public TNetTCPClient {
   // How long a transfer broken off by the server (426, 450) waits for the reply servers send
   // after it (226, 225), in ms; never longer than ReadTimeout when that is set.
   int32_t LateReplyWait = 2000;
+  // Most bytes a directory listing may hold (0: no limit): far above a directory of a hundred
+  // thousand entries, it stops a listing that never ends.
+  int64_t MaxListingBytes = 8 * 1024 * 1024;
 
   TNetCheckListFormat OnCheckListFormat;
   TNetCreateFTPList OnCreateFTPList;
@@ -135,8 +140,9 @@ class TNetFTP : public TNetTCPClient {
   void SendRest(const TNetStream& stream);
   void RunTransfer(const std::function<void()>& transfer);
   void AwaitFinalReply();
-  // Reads the reply that follows a 426 or 450 we did not ask for; false when none came.
-  bool ReadLateReply();
+  // Reads the reply that follows a transfer that ended early (after a 426 or 450 we did not
+  // ask for, or after we stopped reading); false when none of `codes` came in time.
+  bool ReadLateReply(const TNetReplyCodes& codes);
   TNetFTPListItems& ListingCollection();
 
   bool resumeAnswer_ = false;

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -350,6 +351,63 @@ TEST(FtpHostileActive, PyftpdlibGetsTheUploadThoughAThirdPartyConnectedFirst) {
   EXPECT_EQ(Drain(intruder).size(), 0u);
   close(intruder);
   EXPECT_TRUE(ReadFile(server.root() + "/up.bin") == payload);
+}
+
+// --- listings without end ---------------------------------------------------------------------------
+
+TEST(FtpHostileListing, EndlessListingEndsWithAClearErrorInBoundedMemory) {
+  FaultServer data({FaultScript().SendForever("-rw-r--r-- 1 owner group 1234 Jan 01 00:00 another-file.htm\r\n")},
+                   kHost);
+  FaultScript s = LoggedIn();
+  Reply(s, "PASV", PasvReply(data.port()));
+  Reply(s, "LIST", "150 Here it comes");
+  // What a server says once the client stopped reading.
+  s.Sleep(200ms).Send("426 Connection closed; transfer aborted.\r\n");
+  Reply(s, "NOOP", "200 ok").Stall();
+  FaultServer server({s}, kHost);
+  const long base = OwnPeakKb();
+  const Bounded run = RunBounded(
+      [&] {
+        TNetFTP ftp;
+        Configure(ftp, server);
+        ftp.Passive = true;
+        ftp.OpenSession(true, -1);
+        try {
+          ftp.List();
+        } catch (const ENetListingTooLong& e) {
+          // The session is still in step with the server: NOOP gets its own reply.
+          if (ftp.OutOfStep() || ftp.SendRaw("NOOP") != 200) std::exit(3);
+          throw;
+        }
+      },
+      15s);
+  ASSERT_FALSE(run.child.timedOut);
+  EXPECT_EQ(run.child.exitCode, 1) << run.Error();
+  EXPECT_EQ(run.Error().rfind("Directory listing too long: the server at 127.0.0.150:", 0), 0u) << run.Error();
+  EXPECT_NE(run.Error().find(" sent more than 8388608 bytes."), std::string::npos) << run.Error();
+  EXPECT_LT(run.child.peakRssKb, base + kMemoryHeadroomKb);
+}
+
+TEST(FtpHostileListing, PyftpdlibListingWithinAndBeyondTheLimit) {
+  FtpServerOptions options;
+  options.host = kHost;
+  PyFtpdServer server(options);
+  std::string why;
+  SKELDER_REQUIRE(server.Start(&why), why);
+  for (int i = 0; i < 300; ++i) WriteFile(server.root() + "/page" + std::to_string(i) + ".htm", "x");
+  TNetFTP ftp;
+  ftp.SetHost(kHost);
+  ftp.SetPort(server.port());
+  ftp.Username = "anonymous";
+  ftp.Password = "a@b";
+  ftp.ReadTimeout = ftp.DataReadTimeout = ftp.AcceptTimeout = 10000;
+  ftp.OpenSession(true, -1);
+  ftp.List();
+  EXPECT_EQ(ftp.ListResult.size(), 300u);
+  ftp.MaxListingBytes = 2000;
+  EXPECT_THROW(ftp.List(), ENetListingTooLong);
+  EXPECT_FALSE(ftp.OutOfStep());
+  EXPECT_EQ(ftp.SendRaw("NOOP"), 200);
 }
 
 // --- a transfer broken off by the server ---------------------------------------------------------
