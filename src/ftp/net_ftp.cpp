@@ -1,6 +1,8 @@
 #include "ftp/net_ftp.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <system_error>
 
 #include "platform/files.h"
 
@@ -218,7 +220,13 @@ void TNetFTP::Download(const std::string& remoteName, const std::string& localFi
   CheckArgument(remoteName, "The remote file name");
   std::unique_ptr<TNetFileStream> file;
   bool resumeTransfer = resume;
-  if (!platform::FileExists(localFileName)) {
+  // The exact name: a file whose name differs only in letter case is another file here, and
+  // the download is created under the name it was given.
+  std::error_code ec;
+  const auto kind = std::filesystem::status(localFileName, ec).type();
+  const bool exists = !ec && kind != std::filesystem::file_type::not_found &&
+                      kind != std::filesystem::file_type::directory;
+  if (!exists) {
     file = std::make_unique<TNetFileStream>(localFileName, TNetFileStream::fmCreate);
   } else {
     const bool canResume = resume && ProbeResume();

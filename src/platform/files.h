@@ -3,6 +3,7 @@
 // the exact name does not exist, lookups find one whose name differs only in letter case in the
 // same directory, the way Windows finds files.
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 
@@ -73,5 +74,16 @@ std::string ModuleFileName();
 
 // The last system error number of the calling thread (errno, or GetLastError on Windows).
 int LastErrorCode();
+
+// An open file as it is, whatever its name has come to mean since it was opened (removed,
+// replaced, or another file's name in another letter case): whether it is a regular file and
+// its size. None when the system cannot tell.
+struct OpenFileFacts {
+  bool regular = false;
+  int64_t size = 0;
+};
+std::optional<OpenFileFacts> GetOpenFileFacts(std::FILE* file);
+// Cuts or grows the open file itself; false on failure (errno / the system error set).
+bool SetOpenFileSize(std::FILE* file, int64_t size);
 
 }  // namespace skelder::platform

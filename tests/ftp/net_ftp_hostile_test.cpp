@@ -353,6 +353,104 @@ TEST(FtpHostileActive, PyftpdlibGetsTheUploadThoughAThirdPartyConnectedFirst) {
   EXPECT_TRUE(ReadFile(server.root() + "/up.bin") == payload);
 }
 
+// --- local files that are not what they seem -------------------------------------------------------
+
+TEST(FtpHostileLocalFiles, DirectoryIsNeverUploadedAndNothingIsSent) {
+  FaultScript s = LoggedIn();
+  Reply(s, "NOOP", "200 ok").Stall();
+  FaultServer server({s}, kHost);
+  TempDir dir;
+  std::filesystem::create_directory(dir / "folder.htm");
+  TNetFTP ftp;
+  Configure(ftp, server);
+  ftp.OpenSession(true, -1);
+  try {
+    ftp.Upload(dir / "folder.htm", "folder.htm", false);
+    ADD_FAILURE() << "a directory was uploaded";
+  } catch (const std::exception& e) {
+    EXPECT_EQ(std::string(e.what()), "Cannot open file \"" + (dir / "folder.htm") + "\". Is a directory");
+  }
+  EXPECT_EQ(ftp.SendRaw("NOOP"), 200);
+  EXPECT_EQ(server.ReceivedLines(), (std::vector<std::string>{"USER u", "TYPE I", "SYST", "NOOP"}));
+}
+
+// The file goes away between its opening and the transfer: what was opened is sent, all of it.
+TEST(FtpHostileLocalFiles, FileRemovedAfterOpeningIsSentWhole) {
+  TempDir dir;
+  const std::string path = dir / "page.htm";
+  const std::string content(100000, 'c');
+  WriteFile(path, content);
+  std::string received;
+  FaultScript s = LoggedIn();
+  s.Custom([&](FaultSession& session) {
+    auto port = session.ReadLine(5s);
+    std::filesystem::remove(path);  // open by now: PORT comes after the opening
+    if (!port || !session.Send("200 ok\r\n") || session.ReadLine(5s) != "STOR page.htm") return false;
+    session.Send("150 go\r\n");
+    int fd = ConnectToPortLine(*port, kHost);
+    received = Drain(fd);
+    close(fd);
+    return session.Send("226 stored\r\n");
+  });
+  s.Stall();
+  FaultServer server({s}, kHost);
+  TNetFTP ftp;
+  Configure(ftp, server);
+  ftp.OpenSession(true, -1);
+  ftp.Upload(path, "page.htm", false);
+  EXPECT_FALSE(FileExists(path));
+  EXPECT_EQ(received.size(), content.size());
+  EXPECT_TRUE(received == content);
+}
+
+// "Page.htm" and "page.htm" are two files: a download to the one leaves the other alone, and
+// an existing file of another letter case neither blocks the download nor is overwritten.
+TEST(FtpHostileLocalFiles, DownloadTargetIsCreatedUnderItsExactName) {
+  FaultScript s = LoggedIn();
+  for (int i = 0; i < 2; ++i) {
+    s.Custom(ConnectBack("RETR Page.htm", [](int fd) {
+      (void)!write(fd, "new", 3);
+      close(fd);
+    }, "226 sent\r\n"));
+  }
+  s.Stall();
+  FaultServer server({s}, kHost);
+  TempDir dir;
+  WriteFile(dir / "page.htm", "the other file");
+  TNetFTP ftp;
+  Configure(ftp, server);
+  ftp.OpenSession(true, -1);
+  ftp.Download("Page.htm", dir / "Page.htm", false, false);
+  EXPECT_EQ(ReadFile(dir / "Page.htm"), "new");
+  EXPECT_EQ(ReadFile(dir / "page.htm"), "the other file");
+  // Now the exact name exists: it may be overwritten, the other file still stays.
+  WriteFile(dir / "Page.htm", "old and longer");
+  ftp.Download("Page.htm", dir / "Page.htm", true, false);
+  EXPECT_EQ(ReadFile(dir / "Page.htm"), "new");
+  EXPECT_EQ(ReadFile(dir / "page.htm"), "the other file");
+  EXPECT_THROW(ftp.Download("Page.htm", dir / "Page.htm", false, false), ENetFTPFileAlreadyExists);
+}
+
+TEST(FtpHostileLocalFiles, PyftpdlibReceivesNoFileForADirectory) {
+  FtpServerOptions options;
+  options.host = kHost;
+  PyFtpdServer server(options);
+  std::string why;
+  SKELDER_REQUIRE(server.Start(&why), why);
+  TempDir dir;
+  std::filesystem::create_directory(dir / "folder.htm");
+  TNetFTP ftp;
+  ftp.SetHost(kHost);
+  ftp.SetPort(server.port());
+  ftp.Username = "anonymous";
+  ftp.Password = "a@b";
+  ftp.ReadTimeout = ftp.DataReadTimeout = ftp.AcceptTimeout = 10000;
+  ftp.OpenSession(true, -1);
+  EXPECT_THROW(ftp.Upload(dir / "folder.htm", "folder.htm", false), skelder::Exception);
+  EXPECT_FALSE(std::filesystem::exists(server.root() + "/folder.htm"));
+  for (const auto& c : server.Commands()) EXPECT_NE(c.rfind("STOR", 0), 0u) << c;
+}
+
 // --- listings without end ---------------------------------------------------------------------------
 
 TEST(FtpHostileListing, EndlessListingEndsWithAClearErrorInBoundedMemory) {
