@@ -314,6 +314,7 @@ void TNetFTP::SetUpDataChannel(TNetTCPConnection& channel) {
   channel.OnWorkBegin = OnWorkBegin;
   channel.OnWorkEnd = OnWorkEnd;
   channel.ReadTimeout = DataReadTimeout;
+  channel.PlaceName = "data connection";
 }
 
 TNetTCPClient& TNetFTP::PassiveClient(const TNetPassiveAddress& address,

@@ -123,7 +123,11 @@ bool TNetSimpleServer::AcceptConnection() {
       int32_t wait = std::max<int32_t>(AcceptWait, 1);
       if (AcceptTimeout > 0) {
         const uint64_t elapsed = platform::MonotonicMs() - start;
-        if (elapsed >= static_cast<uint64_t>(AcceptTimeout)) throw ENetAcceptTimeout();
+        if (elapsed >= static_cast<uint64_t>(AcceptTimeout)) {
+          ENetAcceptTimeout timeout;
+          timeout.AddPlace("listening on " + binding->IP + ":" + std::to_string(binding->Port));
+          throw timeout;
+        }
         wait = std::min<int32_t>(wait, AcceptTimeout - static_cast<int32_t>(elapsed));
       }
       if (!binding->PollReadable(wait) || abortRequested_) continue;

@@ -234,6 +234,15 @@ int32_t TNetTCPConnection::ReceiveFailed(int32_t code) {
 }
 
 int32_t TNetTCPConnection::FillInputBuffer(bool raiseIfDisconnected, int32_t timeoutMs, bool raiseOnTimeout) {
+  try {
+    return FillInputBufferOnce(raiseIfDisconnected, timeoutMs, raiseOnTimeout);
+  } catch (net::ENetSocketError& e) {
+    NamePlace(e);
+    throw;
+  }
+}
+
+int32_t TNetTCPConnection::FillInputBufferOnce(bool raiseIfDisconnected, int32_t timeoutMs, bool raiseOnTimeout) {
   BusyScope busy(*this);
   if (timeoutMs == kUseReadTimeout) timeoutMs = ReadTimeout == 0 ? net::kWaitForever : ReadTimeout;
   int32_t result = 0;
@@ -373,6 +382,14 @@ std::string TNetTCPConnection::PeerText() const {
   return binding->PeerIP + ":" + std::to_string(binding->PeerPort);
 }
 
+void TNetTCPConnection::NamePlace(net::ENetException& e) const {
+  const std::string peer = PeerText();
+  if (PlaceName.empty())
+    e.AddPlace(peer);
+  else
+    e.AddPlace(peer.empty() ? PlaceName : PlaceName + ", " + peer);
+}
+
 int32_t TNetTCPConnection::ReadReply() {
   ReplyBudget budget;
   if (MaxReplyBytes > 0) budget.bytesLeft = MaxReplyBytes;
@@ -413,6 +430,15 @@ void TNetTCPConnection::RaiseReplyError() {
 }
 
 void TNetTCPConnection::WriteBytes(const void* data, int32_t count) {
+  try {
+    WriteBytesOnce(data, count);
+  } catch (net::ENetSocketError& e) {
+    NamePlace(e);
+    throw;
+  }
+}
+
+void TNetTCPConnection::WriteBytesOnce(const void* data, int32_t count) {
   if (count <= 0) return;
   BusyScope busy(*this);
   CheckDisconnect(true, true);
@@ -582,6 +608,9 @@ void TNetTCPConnection::ReceiveStreamDirect(TNetStream& stream, int64_t& remaini
     }
   } catch (const ENetConnClosedGracefully&) {
     if (!readUntilClose) throw;
+  } catch (net::ENetSocketError& e) {
+    NamePlace(e);
+    throw;
   }
 }
 

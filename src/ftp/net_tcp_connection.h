@@ -117,6 +117,9 @@ class TNetTCPConnection : public net::TNetComponent {
   // never ends its reply. ReadTimeout, when set, bounds the whole reply as well.
   int32_t MaxReplyLines = 10000;
   int32_t MaxReplyBytes = 1024 * 1024;
+  // What the connection is to its user ("data connection"), named in its socket errors beside
+  // the peer's address; empty for the main one.
+  std::string PlaceName;
 
   net::TNetConnectionIntercept* Intercept() const { return intercept_; }
   void SetIntercept(net::TNetConnectionIntercept* intercept);  // borrowed
@@ -169,6 +172,8 @@ class TNetTCPConnection : public net::TNetComponent {
   int32_t ReadReply();
   // "host:port" of the peer, or "" without a socket; for messages that must say where.
   std::string PeerText() const;
+  // Adds PlaceName and the peer to a socket error's message.
+  void NamePlace(net::ENetException& e) const;
   void WriteBytes(const void* data, int32_t count);
   void ReadBytes(void* destination, int32_t count);
   int32_t ReadInt32(bool networkOrder = true);
@@ -202,6 +207,8 @@ class TNetTCPConnection : public net::TNetComponent {
   // A failed receive with nothing received: raises unless it only means the peer is gone and
   // bytes are still buffered; 0 otherwise.
   int32_t ReceiveFailed(int32_t code);
+  int32_t FillInputBufferOnce(bool raiseIfDisconnected, int32_t timeoutMs, bool raiseOnTimeout);
+  void WriteBytesOnce(const void* data, int32_t count);
   // ReceiveStream without intercept or filter: straight from the socket into blocks.
   void ReceiveStreamDirect(TNetStream& stream, int64_t& remaining, bool readUntilClose);
 
