@@ -2,9 +2,6 @@
 // never ends, a server that answers with blank lines for ever, one whose reply never ends in the
 // middle of a run. Each location must fail within a bounded time with the memory of a normal
 // run, and the record, stored over a fresh session, keeps the files sent before the fault.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -94,23 +91,9 @@ struct MiniFtp {
 
   // Connects back to a PORT line from the server's own address and takes everything.
   static std::string Receive(const std::string& portLine, const std::string& from) {
-    unsigned h1, h2, h3, h4, p1, p2;
-    if (std::sscanf(portLine.c_str(), "PORT %u,%u,%u,%u,%u,%u", &h1, &h2, &h3, &h4, &p1, &p2) != 6) return {};
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    inet_pton(AF_INET, from.c_str(), &local.sin_addr);
-    bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(p1 * 256 + p2));
-    a.sin_addr.s_addr = htonl((h1 << 24) | (h2 << 16) | (h3 << 8) | h4);
-    std::string all;
-    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
-      char buffer[65536];
-      ssize_t n;
-      while ((n = read(fd, buffer, sizeof buffer)) > 0) all.append(buffer, static_cast<size_t>(n));
-    }
+    const int fd = ConnectToPortLine(portLine, from.c_str());
+    if (fd < 0) return {};
+    std::string all = Drain(fd);
     close(fd);
     return all;
   }

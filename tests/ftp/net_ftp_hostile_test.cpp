@@ -72,53 +72,6 @@ void Configure(TNetFTP& ftp, const FaultServer& server, int32_t readTimeout = 50
   ftp.AcceptTimeout = readTimeout;
 }
 
-// Connects from `from` (any address when null) to ip:port; -1 when that fails.
-int ConnectFrom(const char* from, uint32_t ip, uint16_t port) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  if (from) {
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    inet_pton(AF_INET, from, &local.sin_addr);
-    if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
-      close(fd);
-      return -1;
-    }
-  }
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  a.sin_addr.s_addr = htonl(ip);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-// Connects to the address of a "PORT h1,h2,h3,h4,p1,p2" line, from `from` when given.
-int ConnectToPortLine(const std::string& line, const char* from = nullptr) {
-  unsigned h1, h2, h3, h4, p1, p2;
-  if (std::sscanf(line.c_str(), "PORT %u,%u,%u,%u,%u,%u", &h1, &h2, &h3, &h4, &p1, &p2) != 6) return -1;
-  return ConnectFrom(from, (h1 << 24) | (h2 << 16) | (h3 << 8) | h4, static_cast<uint16_t>(p1 * 256 + p2));
-}
-
-// Everything until the peer closes (waiting at most 5 s for each piece).
-std::string Drain(int fd) {
-  timeval limit{5, 0};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-  std::string all;
-  char buffer[65536];
-  ssize_t n;
-  while ((n = read(fd, buffer, sizeof buffer)) > 0) all.append(buffer, static_cast<size_t>(n));
-  return all;
-}
-
-void ResetSocket(int fd) {
-  linger l{1, 0};
-  setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
-  close(fd);
-}
-
 // Answers PORT and the transfer command, then plays `data` on a connection back to the
 // announced port (which `data` closes) and sends `final`. With `early` the connection is made
 // and played before the transfer command is answered.
@@ -319,26 +272,34 @@ TEST(FtpHostileActive, ThirdPartyAloneEndsWithTheAcceptTimeout) {
   EXPECT_THROW(ftp.Upload(stream, "f", false), ENetAcceptTimeout);
 }
 
+// pyftpdlib on kHost, logged in anonymously, for what a real server can show.
+class FtpHostilePyftpd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    FtpServerOptions options;
+    options.host = kHost;
+    server_ = std::make_unique<PyFtpdServer>(options);
+    std::string why;
+    SKELDER_REQUIRE(server_->Start(&why), why);
+    ftp_.SetHost(kHost);
+    ftp_.SetPort(server_->port());
+    ftp_.Username = "anonymous";
+    ftp_.Password = "a@b";
+    ftp_.ReadTimeout = ftp_.DataReadTimeout = ftp_.AcceptTimeout = 10000;
+    ftp_.OpenSession(true, -1);
+  }
+  std::unique_ptr<PyFtpdServer> server_;
+  TNetFTP ftp_;
+};
+
 // A real server: the intruder connects while the PORT command is on its way.
-TEST(FtpHostileActive, PyftpdlibGetsTheUploadThoughAThirdPartyConnectedFirst) {
-  FtpServerOptions options;
-  options.host = kHost;
-  PyFtpdServer server(options);
-  std::string why;
-  SKELDER_REQUIRE(server.Start(&why), why);
+TEST_F(FtpHostilePyftpd, UploadGoesToTheServerThoughAThirdPartyConnectedFirst) {
   ScopedCountingToolkit toolkit;
   skelder::net::TNetAntiFreeze hook;
   hook.OnlyWhenIdle = false;  // a turn after every send, PORT included
-  TNetFTP ftp;
-  ftp.SetHost(kHost);
-  ftp.SetPort(server.port());
-  ftp.Username = "anonymous";
-  ftp.Password = "a@b";
-  ftp.ReadTimeout = ftp.DataReadTimeout = ftp.AcceptTimeout = 10000;
-  ftp.OpenSession(true, -1);
   int intruder = -1;
   toolkit->onTurn = [&](int) {
-    auto* listener = dynamic_cast<TNetSimpleServer*>(ftp.DataChannel());
+    auto* listener = dynamic_cast<TNetSimpleServer*>(ftp_.DataChannel());
     if (intruder >= 0 || !listener || !listener->Listening()) return;
     uint32_t ip = 0;
     inet_pton(AF_INET, listener->Binding()->IP.c_str(), &ip);
@@ -346,11 +307,11 @@ TEST(FtpHostileActive, PyftpdlibGetsTheUploadThoughAThirdPartyConnectedFirst) {
   };
   const std::string payload(100000, 'p');
   TNetMemoryStream stream(payload);
-  ftp.Upload(stream, "up.bin", false);
+  ftp_.Upload(stream, "up.bin", false);
   ASSERT_GE(intruder, 0) << "the third party never connected";
   EXPECT_EQ(Drain(intruder).size(), 0u);
   close(intruder);
-  EXPECT_TRUE(ReadFile(server.root() + "/up.bin") == payload);
+  EXPECT_TRUE(ReadFile(server_->root() + "/up.bin") == payload);
 }
 
 // --- errors that say what they concern -------------------------------------------------------------
@@ -467,24 +428,12 @@ TEST(FtpHostileLocalFiles, DownloadTargetIsCreatedUnderItsExactName) {
   EXPECT_THROW(ftp.Download("Page.htm", dir / "Page.htm", false, false), ENetFTPFileAlreadyExists);
 }
 
-TEST(FtpHostileLocalFiles, PyftpdlibReceivesNoFileForADirectory) {
-  FtpServerOptions options;
-  options.host = kHost;
-  PyFtpdServer server(options);
-  std::string why;
-  SKELDER_REQUIRE(server.Start(&why), why);
+TEST_F(FtpHostilePyftpd, DirectoryIsNeverUploaded) {
   TempDir dir;
   std::filesystem::create_directory(dir / "folder.htm");
-  TNetFTP ftp;
-  ftp.SetHost(kHost);
-  ftp.SetPort(server.port());
-  ftp.Username = "anonymous";
-  ftp.Password = "a@b";
-  ftp.ReadTimeout = ftp.DataReadTimeout = ftp.AcceptTimeout = 10000;
-  ftp.OpenSession(true, -1);
-  EXPECT_THROW(ftp.Upload(dir / "folder.htm", "folder.htm", false), skelder::Exception);
-  EXPECT_FALSE(std::filesystem::exists(server.root() + "/folder.htm"));
-  for (const auto& c : server.Commands()) EXPECT_NE(c.rfind("STOR", 0), 0u) << c;
+  EXPECT_THROW(ftp_.Upload(dir / "folder.htm", "folder.htm", false), skelder::Exception);
+  EXPECT_FALSE(std::filesystem::exists(server_->root() + "/folder.htm"));
+  for (const auto& c : server_->Commands()) EXPECT_NE(c.rfind("STOR", 0), 0u) << c;
 }
 
 // --- listings without end ---------------------------------------------------------------------------
@@ -522,26 +471,14 @@ TEST(FtpHostileListing, EndlessListingEndsWithAClearErrorInBoundedMemory) {
   EXPECT_LT(run.child.peakRssKb, base + kMemoryHeadroomKb);
 }
 
-TEST(FtpHostileListing, PyftpdlibListingWithinAndBeyondTheLimit) {
-  FtpServerOptions options;
-  options.host = kHost;
-  PyFtpdServer server(options);
-  std::string why;
-  SKELDER_REQUIRE(server.Start(&why), why);
-  for (int i = 0; i < 300; ++i) WriteFile(server.root() + "/page" + std::to_string(i) + ".htm", "x");
-  TNetFTP ftp;
-  ftp.SetHost(kHost);
-  ftp.SetPort(server.port());
-  ftp.Username = "anonymous";
-  ftp.Password = "a@b";
-  ftp.ReadTimeout = ftp.DataReadTimeout = ftp.AcceptTimeout = 10000;
-  ftp.OpenSession(true, -1);
-  ftp.List();
-  EXPECT_EQ(ftp.ListResult.size(), 300u);
-  ftp.MaxListingBytes = 2000;
-  EXPECT_THROW(ftp.List(), ENetListingTooLong);
-  EXPECT_FALSE(ftp.OutOfStep());
-  EXPECT_EQ(ftp.SendRaw("NOOP"), 200);
+TEST_F(FtpHostilePyftpd, ListingWithinAndBeyondTheLimit) {
+  for (int i = 0; i < 300; ++i) WriteFile(server_->root() + "/page" + std::to_string(i) + ".htm", "x");
+  ftp_.List();
+  EXPECT_EQ(ftp_.ListResult.size(), 300u);
+  ftp_.MaxListingBytes = 2000;
+  EXPECT_THROW(ftp_.List(), ENetListingTooLong);
+  EXPECT_FALSE(ftp_.OutOfStep());
+  EXPECT_EQ(ftp_.SendRaw("NOOP"), 200);
 }
 
 // --- a transfer broken off by the server ---------------------------------------------------------

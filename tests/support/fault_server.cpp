@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 
@@ -213,6 +214,50 @@ FaultScript& FaultScript::ShutdownWrite() {
 FaultScript& FaultScript::Custom(FaultStep step) {
   steps_.push_back(std::move(step));
   return *this;
+}
+
+// ---- socket helpers --------------------------------------------------------------------------
+
+int ConnectFrom(const char* from, uint32_t ip, uint16_t port) {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  if (from && (::inet_pton(AF_INET, from, &local.sin_addr) != 1 ||
+               ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)) {
+    ::close(fd);
+    return -1;
+  }
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  a.sin_addr.s_addr = htonl(ip);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+int ConnectToPortLine(const std::string& line, const char* from) {
+  unsigned h1, h2, h3, h4, p1, p2;
+  if (std::sscanf(line.c_str(), "PORT %u,%u,%u,%u,%u,%u", &h1, &h2, &h3, &h4, &p1, &p2) != 6) return -1;
+  return ConnectFrom(from, (h1 << 24) | (h2 << 16) | (h3 << 8) | h4, static_cast<uint16_t>(p1 * 256 + p2));
+}
+
+std::string Drain(int fd) {
+  timeval limit{5, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  std::string all;
+  char buffer[65536];
+  ssize_t n;
+  while ((n = ::read(fd, buffer, sizeof buffer)) > 0) all.append(buffer, static_cast<size_t>(n));
+  return all;
+}
+
+void ResetSocket(int fd) {
+  linger l{1, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+  ::close(fd);
 }
 
 // ---- server ----------------------------------------------------------------------------------

@@ -80,6 +80,16 @@ class FaultScript {
   std::vector<FaultStep> steps_;
 };
 
+// Plain socket helpers for scripts that play the other end of a data connection.
+// Connects from `from` (any local address when null) to ip:port; -1 when that fails.
+int ConnectFrom(const char* from, uint32_t ip, uint16_t port);
+// Connects to the address of a "PORT h1,h2,h3,h4,p1,p2" line, as ConnectFrom.
+int ConnectToPortLine(const std::string& line, const char* from = nullptr);
+// Everything until the peer closes, waiting at most 5 s for each piece.
+std::string Drain(int fd);
+// Closes with a reset instead of an orderly close.
+void ResetSocket(int fd);
+
 class FaultServer {
  public:
   // One script per accepted connection, in order; accepting stops after the last. Binds a free
