@@ -437,15 +437,16 @@ void TNetFTP::AwaitFinalReply() {
 
 bool TNetFTP::ReadLateReply(const TNetReplyCodes& codes) {
   if (LateReplyWait <= 0) return false;
-  const int32_t readTimeout = ReadTimeout;
-  ReadTimeout = readTimeout > 0 ? std::min(readTimeout, LateReplyWait) : LateReplyWait;
+  struct Restore {
+    int32_t& field;
+    int32_t value;
+    ~Restore() { field = value; }
+  } restore{ReadTimeout, ReadTimeout};
+  ReadTimeout = ReadTimeout > 0 ? std::min(ReadTimeout, LateReplyWait) : LateReplyWait;
   try {
-    const int32_t code = ReadReply();
-    ReadTimeout = readTimeout;
-    return codes.Contains(code);
+    return codes.Contains(ReadReply());
   } catch (const net::ENetException&) {
     // Nothing came (or the connection went): whether it is still on its way is unknown.
-    ReadTimeout = readTimeout;
     return false;
   }
 }
