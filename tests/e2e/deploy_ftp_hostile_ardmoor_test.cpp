@@ -49,36 +49,20 @@ struct MiniFtp {
       int uploads = 0;
       while (auto line = s.ReadLine()) {
         if (hostileAt && hostileAt(*line, uploads)) return Hostile(s);
+        static const std::map<std::string, std::string> answers = {
+            {"USER", "331 password please"}, {"PASS", "230 in"},   {"TYPE", "200 binary"}, {"SYST", "215 UNIX"},
+            {"CWD", "250 ok"},               {"MKD", "257 made"},  {"PORT", "200 PORT ok"}, {"RETR", "550 No such file."}};
         const std::string verb = line->substr(0, line->find(' '));
-        if (verb == "USER") {
-          s.Send("331 password please\r\n");
-        } else if (verb == "PASS") {
-          s.Send("230 in\r\n");
-        } else if (verb == "TYPE") {
-          s.Send("200 binary\r\n");
-        } else if (verb == "SYST") {
-          s.Send("215 UNIX Type: L8\r\n");
-        } else if (verb == "CWD") {
-          s.Send("250 ok\r\n");
-        } else if (verb == "MKD") {
-          s.Send("257 made\r\n");
-        } else if (verb == "PORT") {
-          port = *line;
-          s.Send("200 PORT ok\r\n");
-        } else if (verb == "RETR") {
-          s.Send("550 No such file.\r\n");
-        } else if (verb == "STOR") {
+        if (verb == "PORT") port = *line;
+        if (verb == "STOR") {
           s.Send("150 go\r\n");
           const std::string content = Receive(port, s.server().host());
-          {
-            std::lock_guard<std::mutex> guard(mutex);
-            stored[line->substr(5)] = content;
-          }
+          std::lock_guard<std::mutex> guard(mutex);
+          stored[line->substr(5)] = content;
           ++uploads;
-          s.Send("226 stored\r\n");
-        } else {
-          s.Send("502 not here\r\n");
         }
+        const auto answer = answers.find(verb);
+        s.Send((verb == "STOR" ? "226 stored" : answer != answers.end() ? answer->second : "502 not here") + "\r\n");
       }
       return false;
     };

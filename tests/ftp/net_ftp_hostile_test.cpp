@@ -249,29 +249,6 @@ TEST(FtpHostileActive, ThirdPartyConnectingFirstGetsNothingAndGivesNothing) {
   }
 }
 
-TEST(FtpHostileActive, ThirdPartyAloneEndsWithTheAcceptTimeout) {
-  FaultScript s = LoggedIn();
-  s.Custom([](FaultSession& session) {
-    auto port = session.ReadLine(5s);
-    if (!port) return false;
-    int intruder = ConnectToPortLine(*port, kThirdParty);
-    session.Send("200 PORT ok\r\n");
-    if (!session.ReadLine(5s)) return false;
-    session.Send("150 go\r\n");
-    Drain(intruder);
-    close(intruder);
-    return true;
-  });
-  s.Stall();
-  FaultServer server({s}, kHost);
-  TNetFTP ftp;
-  Configure(ftp, server);
-  ftp.AcceptTimeout = 500;
-  ftp.OpenSession(true, -1);
-  TNetMemoryStream stream(std::string("secret"));
-  EXPECT_THROW(ftp.Upload(stream, "f", false), ENetAcceptTimeout);
-}
-
 // pyftpdlib on kHost, logged in anonymously, for what a real server can show.
 class FtpHostilePyftpd : public ::testing::Test {
  protected:
