@@ -81,7 +81,7 @@ Run OurTransfer(const test::FtpServer& server, bool upload, const std::string& l
     try {
       ftp::TNetFTP client;
       client.SetHost(server.host());
-      client.SetPort(server.port());
+      client.SetPortNumber(server.port());
       client.Username = "anonymous";
       client.Password = "bench@example.com";
       client.RecvBufferSize = recv;
@@ -325,7 +325,7 @@ int main(int argc, char** argv) {
     test::MakeDirs(dir);
     ftp::TNetFTP client;
     client.SetHost(server.host());
-    client.SetPort(server.port());
+    client.SetPortNumber(server.port());
     client.Username = "anonymous";
     client.Password = "bench@example.com";
     client.RecvBufferSize = 8192;

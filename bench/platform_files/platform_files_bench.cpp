@@ -40,7 +40,7 @@ Result Run(const std::string& base, int files) {
   for (int i = 0; i < files; ++i) {
     std::string name = "/Page" + std::to_string(i) + ".htm";
     int code = 0;
-    if (!CopyFile(src + name, dst + name, false, &code)) {
+    if (!CopyFileWithTimes(src + name, dst + name, false, &code)) {
       std::fprintf(stderr, "copy failed: %s (%d)\n", name.c_str(), code);
       std::exit(1);
     }

@@ -35,11 +35,11 @@ class HostScriptedToolkit : public platform::ScriptedToolkit {
     if (!options.ScriptPath.empty()) LoadScriptFile(options.ScriptPath);
   }
 
-  platform::MessageAnswer MessageBox(const std::string& text, const std::string& caption, platform::MessageIcon icon,
+  platform::MessageAnswer ShowMessageBox(const std::string& text, const std::string& caption, platform::MessageIcon icon,
                                      platform::MessageButtons buttons) override {
     if (options_.AutoYes && RemainingAnswers() == 0)
       Answer(buttons == platform::MessageButtons::YesNo ? platform::MessageAnswer::Yes : platform::MessageAnswer::Ok);
-    auto answer = ScriptedToolkit::MessageBox(text, caption, icon, buttons);
+    auto answer = ScriptedToolkit::ShowMessageBox(text, caption, icon, buttons);
     WriteTranscript();
     return answer;
   }

@@ -213,7 +213,7 @@ bool PageGetData(int32_t dialogId, uint32_t window, char* notes) {
   std::string result = page->SavePage(current);
   // The host keeps notes in buffers of this size; a longer text would come back cut short.
   if (result.size() + 1 > static_cast<size_t>(host::kNotesSize)) {
-    platform::CurrentToolkit().MessageBox(
+    platform::CurrentToolkit().ShowMessageBox(
         "The deployment paths could not be saved: the folder notes would be longer than 65535 characters.",
         kPageCaption, platform::MessageIcon::Error, platform::MessageButtons::Ok);
     return false;

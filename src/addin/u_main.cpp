@@ -37,7 +37,7 @@ void CopyOut(char* buffer, const char* text) {
 }
 
 void ShowInformation(const char* text) {
-  skelder::platform::CurrentToolkit().MessageBox(text, skelder::addin::kAddinName,
+  skelder::platform::CurrentToolkit().ShowMessageBox(text, skelder::addin::kAddinName,
                                                  skelder::platform::MessageIcon::Information,
                                                  skelder::platform::MessageButtons::Ok);
 }

@@ -13,7 +13,7 @@ std::string AddinListPath() {
   if (!platform::FileExists(userFile)) {
     std::string installFile = deploy::AddBackslash(host::ClientInstallDir()) + kAddinListFile;
     // A copy that fails leaves the per-user file absent; the first write then creates it.
-    if (platform::FileExists(installFile) && platform::CopyFile(installFile, userFile, false)) {
+    if (platform::FileExists(installFile) && platform::CopyFileWithTimes(installFile, userFile, false)) {
       // The copy keeps the attributes; a read-only installation copy must not make the user's
       // own list unwritable.
       deploy::ClearReadOnly(userFile);

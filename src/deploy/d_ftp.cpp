@@ -25,7 +25,7 @@ std::string ExtractFileName(const std::string& path) {
 }
 
 int32_t TimeoutFromEnvironment() {
-  const auto text = platform::GetEnvironmentVariable(kFtpTimeoutVariable);
+  const auto text = platform::EnvironmentVariable(kFtpTimeoutVariable);
   if (!text) return kDefaultFtpTimeoutMs;
   const auto value = ParseInt32(*text);
   return value && *value > 0 ? *value : kDefaultFtpTimeoutMs;

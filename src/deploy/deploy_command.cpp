@@ -45,7 +45,7 @@ void Deploy(int32_t folderId) {
     std::string message;
     host::VcsErrorString(status, message);
     toolkit.Beep(platform::BeepKind::Exclamation);
-    toolkit.MessageBox(message, "Error", platform::MessageIcon::Error, platform::MessageButtons::Ok);
+    toolkit.ShowMessageBox(message, "Error", platform::MessageIcon::Error, platform::MessageButtons::Ok);
     return;
   }
   const std::string deployTo = ReadDeployTo(notes);
@@ -61,7 +61,7 @@ void Deploy(int32_t folderId) {
   collector.Files = &files;
   host::VcsEnumFiles(folderId, CollectFile, &collector, kEnumWithSubfolders);
   if (collector.LockedFileSeen) {
-    const auto answer = toolkit.MessageBox(kLockedFilesQuestion, "Confirm", platform::MessageIcon::Question,
+    const auto answer = toolkit.ShowMessageBox(kLockedFilesQuestion, "Confirm", platform::MessageIcon::Question,
                                            platform::MessageButtons::YesNo);
     if (answer != platform::MessageAnswer::Yes) return;
     files.clear();

@@ -233,7 +233,7 @@ bool TfrmDeploy::CancelRequested(const std::string& shownName) {
 }
 
 void TfrmDeploy::ShowError(const std::string& text) {
-  CurrentToolkit().MessageBox(text, caption, platform::MessageIcon::Error, platform::MessageButtons::Ok);
+  CurrentToolkit().ShowMessageBox(text, caption, platform::MessageIcon::Error, platform::MessageButtons::Ok);
 }
 
 void TfrmDeploy::btnOKClick() {
@@ -253,7 +253,7 @@ void TfrmDeploy::btnCancelClick() {
     bool& paused;
     ~Unpause() { paused = false; }
   } unpause{FPaused};
-  auto answer = CurrentToolkit().MessageBox(kCancelQuestion, caption, platform::MessageIcon::Question,
+  auto answer = CurrentToolkit().ShowMessageBox(kCancelQuestion, caption, platform::MessageIcon::Question,
                                             platform::MessageButtons::YesNo);
   if (answer == platform::MessageAnswer::Yes) FCancelled = true;
 }
@@ -284,7 +284,7 @@ void TfrmDeploy::MakeTempDir() {
   do {
     std::string tempFile = MakeTempFileName();
     candidate = ChangeFileExt(tempFile, ".Deploy");
-    platform::DeleteFile(tempFile);
+    platform::RemoveFile(tempFile);
   } while (DirectoryExists(candidate));
   if (!ForceDirectories(candidate) || !DirectoryExists(candidate))
     throw Exception("Could not create the temporary folder '" + candidate + "'");
@@ -321,7 +321,7 @@ void TfrmDeploy::RunDeployment() {
   try {
     lblEndAdd.caption.clear();
     FLog.Close();
-    platform::DeleteFile(FLogFile);
+    platform::RemoveFile(FLogFile);
     FTempDir.clear();
     MakeTempDir();
     FLastError.clear();
@@ -481,7 +481,7 @@ bool TfrmDeploy::DeployToFolder(const std::string& locationLine) {
       for (const auto& candidate : FileGroupCandidates(source)) {
         const std::string target = targetDir + ExtractFileName(candidate);
         if (platform::FileExists(target)) ClearReadOnly(target);
-        if (!platform::CopyFile(candidate, target, false, &errorCode)) {
+        if (!platform::CopyFileWithTimes(candidate, target, false, &errorCode)) {
           copied = false;
           break;
         }

@@ -28,7 +28,7 @@ std::string WithSlashes(std::string text) {
 class ScratchFile {
  public:
   explicit ScratchFile(std::string path) : path_(std::move(path)) {}
-  ~ScratchFile() { platform::DeleteFile(path_); }
+  ~ScratchFile() { platform::RemoveFile(path_); }
   ScratchFile(const ScratchFile&) = delete;
   ScratchFile& operator=(const ScratchFile&) = delete;
   const std::string& path() const { return path_; }

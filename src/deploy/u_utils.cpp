@@ -40,9 +40,9 @@ std::string MakeTempFileName() {
 }
 
 void ClearReadOnly(const std::string& file) {
-  const auto attributes = platform::GetFileAttributes(file);
+  const auto attributes = platform::ReadFileAttributes(file);
   if (attributes && (*attributes & platform::kAttrReadOnly) != 0)
-    platform::SetFileAttributes(file, *attributes & ~platform::kAttrReadOnly);
+    platform::WriteFileAttributes(file, *attributes & ~platform::kAttrReadOnly);
 }
 
 void BeginBusy() {
@@ -78,7 +78,7 @@ bool ForceDirectories(const std::string& path) {
   if (parent == dir) return true;
   if (!ForceDirectories(parent)) return false;
   // Someone else may have made it in the meantime; what counts is that it exists.
-  return platform::CreateDirectory(dir) || DirectoryExists(dir);
+  return platform::MakeDirectory(dir) || DirectoryExists(dir);
 }
 
 int32_t FileAge(const std::string& path) { return platform::FileAge(path); }

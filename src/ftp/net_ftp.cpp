@@ -87,7 +87,7 @@ class TNetFTP::DataChannelScope {
   std::unique_ptr<TNetTCPConnection> channel_;
 };
 
-TNetFTP::TNetFTP(net::TNetBaseComponent* owner) : TNetTCPClient(owner) { SetPort(21); }
+TNetFTP::TNetFTP(net::TNetBaseComponent* owner) : TNetTCPClient(owner) { SetPortNumber(21); }
 
 TNetFTP::~TNetFTP() = default;
 
@@ -100,17 +100,17 @@ void TNetFTP::OpenSession(bool autoLogin, int32_t timeoutMs) {
     const int32_t port = Port();
     if (proxySettings_.ProxyType != fpcmNone && !proxySettings_.Host.empty()) {
       SetHost(proxySettings_.Host);
-      SetPort(proxySettings_.Port);
+      SetPortNumber(proxySettings_.Port);
     }
     try {
       OpenConnection(timeoutMs);
     } catch (...) {
       SetHost(host);
-      SetPort(port);
+      SetPortNumber(port);
       throw;
     }
     SetHost(host);
-    SetPort(port);
+    SetPortNumber(port);
 
     AwaitReply(220);
     Greeting.Assign(LastCmdResult());
@@ -330,7 +330,7 @@ TNetTCPClient& TNetFTP::PassiveClient(const TNetPassiveAddress& address,
     result.SetIOHandler(handler.get());
   }
   result.SetHost(address.IP);
-  result.SetPort(address.Port);
+  result.SetPortNumber(address.Port);
   scope = std::make_unique<DataChannelScope>(*this, std::move(client), std::move(handler));
   return result;
 }

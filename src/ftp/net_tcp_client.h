@@ -27,7 +27,7 @@ class TNetTCPClient : public TNetTCPConnection {
   const std::string& Host() const { return host_; }
   virtual void SetHost(const std::string& host) { host_ = host; }
   int32_t Port() const { return port_; }
-  virtual void SetPort(int32_t port) { port_ = port; }
+  virtual void SetPortNumber(int32_t port) { port_ = port; }
 
   virtual void NotifyConnected();
   // timeoutMs -1: the default wait (no limit, or 120 s while the responsiveness hook is active).

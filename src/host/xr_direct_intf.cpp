@@ -39,11 +39,11 @@ void Load(Binding<N>& lib) {
   if (path.empty() || path.back() != platform::kPathSeparator) path += platform::kPathSeparator;
   path += lib.fileName;
   if (!platform::FileExists(path)) throw EKvoCannotLocateClient("Could not locate XR Client: " + path);
-  platform::LibraryHandle handle = platform::LoadLibrary(path);
+  platform::LibraryHandle handle = platform::OpenLibrary(path);
   if (!handle) throw Exception(lib.pathInLoadError ? "Error Loading XR Interface: " + path : "Error Loading XR Interface");
   lib.handle = handle;
   // No name is required here; a missing one fails only when its wrapper is called.
-  for (size_t i = 0; i < N; ++i) lib.entries[i] = platform::GetProcAddress(handle, lib.names[i]);
+  for (size_t i = 0; i < N; ++i) lib.entries[i] = platform::LibrarySymbol(handle, lib.names[i]);
 }
 
 // The entry point of a slot, loading the library first when the slot is empty.

@@ -29,10 +29,10 @@ bool ForceDirectories(std::string path) {
 #endif
   if (platform::DirectoryExists(path)) return true;
   size_t cut = path.find_last_of(kPathSeparator);
-  if (cut == std::string::npos) return platform::CreateDirectory(path) || platform::DirectoryExists(path);
+  if (cut == std::string::npos) return platform::MakeDirectory(path) || platform::DirectoryExists(path);
   std::string parent = path.substr(0, cut);
   if (parent != path && !ForceDirectories(parent)) return false;
-  return platform::CreateDirectory(path) || platform::DirectoryExists(path);
+  return platform::MakeDirectory(path) || platform::DirectoryExists(path);
 }
 
 }  // namespace

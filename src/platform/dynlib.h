@@ -7,9 +7,9 @@ namespace skelder::platform {
 using LibraryHandle = void*;
 
 // Null on failure. The path is resolved with ResolvePath first.
-LibraryHandle LoadLibrary(const std::string& path);
-void* GetProcAddress(LibraryHandle library, const char* name);
-void FreeLibrary(LibraryHandle library);
+LibraryHandle OpenLibrary(const std::string& path);
+void* LibrarySymbol(LibraryHandle library, const char* name);
+void CloseLibrary(LibraryHandle library);
 // The loader's last error text, for diagnostics.
 std::string LastLoadError();
 
@@ -17,7 +17,7 @@ std::string LastLoadError();
 class DynamicLibrary {
  public:
   DynamicLibrary() = default;
-  explicit DynamicLibrary(const std::string& path) : handle_(LoadLibrary(path)) {}
+  explicit DynamicLibrary(const std::string& path) : handle_(OpenLibrary(path)) {}
   ~DynamicLibrary() { Reset(); }
   DynamicLibrary(const DynamicLibrary&) = delete;
   DynamicLibrary& operator=(const DynamicLibrary&) = delete;
@@ -33,11 +33,11 @@ class DynamicLibrary {
 
   bool Loaded() const { return handle_ != nullptr; }
   LibraryHandle Handle() const { return handle_; }
-  void* Symbol(const char* name) const { return handle_ ? GetProcAddress(handle_, name) : nullptr; }
+  void* Symbol(const char* name) const { return handle_ ? LibrarySymbol(handle_, name) : nullptr; }
   template <typename Fn>
   Fn Function(const char* name) const { return reinterpret_cast<Fn>(Symbol(name)); }
   void Reset() {
-    if (handle_) FreeLibrary(handle_);
+    if (handle_) CloseLibrary(handle_);
     handle_ = nullptr;
   }
 

@@ -27,16 +27,16 @@ inline constexpr uint32_t kAttrNormal = 0x80;
 // entry whose last component differs only in letter case, else the path unchanged.
 std::string ResolvePath(const std::string& path);
 
-std::optional<uint32_t> GetFileAttributes(const std::string& path);
-bool SetFileAttributes(const std::string& path, uint32_t attributes);
+std::optional<uint32_t> ReadFileAttributes(const std::string& path);
+bool WriteFileAttributes(const std::string& path, uint32_t attributes);
 
 bool FileExists(const std::string& path);       // exists and is not a directory
 bool DirectoryExists(const std::string& path);  // attributes readable and carry the directory bit
 bool PathExists(const std::string& path);
 
-bool CreateDirectory(const std::string& path);  // one level; false when it fails or exists
-bool RemoveDirectory(const std::string& path);  // empty directory only
-bool DeleteFile(const std::string& path);
+bool MakeDirectory(const std::string& path);  // one level; false when it fails or exists
+bool RemoveEmptyDirectory(const std::string& path);  // empty directory only
+bool RemoveFile(const std::string& path);
 // Deletes a directory and everything in it; silent, best effort; true when it is gone.
 bool DeleteTree(const std::string& path);
 // Atomic replace where the platform has it.
@@ -44,7 +44,7 @@ bool RenameFile(const std::string& from, const std::string& to);
 
 // Copies contents, attributes and last-write time; streams in chunks. On failure returns false
 // and stores the system error number ("Error Code: %d") in *errorCode when given.
-bool CopyFile(const std::string& source, const std::string& target, bool failIfExists,
+bool CopyFileWithTimes(const std::string& source, const std::string& target, bool failIfExists,
               int* errorCode = nullptr);
 
 // Last-write time in seconds since 1970-01-01 UTC (with nanoseconds), none when unreadable.

@@ -148,7 +148,7 @@ void BasicFolderBrowserWindow::EnableWindow(uint32_t window, bool enabled) {
   if (Button* b = ButtonByWindow(window)) b->enabled = enabled;
 }
 
-void BasicFolderBrowserWindow::SetWindowText(uint32_t window, const std::string& text) {
+void BasicFolderBrowserWindow::SetControlText(uint32_t window, const std::string& text) {
   if (Button* b = ButtonByWindow(window)) b->caption = text;
 }
 
@@ -168,7 +168,7 @@ void BasicFolderBrowserWindow::SetWindowPos(int left, int top) {
 
 void BasicFolderBrowserWindow::PressEscape() {
   // Key input is handled after the message being handled now, as a posted key would be.
-  BrowserMessage escape{BrowserMessage::Command, IDCANCEL};
+  BrowserMessage escape{BrowserMessage::Command, kIdCancel};
   if (depth_ > 0)
     posted_.push_back(escape);
   else
@@ -177,13 +177,13 @@ void BasicFolderBrowserWindow::PressEscape() {
 
 void BasicFolderBrowserWindow::DefaultHandling(const BrowserMessage& message) {
   if (closed_ || message.kind != BrowserMessage::Command) return;
-  if (message.controlId == IDOK) {
+  if (message.controlId == kIdOk) {
     if (!okEnabled_) return;
     closed_ = true;
     // The caller owns the returned item: a copy of the selection.
     result_ = items_.Add(items_.PathOf(selection_), items_.NameOf(selection_));
     info_.displayName = items_.NameOf(selection_).substr(0, 259);
-  } else if (message.controlId == IDCANCEL) {
+  } else if (message.controlId == kIdCancel) {
     closed_ = true;
     result_ = 0;
   }
@@ -209,11 +209,11 @@ void BasicFolderBrowserWindow::Dispatch(const BrowserMessage& message) {
 
 bool BasicFolderBrowserWindow::Command(int controlId) {
   if (closed_) return false;
-  if (controlId == IDOK && !okEnabled_) return false;
-  if (controlId != IDOK && controlId != IDCANCEL) {
+  if (controlId == kIdOk && !okEnabled_) return false;
+  if (controlId != kIdOk && controlId != kIdCancel) {
     Button* b = ButtonById(controlId);
     if (!b || !b->enabled) return false;
-    if (b->style == BS_AUTOCHECKBOX) b->checked = !b->checked;
+    if (b->style == kBsAutoCheckBox) b->checked = !b->checked;
   }
   Dispatch(BrowserMessage{BrowserMessage::Command, controlId});
   return true;

@@ -14,20 +14,20 @@
 namespace skelder::platform {
 
 // Option bits of the browser.
-inline constexpr uint32_t BIF_RETURNONLYFSDIRS = 0x0001;
-inline constexpr uint32_t BIF_DONTGOBELOWDOMAIN = 0x0002;
-inline constexpr uint32_t BIF_STATUSTEXT = 0x0004;
-inline constexpr uint32_t BIF_RETURNFSANCESTORS = 0x0008;
-inline constexpr uint32_t BIF_BROWSEFORCOMPUTER = 0x1000;
-inline constexpr uint32_t BIF_BROWSEFORPRINTER = 0x2000;
+inline constexpr uint32_t kBifReturnOnlyFsDirs = 0x0001;
+inline constexpr uint32_t kBifDontGoBelowDomain = 0x0002;
+inline constexpr uint32_t kBifStatusText = 0x0004;
+inline constexpr uint32_t kBifReturnFsAncestors = 0x0008;
+inline constexpr uint32_t kBifBrowseForComputer = 0x1000;
+inline constexpr uint32_t kBifBrowseForPrinter = 0x2000;
 
 // Button styles of a child button made on the browser.
-inline constexpr uint32_t BS_PUSHBUTTON = 0;
-inline constexpr uint32_t BS_AUTOCHECKBOX = 3;
+inline constexpr uint32_t kBsPushButton = 0;
+inline constexpr uint32_t kBsAutoCheckBox = 3;
 
 // Control ids the browser's own buttons report in a command message.
-inline constexpr int IDOK = 1;
-inline constexpr int IDCANCEL = 2;
+inline constexpr int kIdOk = 1;
+inline constexpr int kIdCancel = 2;
 
 // The browser's identifier of an item (an item id list); 0 is none.
 using ItemIdList = uint32_t;
@@ -82,7 +82,7 @@ class FolderBrowserWindow {
                                 const std::string& caption, uint32_t buttonStyle) = 0;
   virtual bool IsWindow(uint32_t window) const = 0;
   virtual void EnableWindow(uint32_t window, bool enabled) = 0;
-  virtual void SetWindowText(uint32_t window, const std::string& text) = 0;
+  virtual void SetControlText(uint32_t window, const std::string& text) = 0;
   virtual void CheckDlgButton(int controlId, bool checked) = 0;
   virtual bool IsDlgButtonChecked(int controlId) const = 0;
 
@@ -176,7 +176,7 @@ class BasicFolderBrowserWindow : public FolderBrowserWindow {
                         uint32_t buttonStyle) override;
   bool IsWindow(uint32_t window) const override;
   void EnableWindow(uint32_t window, bool enabled) override;
-  void SetWindowText(uint32_t window, const std::string& text) override;
+  void SetControlText(uint32_t window, const std::string& text) override;
   void CheckDlgButton(int controlId, bool checked) override;
   bool IsDlgButtonChecked(int controlId) const override;
   void SetUserData(void* data) override { userData_ = data; }

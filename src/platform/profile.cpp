@@ -117,7 +117,7 @@ bool ValidSectionName(const std::string& section) {
 // The lines of a file about to be written: empty for a new file; none when the file may not
 // be written, or exists but cannot be read (it must not be replaced by a file of one entry).
 std::optional<std::vector<Line>> LoadForWrite(const std::string& path) {
-  auto attributes = GetFileAttributes(path);
+  auto attributes = ReadFileAttributes(path);
   if (attributes && (*attributes & (kAttrReadOnly | kAttrDirectory))) return std::nullopt;
   auto loaded = Load(path);
   if (!loaded && attributes) return std::nullopt;
@@ -248,7 +248,7 @@ bool ProfileFile::DeleteKey(const std::string& section, const std::string& key) 
   if (!range) return true;
   auto index = FindKey(*lines, *range, key);
   if (!index) return true;
-  auto attributes = GetFileAttributes(path);
+  auto attributes = ReadFileAttributes(path);
   if (attributes && (*attributes & kAttrReadOnly)) return false;
   lines->erase(lines->begin() + static_cast<std::ptrdiff_t>(*index));
   return Save(path, *lines);

@@ -79,7 +79,7 @@ ItemIdList ScriptedFolderBrowser::BrowseForFolder(BrowseInfo& info) {
   while (!window.Closed()) {
     if (actions_.empty()) {
       shown().ranOutOfActions = true;
-      window.Command(IDCANCEL);
+      window.Command(kIdCancel);
       break;
     }
     Action action = actions_.front();

@@ -46,8 +46,8 @@ class ScriptedFolderBrowser : public FolderBrowser {
   void Select(const std::string& path) { actions_.push_back({Action::Select, path, 0, 0}); }
   void SelectVirtual(const std::string& name) { actions_.push_back({Action::SelectVirtual, name, 0, 0}); }
   void Click(int controlId) { actions_.push_back({Action::Click, {}, controlId, 0}); }
-  void Ok() { Click(IDOK); }
-  void Cancel() { Click(IDCANCEL); }
+  void Ok() { Click(kIdOk); }
+  void Cancel() { Click(kIdCancel); }
   void MoveTo(int left, int top) { actions_.push_back({Action::Move, {}, left, top}); }
   void Escape() { actions_.push_back({Action::Escape, {}, 0, 0}); }
   // Text form, one action per line: "select PATH", "select-virtual NAME", "ok", "cancel",

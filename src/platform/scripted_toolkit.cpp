@@ -340,7 +340,7 @@ void ScriptedToolkit::Error(const Form* form, const std::string& text) {
   Record(ToolkitEvent::Kind::ScriptError, form, false).text = text;
 }
 
-MessageAnswer ScriptedToolkit::MessageBox(const std::string& text, const std::string& caption, MessageIcon icon,
+MessageAnswer ScriptedToolkit::ShowMessageBox(const std::string& text, const std::string& caption, MessageIcon icon,
                                           MessageButtons buttons) {
   const MessageAnswer safe = buttons == MessageButtons::YesNo      ? MessageAnswer::No
                              : buttons == MessageButtons::OkCancel ? MessageAnswer::Cancel
@@ -361,7 +361,7 @@ MessageAnswer ScriptedToolkit::MessageBox(const std::string& text, const std::st
   } else {
     ++defaultedAnswers_;
   }
-  ToolkitEvent& e = Record(ToolkitEvent::Kind::MessageBox, modal_.empty() ? nullptr : modal_.back(), snapshots_);
+  ToolkitEvent& e = Record(ToolkitEvent::Kind::ShowMessageBox, modal_.empty() ? nullptr : modal_.back(), snapshots_);
   e.text = text;
   e.caption = caption;
   e.icon = icon;
@@ -582,7 +582,7 @@ std::string ScriptedToolkit::Transcript() const {
   using K = ToolkitEvent::Kind;
   for (const auto& e : events_) {
     switch (e.kind) {
-      case K::MessageBox:
+      case K::ShowMessageBox:
         out << "messagebox " << ToString(e.icon) << " " << ToString(e.buttons) << " caption=" << Quoted(e.caption)
             << " text=" << Quoted(e.text) << " -> " << ToString(e.answer) << (e.defaulted ? " (default)" : "")
             << "\n";

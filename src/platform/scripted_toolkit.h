@@ -104,7 +104,7 @@ FormSnapshot TakeSnapshot(const Form& form);
 
 struct ToolkitEvent {
   enum class Kind {
-    MessageBox,
+    ShowMessageBox,
     Beep,
     Cursor,
     MouseNudge,
@@ -161,7 +161,7 @@ class ScriptedToolkit : public Toolkit {
   VirtualClock& Clock() { return clock_; }
 
   // Toolkit
-  MessageAnswer MessageBox(const std::string& text, const std::string& caption, MessageIcon icon,
+  MessageAnswer ShowMessageBox(const std::string& text, const std::string& caption, MessageIcon icon,
                            MessageButtons buttons) override;
   void Beep(BeepKind kind) override;
   Cursor GetCursor() override { return cursor_; }
@@ -175,7 +175,7 @@ class ScriptedToolkit : public Toolkit {
   const std::vector<ToolkitEvent>& Events() const { return events_; }
   const std::vector<FormSnapshot>& Snapshots() const { return snapshots_list_; }
   std::vector<ToolkitEvent> EventsOf(ToolkitEvent::Kind kind) const;
-  std::vector<ToolkitEvent> MessageBoxes() const { return EventsOf(ToolkitEvent::Kind::MessageBox); }
+  std::vector<ToolkitEvent> MessageBoxes() const { return EventsOf(ToolkitEvent::Kind::ShowMessageBox); }
   std::vector<std::string> Errors() const;  // ScriptError texts
   // The snapshot taken with an event, or null.
   const FormSnapshot* SnapshotOf(const ToolkitEvent& event) const;

@@ -42,7 +42,7 @@ class TerminalToolkit : public Toolkit {
 
   std::string Name() const override { return options_.name; }
 
-  MessageAnswer MessageBox(const std::string& text, const std::string& caption, MessageIcon icon,
+  MessageAnswer ShowMessageBox(const std::string& text, const std::string& caption, MessageIcon icon,
                            MessageButtons buttons) override;
   void Beep(BeepKind kind) override;
   Cursor GetCursor() override { return cursor_; }

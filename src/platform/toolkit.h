@@ -25,7 +25,7 @@ class Toolkit {
   virtual std::string Name() const = 0;
 
   // Modal message box; closing it without a button counts as Cancel (or No for Yes/No).
-  virtual MessageAnswer MessageBox(const std::string& text, const std::string& caption, MessageIcon icon,
+  virtual MessageAnswer ShowMessageBox(const std::string& text, const std::string& caption, MessageIcon icon,
                                    MessageButtons buttons) = 0;
   virtual void Beep(BeepKind kind) = 0;
 

@@ -16,8 +16,8 @@ int gRememberedLeft = 0;
 int gRememberedTop = 0;
 
 constexpr uint32_t kFlagValues[] = {
-    platform::BIF_RETURNONLYFSDIRS, platform::BIF_DONTGOBELOWDOMAIN, platform::BIF_STATUSTEXT,
-    platform::BIF_RETURNFSANCESTORS, platform::BIF_BROWSEFORCOMPUTER, platform::BIF_BROWSEFORPRINTER,
+    platform::kBifReturnOnlyFsDirs, platform::kBifDontGoBelowDomain, platform::kBifStatusText,
+    platform::kBifReturnFsAncestors, platform::kBifBrowseForComputer, platform::kBifBrowseForPrinter,
 };
 
 constexpr int kSpecialFolderIds[] = {0, -1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 16, 17, 18, 19, 20, 21};
@@ -108,7 +108,7 @@ void TKVOClientBrowseFolder::SetCustomButtonEnabled(bool enabled) {
 
 void TKVOClientBrowseFolder::SetCustomButtonCaption(const std::string& caption) {
   customButtonCaption_ = caption;
-  if (ButtonShown()) shown_->SetWindowText(buttonWindow_, caption);
+  if (ButtonShown()) shown_->SetControlText(buttonWindow_, caption);
 }
 
 void TKVOClientBrowseFolder::SetCustomButtonWidth(int width) {
@@ -179,7 +179,7 @@ void TKVOClientBrowseFolder::BrowserInitialized(platform::FolderBrowserWindow& w
   window.SetUserData(this);
   if (!Directory.empty() && platform::DirectoryExists(Directory)) window.SetSelection(Directory);
   if (CustomButtonVisible) {
-    uint32_t style = CustomButtonType == btCheckBox ? platform::BS_AUTOCHECKBOX : platform::BS_PUSHBUTTON;
+    uint32_t style = CustomButtonType == btCheckBox ? platform::kBsAutoCheckBox : platform::kBsPushButton;
     buttonWindow_ = window.CreateButton(kCustomButtonId, 12, 270, customButtonWidth_, 23, customButtonCaption_, style);
     window.EnableWindow(buttonWindow_, customButtonEnabled_);
     if (CustomButtonType == btCheckBox) window.CheckDlgButton(kCustomButtonId, CustomButtonChecked);
@@ -202,14 +202,14 @@ void TKVOClientBrowseFolder::BrowserSelectionChanged(platform::FolderBrowserWind
 void TKVOClientBrowseFolder::HandleBrowserMessage(platform::FolderBrowserWindow& window,
                                                   const platform::BrowserMessage& message) {
   bool command = message.kind == platform::BrowserMessage::Command;
-  if (command && message.controlId == platform::IDOK && CustomButtonType == btCheckBox) {
+  if (command && message.controlId == platform::kIdOk && CustomButtonType == btCheckBox) {
     CustomButtonChecked = window.IsDlgButtonChecked(kCustomButtonId);
     window.DefaultHandling(message);
     return;
   }
   if (command && message.controlId == kCustomButtonId) {
     if (Designing) {
-      platform::CurrentToolkit().MessageBox("Current directory is " + currentPath_, "",
+      platform::CurrentToolkit().ShowMessageBox("Current directory is " + currentPath_, "",
                                             platform::MessageIcon::Information, platform::MessageButtons::Ok);
     } else if (OnCustomButtonClick) {
       OnCustomButtonClick(*this, window.Handle());

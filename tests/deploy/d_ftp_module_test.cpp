@@ -39,7 +39,7 @@ FaultScript LoggedIn(const std::string& user = "anonymous", const std::string& p
 
 class FtpModule : public ::testing::Test {
  protected:
-  void Use(FaultServer& server) { dm_.netFtp.SetPort(server.port()); }
+  void Use(FaultServer& server) { dm_.netFtp.SetPortNumber(server.port()); }
   void TearDown() override { dm_.CloseSite(); }
   bool Open(const std::string& host, const std::string& user, const std::string& password, const std::string& base) {
     return dm_.OpenSite(host, user, password, base, message_, [this](int code, int64_t value) {
@@ -235,7 +235,7 @@ TEST_F(FtpModule, TransfersReportTheirProgressAndFilesArriveWhole) {
   std::string why;
   SKELDER_REQUIRE(server.Start(&why), why);
   test::MakeDirs(server.root() + "/base");
-  dm_.netFtp.SetPort(server.port());
+  dm_.netFtp.SetPortNumber(server.port());
   ASSERT_TRUE(Open(server.host(), "", "", "/base")) << message_;
 
   test::TempDir dir;
@@ -273,7 +273,7 @@ TEST_F(FtpModule, UploadToAServerThatStopsReadingFailsAfterTheLimit) {
   test::DeployPyFtpdServer server({}, faults);
   std::string why;
   SKELDER_REQUIRE(server.Start(&why), why);
-  dm_.netFtp.SetPort(server.port());
+  dm_.netFtp.SetPortNumber(server.port());
   dm_.SetTimeout(1000);
   ASSERT_TRUE(Open(server.host(), "", "", "/")) << message_;
   test::TempDir dir;

@@ -81,7 +81,7 @@ TEST_F(DeployCommandFlowTest, LockedFileAcceptedCollectsEveryFileOnceWithTheNorm
   EXPECT_EQ(boxes[0].buttons, platform::MessageButtons::YesNo);
   // The question is asked under the busy cursor.
   const auto& events = toolkit_->Events();
-  const long box = IndexOf(Kind::MessageBox);
+  const long box = IndexOf(Kind::ShowMessageBox);
   const long busy = IndexOf(Kind::Cursor);
   ASSERT_GE(busy, 0);
   EXPECT_LT(busy, box);
@@ -138,7 +138,7 @@ TEST_F(DeployCommandFlowTest, HostErrorBeepsThenShowsTheHostsText) {
   EXPECT_TRUE(HandleCommand("Deploy", std::to_string(repo_.FolderId(""))));
   EXPECT_EQ(shown_, 0);
   const long beep = IndexOf(Kind::Beep);
-  const long box = IndexOf(Kind::MessageBox);
+  const long box = IndexOf(Kind::ShowMessageBox);
   ASSERT_GE(beep, 0);
   ASSERT_GT(box, beep);
   EXPECT_EQ(toolkit_->Events()[static_cast<size_t>(beep)].beep, platform::BeepKind::Exclamation);

@@ -122,10 +122,10 @@ TEST_F(DirectoryHelpersTest, FileAgeOfMissingFileAndDirectory) {
 TEST_F(DirectoryHelpersTest, ClearReadOnlyKeepsOtherAttributes) {
   const std::string file = dir_ / "ro.txt";
   test::WriteFile(file, "x");
-  ASSERT_TRUE(platform::SetFileAttributes(file, platform::kAttrReadOnly));
-  ASSERT_TRUE(platform::GetFileAttributes(file).value_or(0) & platform::kAttrReadOnly);
+  ASSERT_TRUE(platform::WriteFileAttributes(file, platform::kAttrReadOnly));
+  ASSERT_TRUE(platform::ReadFileAttributes(file).value_or(0) & platform::kAttrReadOnly);
   ClearReadOnly(file);
-  EXPECT_FALSE(platform::GetFileAttributes(file).value_or(platform::kAttrReadOnly) & platform::kAttrReadOnly);
+  EXPECT_FALSE(platform::ReadFileAttributes(file).value_or(platform::kAttrReadOnly) & platform::kAttrReadOnly);
   EXPECT_NO_THROW(ClearReadOnly(dir_ / "missing"));
 }
 

@@ -45,7 +45,7 @@ FaultScript LoggedIn(const std::string& syst = "215 UNIX Type: L8") {
 
 void Configure(TNetFTP& ftp, const FaultServer& server) {
   ftp.SetHost(server.host());
-  ftp.SetPort(server.port());
+  ftp.SetPortNumber(server.port());
   ftp.Username = "u";
   ftp.Password = "p";
   ftp.ReadTimeout = 5000;
@@ -202,7 +202,7 @@ TEST(FtpFaultSession, EveryProxyLogInSequence) {
     TNetFTP ftp;
     Configure(ftp, server);
     ftp.SetHost(site);
-    ftp.SetPort(2121);
+    ftp.SetPortNumber(2121);
     TNetFtpProxySettings proxy;
     proxy.ProxyType = c.type;
     proxy.Host = c.type == fpcmNone ? "" : server.host();
@@ -212,7 +212,7 @@ TEST(FtpFaultSession, EveryProxyLogInSequence) {
     ftp.SetProxySettings(proxy);
     if (c.type == fpcmNone) {
       ftp.SetHost(server.host());
-      ftp.SetPort(server.port());
+      ftp.SetPortNumber(server.port());
     }
     ftp.OpenSession(false, -1);
     EXPECT_EQ(ftp.Host(), c.type == fpcmNone ? server.host() : site) << "the session's host is restored";

@@ -64,7 +64,7 @@ FaultScript LoggedIn() {
 
 void Configure(TNetFTP& ftp, const FaultServer& server, int32_t readTimeout = 5000) {
   ftp.SetHost(server.host());
-  ftp.SetPort(server.port());
+  ftp.SetPortNumber(server.port());
   ftp.Username = "u";
   ftp.Password = "p";
   ftp.ReadTimeout = readTimeout;
@@ -259,7 +259,7 @@ class FtpHostilePyftpd : public ::testing::Test {
     std::string why;
     SKELDER_REQUIRE(server_->Start(&why), why);
     ftp_.SetHost(kHost);
-    ftp_.SetPort(server_->port());
+    ftp_.SetPortNumber(server_->port());
     ftp_.Username = "anonymous";
     ftp_.Password = "a@b";
     ftp_.ReadTimeout = ftp_.DataReadTimeout = ftp_.AcceptTimeout = 10000;
@@ -300,7 +300,7 @@ TEST(FtpHostilePlaces, ConnectFailuresNameHostAndPort) {
     SCOPED_TRACE(timeout);
     TNetFTP ftp;
     ftp.SetHost(kHost);
-    ftp.SetPort(port);
+    ftp.SetPortNumber(port);
     try {
       ftp.OpenSession(true, timeout);
       ADD_FAILURE() << "connected";

@@ -63,7 +63,7 @@ class FtpInterop : public ::testing::TestWithParam<Param> {
 
   void Configure(TNetFTP& ftp, bool anonymous = true) {
     ftp.SetHost(server_->host());
-    ftp.SetPort(server_->port());
+    ftp.SetPortNumber(server_->port());
     ftp.Username = anonymous ? "anonymous" : "alice";
     ftp.Password = anonymous ? "skelder@example.com" : "Pw-7fz!q";
     ftp.Passive = PassiveMode();
@@ -219,7 +219,7 @@ TEST(FtpInteropLogIn, UserWithPasswordAndRejectedPassword) {
   SKELDER_REQUIRE(server.Start(&why), why);
   auto configure = [&](TNetFTP& ftp, const std::string& password) {
     ftp.SetHost(server.host());
-    ftp.SetPort(server.port());
+    ftp.SetPortNumber(server.port());
     ftp.Username = "alice";
     ftp.Password = password;
     ftp.ReadTimeout = 30000;

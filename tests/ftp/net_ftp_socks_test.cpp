@@ -38,7 +38,7 @@ TEST(FtpThroughSocks, PassiveDataConnectionsUseTheControlConnectionsProxy) {
   TNetFTP ftp;
   ftp.SetIOHandler(&handler);
   ftp.SetHost(server.host());
-  ftp.SetPort(server.port());
+  ftp.SetPortNumber(server.port());
   ftp.Username = "anonymous";
   ftp.Password = "socks@example.com";
   ftp.Passive = true;

@@ -65,7 +65,7 @@ class SocksExchange : public ::testing::Test {
     client_->SetIOHandler(handler_.get());
     client_->ReadTimeout = 3000;
     client_->SetHost(target);
-    client_->SetPort(targetPort);
+    client_->SetPortNumber(targetPort);
   }
   TNetSocksInfo& Socks() { return handler_->SocksInfo(); }
 

@@ -52,7 +52,7 @@ class SocksThroughProxy : public ::testing::Test {
     ftp_->SetIOHandler(handler_.get());
     ftp_->ReadTimeout = 10000;
     ftp_->SetHost(ftpServer_->host());
-    ftp_->SetPort(ftpServer_->port());
+    ftp_->SetPortNumber(ftpServer_->port());
     ftp_->Username = "ftpuser";
     ftp_->Password = "ftppass";
   }
@@ -102,12 +102,12 @@ TEST_F(SocksThroughProxy, DanteReportsARefusedTarget) {
   SKELDER_REQUIRE(dante.Started(), dante.Error());
   const uint16_t closed = test::FreeTcpPort();
   Configure(svSocks5, dante, saNoAuthentication);
-  ftp_->SetPort(closed);
+  ftp_->SetPortNumber(closed);
   EXPECT_THROW(ftp_->OpenSession(true, 10000), ENetSocksServerConnectionRefusedError);
   EXPECT_FALSE(ftp_->IsConnected());
 
   Configure(svSocks4, dante, saNoAuthentication);
-  ftp_->SetPort(closed);
+  ftp_->SetPortNumber(closed);
   try {
     ftp_->OpenSession(true, 10000);
     FAIL() << "connected to a closed port";

@@ -38,7 +38,7 @@ class RecordingHandler : public TNetIOHandlerSocket {
 
 void Aim(TNetTCPClient& client, const FaultServer& server) {
   client.SetHost("127.0.0.1");
-  client.SetPort(server.port());
+  client.SetPortNumber(server.port());
 }
 
 // A listener that never accepts: once its queue is full, further connects hang.
@@ -58,7 +58,7 @@ struct FullListener {
     for (int i = 0; i < 12; ++i) {
       auto c = std::make_unique<TNetTCPClient>();
       c->SetHost("127.0.0.1");
-      c->SetPort(listener.Port);
+      c->SetPortNumber(listener.Port);
       if (before) before();
       try {
         c->OpenConnection(timeoutMs);
@@ -79,7 +79,7 @@ struct FullListener {
 TEST(TcpConnect, RefusedConnectGivesTheSocketErrorText) {
   TNetTCPClient client;
   client.SetHost("127.0.0.1");
-  client.SetPort(skelder::test::FreeTcpPort());
+  client.SetPortNumber(skelder::test::FreeTcpPort());
   try {
     client.OpenConnection();
     FAIL() << "no exception";
@@ -98,7 +98,7 @@ TEST(TcpConnect, RefusedConnectGivesTheSocketErrorText) {
 TEST(TcpConnect, RefusedTimedConnectCarriesTheSameText) {
   TNetTCPClient client;
   client.SetHost("127.0.0.1");
-  client.SetPort(skelder::test::FreeTcpPort());
+  client.SetPortNumber(skelder::test::FreeTcpPort());
   try {
     client.OpenConnection(5000);
     FAIL() << "no exception";
@@ -133,7 +133,7 @@ TEST(TcpConnect, StatusEventsOfOpenAndClose) {
   FaultServer server({FaultScript().Stall()});
   TNetTCPClient client;
   client.SetHost("localhost");
-  client.SetPort(server.port());
+  client.SetPortNumber(server.port());
   std::vector<std::string> seen;
   client.OnStatus = [&](skelder::net::TNetComponent*, skelder::net::TNetStatus, const std::string& text) {
     seen.push_back(text);
@@ -182,7 +182,7 @@ int ManyClientsInAShortRange() {
       listener.ListenOn(1);
       TNetTCPClient client;
       client.SetHost("127.0.0.1");
-      client.SetPort(listener.Port);
+      client.SetPortNumber(listener.Port);
       client.OpenConnection();
       skelder::net::TNetSocketHandle accepted;
       if (!accepted.AcceptFrom(listener.Socket())) return 20;

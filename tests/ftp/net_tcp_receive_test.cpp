@@ -58,7 +58,7 @@ struct ReadProgress {
 
 void Aim(TNetTCPClient& client, const FaultServer& server) {
   client.SetHost("127.0.0.1");
-  client.SetPort(server.port());
+  client.SetPortNumber(server.port());
 }
 
 }  // namespace

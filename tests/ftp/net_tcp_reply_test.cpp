@@ -22,7 +22,7 @@ struct Session {
   explicit Session(const std::string& bytes, FaultScript then = FaultScript().Stall())
       : server({Prepend(bytes, std::move(then))}) {
     client.SetHost("127.0.0.1");
-    client.SetPort(server.port());
+    client.SetPortNumber(server.port());
     client.OpenConnection();
   }
   static FaultScript Prepend(const std::string& bytes, FaultScript then) {
@@ -116,7 +116,7 @@ TEST(TcpLines, TerminatorSplitAcrossTwoReceivesIsFound) {
   FaultServer server({FaultScript().SendSlowly("abc<>def<>", 4, 30ms).Stall()});
   TNetTCPClient client;
   client.SetHost("127.0.0.1");
-  client.SetPort(server.port());
+  client.SetPortNumber(server.port());
   client.OpenConnection();
   EXPECT_EQ(client.ReadLine("<>"), "abc");
   EXPECT_EQ(client.ReadLine("<>"), "def");

@@ -45,9 +45,9 @@ TEST(ResolvePath, ExactNameWinsAndIndexFollowsChanges) {
   WriteFile(dir / "a.TXT", "1");
   EXPECT_EQ(ResolvePath(dir / "A.txt"), dir / "a.TXT");
   // Our own changes keep the index current...
-  ASSERT_TRUE(CopyFile(dir / "a.TXT", dir / "B.htm", false));
+  ASSERT_TRUE(CopyFileWithTimes(dir / "a.TXT", dir / "B.htm", false));
   EXPECT_EQ(ResolvePath(dir / "b.HTM"), dir / "B.htm");
-  ASSERT_TRUE(DeleteFile(dir / "b.htm"));
+  ASSERT_TRUE(RemoveFile(dir / "b.htm"));
   EXPECT_FALSE(FileExists(dir / "B.htm"));
   EXPECT_EQ(ResolvePath(dir / "b.HTM"), dir / "b.HTM");
   // ...and changes made by others are seen as well.
@@ -79,21 +79,21 @@ TEST(FileAttributes, ReadOnlyIsTheOwnerWriteBit) {
   std::string f = dir / "f.txt";
   WriteFile(f, "x");
   ::chmod(f.c_str(), 0664);
-  EXPECT_EQ(*GetFileAttributes(f), kAttrNormal);
-  ASSERT_TRUE(SetFileAttributes(f, kAttrReadOnly));
+  EXPECT_EQ(*ReadFileAttributes(f), kAttrNormal);
+  ASSERT_TRUE(WriteFileAttributes(f, kAttrReadOnly));
   EXPECT_EQ(ModeOf(f), 0444u);
-  EXPECT_EQ(*GetFileAttributes(f) & kAttrReadOnly, kAttrReadOnly);
+  EXPECT_EQ(*ReadFileAttributes(f) & kAttrReadOnly, kAttrReadOnly);
   // Clearing read-only keeps the other permission bits.
-  ASSERT_TRUE(SetFileAttributes(f, *GetFileAttributes(f) & ~kAttrReadOnly));
+  ASSERT_TRUE(WriteFileAttributes(f, *ReadFileAttributes(f) & ~kAttrReadOnly));
   EXPECT_EQ(ModeOf(f), 0644u);
-  EXPECT_EQ(*GetFileAttributes(dir.path()) & kAttrDirectory, kAttrDirectory);
+  EXPECT_EQ(*ReadFileAttributes(dir.path()) & kAttrDirectory, kAttrDirectory);
   EXPECT_TRUE(DirectoryExists(dir.path()));
   EXPECT_FALSE(FileExists(dir.path()));
-  EXPECT_FALSE(GetFileAttributes(dir / "missing").has_value());
-  EXPECT_FALSE(SetFileAttributes(dir / "missing", 0));
+  EXPECT_FALSE(ReadFileAttributes(dir / "missing").has_value());
+  EXPECT_FALSE(WriteFileAttributes(dir / "missing", 0));
 }
 
-TEST(CopyFile, KeepsContentsModeAndLastWriteTime) {
+TEST(CopyFileWithTimes, KeepsContentsModeAndLastWriteTime) {
   TempDir dir;
   std::string src = dir / "src.bin";
   std::string data;
@@ -101,7 +101,7 @@ TEST(CopyFile, KeepsContentsModeAndLastWriteTime) {
   WriteFile(src, data);
   ::chmod(src.c_str(), 0640);
   ASSERT_TRUE(SetLastWriteTime(src, FileTime{1000000000, 123456789}));
-  ASSERT_TRUE(CopyFile(src, dir / "dst.bin", true));
+  ASSERT_TRUE(CopyFileWithTimes(src, dir / "dst.bin", true));
   EXPECT_EQ(ReadFile(dir / "dst.bin"), data);
   EXPECT_EQ(ModeOf(dir / "dst.bin"), 0640u);
   auto t = GetLastWriteTime(dir / "dst.bin");
@@ -113,55 +113,55 @@ TEST(CopyFile, KeepsContentsModeAndLastWriteTime) {
   EXPECT_EQ(test::ListFiles(dir.path()), (std::vector<std::string>{"dst.bin", "src.bin"}));
 }
 
-TEST(CopyFile, ExistingAndReadOnlyTargets) {
+TEST(CopyFileWithTimes, ExistingAndReadOnlyTargets) {
   TempDir dir;
   WriteFile(dir / "new.txt", "new");
   WriteFile(dir / "Old.txt", "old");
   int code = 0;
-  EXPECT_FALSE(CopyFile(dir / "new.txt", dir / "old.txt", true, &code));
+  EXPECT_FALSE(CopyFileWithTimes(dir / "new.txt", dir / "old.txt", true, &code));
   EXPECT_EQ(code, EEXIST);
   EXPECT_EQ(ReadFile(dir / "Old.txt"), "old");
 
   // Replacing goes to the existing spelling, not to a second file.
-  ASSERT_TRUE(CopyFile(dir / "new.txt", dir / "old.txt", false, &code));
+  ASSERT_TRUE(CopyFileWithTimes(dir / "new.txt", dir / "old.txt", false, &code));
   EXPECT_EQ(ReadFile(dir / "Old.txt"), "new");
   EXPECT_FALSE(test::FileExists(dir / "old.txt"));
 
   // A read-only target is refused until its read-only attribute is cleared.
   WriteFile(dir / "ro.txt", "keep");
-  ASSERT_TRUE(SetFileAttributes(dir / "ro.txt", kAttrReadOnly));
+  ASSERT_TRUE(WriteFileAttributes(dir / "ro.txt", kAttrReadOnly));
   code = 0;
-  EXPECT_FALSE(CopyFile(dir / "new.txt", dir / "ro.txt", false, &code));
+  EXPECT_FALSE(CopyFileWithTimes(dir / "new.txt", dir / "ro.txt", false, &code));
   EXPECT_EQ(code, EACCES);
   EXPECT_EQ(ReadFile(dir / "ro.txt"), "keep");
-  ASSERT_TRUE(SetFileAttributes(dir / "ro.txt", *GetFileAttributes(dir / "ro.txt") & ~kAttrReadOnly));
-  EXPECT_TRUE(CopyFile(dir / "new.txt", dir / "ro.txt", false, &code));
+  ASSERT_TRUE(WriteFileAttributes(dir / "ro.txt", *ReadFileAttributes(dir / "ro.txt") & ~kAttrReadOnly));
+  EXPECT_TRUE(CopyFileWithTimes(dir / "new.txt", dir / "ro.txt", false, &code));
   EXPECT_EQ(ReadFile(dir / "ro.txt"), "new");
 
   // A read-only source gives a read-only copy that a later copy cannot overwrite.
-  ASSERT_TRUE(SetFileAttributes(dir / "new.txt", kAttrReadOnly));
-  ASSERT_TRUE(CopyFile(dir / "new.txt", dir / "copy.txt", false));
-  EXPECT_TRUE(*GetFileAttributes(dir / "copy.txt") & kAttrReadOnly);
-  EXPECT_FALSE(CopyFile(dir / "new.txt", dir / "copy.txt", false));
+  ASSERT_TRUE(WriteFileAttributes(dir / "new.txt", kAttrReadOnly));
+  ASSERT_TRUE(CopyFileWithTimes(dir / "new.txt", dir / "copy.txt", false));
+  EXPECT_TRUE(*ReadFileAttributes(dir / "copy.txt") & kAttrReadOnly);
+  EXPECT_FALSE(CopyFileWithTimes(dir / "new.txt", dir / "copy.txt", false));
 }
 
-TEST(CopyFile, ErrorsCarryErrno) {
+TEST(CopyFileWithTimes, ErrorsCarryErrno) {
   TempDir dir;
   WriteFile(dir / "a.txt", "a");
   int code = 0;
-  EXPECT_FALSE(CopyFile(dir / "missing.txt", dir / "b.txt", false, &code));
+  EXPECT_FALSE(CopyFileWithTimes(dir / "missing.txt", dir / "b.txt", false, &code));
   EXPECT_EQ(code, ENOENT);
-  EXPECT_FALSE(CopyFile(dir / "a.txt", dir / "no/such/dir/b.txt", false, &code));
+  EXPECT_FALSE(CopyFileWithTimes(dir / "a.txt", dir / "no/such/dir/b.txt", false, &code));
   EXPECT_EQ(code, ENOENT);
-  EXPECT_FALSE(CopyFile(dir.path(), dir / "b.txt", false, &code));
+  EXPECT_FALSE(CopyFileWithTimes(dir.path(), dir / "b.txt", false, &code));
   EXPECT_EQ(code, EISDIR);
   test::MakeDirs(dir / "sub");
-  EXPECT_FALSE(CopyFile(dir / "a.txt", dir / "sub", false, &code));
+  EXPECT_FALSE(CopyFileWithTimes(dir / "a.txt", dir / "sub", false, &code));
   EXPECT_EQ(code, EISDIR);
   if (::geteuid() != 0) {
     test::MakeDirs(dir / "locked");
     ::chmod((dir / "locked").c_str(), 0555);
-    EXPECT_FALSE(CopyFile(dir / "a.txt", dir / "locked/b.txt", false, &code));
+    EXPECT_FALSE(CopyFileWithTimes(dir / "a.txt", dir / "locked/b.txt", false, &code));
     EXPECT_EQ(code, EACCES);
     EXPECT_EQ(LastErrorCode(), EACCES);
     ::chmod((dir / "locked").c_str(), 0755);
@@ -256,13 +256,13 @@ TEST(DeleteTree, RemovesEverythingButNeverFollowsLinksOut) {
 
 TEST(Directories, CreateRemoveRenameDelete) {
   TempDir dir;
-  EXPECT_TRUE(CreateDirectory(dir / "Sub"));
-  EXPECT_FALSE(CreateDirectory(dir / "Sub"));
-  EXPECT_FALSE(CreateDirectory(dir / "sub"));  // same name to Windows
-  EXPECT_FALSE(CreateDirectory(dir / "a/b"));
+  EXPECT_TRUE(MakeDirectory(dir / "Sub"));
+  EXPECT_FALSE(MakeDirectory(dir / "Sub"));
+  EXPECT_FALSE(MakeDirectory(dir / "sub"));  // same name to Windows
+  EXPECT_FALSE(MakeDirectory(dir / "a/b"));
   WriteFile(dir / "Sub/f.txt", "f");
-  EXPECT_FALSE(RemoveDirectory(dir / "sub"));  // not empty
-  EXPECT_FALSE(DeleteFile(dir / "sub"));      // a folder is no file
+  EXPECT_FALSE(RemoveEmptyDirectory(dir / "sub"));  // not empty
+  EXPECT_FALSE(RemoveFile(dir / "sub"));      // a folder is no file
   EXPECT_EQ(LastErrorCode(), EISDIR);
 
   WriteFile(dir / "target.txt", "old");
@@ -274,17 +274,17 @@ TEST(Directories, CreateRemoveRenameDelete) {
   EXPECT_TRUE(test::FileExists(dir / "TARGET.txt"));
   EXPECT_FALSE(test::FileExists(dir / "target.txt"));
 
-  EXPECT_TRUE(RemoveDirectory(dir / "SUB"));
+  EXPECT_TRUE(RemoveEmptyDirectory(dir / "SUB"));
   EXPECT_FALSE(DirectoryExists(dir / "Sub"));
 
   // Read-only files are protected from deletion until the attribute is cleared.
-  ASSERT_TRUE(SetFileAttributes(dir / "TARGET.txt", kAttrReadOnly));
-  EXPECT_FALSE(DeleteFile(dir / "TARGET.txt"));
+  ASSERT_TRUE(WriteFileAttributes(dir / "TARGET.txt", kAttrReadOnly));
+  EXPECT_FALSE(RemoveFile(dir / "TARGET.txt"));
   EXPECT_EQ(LastErrorCode(), EACCES);
-  ASSERT_TRUE(SetFileAttributes(dir / "TARGET.txt", 0));
-  EXPECT_TRUE(DeleteFile(dir / "target.TXT"));
+  ASSERT_TRUE(WriteFileAttributes(dir / "TARGET.txt", 0));
+  EXPECT_TRUE(RemoveFile(dir / "target.TXT"));
   EXPECT_FALSE(PathExists(dir / "TARGET.txt"));
-  EXPECT_FALSE(DeleteFile(dir / "TARGET.txt"));
+  EXPECT_FALSE(RemoveFile(dir / "TARGET.txt"));
   EXPECT_EQ(LastErrorCode(), ENOENT);
 }
 

@@ -59,29 +59,29 @@ TEST(Environment, ExpandsLikeWindows) {
   ScopedEnv a("SKELDER_A", "alpha");
   ScopedEnv empty("SKELDER_EMPTY", "");
   ScopedEnv undefined("SKELDER_UNDEFINED", std::nullopt);
-  EXPECT_EQ(ExpandEnvironmentStrings("no percent at all"), "no percent at all");
-  EXPECT_EQ(ExpandEnvironmentStrings("%SKELDER_A%"), "alpha");
-  EXPECT_EQ(ExpandEnvironmentStrings("x%skelder_a%y%SKELDER_A%"), "xalphayalpha");
-  EXPECT_EQ(ExpandEnvironmentStrings("[%SKELDER_EMPTY%]"), "[]");
+  EXPECT_EQ(ExpandEnvironmentText("no percent at all"), "no percent at all");
+  EXPECT_EQ(ExpandEnvironmentText("%SKELDER_A%"), "alpha");
+  EXPECT_EQ(ExpandEnvironmentText("x%skelder_a%y%SKELDER_A%"), "xalphayalpha");
+  EXPECT_EQ(ExpandEnvironmentText("[%SKELDER_EMPTY%]"), "[]");
   // Undefined names, "%%" and an unfinished name stay as written.
-  EXPECT_EQ(ExpandEnvironmentStrings("%SKELDER_UNDEFINED%\\x"), "%SKELDER_UNDEFINED%\\x");
-  EXPECT_EQ(ExpandEnvironmentStrings("100%% sure"), "100%% sure");
-  EXPECT_EQ(ExpandEnvironmentStrings("50% of %SKELDER_A"), "50% of %SKELDER_A");
-  EXPECT_EQ(ExpandEnvironmentStrings("%SKELDER_UNDEFINED%SKELDER_A%"), "%SKELDER_UNDEFINED%SKELDER_A%");
+  EXPECT_EQ(ExpandEnvironmentText("%SKELDER_UNDEFINED%\\x"), "%SKELDER_UNDEFINED%\\x");
+  EXPECT_EQ(ExpandEnvironmentText("100%% sure"), "100%% sure");
+  EXPECT_EQ(ExpandEnvironmentText("50% of %SKELDER_A"), "50% of %SKELDER_A");
+  EXPECT_EQ(ExpandEnvironmentText("%SKELDER_UNDEFINED%SKELDER_A%"), "%SKELDER_UNDEFINED%SKELDER_A%");
 }
 
 TEST(Environment, UserProfileFallsBackToHomeAndLongValuesSurvive) {
   ScopedEnv profile("UserProfile", std::nullopt);
   ScopedEnv upper("USERPROFILE", std::nullopt);
   ScopedEnv home("HOME", "/home/someone");
-  EXPECT_EQ(ExpandEnvironmentStrings("%UserProfile%\\"), "/home/someone\\");
+  EXPECT_EQ(ExpandEnvironmentText("%UserProfile%\\"), "/home/someone\\");
   {
     ScopedEnv set("UserProfile", "/elsewhere");
-    EXPECT_EQ(ExpandEnvironmentStrings("%UserProfile%"), "/elsewhere");
+    EXPECT_EQ(ExpandEnvironmentText("%UserProfile%"), "/elsewhere");
   }
   std::string longHome = "/" + std::string(5000, 'h');
   ScopedEnv big("HOME", longHome);
-  EXPECT_EQ(ExpandEnvironmentStrings("%UserProfile%/x"), longHome + "/x");
+  EXPECT_EQ(ExpandEnvironmentText("%UserProfile%/x"), longHome + "/x");
 }
 
 TEST(DynamicLibrary, LoadsByAnyLetterCaseAndFindsFunctions) {
@@ -115,9 +115,9 @@ TEST(DynamicLibrary, LoadsByAnyLetterCaseAndFindsFunctions) {
   EXPECT_FALSE(LastLoadError().empty());
   // Something that is not a library fails to load rather than crash.
   test::WriteFile(dir / "bogus.dll", "not a library");
-  EXPECT_EQ(LoadLibrary(dir / "bogus.dll"), nullptr);
-  EXPECT_EQ(GetProcAddress(nullptr, "x"), nullptr);
-  FreeLibrary(nullptr);
+  EXPECT_EQ(OpenLibrary(dir / "bogus.dll"), nullptr);
+  EXPECT_EQ(LibrarySymbol(nullptr, "x"), nullptr);
+  CloseLibrary(nullptr);
 }
 
 }  // namespace

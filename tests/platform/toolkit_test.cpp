@@ -38,7 +38,7 @@ struct DeployLike {
     label.page = 1;
     form.onShow = [this] { form.focused = "btnOK"; };
     cancel.onClick = [this] {
-      if (toolkit.MessageBox("Are you sure?", "Skelder", MessageIcon::Question, MessageButtons::YesNo) ==
+      if (toolkit.ShowMessageBox("Are you sure?", "Skelder", MessageIcon::Question, MessageButtons::YesNo) ==
           MessageAnswer::Yes)
         cancelled = true;
     };
@@ -53,7 +53,7 @@ struct DeployLike {
       }
       form.Get("lblEnd").caption = cancelled ? "failed" : "ok";
       form.Get("lblEnd").fontColor = cancelled ? kRed : kGreen;
-      if (cancelled) toolkit.MessageBox("Cancelled by User", "Skelder", MessageIcon::Error, MessageButtons::Ok);
+      if (cancelled) toolkit.ShowMessageBox("Cancelled by User", "Skelder", MessageIcon::Error, MessageButtons::Ok);
       Component& c = form.Get("btnCancel");
       c.isCancel = false;
       c.enabled = false;
@@ -163,14 +163,14 @@ TEST(ToolkitSeam, SetToolkitReplacesTheDefault) {
 TEST(ScriptedToolkit, AnswerQueueInOrderThenSafeDefaultsThatAreRecorded) {
   ScriptedToolkit ui;
   ui.Answer(MessageAnswer::Yes).Answer(MessageAnswer::Cancel).Answer(MessageAnswer::Yes);
-  EXPECT_EQ(ui.MessageBox("one", "Skelder", MessageIcon::Question, MessageButtons::YesNo), MessageAnswer::Yes);
-  EXPECT_EQ(ui.MessageBox("two", "Skelder", MessageIcon::Warning, MessageButtons::OkCancel), MessageAnswer::Cancel);
+  EXPECT_EQ(ui.ShowMessageBox("one", "Skelder", MessageIcon::Question, MessageButtons::YesNo), MessageAnswer::Yes);
+  EXPECT_EQ(ui.ShowMessageBox("two", "Skelder", MessageIcon::Warning, MessageButtons::OkCancel), MessageAnswer::Cancel);
   // An answer that the box does not offer is an error of the script; the box takes the safe one.
-  EXPECT_EQ(ui.MessageBox("three", "Skelder", MessageIcon::Error, MessageButtons::Ok), MessageAnswer::Ok);
+  EXPECT_EQ(ui.ShowMessageBox("three", "Skelder", MessageIcon::Error, MessageButtons::Ok), MessageAnswer::Ok);
   ASSERT_EQ(ui.Errors().size(), 1u);
   EXPECT_NE(ui.Errors()[0].find("does not fit"), std::string::npos);
-  EXPECT_EQ(ui.MessageBox("four", "Skelder", MessageIcon::Question, MessageButtons::YesNo), MessageAnswer::No);
-  EXPECT_EQ(ui.MessageBox("five", "Skelder", MessageIcon::Question, MessageButtons::OkCancel), MessageAnswer::Cancel);
+  EXPECT_EQ(ui.ShowMessageBox("four", "Skelder", MessageIcon::Question, MessageButtons::YesNo), MessageAnswer::No);
+  EXPECT_EQ(ui.ShowMessageBox("five", "Skelder", MessageIcon::Question, MessageButtons::OkCancel), MessageAnswer::Cancel);
   EXPECT_EQ(ui.DefaultedAnswers(), 2u);
   auto boxes = ui.MessageBoxes();
   ASSERT_EQ(boxes.size(), 5u);
@@ -279,7 +279,7 @@ TEST(ScriptedToolkit, NestedModalFormsTakeActionsInOrder) {
   Component& add = page.Add("btnAddFtp", ComponentKind::Button);
   add.onClick = [&] {
     if (ui.ShowModal(details) == mrOk) paths.lines.push_back("ftp://" + site.caption);
-    ui.MessageBox("added", "Skelder", MessageIcon::Information, MessageButtons::Ok);
+    ui.ShowMessageBox("added", "Skelder", MessageIcon::Information, MessageButtons::Ok);
   };
   Component& close = page.Add("btnClose", ComponentKind::Button);
   close.modalResult = mrOk;
@@ -398,7 +398,7 @@ TEST(ScriptedToolkit, RepaintSnapshotsStopAtTheirLimitButCountingGoesOn) {
   EXPECT_EQ(ui.RepaintsNotKept(), 5u);
   EXPECT_EQ(ui.Snapshots().size(), ScriptedToolkit::kMaxRepaintSnapshots);
   // Other moments are still kept.
-  ui.MessageBox("x", "c", MessageIcon::None, MessageButtons::Ok);
+  ui.ShowMessageBox("x", "c", MessageIcon::None, MessageButtons::Ok);
   EXPECT_EQ(ui.ShowModal(form), mrCancel);
   EXPECT_NE(ui.SnapshotOf(ui.EventsOf(Kind::FormClosed).at(0)), nullptr);
 }

@@ -12,7 +12,7 @@ namespace skelder::test {
 class CountingToolkit : public platform::Toolkit {
  public:
   std::string Name() const override { return "counting"; }
-  platform::MessageAnswer MessageBox(const std::string&, const std::string&, platform::MessageIcon,
+  platform::MessageAnswer ShowMessageBox(const std::string&, const std::string&, platform::MessageIcon,
                                      platform::MessageButtons) override {
     return platform::MessageAnswer::Ok;
   }

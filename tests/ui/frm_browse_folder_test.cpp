@@ -66,7 +66,7 @@ TEST_F(BrowseFolderTest, DirectoryChoiceAddsASeparatorOnlyWhenTheInitialTextHadN
   EXPECT_EQ(BrowseForDirectory(0, ""), web_ + "/");
   const auto& shown = Show(0);
   EXPECT_EQ(shown.title, "Choose a directory:");
-  EXPECT_EQ(shown.flags, platform::BIF_RETURNONLYFSDIRS | platform::BIF_STATUSTEXT | platform::BIF_RETURNFSANCESTORS);
+  EXPECT_EQ(shown.flags, platform::kBifReturnOnlyFsDirs | platform::kBifStatusText | platform::kBifReturnFsAncestors);
   EXPECT_FALSE(shown.rootGiven);
   ASSERT_EQ(shown.buttonsAtInit.size(), 1u);
   EXPECT_EQ(shown.buttonsAtInit[0].controlId, 255);
@@ -75,7 +75,7 @@ TEST_F(BrowseFolderTest, DirectoryChoiceAddsASeparatorOnlyWhenTheInitialTextHadN
   EXPECT_EQ(shown.buttonsAtInit[0].top, 270);
   EXPECT_EQ(shown.buttonsAtInit[0].width, 75);
   EXPECT_EQ(shown.buttonsAtInit[0].height, 23);
-  EXPECT_EQ(shown.buttonsAtInit[0].style, platform::BS_PUSHBUTTON);
+  EXPECT_EQ(shown.buttonsAtInit[0].style, platform::kBsPushButton);
 
   // With a final separator the folder is preselected without it and nothing is added.
   Browser().Ok();
@@ -205,7 +205,7 @@ TEST_F(BrowseFolderTest, CheckBoxStateIsReadBackOnOk) {
   EXPECT_EQ(browse.Directory, web_);
   EXPECT_FALSE(browse.CustomButtonChecked);
   EXPECT_TRUE(Show(0).buttonsAtInit.at(0).checked);
-  EXPECT_EQ(Show(0).buttonsAtInit.at(0).style, platform::BS_AUTOCHECKBOX);
+  EXPECT_EQ(Show(0).buttonsAtInit.at(0).style, platform::kBsAutoCheckBox);
 }
 
 TEST_F(BrowseFolderTest, ButtonClickHandlerAndDesignModeReplaceTheNewFolderFlow) {

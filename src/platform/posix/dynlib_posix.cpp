@@ -17,14 +17,14 @@ void Remember() {
 
 }  // namespace
 
-LibraryHandle LoadLibrary(const std::string& path) {
+LibraryHandle OpenLibrary(const std::string& path) {
   // Symbols stay private to each library: two libraries may export the same names.
   void* handle = ::dlopen(ResolvePath(path).c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!handle) Remember();
   return handle;
 }
 
-void* GetProcAddress(LibraryHandle library, const char* name) {
+void* LibrarySymbol(LibraryHandle library, const char* name) {
   if (!library || !name) return nullptr;
   ::dlerror();
   void* symbol = ::dlsym(library, name);
@@ -32,7 +32,7 @@ void* GetProcAddress(LibraryHandle library, const char* name) {
   return symbol;
 }
 
-void FreeLibrary(LibraryHandle library) {
+void CloseLibrary(LibraryHandle library) {
   if (library) ::dlclose(library);
 }
 

@@ -17,7 +17,7 @@ namespace {
 // Windows names variables without letter case; the exact name wins, then the first other
 // spelling in the environment.
 std::optional<std::string> LookUp(const std::string& name) {
-  if (auto exact = GetEnvironmentVariable(name)) return exact;
+  if (auto exact = EnvironmentVariable(name)) return exact;
   for (char** entry = environ; entry && *entry; ++entry) {
     const char* eq = std::strchr(*entry, '=');
     if (eq && EqualsIgnoringAsciiCase(std::string_view(*entry, static_cast<size_t>(eq - *entry)), name)) return std::string(eq + 1);
@@ -28,14 +28,14 @@ std::optional<std::string> LookUp(const std::string& name) {
 
 }  // namespace
 
-std::optional<std::string> GetEnvironmentVariable(const std::string& name) {
+std::optional<std::string> EnvironmentVariable(const std::string& name) {
   if (name.empty() || name.find('=') != std::string::npos) return std::nullopt;
   const char* value = std::getenv(name.c_str());
   if (!value) return std::nullopt;
   return std::string(value);
 }
 
-std::string ExpandEnvironmentStrings(const std::string& text) {
+std::string ExpandEnvironmentText(const std::string& text) {
   std::string out;
   out.reserve(text.size());
   size_t pos = 0;
@@ -62,7 +62,7 @@ std::string ExpandEnvironmentStrings(const std::string& text) {
 }
 
 std::string HomeDirectory() {
-  if (auto home = GetEnvironmentVariable("HOME"); home && !home->empty()) return *home;
+  if (auto home = EnvironmentVariable("HOME"); home && !home->empty()) return *home;
   long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
   std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);
   passwd pw{};
@@ -75,7 +75,7 @@ std::string HomeDirectory() {
 std::string UserApplicationDataDir() {
   // Only an absolute XDG_CONFIG_HOME counts; a relative one is to be ignored.
   std::string dir;
-  if (auto xdg = GetEnvironmentVariable("XDG_CONFIG_HOME"); xdg && !xdg->empty() && (*xdg)[0] == '/') {
+  if (auto xdg = EnvironmentVariable("XDG_CONFIG_HOME"); xdg && !xdg->empty() && (*xdg)[0] == '/') {
     dir = *xdg;
   } else {
     dir = HomeDirectory();

@@ -284,7 +284,7 @@ std::string ResolvePath(const std::string& path) {
   return found ? prefix + *found : path;
 }
 
-std::optional<uint32_t> GetFileAttributes(const std::string& path) {
+std::optional<uint32_t> ReadFileAttributes(const std::string& path) {
   struct stat st;
   if (!StatResolved(path, &st)) return std::nullopt;
   uint32_t attributes = 0;
@@ -293,7 +293,7 @@ std::optional<uint32_t> GetFileAttributes(const std::string& path) {
   return attributes == 0 ? kAttrNormal : attributes;
 }
 
-bool SetFileAttributes(const std::string& path, uint32_t attributes) {
+bool WriteFileAttributes(const std::string& path, uint32_t attributes) {
   std::string real = ResolvePath(path);
   struct stat st;
   if (::stat(real.c_str(), &st) != 0) return false;
@@ -306,18 +306,18 @@ bool SetFileAttributes(const std::string& path, uint32_t attributes) {
 }
 
 bool FileExists(const std::string& path) {
-  auto attributes = GetFileAttributes(path);
+  auto attributes = ReadFileAttributes(path);
   return attributes && !(*attributes & kAttrDirectory);
 }
 
 bool DirectoryExists(const std::string& path) {
-  auto attributes = GetFileAttributes(path);
+  auto attributes = ReadFileAttributes(path);
   return attributes && (*attributes & kAttrDirectory);
 }
 
-bool PathExists(const std::string& path) { return GetFileAttributes(path).has_value(); }
+bool PathExists(const std::string& path) { return ReadFileAttributes(path).has_value(); }
 
-bool CreateDirectory(const std::string& path) {
+bool MakeDirectory(const std::string& path) {
   std::string real = ResolvePath(path);
   struct stat st;
   if (::lstat(real.c_str(), &st) == 0) {
@@ -330,7 +330,7 @@ bool CreateDirectory(const std::string& path) {
   return true;
 }
 
-bool RemoveDirectory(const std::string& path) {
+bool RemoveEmptyDirectory(const std::string& path) {
   std::string real = ResolvePath(path);
   DirectoryChange change(real);
   if (::rmdir(real.c_str()) != 0) return false;
@@ -338,7 +338,7 @@ bool RemoveDirectory(const std::string& path) {
   return true;
 }
 
-bool DeleteFile(const std::string& path) {
+bool RemoveFile(const std::string& path) {
   std::string real = ResolvePath(path);
   struct stat st;
   if (::lstat(real.c_str(), &st) != 0) return false;
@@ -389,7 +389,7 @@ bool RenameFile(const std::string& from, const std::string& to) {
   return true;
 }
 
-bool CopyFile(const std::string& source, const std::string& target, bool failIfExists, int* errorCode) {
+bool CopyFileWithTimes(const std::string& source, const std::string& target, bool failIfExists, int* errorCode) {
   std::string from = ResolvePath(source);
   Fd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
   if (in.get() < 0) return Fail(errorCode);

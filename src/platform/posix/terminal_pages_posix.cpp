@@ -171,7 +171,7 @@ class TerminalFolderBrowser : public FolderBrowser {
     std::string line;
     if (toolkit_->ReadLine(line) != TerminalToolkit::ReadResult::Line) {
       toolkit_->Write("\n");
-      window.Command(IDCANCEL);  // nobody is there to choose
+      window.Command(kIdCancel);  // nobody is there to choose
       return;
     }
     std::string answer = Trim(line);
@@ -179,9 +179,9 @@ class TerminalFolderBrowser : public FolderBrowser {
     if (lower == "u") {
       window.SelectPath(Parent(folder));
     } else if (lower == "o" || lower == "ok") {
-      window.Command(IDOK);
+      window.Command(kIdOk);
     } else if (lower == "c" || lower == "esc" || lower == "q") {
-      window.Command(IDCANCEL);
+      window.Command(kIdCancel);
     } else if (!answer.empty() && answer.find_first_not_of("0123456789") == std::string::npos && answer.size() < 9) {
       size_t n = static_cast<size_t>(std::stoul(answer));
       if (n >= 1 && n <= subfolders.size()) window.SelectPath(Child(folder, subfolders[n - 1]));

@@ -407,7 +407,7 @@ void TerminalToolkit::Beep(BeepKind) {
   if (tty_) Write("\a");
 }
 
-MessageAnswer TerminalToolkit::MessageBox(const std::string& text, const std::string& caption, MessageIcon icon,
+MessageAnswer TerminalToolkit::ShowMessageBox(const std::string& text, const std::string& caption, MessageIcon icon,
                                           MessageButtons buttons) {
   EndPanel();
   std::string head;
