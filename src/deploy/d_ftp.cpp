@@ -50,8 +50,10 @@ bool TdmFtp::Guarded(std::string& message, Body&& body) {
     body();
     return true;
   } catch (const ftp::ENetProtocolReplyError& e) {
-    // The server refused and said so: its reply was read, the session is in step.
+    // The server refused and said so: its reply was read, the session is in step, unless a
+    // reply it owes after a broken-off transfer did not come.
     message = e.what();
+    if (netFtp.OutOfStep()) FBroken = true;
   } catch (const std::exception& e) {
     message = e.what();
     FBroken = true;

@@ -1,5 +1,9 @@
 #include "ftp/net_ftp.h"
 
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
 #include "platform/files.h"
 
 namespace skelder::ftp {
@@ -41,6 +45,22 @@ void CheckArgument(const std::string& text, const char* what, bool secret = fals
   throw net::ENetException(std::string(what) + shown + " contains a line break and cannot be sent.");
 }
 
+// The listing text, which refuses to grow past its limit.
+class ListingStream : public TNetMemoryStream {
+ public:
+  struct Full : net::ENetException {
+    Full() : net::ENetException("listing full") {}
+  };
+  explicit ListingStream(int64_t limit) : limit_(limit) {}
+  void Write(const void* buffer, int64_t count) override {
+    if (limit_ > 0 && Position() + count > limit_) throw Full();
+    TNetMemoryStream::Write(buffer, count);
+  }
+
+ private:
+  int64_t limit_;
+};
+
 }  // namespace
 
 // Holds the data connection of one transfer: published as the session's data channel while it
@@ -74,6 +94,7 @@ TNetFTP::~TNetFTP() = default;
 // --- session ----------------------------------------------------------------------------
 
 void TNetFTP::OpenSession(bool autoLogin, int32_t timeoutMs) {
+  outOfStep_ = false;
   try {
     const std::string host = Host();
     const int32_t port = Port();
@@ -199,7 +220,13 @@ void TNetFTP::Download(const std::string& remoteName, const std::string& localFi
   CheckArgument(remoteName, "The remote file name");
   std::unique_ptr<TNetFileStream> file;
   bool resumeTransfer = resume;
-  if (!platform::FileExists(localFileName)) {
+  // The exact name: a file whose name differs only in letter case is another file here, and
+  // the download is created under the name it was given.
+  std::error_code ec;
+  const auto kind = std::filesystem::status(localFileName, ec).type();
+  const bool exists = !ec && kind != std::filesystem::file_type::not_found &&
+                      kind != std::filesystem::file_type::directory;
+  if (!exists) {
     file = std::make_unique<TNetFileStream>(localFileName, TNetFileStream::fmCreate);
   } else {
     const bool canResume = resume && ProbeResume();
@@ -236,10 +263,18 @@ void TNetFTP::Upload(const std::string& localFileName, const std::string& remote
 
 void TNetFTP::List(const std::string& specifier, bool details) {
   CheckArgument(specifier, "The listing specifier");
-  TNetMemoryStream text;
+  ListingStream text(MaxListingBytes);
   std::string command = details ? "LIST" : "NLST";
   if (!specifier.empty()) command += " " + specifier;
-  RunIncoming(command, text, false);
+  try {
+    RunIncoming(command, text, false);
+  } catch (const ListingStream::Full&) {
+    // We stopped reading: the server answers that with 426 or 226 of its own.
+    if (!ReadLateReply({225, 226, 250, 426, 450})) outOfStep_ = true;
+    const std::string peer = PeerText();
+    throw ENetListingTooLong("Directory listing too long: the server" + (peer.empty() ? std::string() : " at " + peer) +
+                             " sent more than " + std::to_string(MaxListingBytes) + " bytes.");
+  }
   ListResult = SplitListing(text.Data());
   listingParsed_ = false;
 }
@@ -279,6 +314,7 @@ void TNetFTP::SetUpDataChannel(TNetTCPConnection& channel) {
   channel.OnWorkBegin = OnWorkBegin;
   channel.OnWorkEnd = OnWorkEnd;
   channel.ReadTimeout = DataReadTimeout;
+  channel.PlaceName = "data connection";
 }
 
 TNetTCPClient& TNetFTP::PassiveClient(const TNetPassiveAddress& address,
@@ -306,6 +342,9 @@ TNetSimpleServer& TNetFTP::AnnouncedListener(std::unique_ptr<DataChannelScope>& 
   result.AcceptTimeout = AcceptTimeout;
   if (TNetIOHandlerSocket* control = Socket(); control && control->Binding()) {
     result.BoundIP = control->Binding()->IP;
+    // The data connection is the server's to open: the one at the other end of the control
+    // connection (through a proxy that end is the proxy, and the server's address is unknown).
+    if (control->SocksInfo().Version == svNoSocks) result.AllowedPeerIP = control->Binding()->PeerIP;
   }
   scope = std::make_unique<DataChannelScope>(*this, std::move(server));
   result.StartListening();
@@ -383,9 +422,33 @@ void TNetFTP::RunOutgoing(const std::string& command, TNetStream& stream, bool f
 void TNetFTP::AwaitFinalReply() {
   const int32_t code = AwaitReply({225, 226, 250, 426, 450});
   if (code != 426 && code != 450) return;
-  if (!abortRequested_) RaiseReplyError();
+  if (!abortRequested_) {
+    // Servers follow a broken-off transfer with 226 or 225 all the same. Left unread, it would
+    // answer the next command, and every later command would read the reply to the one before.
+    TNetRFCReply broken;
+    broken.Assign(LastCmdResult());
+    if (!ReadLateReply({226, 225})) outOfStep_ = true;
+    LastCmdResult().Assign(broken);
+    RaiseReplyError();
+  }
   AwaitReply({226, 225});
   ReportStatus(net::stTransferAborted, "Transfer aborted");
+}
+
+bool TNetFTP::ReadLateReply(const TNetReplyCodes& codes) {
+  if (LateReplyWait <= 0) return false;
+  struct Restore {
+    int32_t& field;
+    int32_t value;
+    ~Restore() { field = value; }
+  } restore{ReadTimeout, ReadTimeout};
+  ReadTimeout = ReadTimeout > 0 ? std::min(ReadTimeout, LateReplyWait) : LateReplyWait;
+  try {
+    return codes.Contains(ReadReply());
+  } catch (const net::ENetException&) {
+    // Nothing came (or the connection went): whether it is still on its way is unknown.
+    return false;
+  }
 }
 
 // --- listing ----------------------------------------------------------------------------

@@ -41,6 +41,8 @@ class TNetFtpProxySettings {
 enum TNetFTPTransferType : uint8_t { ftASCII = 0, ftBinary = 1 };
 
 SKELDER_NET_ERROR(ENetFTPFileAlreadyExists, net::ENetException, "Destination file already exists.");
+// A directory listing longer than MaxListingBytes.
+SKELDER_NET_ERROR(ENetListingTooLong, net::ENetException, "Directory listing too long.");
 
 class TNetFTP;
 using TNetCreateFTPList = std::function<void(TNetFTP* ASender, std::unique_ptr<TNetFTPListItems>& VFTPList)>;
@@ -58,6 +60,12 @@ class TNetFTP : public TNetTCPClient {
   int32_t AcceptTimeout = 60000;
   // Read timeout of the data connections in ms; 0 waits without limit.
   int32_t DataReadTimeout = 0;
+  // How long a transfer broken off by the server (426, 450) waits for the reply servers send
+  // after it (226, 225), in ms; never longer than ReadTimeout when that is set.
+  int32_t LateReplyWait = 2000;
+  // Most bytes a directory listing may hold (0: no limit): far above a directory of a hundred
+  // thousand entries, it stops a listing that never ends.
+  int64_t MaxListingBytes = 8 * 1024 * 1024;
 
   TNetCheckListFormat OnCheckListFormat;
   TNetCreateFTPList OnCreateFTPList;
@@ -102,6 +110,9 @@ class TNetFTP : public TNetTCPClient {
 
   // The data connection of the transfer in progress, or null.
   TNetTCPConnection* DataChannel() const { return dataChannel_; }
+  // True after a failure that may have left a reply of the server unread, so that the next
+  // command could read the reply to the one before it; the session must be opened anew.
+  bool OutOfStep() const { return outOfStep_; }
 
   // Raw listing lines, as the last List gave them.
   std::vector<std::string> ListResult;
@@ -129,6 +140,9 @@ class TNetFTP : public TNetTCPClient {
   void SendRest(const TNetStream& stream);
   void RunTransfer(const std::function<void()>& transfer);
   void AwaitFinalReply();
+  // Reads the reply that follows a transfer that ended early (after a 426 or 450 we did not
+  // ask for, or after we stopped reading); false when none of `codes` came in time.
+  bool ReadLateReply(const TNetReplyCodes& codes);
   TNetFTPListItems& ListingCollection();
 
   bool resumeAnswer_ = false;
@@ -138,6 +152,7 @@ class TNetFTP : public TNetTCPClient {
   TNetFTPTransferType transferType_ = ftBinary;
   TNetTCPConnection* dataChannel_ = nullptr;
   bool abortRequested_ = false;
+  bool outOfStep_ = false;
   std::unique_ptr<TNetFTPListItems> directoryListing_;
   bool listingParsed_ = false;
   TNetFtpProxySettings proxySettings_;

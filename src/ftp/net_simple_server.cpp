@@ -118,25 +118,29 @@ bool TNetSimpleServer::AcceptConnection() {
   try {
     if (!listening_) StartListening();
     net::TNetSocketHandle* binding = Binding();
-    bool pending = false;
     const uint64_t start = platform::MonotonicMs();
     while (!abortRequested_) {
       int32_t wait = std::max<int32_t>(AcceptWait, 1);
       if (AcceptTimeout > 0) {
         const uint64_t elapsed = platform::MonotonicMs() - start;
-        if (elapsed >= static_cast<uint64_t>(AcceptTimeout)) throw ENetAcceptTimeout();
+        if (elapsed >= static_cast<uint64_t>(AcceptTimeout)) {
+          ENetAcceptTimeout timeout;
+          timeout.AddPlace("listening on " + binding->IP + ":" + std::to_string(binding->Port));
+          throw timeout;
+        }
         wait = std::min<int32_t>(wait, AcceptTimeout - static_cast<int32_t>(elapsed));
       }
-      if (binding->PollReadable(wait)) {
-        pending = true;
-        break;
-      }
-    }
-    if (pending && !abortRequested_) {
+      if (!binding->PollReadable(wait) || abortRequested_) continue;
       binding->ListenOn(1);
       // The accept call takes the binding over: from here the listener is ours to close.
       listenerInBinding_ = false;
       accepted = binding->AcceptFrom(listeningSocket_);
+      if (!accepted || AllowedPeerIP.empty() || binding->PeerIP == AllowedPeerIP) break;
+      // Anyone else who found the port would be given (or would give us) the transfer's data.
+      binding->ShutSocket();
+      binding->TakeSocket(listeningSocket_);
+      listenerInBinding_ = true;
+      accepted = false;
     }
   } catch (...) {
     CloseListener();

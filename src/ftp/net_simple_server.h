@@ -46,14 +46,17 @@ class TNetSimpleServer : public TNetTCPConnection {
   // Limit of the whole accept wait in ms; 0 waits until a connection or an abort request.
   int32_t AcceptTimeout = 60000;
   std::string BoundIP;    // empty: any local address
+  // The one address a connection is taken from (empty: any); a connection from anywhere else
+  // is closed and the wait goes on.
+  std::string AllowedPeerIP;
   int32_t BoundPort = 0;  // 0: the system chooses
 
   virtual void RequestAbort() { abortRequested_ = true; }
   virtual void StartListening();
   virtual void BindListener();
   virtual void StopListening() { ResetInput(); }
-  // True when a connection was accepted; false after an abort request. ENetAcceptTimeout
-  // when the limit passes. The listening socket is closed on every path.
+  // True when a connection from the allowed address was accepted; false after an abort
+  // request. ENetAcceptTimeout when the limit passes. The listening socket is closed on every path.
   virtual bool AcceptConnection();
   void ResetInput() override;
 

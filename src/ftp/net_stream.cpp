@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "platform/exception.h"
+#include "platform/files.h"
 
 namespace skelder::ftp {
 
@@ -33,11 +34,22 @@ void TNetMemoryStream::SetSize(int64_t size) {
 
 TNetFileStream::TNetFileStream(const std::string& fileName, TMode mode) : fileName_(fileName) {
   const char* how = mode == fmCreate ? "w+b" : mode == fmOpenRead ? "rb" : "r+b";
+  const std::string failure = (mode == fmCreate ? "Cannot create file \"" : "Cannot open file \"") + fileName + "\". ";
+  // Only a regular file is data: a directory opens for reading here (and reads as nothing),
+  // and opening a pipe would wait for a writer.
+  std::error_code ec;
+  const auto kind = std::filesystem::status(fileName, ec).type();
+  if (kind == std::filesystem::file_type::directory) throw skelder::Exception(failure + std::strerror(EISDIR));
+  if (!ec && kind != std::filesystem::file_type::regular && kind != std::filesystem::file_type::not_found)
+    throw skelder::Exception(failure + "Not a regular file");
   file_ = std::fopen(fileName.c_str(), how);
-  if (file_ == nullptr) {
-    std::string reason = std::strerror(errno);
-    throw skelder::Exception((mode == fmCreate ? "Cannot create file \"" : "Cannot open file \"") + fileName +
-                             "\". " + reason);
+  if (file_ == nullptr) throw skelder::Exception(failure + std::strerror(errno));
+  // The name may have changed hands between the look and the opening.
+  const auto facts = platform::GetOpenFileFacts(file_);
+  if (facts && !facts->regular) {
+    std::fclose(file_);
+    file_ = nullptr;
+    throw skelder::Exception(failure + "Not a regular file");
   }
   // Transfers move the file in chunks of a few KiB; a larger stdio buffer turns them into
   // fewer system calls.
@@ -84,18 +96,19 @@ void TNetFileStream::Write(const void* buffer, int64_t count) {
 
 void TNetFileStream::SetPosition(int64_t position) { position_ = position < 0 ? 0 : position; }
 
+// Size and length come from the open file: its name may have been removed or taken over by
+// another file since it was opened, and an upload must send what was opened.
 int64_t TNetFileStream::Size() const {
   std::fflush(file_);
-  std::error_code ec;
-  auto size = std::filesystem::file_size(fileName_, ec);
-  return ec ? 0 : static_cast<int64_t>(size);
+  const auto facts = platform::GetOpenFileFacts(file_);
+  if (!facts) throw skelder::Exception("Cannot get the size of \"" + fileName_ + "\": " + std::strerror(errno));
+  return facts->size;
 }
 
 void TNetFileStream::SetSize(int64_t size) {
   std::fflush(file_);
-  std::error_code ec;
-  std::filesystem::resize_file(fileName_, static_cast<uintmax_t>(size < 0 ? 0 : size), ec);
-  if (ec) throw skelder::Exception("Cannot set the size of \"" + fileName_ + "\": " + ec.message());
+  if (!platform::SetOpenFileSize(file_, size))
+    throw skelder::Exception("Cannot set the size of \"" + fileName_ + "\": " + std::strerror(errno));
   lastWasWrite_ = false;
   filePos_ = -1;
   if (position_ > size) position_ = size;

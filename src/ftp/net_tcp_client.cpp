@@ -25,12 +25,23 @@ void TNetTCPClient::OpenConnection(int32_t timeoutMs) {
     if (Intercept() != nullptr) Intercept()->Connect(this);
     ReportStatus(net::stConnected, Host());
     NotifyConnected();
-  } catch (...) {
-    try {
-      DropSocket();
-    } catch (...) {
-    }
+  } catch (net::ENetException& e) {
+    // "Connection refused." alone does not say to what.
+    if (dynamic_cast<net::ENetSocketError*>(&e) || dynamic_cast<ENetConnectException*>(&e) ||
+        dynamic_cast<ENetConnectTimeout*>(&e))
+      e.AddPlace((PlaceName.empty() ? std::string() : PlaceName + ", ") + Host() + ":" + std::to_string(Port()));
+    DropQuietly();
     throw;
+  } catch (...) {
+    DropQuietly();
+    throw;
+  }
+}
+
+void TNetTCPClient::DropQuietly() {
+  try {
+    DropSocket();
+  } catch (...) {
   }
 }
 

@@ -35,6 +35,7 @@ class TNetTCPClient : public TNetTCPConnection {
   virtual std::string ConnectAndReadAll();
 
  private:
+  void DropQuietly();
   std::string host_;
   int32_t port_ = 0;
 };

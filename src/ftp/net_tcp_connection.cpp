@@ -7,6 +7,7 @@
 
 #include "net/net_anti_freeze.h"
 #include "net/net_stack.h"
+#include "platform/clock.h"
 
 namespace skelder::ftp {
 
@@ -233,6 +234,15 @@ int32_t TNetTCPConnection::ReceiveFailed(int32_t code) {
 }
 
 int32_t TNetTCPConnection::FillInputBuffer(bool raiseIfDisconnected, int32_t timeoutMs, bool raiseOnTimeout) {
+  try {
+    return FillInputBufferOnce(raiseIfDisconnected, timeoutMs, raiseOnTimeout);
+  } catch (net::ENetSocketError& e) {
+    NamePlace(e);
+    throw;
+  }
+}
+
+int32_t TNetTCPConnection::FillInputBufferOnce(bool raiseIfDisconnected, int32_t timeoutMs, bool raiseOnTimeout) {
   BusyScope busy(*this);
   if (timeoutMs == kUseReadTimeout) timeoutMs = ReadTimeout == 0 ? net::kWaitForever : ReadTimeout;
   int32_t result = 0;
@@ -277,7 +287,12 @@ int32_t TNetTCPConnection::FillInputBuffer(bool raiseIfDisconnected, int32_t tim
 
 void TNetTCPConnection::PollForClose(bool raiseIfDisconnected) { FillInputBuffer(raiseIfDisconnected, 1, false); }
 
-std::string TNetTCPConnection::ReadLine(const std::string& terminatorIn, int32_t timeoutMs, int32_t maxLength) {
+std::string TNetTCPConnection::ReadLine(const std::string& terminator, int32_t timeoutMs, int32_t maxLength) {
+  return ReadLineWithin(terminator, timeoutMs, maxLength, nullptr);
+}
+
+std::string TNetTCPConnection::ReadLineWithin(const std::string& terminatorIn, int32_t timeoutMs, int32_t maxLength,
+                                              ReplyBudget* budget) {
   const std::string terminator = terminatorIn.empty() ? std::string("\n") : terminatorIn;
   if (maxLength == -1) maxLength = MaxLineLength;
   lineSplit_ = false;
@@ -295,15 +310,26 @@ std::string TNetTCPConnection::ReadLine(const std::string& terminatorIn, int32_t
     if (tooLong) {
       if (MaxLineAction == maException) throw ENetReadLnMaxLineLengthExceeded();
       lineSplit_ = true;
+      if (budget && budget->bytesLeft >= 0 && (budget->bytesLeft -= maxLength) < 0) RaiseReplyTooLong();
       return input_.Extract(maxLength);
     }
     if (found >= 0) break;
+    // Without a line limit the reply's own limit keeps an endless line from filling memory.
+    if (budget && budget->bytesLeft >= 0 && scanned > budget->bytesLeft) RaiseReplyTooLong();
     CheckDisconnect(true, true);
-    if (FillInputBuffer(true, timeoutMs, timeoutMs == kUseReadTimeout) == -1) {
+    int32_t wait = timeoutMs;
+    if (budget && budget->deadline != 0) {
+      // The reply's deadline, not the last byte, decides: a trickle must not keep it alive.
+      const uint64_t now = platform::MonotonicMs();
+      if (now >= budget->deadline) throw ENetReadTimeout();
+      wait = static_cast<int32_t>(std::min<uint64_t>(budget->deadline - now, INT32_MAX));
+    }
+    if (FillInputBuffer(true, wait, timeoutMs == kUseReadTimeout) == -1) {
       lineTimedOut_ = true;
       return std::string();
     }
   }
+  if (budget && budget->bytesLeft >= 0 && (budget->bytesLeft -= found + termLen) < 0) RaiseReplyTooLong();
   std::string line = input_.Extract(found + termLen);
   line.resize(static_cast<size_t>(found));
   if (terminator == "\n" && !line.empty() && line.back() == '\r') line.pop_back();
@@ -333,14 +359,49 @@ bool SamePrefix(const std::string& line, const std::string& prefix) {
 }
 }  // namespace
 
+std::string TNetTCPConnection::ReadReplyLine(ReplyBudget& budget) {
+  while (true) {
+    std::string line = ReadLineWithin("\n", kUseReadTimeout, -1, &budget);
+    size_t b = 0, e = line.size();
+    while (b < e && static_cast<unsigned char>(line[b]) <= ' ') ++b;
+    while (e > b && static_cast<unsigned char>(line[e - 1]) <= ' ') --e;
+    if (e > b) return line.substr(b, e - b);
+  }
+}
+
+void TNetTCPConnection::RaiseReplyTooLong() {
+  const std::string peer = PeerText();
+  throw ENetReplyTooLong("Reply too long: the server" + (peer.empty() ? std::string() : " at " + peer) +
+                         " sent more than " + std::to_string(MaxReplyLines) + " lines or " +
+                         std::to_string(MaxReplyBytes) + " bytes without ending its reply.");
+}
+
+std::string TNetTCPConnection::PeerText() const {
+  const net::TNetSocketHandle* binding = socketHandler_ ? socketHandler_->Binding() : nullptr;
+  if (binding == nullptr || binding->PeerIP.empty()) return std::string();
+  return binding->PeerIP + ":" + std::to_string(binding->PeerPort);
+}
+
+void TNetTCPConnection::NamePlace(net::ENetException& e) const {
+  const std::string peer = PeerText();
+  if (PlaceName.empty())
+    e.AddPlace(peer);
+  else
+    e.AddPlace(peer.empty() ? PlaceName : PlaceName + ", " + peer);
+}
+
 int32_t TNetTCPConnection::ReadReply() {
+  ReplyBudget budget;
+  if (MaxReplyBytes > 0) budget.bytesLeft = MaxReplyBytes;
+  if (ReadTimeout > 0) budget.deadline = platform::MonotonicMs() + static_cast<uint64_t>(ReadTimeout);
   std::vector<std::string> lines;
-  lines.push_back(ReadNonBlankLine());
-  const std::string& first = lines.front();
+  lines.push_back(ReadReplyLine(budget));
+  const std::string first = lines.front();
   if (first.size() > 3 && first[3] == '-') {
     const std::string closing = first.substr(0, 3) + " ";
     while (true) {
-      lines.push_back(ReadNonBlankLine());
+      if (MaxReplyLines > 0 && lines.size() >= static_cast<size_t>(MaxReplyLines)) RaiseReplyTooLong();
+      lines.push_back(ReadReplyLine(budget));
       const std::string& line = lines.back();
       if (line.size() < 4 || SamePrefix(line, closing)) break;
     }
@@ -369,6 +430,15 @@ void TNetTCPConnection::RaiseReplyError() {
 }
 
 void TNetTCPConnection::WriteBytes(const void* data, int32_t count) {
+  try {
+    WriteBytesOnce(data, count);
+  } catch (net::ENetSocketError& e) {
+    NamePlace(e);
+    throw;
+  }
+}
+
+void TNetTCPConnection::WriteBytesOnce(const void* data, int32_t count) {
   if (count <= 0) return;
   BusyScope busy(*this);
   CheckDisconnect(true, true);
@@ -538,6 +608,9 @@ void TNetTCPConnection::ReceiveStreamDirect(TNetStream& stream, int64_t& remaini
     }
   } catch (const ENetConnClosedGracefully&) {
     if (!readUntilClose) throw;
+  } catch (net::ENetSocketError& e) {
+    NamePlace(e);
+    throw;
   }
 }
 

@@ -31,6 +31,8 @@ SKELDER_NET_ERROR(ENetAlreadyConnected, ENetException, "Already connected.");
 SKELDER_NET_ERROR(ENetConnectTimeout, ENetException, "Connect timed out.");
 SKELDER_NET_ERROR(ENetConnectException, ENetException, "");
 SKELDER_NET_ERROR(ENetClosedSocket, ENetException, "Disconnected.");
+// A reply that did not end within MaxReplyLines lines or MaxReplyBytes bytes.
+SKELDER_NET_ERROR(ENetReplyTooLong, ENetException, "Reply too long.");
 
 class ENetFileNotFound : public ENetTCPConnectionError {
  public:
@@ -110,6 +112,14 @@ class TNetTCPConnection : public net::TNetComponent {
   int32_t ReadTimeout = 0;        // ms; 0 waits without limit; also bounds a send's wait
   int32_t RecvBufferSize = 32768;
   int32_t SendBufferSize = 32768;
+  // Bounds of one reply: its lines, and its bytes with the blank lines before it (0: no limit).
+  // Far above the longest reply of a real server (FEAT, HELP, STAT); they stop a server that
+  // never ends its reply. ReadTimeout, when set, bounds the whole reply as well.
+  int32_t MaxReplyLines = 10000;
+  int32_t MaxReplyBytes = 1024 * 1024;
+  // What the connection is to its user ("data connection"), named in its socket errors beside
+  // the peer's address; empty for the main one.
+  std::string PlaceName;
 
   net::TNetConnectionIntercept* Intercept() const { return intercept_; }
   void SetIntercept(net::TNetConnectionIntercept* intercept);  // borrowed
@@ -157,7 +167,13 @@ class TNetTCPConnection : public net::TNetComponent {
   virtual int64_t SendFile(const std::string& fileName, bool allowPlatformTransmit = true);
 
   std::string ReadNonBlankLine(int32_t maxTries = 2147483647);
+  // One reply, its leading blank lines included, within MaxReplyLines and MaxReplyBytes and,
+  // when ReadTimeout is set, within ReadTimeout from its start ("Read Timeout" after that).
   int32_t ReadReply();
+  // "host:port" of the peer, or "" without a socket; for messages that must say where.
+  std::string PeerText() const;
+  // Adds PlaceName and the peer to a socket error's message.
+  void NamePlace(net::ENetException& e) const;
   void WriteBytes(const void* data, int32_t count);
   void ReadBytes(void* destination, int32_t count);
   int32_t ReadInt32(bool networkOrder = true);
@@ -175,6 +191,15 @@ class TNetTCPConnection : public net::TNetComponent {
   bool HandlerConnected() const;
 
  private:
+  // What one reply may still take: bytes (-1: any) and an end in monotonic ms (0: none).
+  struct ReplyBudget {
+    int64_t bytesLeft = -1;
+    uint64_t deadline = 0;
+  };
+  std::string ReadLineWithin(const std::string& terminator, int32_t timeoutMs, int32_t maxLength,
+                             ReplyBudget* budget);
+  std::string ReadReplyLine(ReplyBudget& budget);
+  [[noreturn]] void RaiseReplyTooLong();
   // One readiness wait (timeoutMs), then bytes into destination: the receive the wait allows and,
   // without an intercept, the further ones that need no wait, up to capacity. Bytes (> 0); 0
   // when the peer closed or the connection went away; -1 when the wait timed out.
@@ -182,6 +207,8 @@ class TNetTCPConnection : public net::TNetComponent {
   // A failed receive with nothing received: raises unless it only means the peer is gone and
   // bytes are still buffered; 0 otherwise.
   int32_t ReceiveFailed(int32_t code);
+  int32_t FillInputBufferOnce(bool raiseIfDisconnected, int32_t timeoutMs, bool raiseOnTimeout);
+  void WriteBytesOnce(const void* data, int32_t count);
   // ReceiveStream without intercept or filter: straight from the socket into blocks.
   void ReceiveStreamDirect(TNetStream& stream, int64_t& remaining, bool readUntilClose);
 

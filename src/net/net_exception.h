@@ -10,7 +10,19 @@ namespace skelder::net {
 
 class ENetException : public skelder::Exception {
  public:
-  explicit ENetException(const std::string& message) : skelder::Exception(message) {}
+  explicit ENetException(const std::string& message) : skelder::Exception(message), message_(message) {}
+  const char* what() const noexcept override { return message_.c_str(); }
+  // Says what the failure concerns ("127.0.0.1:21", "data connection, 127.0.0.1:4711") after
+  // the message, once: the message itself stays as it is.
+  void AddPlace(const std::string& place) {
+    if (placed_ || place.empty()) return;
+    placed_ = true;
+    message_ += " (" + place + ")";
+  }
+
+ private:
+  std::string message_;
+  bool placed_ = false;
 };
 
 // Failures that callers usually treat as an ordinary end (the peer closed), not as an error.

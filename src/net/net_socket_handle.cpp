@@ -119,8 +119,15 @@ bool TNetSocketHandle::AcceptFrom(TNetSocket listening) {
   socket_ = s;
   allocated_ = true;
   RefreshLocalAddress();
-  RefreshPeerAddress();
+  // The address the accept gave: asking the socket again fails once the peer has reset it.
+  PeerIP = ip;
+  PeerPort = port;
   return true;
+}
+
+void TNetSocketHandle::TakeSocket(TNetSocket socket) {
+  socket_ = socket;
+  allocated_ = socket != kNoSocket;
 }
 
 int TNetSocketHandle::ReceiveData(void* buffer, int length, int flags) {
@@ -164,7 +171,14 @@ void TNetSocketHandle::RefreshLocalAddress() {
 
 void TNetSocketHandle::RefreshPeerAddress() {
   int family = 0;
-  ProcessStack().PeerAddressOf(socket_, family, PeerIP, PeerPort);
+  try {
+    ProcessStack().PeerAddressOf(socket_, family, PeerIP, PeerPort);
+  } catch (const ENetSocketError& e) {
+    // A connection without a peer right after it was made: the peer reset it, and "not
+    // connected" would blame this side.
+    if (e.LastError != kErrNotConnected) throw;
+    ProcessStack().RaiseSocketFailure(kErrConnReset);
+  }
 }
 
 bool TNetSocketHandle::PollOnce(int32_t timeoutMs) {

@@ -53,6 +53,9 @@ class TNetSocketHandle {
   // Shuts both directions without closing, which ends a connect blocked in another thread; the
   // descriptor stays ours until ShutSocket, so it cannot be reused under that thread.
   void Interrupt();
+  // Makes an open socket this handle's again (a listener the handle gave up for an accept);
+  // addresses stay as they are.
+  void TakeSocket(TNetSocket socket);
 
   TNetSocket Socket() const { return socket_.load(); }
   bool Allocated() const { return allocated_.load(); }

@@ -38,6 +38,7 @@ inline constexpr int32_t kErrNotSocket = 10038;
 inline constexpr int32_t kErrAddressInUse = 10048;
 inline constexpr int32_t kErrConnAborted = 10053;
 inline constexpr int32_t kErrConnReset = 10054;
+inline constexpr int32_t kErrNotConnected = 10057;
 inline constexpr int32_t kErrShutdown = 10058;
 inline constexpr int32_t kErrConnRefused = 10061;
 inline constexpr int32_t kErrHostNotFound = 11001;

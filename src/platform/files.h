@@ -12,6 +12,7 @@
 // path: a copy or a replacing write replaces the link itself, and attributes are never changed
 // on a link's target.
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -196,5 +197,16 @@ int LastErrorCode();
 // A regular file under exactly this name (no other letter case, not a folder or a device). For
 // deployed content, where "Page.html" and "page.html" are two files.
 bool RegularFileExistsExact(const std::string& path);
+
+// An open file as it is, whatever its name has come to mean since it was opened (removed,
+// replaced, or another file's name in another letter case): whether it is a regular file and
+// its size. None when the system cannot tell.
+struct OpenFileFacts {
+  bool regular = false;
+  int64_t size = 0;
+};
+std::optional<OpenFileFacts> GetOpenFileFacts(std::FILE* file);
+// Cuts or grows the open file itself; false on failure (errno / the system error set).
+bool SetOpenFileSize(std::FILE* file, int64_t size);
 
 }  // namespace skelder::platform

@@ -293,6 +293,34 @@ TEST_F(FtpModule, UploadToAServerThatStopsReadingFailsAfterTheLimit) {
   EXPECT_FALSE(dm_.SessionUsable());
 }
 
+// A download the server broke off (426) fails; the session stays usable only when the reply the
+// server owes after it (226) came, else the module counts it out of step.
+TEST_F(FtpModule, TransferBrokenOffByTheServerLeavesTheSessionInStepOnlyWithItsLateReply) {
+  for (const bool late226 : {true, false}) {
+    SCOPED_TRACE(late226 ? "426 then 226" : "426 alone");
+    const std::string host = "127.0.0.152";
+    FaultServer data({FaultScript().Send("part").Close()}, host);
+    FaultScript s = LoggedIn();
+    s.ExpectLine("CWD /").Send("250 ok\r\n").ExpectLine("CWD /").Send("250 ok\r\n");
+    s.ExpectLine("PASV").Send("227 Entering Passive Mode (127,0,0,152," + std::to_string(data.port() / 256) + "," +
+                              std::to_string(data.port() % 256) + ")\r\n");
+    s.ExpectLine("RETR XRDeploy.dat").Send("150 go\r\n").Sleep(200ms).Send("426 Broken off.\r\n");
+    if (late226) s.Send("226 Closing.\r\n");
+    s.Stall();
+    FaultServer server({s}, host);
+    Use(server);
+    dm_.netFtp.Passive = true;
+    dm_.netFtp.LateReplyWait = 500;
+    ASSERT_TRUE(Open(host, "", "", "/")) << message_;
+    test::TempDir dir;
+    EXPECT_FALSE(dm_.GetFile(dir / "record", "XRDeploy.dat", message_));
+    EXPECT_EQ(message_, "Broken off.\r\n");
+    EXPECT_EQ(dm_.SessionUsable(), late226);
+    dm_.CloseSite();
+    server.Stop();
+  }
+}
+
 TEST(FtpModuleInstance, MadeOnceWithTheLimitFromTheEnvironment) {
   FreeFtpModule();
   {

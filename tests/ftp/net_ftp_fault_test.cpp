@@ -75,22 +75,6 @@ std::string PasvReply(uint16_t port) {
          ").";
 }
 
-// Connects to the address of a "PORT h1,h2,h3,h4,p1,p2" line; -1 when that fails.
-int ConnectToPortLine(const std::string& line) {
-  unsigned h1, h2, h3, h4, p1, p2;
-  if (std::sscanf(line.c_str(), "PORT %u,%u,%u,%u,%u,%u", &h1, &h2, &h3, &h4, &p1, &p2) != 6) return -1;
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(p1 * 256 + p2));
-  a.sin_addr.s_addr = htonl((h1 << 24) | (h2 << 16) | (h3 << 8) | h4);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
-
 bool CanConnect(uint16_t port) {
   int fd = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in a{};

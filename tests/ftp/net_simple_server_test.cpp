@@ -124,7 +124,8 @@ TEST(SimpleServer, AcceptLimitRaisesAndClosesTheListener) {
     server.AcceptConnection();
     FAIL() << "accepted nothing without an error";
   } catch (const ENetAcceptTimeout& e) {
-    EXPECT_STREQ(e.what(), "Timed out waiting for the server to open the data connection.");
+    EXPECT_EQ(std::string(e.what()), "Timed out waiting for the server to open the data connection. (listening on "
+                                     "127.0.0.1:" + std::to_string(port) + ")");
   }
   EXPECT_FALSE(server.Listening());
   EXPECT_LT(Connect(port), 0);

@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -71,18 +72,20 @@ ChildResult RunInChild(const std::function<int()>& body, const std::string& inpu
 
   const auto deadline = std::chrono::steady_clock::now() + limit;
   int status = 0;
+  rusage usage{};
   for (;;) {
-    const pid_t done = waitpid(pid, &status, WNOHANG);
+    const pid_t done = wait4(pid, &status, WNOHANG, &usage);
     if (done == pid) break;
     if (std::chrono::steady_clock::now() >= deadline) {
       kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
+      wait4(pid, &status, 0, &usage);
       result.timedOut = true;
       break;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   if (!result.timedOut && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+  result.peakRssKb = usage.ru_maxrss;
   std::ifstream captured(outPath, std::ios::binary);
   result.output.assign(std::istreambuf_iterator<char>(captured), std::istreambuf_iterator<char>());
   return result;

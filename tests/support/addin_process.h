@@ -13,6 +13,7 @@ struct ChildResult {
   int exitCode = -1;    // -1: killed by a signal or stopped at the time limit
   bool timedOut = false;
   std::string output;   // stdout and stderr together
+  long peakRssKb = 0;   // the child's peak resident memory
 };
 
 // Forks, feeds `input` on stdin, runs `body` and exits with its result. The parent waits at most

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 
@@ -116,6 +117,31 @@ FaultScript& FaultScript::SendSlowly(std::string bytes, size_t piece, std::chron
   });
 }
 
+FaultScript& FaultScript::SendForever(std::string unit, std::chrono::milliseconds pause) {
+  return Custom([unit = std::move(unit), pause](FaultSession& s) {
+    // Big writes at full speed; one unit at a time when paced.
+    std::string block = unit;
+    if (pause.count() == 0)
+      while (block.size() < 64 * 1024) block += unit;
+    size_t done = 0;
+    while (!s.server().Stopping() && !s.Closed()) {
+      // Never blocked in a send: a client that stops reading must not keep Stop() waiting.
+      pollfd p{s.fd(), POLLOUT, 0};
+      if (::poll(&p, 1, kPollSliceMs) <= 0) continue;
+      if (p.revents & (POLLERR | POLLHUP)) break;
+      ssize_t n = ::send(s.fd(), block.data() + done, block.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+      if (n <= 0) break;
+      done += static_cast<size_t>(n);
+      if (done == block.size()) {
+        done = 0;
+        if (pause.count() > 0) std::this_thread::sleep_for(pause);
+      }
+    }
+    return false;
+  });
+}
+
 FaultScript& FaultScript::ExpectLine(std::optional<std::string> expected) {
   return Custom([expected = std::move(expected)](FaultSession& s) {
     std::optional<std::string> line = s.ReadLine();
@@ -188,6 +214,50 @@ FaultScript& FaultScript::ShutdownWrite() {
 FaultScript& FaultScript::Custom(FaultStep step) {
   steps_.push_back(std::move(step));
   return *this;
+}
+
+// ---- socket helpers --------------------------------------------------------------------------
+
+int ConnectFrom(const char* from, uint32_t ip, uint16_t port) {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  if (from && (::inet_pton(AF_INET, from, &local.sin_addr) != 1 ||
+               ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)) {
+    ::close(fd);
+    return -1;
+  }
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  a.sin_addr.s_addr = htonl(ip);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+int ConnectToPortLine(const std::string& line, const char* from) {
+  unsigned h1, h2, h3, h4, p1, p2;
+  if (std::sscanf(line.c_str(), "PORT %u,%u,%u,%u,%u,%u", &h1, &h2, &h3, &h4, &p1, &p2) != 6) return -1;
+  return ConnectFrom(from, (h1 << 24) | (h2 << 16) | (h3 << 8) | h4, static_cast<uint16_t>(p1 * 256 + p2));
+}
+
+std::string Drain(int fd) {
+  timeval limit{5, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  std::string all;
+  char buffer[65536];
+  ssize_t n;
+  while ((n = ::read(fd, buffer, sizeof buffer)) > 0) all.append(buffer, static_cast<size_t>(n));
+  return all;
+}
+
+void ResetSocket(int fd) {
+  linger l{1, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+  ::close(fd);
 }
 
 // ---- server ----------------------------------------------------------------------------------

@@ -59,6 +59,9 @@ class FaultScript {
   FaultScript& Send(std::string bytes);
   // Sends the bytes in pieces of `piece` bytes with `pause` between them.
   FaultScript& SendSlowly(std::string bytes, size_t piece, std::chrono::milliseconds pause);
+  // Sends `unit` again and again, `pause` apart, until the peer goes or the server stops: a
+  // reply that never ends, blank lines for ever, a listing without end.
+  FaultScript& SendForever(std::string unit, std::chrono::milliseconds pause = std::chrono::milliseconds(0));
   // Reads one line; with `expected` given, a different line is recorded as a failure.
   FaultScript& ExpectLine(std::optional<std::string> expected = std::nullopt);
   // Reads lines until one starts with `prefix` (case-sensitive); lines before it are recorded.
@@ -76,6 +79,16 @@ class FaultScript {
  private:
   std::vector<FaultStep> steps_;
 };
+
+// Plain socket helpers for scripts that play the other end of a data connection.
+// Connects from `from` (any local address when null) to ip:port; -1 when that fails.
+int ConnectFrom(const char* from, uint32_t ip, uint16_t port);
+// Connects to the address of a "PORT h1,h2,h3,h4,p1,p2" line, as ConnectFrom.
+int ConnectToPortLine(const std::string& line, const char* from = nullptr);
+// Everything until the peer closes, waiting at most 5 s for each piece.
+std::string Drain(int fd);
+// Closes with a reset instead of an orderly close.
+void ResetSocket(int fd);
 
 class FaultServer {
  public:

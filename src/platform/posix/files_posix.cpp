@@ -909,4 +909,17 @@ bool RegularFileExistsExact(const std::string& path) {
   return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+std::optional<OpenFileFacts> GetOpenFileFacts(std::FILE* file) {
+  struct stat st;
+  if (file == nullptr || ::fstat(::fileno(file), &st) != 0) return std::nullopt;
+  OpenFileFacts facts;
+  facts.regular = S_ISREG(st.st_mode);
+  facts.size = static_cast<int64_t>(st.st_size);
+  return facts;
+}
+
+bool SetOpenFileSize(std::FILE* file, int64_t size) {
+  return file != nullptr && ::ftruncate(::fileno(file), static_cast<off_t>(size < 0 ? 0 : size)) == 0;
+}
+
 }  // namespace skelder::platform

@@ -1,6 +1,7 @@
 // Files and directories on Windows, through the system's own calls. The file system finds names
 // in any letter case by itself, so a path resolves to itself.
 #include <windows.h>
+#include <io.h>
 #include <shellapi.h>
 
 #include <algorithm>
@@ -480,6 +481,22 @@ DirectoryLock::Result Folder::Lock() const {
 bool RegularFileExistsExact(const std::string& path) {
   auto attributes = ReadFileAttributes(path);
   return attributes && !(*attributes & (kAttrDirectory | FILE_ATTRIBUTE_DEVICE));
+}
+
+std::optional<OpenFileFacts> GetOpenFileFacts(std::FILE* file) {
+  if (file == nullptr) return std::nullopt;
+  HANDLE handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(file)));
+  BY_HANDLE_FILE_INFORMATION info;
+  if (handle == INVALID_HANDLE_VALUE || !::GetFileInformationByHandle(handle, &info)) return std::nullopt;
+  OpenFileFacts facts;
+  facts.regular = (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0 &&
+                  ::GetFileType(handle) == FILE_TYPE_DISK;
+  facts.size = static_cast<int64_t>(static_cast<uint64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow);
+  return facts;
+}
+
+bool SetOpenFileSize(std::FILE* file, int64_t size) {
+  return file != nullptr && ::_chsize_s(::_fileno(file), size < 0 ? 0 : size) == 0;
 }
 
 }  // namespace skelder::platform
