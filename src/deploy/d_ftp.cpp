@@ -2,6 +2,9 @@
 
 #include <exception>
 
+#include "ftp/net_stream.h"
+#include "platform/exception.h"
+
 #include "deploy/u_utils.h"
 #include "platform/environment.h"
 
@@ -18,6 +21,24 @@ void IgnoringRefusal(Body&& body) {
   } catch (const ftp::ENetProtocolReplyError&) {
   }
 }
+
+// A download target that refuses to grow past a bound: a server that sends without end fails
+// the transfer instead of filling the disk.
+class BoundedFileStream : public ftp::TNetFileStream {
+ public:
+  BoundedFileStream(const std::string& fileName, uint64_t maxBytes, std::string remoteName)
+      : TNetFileStream(fileName, fmCreate), maxBytes_(maxBytes), remoteName_(std::move(remoteName)) {}
+  void Write(const void* buffer, int64_t count) override {
+    if (static_cast<uint64_t>(Position() + count) > maxBytes_)
+      throw Exception("The file " + remoteName_ + " on the server is larger than " +
+                      std::to_string(maxBytes_ / (1024 * 1024)) + " MiB; the transfer was stopped");
+    TNetFileStream::Write(buffer, count);
+  }
+
+ private:
+  uint64_t maxBytes_;
+  std::string remoteName_;
+};
 
 // The reply of a server that does not have the file asked for.
 constexpr int32_t kFileUnavailable = 550;
@@ -136,13 +157,15 @@ bool TdmFtp::GetFile(const std::string& localFile, const std::string& remoteName
   });
 }
 
-TdmFtp::TFetch TdmFtp::FetchFile(const std::string& localFile, const std::string& remoteName, std::string& message) {
+TdmFtp::TFetch TdmFtp::FetchFile(const std::string& localFile, const std::string& remoteName, uint64_t maxBytes,
+                                 std::string& message) {
   bool missing = false;
   const bool fetched = Guarded(message, [&] {
     netFtp.ChangeDirectory(FBaseDir);
     netFtp.SetTransferType(ftp::ftBinary);
     try {
-      netFtp.Download(remoteName, localFile, true, false);
+      BoundedFileStream file(localFile, maxBytes, remoteName);
+      netFtp.Download(remoteName, file, false);
     } catch (const ftp::ENetProtocolReplyError& e) {
       missing = e.ReplyErrorCode == kFileUnavailable;
       throw;

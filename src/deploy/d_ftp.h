@@ -43,9 +43,11 @@ class TdmFtp {
                 const std::string& baseDir, std::string& message, TFtpProgressEvent onProgress);
   bool GetFile(const std::string& localFile, const std::string& remoteName, std::string& message);
   // GetFile that tells a file the server says it does not have (a 550 reply to the retrieve)
-  // from a fetch that failed: only the first means there is nothing to read.
+  // from a fetch that failed: only the first means there is nothing to read. A file larger
+  // than maxBytes stops the transfer and fails the fetch.
   enum class TFetch { Fetched, Missing, Failed };
-  TFetch FetchFile(const std::string& localFile, const std::string& remoteName, std::string& message);
+  TFetch FetchFile(const std::string& localFile, const std::string& remoteName, uint64_t maxBytes,
+                   std::string& message);
   bool PutFile(const std::string& localFile, const std::string& relativeDir, std::string& message);
   // Makes every level of a "/"-separated path below the current directory, entering each
   // level made; refusals are ignored (the change into the path that follows decides), a lost

@@ -139,7 +139,7 @@ bool DeployToFtpLocation(TfrmDeploy& form, const std::string& locationLine) {
       // Only a server that says it has no record means an empty one (every file goes). A fetch
       // that broke off must not be taken for that: the empty record stored over it would lose
       // what the server's record knew.
-      fetch = ftp.FetchFile(fetched.path(), kDeployRecordName, message);
+      fetch = ftp.FetchFile(fetched.path(), kDeployRecordName, kMaxRecordBytes, message);
       if (fetch == TdmFtp::TFetch::Fetched) record = TDeployRecord::ReadFile(fetched.path(), &recordProblem);
     }
     // A record too large to be one is read as empty, and the log says why.

@@ -184,24 +184,41 @@ TEST_F(DeployFtpFaults, ServerThatStopsAnsweringMidTransferFailsAfterTheTimeout)
   EXPECT_EQ(RemoteRecord(), Entry("a.htm", kTime1) + "\r\n" + Entry("b.htm", kTime1) + "\r\n");
 }
 
-// A fetch of the record that breaks off is not "no record yet": storing an empty record over a
-// fresh session would lose every entry (and every line that is no entry) the server's record had.
-TEST_F(DeployFtpFaults, ALostRecordFetchFailsTheLocationAndLeavesTheRecordAlone) {
-  DeployServerFaults faults;
-  faults.dropRetrOn = "XRDeploy.dat";
-  SKELDER_REQUIRE(Start("127.0.0.192", faults), Why());
-  Site();
-  const std::string kept = "7=1234\r\n# kept by another tool\r\n";
-  WriteFile(server_->root() + "/base/XRDeploy.dat", kept);
-  Locations("ftp://127.0.0.192/base");
-  ASSERT_EQ(Deploy(""), kFailed) << last_.output << Transcript();
-  EXPECT_EQ(RemoteRecord(), kept);
-  EXPECT_EQ(Stored(), (std::vector<std::string>{"RETR XRDeploy.dat"}));
-  const std::vector<std::string> log = Log();
-  ASSERT_FALSE(log.empty());
-  const std::string failure = "   Could not read the deployment record XRDeploy.dat from '127.0.0.192/base': ";
-  EXPECT_EQ(log.back().find(failure), 0u) << LogText();
-  ASSERT_EQ(MessageBoxes().size(), 1u);
+// A fetch of the record that breaks off, or that would never end, is not "no record yet":
+// storing an empty record over a fresh session would lose every entry (and every line that is no
+// entry) the server's record had. The location fails, nothing is sent, the record stays.
+TEST_F(DeployFtpFaults, ARecordFetchThatFailsLeavesTheRecordAlone) {
+  struct Case {
+    const char* host;
+    bool dropConnection;    // the server closes the connection at the retrieve
+    uint64_t recordBytes;   // else: the record's size (a sparse file), 0 for a small real one
+    const char* why;        // a part of the log line
+  };
+  const Case cases[] = {
+      {"127.0.0.192", true, 0, "Could not read the deployment record XRDeploy.dat from '127.0.0.192/base': "},
+      {"127.0.0.196", false, 65ull << 20, "XRDeploy.dat on the server is larger than 64 MiB"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.host);
+    DeployServerFaults faults;
+    if (c.dropConnection) faults.dropRetrOn = "XRDeploy.dat";
+    server_.reset();
+    SKELDER_REQUIRE(Start(c.host, faults), Why());
+    Site();
+    const std::string record = server_->root() + "/base/XRDeploy.dat";
+    const std::string kept = "7=1234\r\n# kept by another tool\r\n";
+    WriteFile(record, kept);
+    if (c.recordBytes) fs::resize_file(record, c.recordBytes);
+    Locations(std::string("ftp://") + c.host + "/base");
+    ASSERT_EQ(Deploy(""), kFailed) << last_.output << Transcript();
+    EXPECT_EQ(fs::file_size(record), c.recordBytes ? c.recordBytes : kept.size());
+    if (!c.recordBytes) {
+      EXPECT_EQ(RemoteRecord(), kept);
+    }
+    EXPECT_EQ(Stored(), (std::vector<std::string>{"RETR XRDeploy.dat"}));
+    EXPECT_NE(LogText().find(c.why), std::string::npos) << LogText();
+    EXPECT_EQ(MessageBoxes().size(), 1u);
+  }
 }
 
 TEST_F(DeployFtpFaults, DirectoryLocationThenFtpLocationInOneRun) {
