@@ -12,7 +12,17 @@ packages=(
   python3 python3-pyftpdlib vsftpd dante-server microsocks
   procps iproute2
   lftp curl
+  # The Windows build (mingw-w64, the posix-thread compilers) and its tests under wine, 64-bit
+  # and 32-bit (the host's architecture).
+  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 wine32:i386
 )
+
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+# wine32 comes from Debian's i386 architecture.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $SUDO dpkg --add-architecture i386
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -21,8 +31,6 @@ done
 
 if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
-  SUDO=""
-  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
   export DEBIAN_FRONTEND=noninteractive
   $SUDO apt-get update -qq
   $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
