@@ -79,7 +79,9 @@ TEST_F(Win32Backend, ALockIsOneHoldersAtATime) {
 }
 
 TEST(Win32System, RegistryEnvironmentAndLibraries) {
-  const std::string key = "\\Software\\Vorn\\SkelderTest";
+  // A key of this run's own: the prefix, and so the registry, outlives a run.
+  const std::string key = "\\Software\\Vorn\\SkelderTest" + std::to_string(::GetCurrentProcessId()) + "-" +
+                          std::to_string(::GetTickCount());
   ASSERT_TRUE(registry::CreateKey(key));
   EXPECT_TRUE(registry::KeyExists(key));
   EXPECT_FALSE(registry::ReadString(key, "InstallDir").has_value());
