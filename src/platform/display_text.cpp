@@ -63,6 +63,11 @@ std::string MaskFtpPasswords(const std::string& text) {
   size_t at = lower.find("ftp://");
   while (at != std::string::npos) {
     const size_t start = at + 6;
+    if (at < done) {
+      // Inside what was masked already (a password that holds "ftp://").
+      at = lower.find("ftp://", done);
+      continue;
+    }
     size_t end = text.find_first_of(",\r\n", start);
     if (end == std::string::npos) end = text.size();
     const size_t firstAt = text.find('@', start);

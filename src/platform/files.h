@@ -83,6 +83,10 @@ ReadResult ReadRegularFile(const std::string& path, uint64_t maxBytes, std::stri
 // Partial files: a copy in progress is ".<name>.partial-XXXXXX" beside its target, locked by its
 // writer for as long as it writes. True for a name of that form.
 bool IsPartialFileName(const std::string& name);
+// What a partial file's name starts with for a target named `name`; kPartialRandomLength letters
+// and digits follow.
+std::string PartialFileStem(const std::string& name);
+inline constexpr size_t kPartialRandomLength = 6;
 // Removes the partial files in `directory` that no live writer holds (left by a process that
 // was killed); the partial files of copies still running are left alone. Returns how many.
 int RemoveAbandonedPartialFiles(const std::string& directory);

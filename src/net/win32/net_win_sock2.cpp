@@ -79,38 +79,9 @@ void Release() {
   ::FreeLibrary(library);
 }
 
-#define SKELDER_WS2_ENTRY(name) Entry<decltype(&::name)> name(#name)
-SKELDER_WS2_ENTRY(WSAStartup);
-SKELDER_WS2_ENTRY(WSACleanup);
-SKELDER_WS2_ENTRY(WSAGetLastError);
-SKELDER_WS2_ENTRY(accept);
-SKELDER_WS2_ENTRY(bind);
-SKELDER_WS2_ENTRY(closesocket);
-SKELDER_WS2_ENTRY(connect);
-SKELDER_WS2_ENTRY(getaddrinfo);
-SKELDER_WS2_ENTRY(freeaddrinfo);
-SKELDER_WS2_ENTRY(getnameinfo);
-SKELDER_WS2_ENTRY(gethostname);
-SKELDER_WS2_ENTRY(getservbyname);
-SKELDER_WS2_ENTRY(getservbyport);
-SKELDER_WS2_ENTRY(htons);
-SKELDER_WS2_ENTRY(ntohs);
-SKELDER_WS2_ENTRY(htonl);
-SKELDER_WS2_ENTRY(ntohl);
-SKELDER_WS2_ENTRY(listen);
-SKELDER_WS2_ENTRY(recv);
-SKELDER_WS2_ENTRY(recvfrom);
-SKELDER_WS2_ENTRY(select);
-SKELDER_WS2_ENTRY(send);
-SKELDER_WS2_ENTRY(sendto);
-SKELDER_WS2_ENTRY(setsockopt);
-SKELDER_WS2_ENTRY(getsockopt);
-SKELDER_WS2_ENTRY(socket);
-SKELDER_WS2_ENTRY(shutdown);
-SKELDER_WS2_ENTRY(getpeername);
-SKELDER_WS2_ENTRY(getsockname);
-SKELDER_WS2_ENTRY(ioctlsocket);
-#undef SKELDER_WS2_ENTRY
+#define SKELDER_WS2_DEFINE(name) Entry<decltype(&::name)> name(#name);
+SKELDER_WS2_FUNCTIONS(SKELDER_WS2_DEFINE)
+#undef SKELDER_WS2_DEFINE
 
 namespace {
 // At process end the socket layer is shut down if it was started and the library released.

@@ -50,37 +50,41 @@ class Entry : public EntryBase {
   }
 };
 
-#define SKELDER_WS2_ENTRY(name) extern Entry<decltype(&::name)> name
-SKELDER_WS2_ENTRY(WSAStartup);
-SKELDER_WS2_ENTRY(WSACleanup);
-SKELDER_WS2_ENTRY(WSAGetLastError);
-SKELDER_WS2_ENTRY(accept);
-SKELDER_WS2_ENTRY(bind);
-SKELDER_WS2_ENTRY(closesocket);
-SKELDER_WS2_ENTRY(connect);
-SKELDER_WS2_ENTRY(getaddrinfo);
-SKELDER_WS2_ENTRY(freeaddrinfo);
-SKELDER_WS2_ENTRY(getnameinfo);
-SKELDER_WS2_ENTRY(gethostname);
-SKELDER_WS2_ENTRY(getservbyname);
-SKELDER_WS2_ENTRY(getservbyport);
-SKELDER_WS2_ENTRY(htons);
-SKELDER_WS2_ENTRY(ntohs);
-SKELDER_WS2_ENTRY(htonl);
-SKELDER_WS2_ENTRY(ntohl);
-SKELDER_WS2_ENTRY(listen);
-SKELDER_WS2_ENTRY(recv);
-SKELDER_WS2_ENTRY(recvfrom);
-SKELDER_WS2_ENTRY(select);
-SKELDER_WS2_ENTRY(send);
-SKELDER_WS2_ENTRY(sendto);
-SKELDER_WS2_ENTRY(setsockopt);
-SKELDER_WS2_ENTRY(getsockopt);
-SKELDER_WS2_ENTRY(socket);
-SKELDER_WS2_ENTRY(shutdown);
-SKELDER_WS2_ENTRY(getpeername);
-SKELDER_WS2_ENTRY(getsockname);
-SKELDER_WS2_ENTRY(ioctlsocket);
-#undef SKELDER_WS2_ENTRY
+// Every function of the library the stack calls, as X(name).
+#define SKELDER_WS2_FUNCTIONS(X) \
+  X(WSAStartup) \
+  X(WSACleanup) \
+  X(WSAGetLastError) \
+  X(accept) \
+  X(bind) \
+  X(closesocket) \
+  X(connect) \
+  X(getaddrinfo) \
+  X(freeaddrinfo) \
+  X(getnameinfo) \
+  X(gethostname) \
+  X(getservbyname) \
+  X(getservbyport) \
+  X(htons) \
+  X(ntohs) \
+  X(htonl) \
+  X(ntohl) \
+  X(listen) \
+  X(recv) \
+  X(recvfrom) \
+  X(select) \
+  X(send) \
+  X(sendto) \
+  X(setsockopt) \
+  X(getsockopt) \
+  X(socket) \
+  X(shutdown) \
+  X(getpeername) \
+  X(getsockname) \
+  X(ioctlsocket)
+
+#define SKELDER_WS2_DECLARE(name) extern Entry<decltype(&::name)> name;
+SKELDER_WS2_FUNCTIONS(SKELDER_WS2_DECLARE)
+#undef SKELDER_WS2_DECLARE
 
 }  // namespace skelder::net::winsock2

@@ -244,19 +244,14 @@ bool Fail(int* errorCode) {
   return false;
 }
 
-// Partial files: "." + name + kPartialMark + kPartialRandom letters and digits. The name is cut so
-// that a long one still leaves room for the rest within a file name's 255 bytes.
-constexpr char kPartialMark[] = ".partial-";
-constexpr size_t kPartialRandom = 6;
-constexpr size_t kPartialNameKept = 200;
-
+// Partial files: PartialFileStem(name) and kPartialRandomLength random letters and digits.
 std::string RandomSuffix() {
   static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   static std::mutex mutex;
   static std::mt19937_64 engine{std::random_device{}() ^ (static_cast<uint64_t>(::getpid()) << 32)};
   std::lock_guard<std::mutex> lock(mutex);
   std::string suffix;
-  for (size_t i = 0; i < kPartialRandom; ++i) suffix += kAlphabet[engine() % (sizeof kAlphabet - 1)];
+  for (size_t i = 0; i < kPartialRandomLength; ++i) suffix += kAlphabet[engine() % (sizeof kAlphabet - 1)];
   return suffix;
 }
 
@@ -293,7 +288,7 @@ class PartialFile {
 
   bool Create(const std::string& target, mode_t mode) {
     SplitPath parts = Split(target);
-    const std::string stem = "." + parts.name.substr(0, kPartialNameKept) + kPartialMark;
+    const std::string stem = PartialFileStem(parts.name);
     for (int attempt = 0; attempt < 100; ++attempt) {
       std::string name = parts.prefix + stem + RandomSuffix();
       int fd = ::openat(dirFd_, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
@@ -652,16 +647,6 @@ bool ReplaceFileContents(const std::string& path, const std::string& data, int* 
 
 ReadResult ReadRegularFile(const std::string& path, uint64_t maxBytes, std::string& contents) {
   return ReadRegularAt(AT_FDCWD, path, maxBytes, contents);
-}
-
-bool IsPartialFileName(const std::string& name) {
-  constexpr size_t kTail = sizeof kPartialMark - 1 + kPartialRandom;
-  if (name.size() < 2 + kTail || name[0] != '.') return false;
-  const size_t mark = name.size() - kTail;
-  if (name.compare(mark, sizeof kPartialMark - 1, kPartialMark) != 0) return false;
-  for (size_t i = name.size() - kPartialRandom; i < name.size(); ++i)
-    if (!std::isalnum(static_cast<unsigned char>(name[i]))) return false;
-  return true;
 }
 
 int RemoveAbandonedPartialFiles(const std::string& directory) {

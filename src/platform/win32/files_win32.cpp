@@ -54,10 +54,7 @@ int32_t PackFileTime(const FILETIME& ft) {
   return static_cast<int32_t>((static_cast<uint32_t>(date) << 16) | time);
 }
 
-// Partial files: "." + name + ".partial-" + six letters and digits, beside the target.
-constexpr char kPartialMark[] = ".partial-";
-constexpr size_t kPartialRandom = 6;
-constexpr size_t kPartialNameKept = 200;
+// Partial files: PartialFileStem(name) and kPartialRandomLength random letters and digits.
 
 std::string PartialNameFor(const std::string& target) {
   static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
@@ -68,8 +65,8 @@ std::string PartialNameFor(const std::string& target) {
   const std::string name = sep == std::string::npos ? target : target.substr(sep + 1);
   std::lock_guard<std::mutex> lock(mutex);
   for (;;) {
-    std::string candidate = dir + "." + name.substr(0, kPartialNameKept) + kPartialMark;
-    for (size_t i = 0; i < kPartialRandom; ++i) candidate += kAlphabet[engine() % (sizeof kAlphabet - 1)];
+    std::string candidate = dir + PartialFileStem(name);
+    for (size_t i = 0; i < kPartialRandomLength; ++i) candidate += kAlphabet[engine() % (sizeof kAlphabet - 1)];
     if (::GetFileAttributesA(candidate.c_str()) == INVALID_FILE_ATTRIBUTES) return candidate;
   }
 }
@@ -343,16 +340,6 @@ ReadResult ReadRegularFile(const std::string& path, uint64_t maxBytes, std::stri
     return ReadResult::TooLarge;
   }
   return ReadResult::Ok;
-}
-
-bool IsPartialFileName(const std::string& name) {
-  constexpr size_t kTail = sizeof kPartialMark - 1 + kPartialRandom;
-  if (name.size() < 2 + kTail || name[0] != '.') return false;
-  const size_t mark = name.size() - kTail;
-  if (name.compare(mark, sizeof kPartialMark - 1, kPartialMark) != 0) return false;
-  for (size_t i = name.size() - kPartialRandom; i < name.size(); ++i)
-    if (!std::isalnum(static_cast<unsigned char>(name[i]))) return false;
-  return true;
 }
 
 int RemoveAbandonedPartialFiles(const std::string& directory) {
