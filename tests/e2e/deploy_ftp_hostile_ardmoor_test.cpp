@@ -128,11 +128,12 @@ class ArdmoorHostileFtp : public ::testing::Test {
     return std::to_string(repo_.FileId(rel)) + "=" + std::to_string(PackedAge(kTime1)) + "\r\n";
   }
 
-  // The peak memory of a normal run of the same deployment, to compare against.
-  long NormalPeakKb() {
+  // The peak memory of a normal run of the same deployment, to compare against. Each test has a
+  // loopback address of its own for it: ctest runs them side by side.
+  long NormalPeakKb(const std::string& host) {
     MiniFtp normal;
-    FaultServer server({FaultScript().Custom(normal.Step())}, "127.0.0.156", 21);
-    const ChildResult run = Deploy("127.0.0.156");
+    FaultServer server({FaultScript().Custom(normal.Step())}, host, 21);
+    const ChildResult run = Deploy(host);
     EXPECT_EQ(run.exitCode, 0) << run.output;
     EXPECT_EQ(normal.StoredCount(), 4u);  // three files and the record
     return run.peakRssKb;
@@ -148,7 +149,7 @@ class ArdmoorHostileFtp : public ::testing::Test {
 // The greeting never ends: the location fails with the reply limit's error, nothing is sent.
 TEST_F(ArdmoorHostileFtp, EndlessGreetingFailsTheLocationWithFlatMemory) {
   SKELDER_REQUIRE(CanBind("127.0.0.153", 21) && CanBind("127.0.0.156", 21), "cannot bind port 21 (needs root)");
-  const long normal = NormalPeakKb();
+  const long normal = NormalPeakKb("127.0.0.156");
   MiniFtp hostile;
   hostile.hostileAt = [](const std::string& line, int) { return line.empty(); };
   hostile.unit = "220-Welcome, and welcome again\r\n";
@@ -182,9 +183,9 @@ TEST_F(ArdmoorHostileFtp, HostileReplyInMidRunKeepsTheFilesSentBefore) {
        "Reply too long: the server at 127.0.0.155:21 sent more than 10000 lines or 1048576 bytes without ending "
        "its reply."},
   };
-  SKELDER_REQUIRE(CanBind("127.0.0.154", 21) && CanBind("127.0.0.155", 21) && CanBind("127.0.0.156", 21),
+  SKELDER_REQUIRE(CanBind("127.0.0.154", 21) && CanBind("127.0.0.155", 21) && CanBind("127.0.0.157", 21),
                   "cannot bind port 21 (needs root)");
-  const long normal = NormalPeakKb();
+  const long normal = NormalPeakKb("127.0.0.157");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.host);
     // First session: a.htm goes through, then the change of directory before b.htm meets the
