@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <fstream>
 
+#include "deploy/f_deploy.h"
 #include "deploy/u_utils.h"
 #include "deploy/web_folder_settings.h"
 #include "platform/display_text.h"
@@ -59,9 +60,7 @@ void ShowDeployDialog(const std::string& caption, const std::string& deployTo, c
     InstalledDialog()(caption, deployTo, files, folders);
     return;
   }
-  const std::string text = DescribeDeployLists(caption, deployTo, files, folders);
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  std::fflush(stdout);
+  TfrmDeploy::ShowDeployDialog(caption, deployTo, files, folders);
 }
 
 }  // namespace skelder::deploy

@@ -1,6 +1,6 @@
 #pragma once
-// The hand-off from the Deploy command to the deploy dialog. The dialog installs itself here;
-// tests substitute their own. Without one, the lists collected are printed to stdout.
+// The hand-off from the Deploy command to the deploy dialog: the dialog itself, unless a test has
+// put a function of its own in its place.
 #include <functional>
 #include <string>
 
@@ -12,7 +12,7 @@ namespace skelder::deploy {
 using TShowDeployDialog = std::function<void(const std::string& caption, const std::string& deployTo,
                                              const TFileList& files, const TFolderList& folders)>;
 
-// An empty function puts the default (print the lists) back.
+// An empty function puts the dialog back.
 void SetShowDeployDialog(TShowDeployDialog show);
 void ShowDeployDialog(const std::string& caption, const std::string& deployTo, const TFileList& files,
                       const TFolderList& folders);

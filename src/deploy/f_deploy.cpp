@@ -26,11 +26,6 @@ using platform::CurrentToolkit;
 
 namespace {
 
-TFtpTarget& FtpTarget() {
-  static TFtpTarget target;
-  return target;
-}
-
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
 // The file-name part of a path (after the last separator).
@@ -85,16 +80,7 @@ struct RequestDeleter {
   void operator()(host::TCheckOutRequest* r) const { host::FreeCheckOutRequest(r); }
 };
 
-// The Deploy command opens this dialog once the unit is part of the add-in.
-const bool g_dialogInstalled = [] {
-  SetShowDeployDialog(&TfrmDeploy::ShowDeployDialog);
-  return true;
-}();
-
 }  // namespace
-
-void SetFtpTarget(TFtpTarget target) { FtpTarget() = std::move(target); }
-bool HasFtpTarget() { return static_cast<bool>(FtpTarget()); }
 
 std::string UnsafePathReason(const std::string& relativeFolder, const std::string& fileName) {
   if (fileName.empty() || fileName == "." || fileName == ".." ||
@@ -652,22 +638,6 @@ bool TfrmDeploy::DeployToFolder(const std::string& locationLine) {
   StepProgress(MainProgress);
   record.WriteFile(site, kDeployRecordName, recordPath);
   return result;
-}
-
-bool TfrmDeploy::DeployToFtp(const std::string& locationLine) {
-  if (HasFtpTarget()) return FtpTarget()(*this, locationLine);
-  TFtpLocation site = ParseFtpLocation(locationLine);
-  const std::string heading = "Deploying to '" + site.Host + site.Path + "'...";
-  lblMain.caption = heading;
-  StepProgress(MainProgress);
-  Log("");
-  Log("");
-  Log(heading);
-  Log("");
-  Log(std::string("   ") + kFtpNotAvailable);
-  FLastError = kFtpNotAvailable;
-  StepProgress(MainProgress);
-  return false;
 }
 
 }  // namespace skelder::deploy

@@ -18,12 +18,6 @@ namespace skelder::deploy {
 
 class TfrmDeploy;
 
-// The FTP target. The FTP module installs its DeployToFtp body here; without one an FTP
-// location fails with kFtpNotAvailable.
-using TFtpTarget = std::function<bool(TfrmDeploy& form, const std::string& locationLine)>;
-void SetFtpTarget(TFtpTarget target);
-bool HasFtpTarget();
-inline constexpr const char* kFtpNotAvailable = "FTP deployment is not available in this build";
 
 // Texts of the run, as the user and the log see them.
 inline constexpr const char* kGettingFiles = "Getting files from Ardmoor...";

@@ -95,8 +95,7 @@ bool SendFiles(TfrmDeploy& form, TdmFtp& ftp, TDeployRecord& record) {
   return true;
 }
 
-}  // namespace
-
+// One FTP location: the body of TfrmDeploy::DeployToFtp.
 bool DeployToFtpLocation(TfrmDeploy& form, const std::string& locationLine) {
   TdmFtp& ftp = dmFtp();
   bool result = true;
@@ -177,9 +176,8 @@ bool DeployToFtpLocation(TfrmDeploy& form, const std::string& locationLine) {
   return result;
 }
 
-namespace {
-// The dialog reaches this target through its FTP seam.
-const bool g_registered = (SetFtpTarget(&DeployToFtpLocation), true);
 }  // namespace
+
+bool TfrmDeploy::DeployToFtp(const std::string& locationLine) { return DeployToFtpLocation(*this, locationLine); }
 
 }  // namespace skelder::deploy
