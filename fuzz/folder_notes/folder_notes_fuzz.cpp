@@ -3,6 +3,7 @@
 // - the settings written read back as the page's non-empty lines joined by ",";
 // - rewriting notes twice gives the same text as rewriting once;
 // - a record written and read again has the same lines, and its lookups agree with a scan.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -38,7 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     expected += line;
   }
   const std::string saved = WriteWebFolderSettings(notes, lines);
-  Check(ReadDeployTo(saved) == expected);
+  // What the page saved reads back, but for blanks after "=", which belong to the "=".
+  Check(ReadDeployTo(saved) == expected.substr(std::min(expected.size(), expected.find_first_not_of(" \t"))));
   Check(IsWebFolder(saved) == !ReadDeployTo(saved).empty());
   Check(WriteWebFolderSettings(saved, lines) == saved);
   for (const auto& location : SplitLocations(ReadDeployTo(saved))) {

@@ -56,7 +56,12 @@ std::string IniText::Read(const std::string& section, const std::string& key, co
   const Section* found = FindSection(section);
   if (!found) return defaultValue;
   for (const std::string& entry : found->entries)
-    if (EntryHasName(entry, key)) return TrimBlanks(entry.substr(entry.find('=') + 1));
+    if (EntryHasName(entry, key)) {
+      // Blanks between "=" and the value belong to the "=", not to the value.
+      const std::string value = entry.substr(entry.find('=') + 1);
+      const size_t start = value.find_first_not_of(" \t");
+      return start == std::string::npos ? std::string() : value.substr(start);
+    }
   return defaultValue;
 }
 

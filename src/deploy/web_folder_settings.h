@@ -20,7 +20,8 @@ class IniText {
   IniText() = default;
   explicit IniText(const std::string& text);
 
-  // First section whose name matches without letter case, then its first matching entry.
+  // First section whose name matches without letter case, then its first matching entry; blanks
+  // after "=" are not part of the value.
   std::string Read(const std::string& section, const std::string& key, const std::string& defaultValue) const;
   // Replaces the first matching entry in its place, or appends key=value to the section (and
   // the section to the document when it is missing). The key is written as given.

@@ -58,9 +58,9 @@ TEST(IniTextTest, ValuesKeepEveryCharacterAfterTheFirstEquals) {
 }
 
 TEST(IniTextTest, BlanksAroundNamesAndValuesWrittenByOthersAreTolerated) {
-  // Blanks on either side of "=", or on neither: the value never starts or ends with one (a
-  // location " /srv/www" would be a folder named " " under the working directory).
-  for (const char* entry : {" DeployTo =C:\\a", "DeployTo = C:\\a", "DeployTo=\tC:\\a \t", "DeployTo=C:\\a"}) {
+  // Blanks on either side of "=", or on neither: the value never starts with one (a location
+  // " /srv/www" would be a folder named " " under the working directory).
+  for (const char* entry : {" DeployTo =C:\\a", "DeployTo = C:\\a", "DeployTo =\t C:\\a", "DeployTo=C:\\a"}) {
     IniText ini(std::string("[ Web Folder ]\r\n") + entry + "\r\n");
     EXPECT_EQ(ini.Read("Web Folder", "DeployTo", ""), "C:\\a") << entry;
   }

@@ -157,7 +157,7 @@ TEST_F(DeployLocationsE2e, AnUpperCaseSchemeIsAnFtpLocationAndBlanksAroundTheEqu
   MakeDirs(server_->root() + "/up");
   repo_.File("index.htm", "home", kTime1);
   const std::string folder = work_ / "web";
-  repo_.Notes("", "[Web Folder]\r\nDeployTo = FTP://127.0.0.191/up," + folder + " \r\nEnabled=1\r\n");
+  repo_.Notes("", "[Web Folder]\r\nDeployTo = FTP://127.0.0.191/up," + folder + "\r\nEnabled=1\r\n");
   ASSERT_EQ(Deploy(""), kSucceeded) << LogText();
   EXPECT_EQ(ReadFile(server_->root() + "/up/index.htm"), "home");
   EXPECT_EQ(ReadFile(folder + "/index.htm"), "home");
