@@ -11,6 +11,7 @@
 #include <cerrno>
 
 #include "platform/console.h"
+#include "platform/posix/fd_io.h"
 
 namespace skelder::platform::console {
 namespace {
@@ -53,18 +54,7 @@ int Columns(int fd) {
   return 0;
 }
 
-bool WriteAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
+bool WriteAll(int fd, const char* data, size_t size) { return posix::WriteAll(fd, data, size); }
 
 ReadState Read(int fd, char* buffer, size_t size, size_t* count) {
   *count = 0;

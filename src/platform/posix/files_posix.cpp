@@ -24,6 +24,7 @@
 
 #include "platform/ascii.h"
 #include "platform/files.h"
+#include "platform/posix/fd_io.h"
 
 namespace skelder::platform {
 namespace {
@@ -187,18 +188,7 @@ std::string Locate(const std::string& path, Lookup lookup) {
   return lookup == Lookup::Exact ? path : ResolvePath(path);
 }
 
-bool WriteAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
+using posix::WriteAll;
 
 // `sizeHint` only sizes the buffer: small files (most of a web folder) do not pay for a large
 // one, and the loop reads to the end whatever the size was.
