@@ -600,8 +600,8 @@ bool TfrmDeploy::DeployToFolder(const std::string& locationLine) {
     const int32_t age = FFileAges.Age(file.Info.FileId);
     if (ShouldSend(record, file.Info.FileId, age)) {
       const std::string source = AddBackslash(FTempDir + rel) + file.Name;
-      // A file that is not there is never recorded as sent.
-      const std::string missing = MissingSourceReason(source);
+      std::string missing;
+      const std::vector<std::string> candidates = FileGroupCandidates(source, &missing);
       if (!missing.empty()) {
         FailFile(shown, missing);
         result = false;
@@ -609,7 +609,7 @@ bool TfrmDeploy::DeployToFolder(const std::string& locationLine) {
       }
       int errorCode = 0;
       bool copied = true;
-      for (const auto& candidate : FileGroupCandidates(source)) {
+      for (const auto& candidate : candidates) {
         const std::string target = ExtractFileName(candidate);
         targetDir.ClearReadOnly(target);
         if (!targetDir.CopyFileIn(candidate, target, &errorCode)) {

@@ -71,13 +71,13 @@ bool SendFiles(TfrmDeploy& form, TdmFtp& ftp, TDeployRecord& record) {
     const int32_t age = form.FFileAges.Age(file.Info.FileId);
     if (ShouldSend(record, file.Info.FileId, age)) {
       const std::string source = AddBackslash(form.FTempDir + rel) + file.Name;
-      // A file that is not there is never recorded as sent.
-      const std::string missing = MissingSourceReason(source);
+      std::string missing;
+      const std::vector<std::string> candidates = FileGroupCandidates(source, &missing);
       if (!missing.empty()) {
         form.FailFile(shown, missing);
         return false;
       }
-      for (const auto& candidate : FileGroupCandidates(source)) {
+      for (const auto& candidate : candidates) {
         std::string message;
         if (!ftp.PutFile(candidate, rel, message)) {
           form.FLastError = message;

@@ -32,12 +32,16 @@ std::string RealCompanion(const std::string& candidate, const std::string& base)
 
 }  // namespace
 
-std::vector<std::string> FileGroupCandidates(const std::string& source) {
+std::vector<std::string> FileGroupCandidates(const std::string& source, std::string* missing) {
+  if (!platform::RegularFileExistsExact(source)) {
+    *missing = "The checked-out copy '" + platform::EscapeControls(source) + "' is missing or not a file";
+    return {};
+  }
+  missing->clear();
   std::string extensions;
   if (host::VcsGetFileGroupExtensions(source, extensions) != host::kStatusOk) extensions = ExtractFileExt(source);
   for (char& c : extensions)
     if (c == ';') c = '\n';
-  const bool sourceExists = platform::RegularFileExistsExact(source);
   const std::string base = ChangeFileExt(source, "");
   std::vector<std::string> candidates;
   bool sourceListed = false;
@@ -48,7 +52,7 @@ std::vector<std::string> FileGroupCandidates(const std::string& source) {
     if (SameText(candidate, source)) {
       // The source's own extension, perhaps written in another case by the group: the file
       // goes under its own name.
-      if (sourceListed || !sourceExists) continue;
+      if (sourceListed) continue;
       sourceListed = true;
       real = source;
     } else {
@@ -57,13 +61,8 @@ std::vector<std::string> FileGroupCandidates(const std::string& source) {
     if (!real.empty() && std::find(candidates.begin(), candidates.end(), real) == candidates.end())
       candidates.push_back(real);
   }
-  if (sourceExists && !sourceListed) candidates.insert(candidates.begin(), source);
+  if (!sourceListed) candidates.insert(candidates.begin(), source);
   return candidates;
-}
-
-std::string MissingSourceReason(const std::string& source) {
-  if (platform::RegularFileExistsExact(source)) return {};
-  return "The checked-out copy '" + platform::EscapeControls(source) + "' is missing or not a file";
 }
 
 }  // namespace skelder::deploy

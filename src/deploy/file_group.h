@@ -14,12 +14,8 @@ std::string ExtractFileExt(const std::string& path);
 // name, also when it has no extension or one the group lacks (then first); each companion under
 // the name it really has in the folder, found in any letter case of its extension but with the
 // source's base name exactly. Extensions holding a separator are passed over: they would name a
-// file outside the source's folder. A source that is not a regular file is not listed: see
-// MissingSourceReason.
-std::vector<std::string> FileGroupCandidates(const std::string& source);
-
-// Why the source cannot be sent (it is missing from the check-out folder, or no regular file);
-// empty when it can.
-std::string MissingSourceReason(const std::string& source);
+// file outside the source's folder. A source that is not a regular file (missing from the
+// check-out folder) gives no files, and *missing says why, so it is never recorded as sent.
+std::vector<std::string> FileGroupCandidates(const std::string& source, std::string* missing);
 
 }  // namespace skelder::deploy
