@@ -1,8 +1,9 @@
-# skelder_add_test(NAME name SOURCES ... LIBS ... [LABELS ...])
+# skelder_add_test(NAME name SOURCES ... LIBS ... [LABELS ...] [FIXTURE name])
 # One GoogleTest executable; every case becomes a ctest test. Discovery runs before the tests,
-# not at build time, so a build never needs servers.
+# not at build time, so a build never needs servers; it may be slow under wine on a busy machine. FIXTURE: a ctest fixture every case needs
+# (test_servers: the FTP servers of tests/CMakeLists.txt).
 function(skelder_add_test)
-  cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "" "NAME;TIMEOUT;FIXTURE" "SOURCES;LIBS;LABELS" ${ARGN})
   # A program that runs on POSIX only (tests/CMakeLists.txt says which and why) is a name
   # without a program on Windows, so the lines that order builds after it still hold.
   if(WIN32)
@@ -26,12 +27,16 @@ function(skelder_add_test)
     list(GET T_LABELS 0 T_LABEL)
     list(APPEND T_PROPERTIES LABELS ${T_LABEL})
   endif()
-  # Under wine every case waits for the canary: a program that cannot run must not pass.
-  if(CMAKE_CROSSCOMPILING)
+  # Under wine every case waits for the canary: a program that cannot run must not pass. A
+  # fixture of its own needs the canary itself, so one name says both.
+  if(T_FIXTURE)
+    list(APPEND T_PROPERTIES FIXTURES_REQUIRED ${T_FIXTURE})
+  elseif(CMAKE_CROSSCOMPILING)
     list(APPEND T_PROPERTIES FIXTURES_REQUIRED wine)
   endif()
   gtest_discover_tests(${T_NAME}
     DISCOVERY_MODE PRE_TEST
+    DISCOVERY_TIMEOUT 120
     WORKING_DIRECTORY ${SKELDER_BIN_DIR}
     PROPERTIES ${T_PROPERTIES})
 endfunction()

@@ -32,25 +32,6 @@ std::vector<std::string> DeployPyFtpdServer::Prepare(std::string* why) {
   return argv;
 }
 
-int32_t PackedAge(int64_t seconds) {
-  time_t t = static_cast<time_t>(seconds);
-  struct tm lt {};
-  localtime_r(&t, &lt);
-  uint32_t date = static_cast<uint32_t>(((lt.tm_year - 80) << 9) | ((lt.tm_mon + 1) << 5) | lt.tm_mday);
-  uint32_t tod = static_cast<uint32_t>((lt.tm_hour << 11) | (lt.tm_min << 5) | (lt.tm_sec / 2));
-  return static_cast<int32_t>((date << 16) | tod);
-}
-
-std::vector<std::string> Heading(const std::string& target) {
-  return {"", "", "Deploying to '" + target + "'...", ""};
-}
-
-std::vector<std::string> Concat(std::initializer_list<std::vector<std::string>> parts) {
-  std::vector<std::string> all;
-  for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
-  return all;
-}
-
 void FtpDeployTest::SetUp() {
   ASSERT_TRUE(FileExists(AddinPath())) << "build the Skelder target first";
   user_.SetInstallDir(BinDir());

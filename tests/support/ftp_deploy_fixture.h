@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "addin_process.h"
+#include "deploy_log.h"
 #include "ftp_servers.h"
 #include "hostsim_fixture.h"
 #include "test_support.h"
@@ -39,13 +40,6 @@ class DeployPyFtpdServer : public PyFtpdServer {
 
 inline constexpr int kNotRun = 0, kSucceeded = 1, kFailed = 2, kCancelled = 3;
 
-// The packed local date and time of a POSIX time, as a deployment record keeps it.
-int32_t PackedAge(int64_t seconds);
-
-// Log lines: the fetch heading, a location's heading, and lists joined in order.
-inline const std::vector<std::string> kFetchHeading = {"Getting files from Ardmoor...", ""};
-std::vector<std::string> Heading(const std::string& target);
-std::vector<std::string> Concat(std::initializer_list<std::vector<std::string>> parts);
 
 class FtpDeployTest : public ::testing::Test {
  protected:

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -127,47 +128,24 @@ std::vector<std::string> VsftpdServer::Prepare(std::string* why) {
     *why = "the vsftpd fixture serves anonymous log-ins only";
     return {};
   }
-  // vsftpd refuses an anonymous root that its anonymous account could write to; running every
-  // session as the launching user lets the tests serve a writable temporary directory. The
-  // chroot it needs while idle must exist.
+  const std::string tmpl = SourceDir() + "/tests/support/vsftpd.conf.in";
+  if (!FileExists(tmpl)) {
+    *why = "missing " + tmpl;
+    return {};
+  }
   const std::string emptyDir = *work_ / "empty";
   MakeDirs(emptyDir);
   chmod(emptyDir.c_str(), 0755);
   const std::string config = *work_ / "vsftpd.conf";
-  std::ostringstream c;
-  c << "listen=YES\n"
-    << "listen_ipv6=NO\n"
-    << "listen_address=" << options_.host << "\n"
-    << "listen_port=" << options_.port << "\n"
-    << "background=NO\n"
-    << "seccomp_sandbox=NO\n"
-    << "secure_chroot_dir=" << emptyDir << "\n"
-    << "anonymous_enable=" << (options_.anonymous ? "YES" : "NO") << "\n"
-    << "local_enable=NO\n"
-    << "anon_root=" << options_.root << "\n"
-    << "write_enable=YES\n"
-    << "anon_upload_enable=YES\n"
-    << "anon_mkdir_write_enable=YES\n"
-    << "anon_other_write_enable=YES\n"
-    << "anon_world_readable_only=NO\n"
-    << "anon_umask=022\n"
-    << "allow_writeable_chroot=YES\n"
-    << "pasv_enable=YES\n"
-    << "port_enable=YES\n"
-    << "connect_from_port_20=NO\n"
-    << "dirmessage_enable=NO\n"
-    << "use_localtime=NO\n"
-    << "max_clients=0\n"
-    << "max_per_ip=0\n"
-    << "idle_session_timeout=600\n"
-    << "data_connection_timeout=600\n"
-    << "xferlog_enable=YES\n"
-    << "xferlog_std_format=NO\n"
-    << "log_ftp_protocol=YES\n"
-    << "vsftpd_log_file=" << commandLog_ << "\n"
-    << "run_as_launching_user=YES\n"
-    << "ftpd_banner=skelder test server ready\n";
-  WriteFile(config, c.str());
+  std::string text = ReadFile(tmpl);
+  const std::pair<const char*, std::string> fields[] = {
+      {"@HOST@", options_.host},      {"@PORT@", std::to_string(options_.port)},
+      {"@ROOT@", options_.root},      {"@EMPTY_DIR@", emptyDir},
+      {"@LOG@", commandLog_},         {"@ANONYMOUS@", options_.anonymous ? "YES" : "NO"}};
+  for (const auto& [name, value] : fields)
+    for (size_t at = text.find(name); at != std::string::npos; at = text.find(name, at + value.size()))
+      text.replace(at, std::strlen(name), value);
+  WriteFile(config, text);
   return {kVsftpd, config};
 }
 

@@ -1,13 +1,11 @@
 #include "hostsim_fixture.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
 
 #include "hostsim_repository.h"
+#include "platform/files.h"
 
 namespace fs = std::filesystem;
 
@@ -35,12 +33,8 @@ HostSimRepository& HostSimRepository::Folder(const std::string& rel) {
 HostSimRepository& HostSimRepository::File(const std::string& rel, const std::string& contents,
                                            std::optional<int64_t> mtime) {
   WriteFile(Path(rel), contents);
-  if (mtime) {
-    struct timespec times[2];
-    times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(*mtime);
-    times[0].tv_nsec = times[1].tv_nsec = 0;
-    if (utimensat(AT_FDCWD, Path(rel).c_str(), times, 0) != 0) throw std::runtime_error("cannot set time of " + rel);
-  }
+  if (mtime && !platform::SetLastWriteTime(Path(rel), {*mtime, 0}))
+    throw std::runtime_error("cannot set time of " + rel);
   return *this;
 }
 
@@ -111,7 +105,12 @@ std::string HostSimRepository::HostPath(const std::string& rel) const { return h
 std::string HostSimRepository::DisplayPath(const std::string& rel) const { return repo_->DisplayPath(rel); }
 std::string HostSimRepository::MetadataPath() const { return repo_->MetadataPath(); }
 
+#ifdef _WIN32
+// The registry is the real one of the user (wine's prefix); the per-user folder follows the profile.
+HostSimUser::HostSimUser() : temp_("skelder-user-"), env_("USERPROFILE", temp_.path()) {}
+#else
 HostSimUser::HostSimUser() : temp_("skelder-user-"), env_("XDG_CONFIG_HOME", temp_.path()) {}
+#endif
 
 std::string HostSimUser::RegistryFile() const { return temp_ / "Vorn/registry.ini"; }
 

@@ -73,7 +73,8 @@ class HostSimRepository {
 
 // An isolated per-user environment: XDG_CONFIG_HOME points at a temporary directory, so the
 // registry stand-in ("<dir>/Vorn/registry.ini") and the per-user folder ("<dir>/Ardmoor/")
-// start empty.
+// start empty. On Windows USERPROFILE points there instead, for the per-user folder; the registry
+// is the user's own (the registry functions below are POSIX-only).
 class HostSimUser {
  public:
   HostSimUser();

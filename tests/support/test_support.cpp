@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -74,7 +75,7 @@ std::vector<std::string> ListFiles(const std::string& root) {
   std::error_code ec;
   for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
        it.increment(ec)) {
-    if (it->is_regular_file()) out.push_back(fs::relative(it->path(), root).string());
+    if (it->is_regular_file()) out.push_back(fs::relative(it->path(), root).generic_string());
   }
   std::sort(out.begin(), out.end());
   return out;
@@ -110,9 +111,49 @@ std::string BinDir() {
   return fs::path(platform::ModuleFileName()).parent_path().string();
 }
 
+std::string BinProgram(const std::string& name) {
+#ifdef _WIN32
+  return BinDir() + "/" + name + ".exe";
+#else
+  return BinDir() + "/" + name;
+#endif
+}
+
+std::string AddinFileName() {
+#ifdef _WIN32
+  return "Skelder.dll";
+#else
+  return "Skelder.so";
+#endif
+}
+
+int32_t PackedAge(int64_t seconds) {
+  const time_t t = static_cast<time_t>(seconds);
+  struct tm lt {};
+#ifdef _WIN32
+  localtime_s(&lt, &t);
+#else
+  localtime_r(&t, &lt);
+#endif
+  const auto date = static_cast<uint32_t>(((lt.tm_year - 80) << 9) | ((lt.tm_mon + 1) << 5) | lt.tm_mday);
+  const auto tod = static_cast<uint32_t>((lt.tm_hour << 11) | (lt.tm_min << 5) | (lt.tm_sec / 2));
+  return static_cast<int32_t>((date << 16) | tod);
+}
+
 std::string SourceDir() {
   if (const char* d = std::getenv("SKELDER_SOURCE_DIR")) return d;
   return SKELDER_SOURCE_DIR_DEFAULT;
+}
+
+int RunProgram(const std::vector<std::string>& argv, std::string* output, std::chrono::milliseconds limit,
+               const std::vector<std::string>& extraEnv) {
+  TempDir io("skelder-run-");
+  const std::string log = io / "output";
+  ChildProcess child(argv, log, extraEnv);
+  const int status = child.Wait(limit);
+  child.Stop();
+  if (output) *output += FileExists(log) ? ReadFile(log) : std::string();
+  return status;
 }
 
 bool InCi() {

@@ -30,7 +30,7 @@ std::string ReadFile(const std::string& path);  // throws when unreadable
 bool FileExists(const std::string& path);
 void WriteFile(const std::string& path, const std::string& contents);  // makes parent dirs
 void MakeDirs(const std::string& path);
-// Relative paths of every regular file below root, sorted.
+// Relative paths of every regular file below root, "/"-separated, sorted.
 std::vector<std::string> ListFiles(const std::string& root);
 // Splits at CR LF, CR or LF; no empty last entry for a final line end.
 std::vector<std::string> SplitLines(const std::string& text);
@@ -48,14 +48,20 @@ class ScopedEnv {
   std::optional<std::string> old_;
 };
 
-// Folder of the build's binaries (the add-in, the stand-in host, ardmoor).
+// Folder of the build's binaries (the add-in, the stand-in host, ardmoor); a program of it by
+// name ("ardmoor", ".exe" added on Windows); the add-in's file name there.
 std::string BinDir();
+std::string BinProgram(const std::string& name);
+std::string AddinFileName();
+// The packed local date and time of a POSIX time, as a deployment record keeps it.
+int32_t PackedAge(int64_t seconds);
 std::string SourceDir();
 
 // True when the tests run in CI: a server that cannot be started must fail there, not skip.
 bool InCi();
 
-// A child process, killed (SIGTERM, then SIGKILL) and reaped when destroyed.
+// A child process, killed (SIGTERM, then SIGKILL) and reaped when destroyed. On Windows the
+// process is terminated; argv[0] is then a path, not looked up.
 class ChildProcess {
  public:
   ChildProcess() = default;
@@ -76,7 +82,16 @@ class ChildProcess {
 
  private:
   pid_t pid_ = -1;
+#ifdef _WIN32
+  void* process_ = nullptr;  // the process handle
+#endif
 };
+
+// Runs a program (argv[0] a path) with empty input to its end, at most `limit`, its output and
+// errors in *output; its exit status, or -1 when it had to be stopped at the limit.
+int RunProgram(const std::vector<std::string>& argv, std::string* output,
+               std::chrono::milliseconds limit = std::chrono::seconds(120),
+               const std::vector<std::string>& extraEnv = {});
 
 // A TCP port on the host that nobody listens on right now.
 uint16_t FreeTcpPort(const std::string& host = "127.0.0.1");
