@@ -36,6 +36,13 @@ if [ ${#missing[@]} -gt 0 ]; then
   $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
 fi
 
+# Wine must not run as root (root ignores the read-only attribute): scripts/wine-run.sh runs it
+# as this system user when called as root.
+if ! id skelder-wine >/dev/null 2>&1; then
+  $SUDO useradd --system --create-home --home-dir /var/lib/skelder-wine --shell /usr/sbin/nologin skelder-wine
+  echo "setup: made the user skelder-wine, who runs the Windows tests under wine"
+fi
+
 # Debian starts vsftpd and danted as system services where it can; the tests start their own
 # servers with their own configs, and a system instance would hold their ports. It is stopped
 # after asking on a terminal; without one (CI) it is stopped only where CI is set, else named.

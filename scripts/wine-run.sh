@@ -3,22 +3,48 @@
 #   scripts/wine-run.sh ARCH PROGRAM [ARG ...]      (ARCH: x86_64 or i686)
 #   scripts/wine-run.sh --prepare                    (makes the prefix once, before ctest -j)
 # Every call shares one prefix and one TMPDIR (another TMPDIR would start a second wineserver),
-# with wine's own messages off and no display needed.
+# with wine's own messages off and no display needed. Wine never runs as root: as root it does
+# not enforce the read-only attribute, so root's calls run as the user skelder-wine (made by
+# scripts/setup.sh), with a prefix of that user's own.
 set -euo pipefail
 arch="${1:?usage: wine-run.sh ARCH PROGRAM [ARG ...] | --prepare}"
 shift
-export WINEPREFIX="${SKELDER_WINEPREFIX:-${HOME:-/root}/.cache/skelder-wine}"
+wine_user=skelder-wine
+as_user=()
+if [ "$(id -u)" -eq 0 ]; then
+  if ! id "$wine_user" >/dev/null 2>&1; then
+    echo "wine-run: no user $wine_user to run wine as; run scripts/setup.sh" >&2
+    exit 2
+  fi
+  as_user=(runuser -u "$wine_user" --)
+  prefix_default="$(getent passwd "$wine_user" | cut -d: -f6)/prefix"
+else
+  prefix_default="${HOME:-/tmp}/.cache/skelder-wine"
+fi
+export WINEPREFIX="${SKELDER_WINEPREFIX:-$prefix_default}"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 export TMPDIR=/tmp
 unset DISPLAY
 if [ "$arch" = --prepare ]; then
+  if [ ${#as_user[@]} -gt 0 ]; then
+    # The build and the sources must be reachable: folders above the tree get search (not
+    # read) permission for others where they lack it.
+    dir="$(cd "$(dirname "$0")/.." && pwd)"
+    while [ "$dir" != / ]; do
+      if ! "${as_user[@]}" test -x "$dir"; then
+        chmod o+x "$dir"
+        echo "wine-run: gave others search permission on $dir, for $wine_user"
+      fi
+      dir="$(dirname "$dir")"
+    done
+  fi
   # Parallel first calls would each start making the prefix.
-  wineboot --init >/dev/null 2>&1 || true
-  exec wineserver --wait
+  "${as_user[@]}" wineboot --init >/dev/null 2>&1 || true
+  exec "${as_user[@]}" wineserver --wait
 fi
 # Debian's wine runs both: 64-bit programs through wine64, 32-bit ones through wine32.
 case "$arch" in
-  x86_64 | i686) exec wine "$@" ;;
+  x86_64 | i686) exec "${as_user[@]}" wine "$@" ;;
   *) echo "wine-run: unknown architecture $arch" >&2; exit 2 ;;
 esac
