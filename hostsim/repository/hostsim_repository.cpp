@@ -11,7 +11,9 @@
 #include <sstream>
 #include <system_error>
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#include <process.h>
+#else
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -389,13 +391,11 @@ void Repository::Save() {
   fs::create_directories(dir, ec);
   if (!fs::is_directory(dir, ec)) throw RepositoryError("Cannot create " + dir.string());
   const std::string target = MetadataPath();
-  const std::string temp = target + ".tmp" + std::to_string(
 #if defined(_WIN32)
-                                                  0
+  const std::string temp = target + ".tmp" + std::to_string(_getpid());
 #else
-                                                  static_cast<long>(getpid())
+  const std::string temp = target + ".tmp" + std::to_string(getpid());
 #endif
-                                              );
 #if defined(_WIN32)
   {
     std::ofstream f(temp, std::ios::binary | std::ios::trunc);

@@ -148,7 +148,7 @@ class DeployRunTest : public ::testing::Test {
   void TearDown() override { platform::SetToolkit(std::make_unique<ScriptedToolkit>()); }
 
   void Run(const std::string& deployTo) {
-    test::ScopedEnv tmp("TMPDIR", tmp_);
+    test::ScopedTempFolder tmp(tmp_);
     form_ = std::make_unique<TfrmDeploy>();
     form_->Setup("site", deployTo, files_, folders_);
     form_->FLogFile = log_;
@@ -173,14 +173,14 @@ TEST_F(DeployRunTest, HostNamesThatWouldEscapeAreRefusedBeforeAnythingIsWritten)
   const int32_t root = repo_.FolderId("");
   const int32_t a = repo_.FileId("a.htm");
   struct Case {
-    std::string folder, name, shown, reason;
+    std::string folder, name, reason;
   };
   const std::vector<Case> cases = {
-      {"", "../a.htm", "/../a.htm", kUnsafeFileName},
-      {"", "..", "/..", kUnsafeFileName},
-      {"../up", "a.htm", "../up/a.htm", kUnsafeFolder},
-      {"img/../../x", "a.htm", "img/../../x/a.htm", kUnsafeFolder},
-      {"/abs", "a.htm", "/abs/a.htm", kUnsafeFolder},
+      {"", "../a.htm", kUnsafeFileName},
+      {"", "..", kUnsafeFileName},
+      {"../up", "a.htm", kUnsafeFolder},
+      {"img/../../x", "a.htm", kUnsafeFolder},
+      {"/abs", "a.htm", kUnsafeFolder},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.folder + " " + c.name);
@@ -188,8 +188,9 @@ TEST_F(DeployRunTest, HostNamesThatWouldEscapeAreRefusedBeforeAnythingIsWritten)
     files_ = {{"a.htm", {root, a}}, {c.name, {c.folder.empty() ? root : 77, a}}};
     Run(work_ / "web");
     EXPECT_EQ(form_->FOutcome, TDeployOutcome::Failed);
-    EXPECT_EQ(Log(), (std::vector<std::string>{"Getting files from Ardmoor...", "", "   /a.htm",
-                                               "   " + c.shown + " - " + c.reason}));
+    // Shown as the host names it, the folder's text and the separator before the name.
+    EXPECT_EQ(Log(), (std::vector<std::string>{"Getting files from Ardmoor...", "", test::Native("   /a.htm"),
+                                               "   " + c.folder + test::kPathSep + c.name + " - " + c.reason}));
     EXPECT_EQ(form_->FLastError, c.reason);
     // Only the log was written: no location, nothing beside the temporary folder.
     EXPECT_EQ(test::ListFiles(work_.path()), std::vector<std::string>{"Skelder.log"});
@@ -215,7 +216,7 @@ TEST_F(DeployRunTest, TheFolderTargetRefusesEscapingNamesToo) {
   EXPECT_EQ(f.FLastError, kUnsafeFolder);
   EXPECT_EQ(test::ListFiles(loc), (std::vector<std::string>{"XRDeploy.dat", "a.htm"}));
   EXPECT_EQ(test::ReadFile(work_ / "outside.htm"), "keep");
-  EXPECT_EQ(Log().back(), "   ../outside.htm - " + std::string(kUnsafeFolder));
+  EXPECT_EQ(Log().back(), test::Native("   ../outside.htm - ") + kUnsafeFolder);
 }
 
 TEST_F(DeployRunTest, CleanUpWaitsThroughTheClockUnderTheBusyCursor) {
@@ -230,8 +231,8 @@ TEST_F(DeployRunTest, CleanUpWaitsThroughTheClockUnderTheBusyCursor) {
   ASSERT_GE(cursors.size(), 2u);
   EXPECT_EQ(cursors.front().cursor, platform::Cursor::HourGlass);
   EXPECT_EQ(cursors.back().cursor, platform::Cursor::Default);
-  EXPECT_EQ(form_->FTempDir.rfind(tmp_ + "/TTS", 0), 0u) << form_->FTempDir;
-  EXPECT_EQ(form_->FTempDir.substr(form_->FTempDir.size() - 8), ".Deploy/");
+  EXPECT_EQ(form_->FTempDir.rfind(test::Native(tmp_ + "/TTS"), 0), 0u) << form_->FTempDir;
+  EXPECT_EQ(form_->FTempDir.substr(form_->FTempDir.size() - 8), test::Native(".Deploy/"));
 
   // While the run starts, lblEndAdd is empty and lblEnd still asks to wait.
   const auto shots = kit_->SnapshotsOf("frmDeploy");
@@ -254,7 +255,7 @@ TEST_F(DeployRunTest, RunThatCannotMakeItsTemporaryFolderFailsAndDeletesNothing)
   files_ = {{"a.htm", {repo_.FolderId(""), repo_.FileId("a.htm")}}};
   tmp_ = work_ / "missing/tmp";  // no such directory: no temporary file can be made
   {
-    test::ScopedEnv tmp("TMPDIR", tmp_);
+    test::ScopedTempFolder tmp(tmp_);
     form_ = std::make_unique<TfrmDeploy>();
     form_->Setup("site", work_ / "web", files_, folders_);
     form_->FLogFile = log_;
@@ -278,14 +279,14 @@ TEST_F(DeployRunTest, EscDuringTheRunAsksTheCancelQuestion) {
   folders_ = {{"", repo_.FolderId("")}};
   files_ = {{"a.htm", {repo_.FolderId(""), repo_.FileId("a.htm")}},
             {"b.htm", {repo_.FolderId(""), repo_.FileId("b.htm")}}};
-  test::ScopedEnv tmp("TMPDIR", tmp_);
+  test::ScopedTempFolder tmp(tmp_);
   form_ = std::make_unique<TfrmDeploy>();
   form_->Setup("site", "", files_, folders_);
   form_->FLogFile = log_;
   kit_->LoadScript("click btnOK\nat 2 press Esc\nanswer Yes\n");
   platform::CurrentToolkit().ShowModal(*form_);
   EXPECT_EQ(form_->FOutcome, TDeployOutcome::Cancelled);
-  EXPECT_EQ(Log().back(), "   /b.htm - Cancelled by user");
+  EXPECT_EQ(Log().back(), test::Native("   /b.htm - Cancelled by user"));
   EXPECT_FALSE(form_->FPaused);
   // After the run Esc closes the dialog (Done).
   EXPECT_EQ(form_->modalResult, platform::mrOk);

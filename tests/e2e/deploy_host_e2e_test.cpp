@@ -117,7 +117,7 @@ class HostDeployE2e : public ::testing::Test {
   std::vector<Server> servers_ = FixtureServers();
   std::map<std::string, std::string> bases_;
   std::string why_;
-  HostSimUser user_;
+  HostSimUser user_{false};  // ardmoor, a child process, writes the user's registry
   HostSimRepository repo_;
   TempDir work_;
   std::string install_ = work_ / "install";
@@ -191,11 +191,7 @@ TEST_F(HostDeployE2e, InstallWritesTheUsersAddinList) {
                        &out),
             0)
       << out;
-#ifdef _WIN32
-  const std::string list = user_.ConfigHome() + "/Application Data/Ardmoor/KVOAddins.dat";
-#else
-  const std::string list = user_.ConfigHome() + "/Ardmoor/KVOAddins.dat";
-#endif
+  const std::string list = user_.UserDir() + "KVOAddins.dat";
   ASSERT_TRUE(FileExists(list)) << out;
   EXPECT_EQ(SplitLines(ReadFile(list)), (std::vector<std::string>{"[Addins]", "Skelder Command Handler=Skelder.dll"}));
 }

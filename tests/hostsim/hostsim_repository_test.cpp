@@ -2,7 +2,12 @@
 #include "hostsim_repository.h"
 
 #include <sys/stat.h>
+#ifdef _WIN32
+#include <process.h>
+#define getpid _getpid
+#else
 #include <unistd.h>
+#endif
 
 #include <filesystem>
 
@@ -102,7 +107,7 @@ TEST_F(HostSimStore, SavesReplaceTheFileByRenameAndLeaveNoTemporary) {
   const std::string before = skelder::test::ReadFile(meta);
   // A second name for the old file: an in-place rewrite would change what it shows.
   const std::string link = tmp / "old.dat";
-  ASSERT_EQ(::link(meta.c_str(), link.c_str()), 0);
+  fs::create_hard_link(meta, link);
   repo.SetNotes(repo.FolderByRel("")->id, "changed");
   repo.Save();
   EXPECT_EQ(skelder::test::ReadFile(link), before);

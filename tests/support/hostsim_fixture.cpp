@@ -1,18 +1,22 @@
 #include "hostsim_fixture.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <filesystem>
-#include <fstream>
 #include <stdexcept>
 
 #include "hostsim_repository.h"
 #include "platform/files.h"
+#include "platform/registry.h"
 
 namespace fs = std::filesystem;
 
 namespace skelder::test {
 
 namespace {
-constexpr const char* kArdmoorSection = "[Software\\Vorn\\Ardmoor]";
+constexpr const char* kArdmoorKey = "\\Software\\Vorn\\Ardmoor";
 }
 
 HostSimRepository::HostSimRepository(const std::string& name)
@@ -106,33 +110,41 @@ std::string HostSimRepository::DisplayPath(const std::string& rel) const { retur
 std::string HostSimRepository::MetadataPath() const { return repo_->MetadataPath(); }
 
 #ifdef _WIN32
-// The registry is the real one of the user (wine's prefix); the per-user folder follows the profile.
-HostSimUser::HostSimUser() : temp_("skelder-user-"), env_("USERPROFILE", temp_.path()) {}
-#else
-HostSimUser::HostSimUser() : temp_("skelder-user-"), env_("XDG_CONFIG_HOME", temp_.path()) {}
-#endif
-
-std::string HostSimUser::RegistryFile() const { return temp_ / "Vorn/registry.ini"; }
-
-void HostSimUser::CreateArdmoorKey() { WriteFile(RegistryFile(), std::string(kArdmoorSection) + "\n"); }
-
-void HostSimUser::SetInstallDir(const std::string& dir) {
-  WriteFile(RegistryFile(), std::string(kArdmoorSection) + "\nInstallDir=" + dir + "\n");
+HostSimUser::HostSimUser(bool ownRegistry) : temp_("skelder-user-"), env_("USERPROFILE", temp_.path()) {
+  if (!ownRegistry) return;
+  ownKey_ = "Software\\Skelder tests\\" + fs::path(temp_.path()).filename().string();
+  HKEY key = nullptr;
+  if (::RegCreateKeyExA(HKEY_CURRENT_USER, ownKey_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
+          ERROR_SUCCESS ||
+      ::RegOverridePredefKey(HKEY_CURRENT_USER, key) != ERROR_SUCCESS)
+    throw std::runtime_error("cannot give the test a registry of its own");
+  ::RegCloseKey(key);
 }
 
+HostSimUser::~HostSimUser() {
+  if (ownKey_.empty()) return;
+  ::RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+  ::RegDeleteTreeA(HKEY_CURRENT_USER, ownKey_.c_str());
+}
+
+std::string HostSimUser::UserDir() const { return Native(temp_ / "Application Data/Ardmoor/"); }
+#else
+HostSimUser::HostSimUser(bool) : temp_("skelder-user-"), env_("XDG_CONFIG_HOME", temp_.path()) {}
+HostSimUser::~HostSimUser() = default;
+std::string HostSimUser::UserDir() const { return temp_ / "Ardmoor/"; }
+#endif
+
+void HostSimUser::CreateArdmoorKey() { platform::registry::CreateKey(kArdmoorKey); }
+
+void HostSimUser::SetInstallDir(const std::string& dir) {
+  platform::registry::CreateKey(kArdmoorKey);
+  platform::registry::WriteString(kArdmoorKey, "InstallDir", dir);
+}
+
+bool HostSimUser::HasArdmoorKey() const { return platform::registry::KeyExists(kArdmoorKey); }
+
 std::optional<std::string> HostSimUser::InstallDir() const {
-  std::ifstream in(RegistryFile());
-  std::string line;
-  bool inSection = false;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (!line.empty() && line.front() == '[') {
-      inSection = line == kArdmoorSection;
-      continue;
-    }
-    if (inSection && line.rfind("InstallDir=", 0) == 0) return line.substr(11);
-  }
-  return std::nullopt;
+  return platform::registry::ReadString(kArdmoorKey, "InstallDir");
 }
 
 std::string HostSimPartialDir() { return BinDir() + "/hostsim_partial"; }

@@ -3,7 +3,7 @@
 // KVOCCore.Dll / KVOMain.Dll stand-ins for the fixture's lifetime, and an isolated per-user
 // environment (registry stand-in and per-user folder) such as a user's machine has.
 //
-//   skelder::test::HostSimUser user;              // XDG_CONFIG_HOME -> temp dir
+//   skelder::test::HostSimUser user;              // an empty registry and per-user folder
 //   skelder::test::HostSimRepository repo;         // ARDMOOR_REPOSITORY -> temp repository
 //   repo.File("index.htm", "<html/>").File("img/logo.gif", "GIF89a")
 //       .Notes("", "[Web Folder]\r\nDeployTo=/srv/www\r\n").Lock("img/logo.gif", "alice");
@@ -71,24 +71,33 @@ class HostSimRepository {
   ScopedEnv env_;
 };
 
-// An isolated per-user environment: XDG_CONFIG_HOME points at a temporary directory, so the
-// registry stand-in ("<dir>/Vorn/registry.ini") and the per-user folder ("<dir>/Ardmoor/")
-// start empty. On Windows USERPROFILE points there instead, for the per-user folder; the registry
-// is the user's own (the registry functions below are POSIX-only).
+// An isolated per-user environment, such as a fresh user's machine has: the registry's current
+// user and the per-user folder start empty. On POSIX XDG_CONFIG_HOME points at a temporary
+// directory, which holds the registry stand-in ("<dir>/Vorn/registry.ini") and the per-user folder
+// ("<dir>/Ardmoor/"); child processes inherit both. On Windows USERPROFILE points there (the
+// per-user folder is "<dir>/Application Data/Ardmoor/") and, with `ownRegistry`, this process's
+// HKEY_CURRENT_USER is a fresh key of its own; child processes see the user's real one, so a
+// test whose children write the registry passes false.
 class HostSimUser {
  public:
-  HostSimUser();
+  explicit HostSimUser(bool ownRegistry = true);
+  ~HostSimUser();
+  HostSimUser(const HostSimUser&) = delete;
+  HostSimUser& operator=(const HostSimUser&) = delete;
   const std::string& ConfigHome() const { return temp_.path(); }
-  std::string RegistryFile() const;
-  // Creates the key [Software\Vorn\Ardmoor] (empty) or sets its InstallDir value.
+  // The per-user folder, with a final separator.
+  std::string UserDir() const;
+  // Creates the key \Software\Vorn\Ardmoor (empty) or sets its InstallDir value.
   void CreateArdmoorKey();
   void SetInstallDir(const std::string& dir);
+  bool HasArdmoorKey() const;
   // The key's InstallDir value, none when the key or the value is missing.
   std::optional<std::string> InstallDir() const;
 
  private:
   TempDir temp_;
   ScopedEnv env_;
+  std::string ownKey_;  // Windows: the key that stands in for HKEY_CURRENT_USER
 };
 
 // Folder of the stand-in build without XRDVcsInvalidateCache (same file names).

@@ -111,6 +111,14 @@ std::string BinDir() {
   return fs::path(platform::ModuleFileName()).parent_path().string();
 }
 
+std::string Native(std::string path) {
+  for (char& c : path)
+    if (c == '/') c = kPathSep;
+  return path;
+}
+
+ScopedTempFolder::ScopedTempFolder(const std::string& dir) : tmpdir_("TMPDIR", dir), tmp_("TMP", dir), temp_("TEMP", dir) {}
+
 std::string BinProgram(const std::string& name) {
 #ifdef _WIN32
   return BinDir() + "/" + name + ".exe";

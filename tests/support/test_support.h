@@ -48,6 +48,24 @@ class ScopedEnv {
   std::optional<std::string> old_;
 };
 
+// The platform's path separator, and a "/"-separated path written with it.
+#ifdef _WIN32
+inline constexpr char kPathSep = '\\';
+#else
+inline constexpr char kPathSep = '/';
+#endif
+std::string Native(std::string path);
+
+// Points this process's temporary folder (and its children's) at `dir` for the scope: TMPDIR
+// for POSIX, TMP and TEMP for Windows.
+class ScopedTempFolder {
+ public:
+  explicit ScopedTempFolder(const std::string& dir);
+
+ private:
+  ScopedEnv tmpdir_, tmp_, temp_;
+};
+
 // Folder of the build's binaries (the add-in, the stand-in host, ardmoor); a program of it by
 // name ("ardmoor", ".exe" added on Windows); the add-in's file name there.
 std::string BinDir();
