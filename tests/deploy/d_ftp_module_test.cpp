@@ -11,7 +11,7 @@
 #include "counting_toolkit.h"
 #include "deploy/d_ftp.h"
 #include "fault_server.h"
-#include "ftp_deploy_fixture.h"
+#include "deploy_fixture.h"
 #include "ftp_servers.h"
 #include "test_support.h"
 

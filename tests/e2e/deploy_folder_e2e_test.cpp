@@ -11,128 +11,26 @@
 #include <string>
 #include <vector>
 
-#include "addin_process.h"
-#include "hostsim_fixture.h"
-#include "test_support.h"
+#include "deploy_fixture.h"
+#include "platform/files.h"
 
 namespace skelder::test {
 namespace {
 
 namespace fs = std::filesystem;
 
-using HandleCommandFn = uint8_t (*)(const char*, const char*);
-using ConfigureFn = uint8_t (*)(const char*, const char*);
-using OutcomeFn = int32_t (*)();
-
-constexpr int kNotRun = 0, kSucceeded = 1, kFailed = 2, kCancelled = 3;
-constexpr int64_t kTime1 = 1700000000;  // 2023-11-14
-constexpr int64_t kTime2 = 1700003600;
-
-// The packed local date and time of a POSIX time, as the record keeps it.
-int32_t PackedAge(int64_t seconds) {
-  time_t t = static_cast<time_t>(seconds);
-  struct tm lt {};
-  localtime_r(&t, &lt);
-  uint32_t date = static_cast<uint32_t>(((lt.tm_year - 80) << 9) | ((lt.tm_mon + 1) << 5) | lt.tm_mday);
-  uint32_t tod = static_cast<uint32_t>((lt.tm_hour << 11) | (lt.tm_min << 5) | (lt.tm_sec / 2));
-  return static_cast<int32_t>((date << 16) | tod);
-}
-
 int64_t MTime(const std::string& path) {
-  struct stat st {};
-  if (stat(path.c_str(), &st) != 0) return -1;
-  return st.st_mtime;
+  const auto time = platform::GetLastWriteTime(path);
+  return time ? time->seconds : -1;
 }
 
-class DeployFolderE2eTest : public ::testing::Test {
+// Without "yes": the confirmation page waits for the script.
+class DeployFolderE2eTest : public DeployTest {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(FileExists(AddinPath())) << "build the Skelder target first";
-    user_.SetInstallDir(BinDir());
-    // A fresh installation folder per test: the log beside the library is this test's own.
-    fs::create_directories(install_);
-    fs::copy_file(AddinPath(), install_ + "/Skelder.so");
-    fs::create_directories(tmp_);
-  }
-
-  // One Deploy command in a fresh host process. Returns the outcome the export reports, or
-  // -1 when the process did not get that far.
   int Deploy(const std::string& script, const std::string& options = "virtual-clock") {
-    WriteFile(scriptPath_, script);
-    const std::string lib = install_ + "/Skelder.so";
-    const std::string opts = options + ",transcript=" + transcriptPath_ + "," + scriptPath_;
-    const std::string folder = std::to_string(repo_.FolderId(""));
-    if (FileExists(transcriptPath_)) fs::remove(transcriptPath_);
-    ScopedEnv tmp("TMPDIR", tmp_);
-    last_ = RunInChild([&]() -> int {
-      void* h = dlopen(lib.c_str(), RTLD_NOW | RTLD_LOCAL);
-      if (!h) return 100;
-      auto configure = reinterpret_cast<ConfigureFn>(dlsym(h, "SkelderConfigureToolkit"));
-      auto handle = reinterpret_cast<HandleCommandFn>(dlsym(h, "VcsHandleCommand"));
-      auto outcome = reinterpret_cast<OutcomeFn>(dlsym(h, "SkelderLastOutcome"));
-      if (!configure || !handle || !outcome) return 101;
-      if (configure("scripted", opts.c_str()) != 1) return 102;
-      if (handle("Deploy", folder.c_str()) != 1) return 103;
-      return 10 + outcome();
-    });
-    EXPECT_FALSE(last_.timedOut) << last_.output;
-    // Every run removes its temporary folder, whatever its outcome.
-    EXPECT_TRUE(ListFiles(tmp_).empty() && fs::is_empty(tmp_)) << "temporary folder left behind";
-    return last_.exitCode >= 10 ? last_.exitCode - 10 : -1;
+    return DeployTest::Deploy(script, options);
   }
-
-  void Locations(const std::string& deployTo) {
-    repo_.Notes("", "[Web Folder]\r\nDeployTo=" + deployTo + "\r\nEnabled=1\r\n");
-  }
-  std::vector<std::string> Log() const { return SplitLines(ReadFile(install_ + "/Skelder.log")); }
-  std::string Transcript() const { return FileExists(transcriptPath_) ? ReadFile(transcriptPath_) : ""; }
-  std::vector<std::string> MessageBoxes() const {
-    std::vector<std::string> boxes;
-    for (const auto& l : SplitLines(Transcript()))
-      if (l.rfind("messagebox ", 0) == 0) boxes.push_back(l);
-    return boxes;
-  }
-  std::string Record(const std::string& location) const { return ReadFile(location + "/XRDeploy.dat"); }
-  std::string Entry(const std::string& rel, int64_t time) {
-    return std::to_string(repo_.FileId(rel)) + "=" + std::to_string(PackedAge(time));
-  }
-
-  // A small site of nested folders with fixed times.
-  void Site() {
-    repo_.File("index.htm", "<html>home</html>", kTime1)
-        .File("img/logo.gif", std::string("GIF89a\0\x01\x02", 9), kTime1)
-        .File("img/sub/deep.css", "a{}", kTime1)
-        .File("about/index.htm", "<html>about</html>", kTime1);
-  }
-  // Shown names in the host's order: the folder's files, then each subfolder in pre-order.
-  std::vector<std::string> SiteShown() const {
-    return {"   /index.htm", "   about/index.htm", "   img/logo.gif", "   img/sub/deep.css"};
-  }
-  std::vector<std::string> SiteFiles() const {
-    return {"about/index.htm", "img/logo.gif", "img/sub/deep.css", "index.htm"};
-  }
-
-  HostSimUser user_;
-  HostSimRepository repo_;
-  TempDir work_;
-  std::string install_ = work_ / "install";
-  std::string tmp_ = work_ / "tmp";
-  std::string scriptPath_ = work_ / "script.txt";
-  std::string transcriptPath_ = work_ / "transcript.txt";
-  ChildResult last_;
 };
-
-std::vector<std::string> Concat(std::initializer_list<std::vector<std::string>> parts) {
-  std::vector<std::string> all;
-  for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
-  return all;
-}
-
-std::vector<std::string> Heading(const std::string& location) {
-  return {"", "", "Deploying to '" + location + "'...", ""};
-}
-
-const std::vector<std::string> kFetchHeading = {"Getting files from Ardmoor...", ""};
 
 TEST_F(DeployFolderE2eTest, NestedFoldersToTwoLocationsThenNothingToSend) {
   Site();
@@ -380,8 +278,8 @@ TEST_F(DeployFolderE2eTest, BadToolkitChoicesAreRefusedAtTheExport) {
   auto r = RunInChild([&]() -> int {
     void* h = dlopen(lib.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!h) return 100;
-    auto configure = reinterpret_cast<ConfigureFn>(dlsym(h, "SkelderConfigureToolkit"));
-    auto outcome = reinterpret_cast<OutcomeFn>(dlsym(h, "SkelderLastOutcome"));
+    auto configure = reinterpret_cast<uint8_t (*)(const char*, const char*)>(dlsym(h, "SkelderConfigureToolkit"));
+    auto outcome = reinterpret_cast<int32_t (*)()>(dlsym(h, "SkelderLastOutcome"));
     int bad = 0;
     bad += configure("gui", "") == 0;
     bad += configure(nullptr, nullptr) == 0;

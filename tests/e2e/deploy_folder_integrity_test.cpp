@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "addin_process.h"
-#include "ftp_deploy_fixture.h"
+#include "deploy_fixture.h"
 #include "hostsim_fixture.h"
 #include "platform/files.h"
 #include "test_support.h"
@@ -81,41 +81,10 @@ Helper HoldLocation(const std::string& location) {
   });
 }
 
-class DeployFolderIntegrityTest : public ::testing::Test {
+class DeployFolderIntegrityTest : public DeployTest {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(FileExists(AddinPath())) << "build the Skelder target first";
-    user_.SetInstallDir(BinDir());
-    fs::create_directories(install_);
-    fs::copy_file(AddinPath(), install_ + "/Skelder.so");
-    fs::create_directories(tmp_);
-  }
-
-  // One Deploy command through the exports in a fresh host process; the outcome, or -1.
   int Deploy(std::chrono::milliseconds limit = 60s) {
-    const std::string lib = install_ + "/Skelder.so";
-    const std::string opts = "yes,virtual-clock,transcript=" + (work_ / "transcript.txt");
-    const std::string folder = std::to_string(repo_.FolderId(""));
-    ScopedEnv tmp("TMPDIR", tmp_);
-    last_ = RunInChild(
-        [&]() -> int {
-#if !defined(__SANITIZE_ADDRESS__)  // its shadow memory alone is beyond any such limit
-          // A record read without a bound must fail here, not take the machine's memory.
-          struct rlimit mem {4ull << 30, 4ull << 30};
-          setrlimit(RLIMIT_AS, &mem);
-#endif
-          void* h = dlopen(lib.c_str(), RTLD_NOW | RTLD_LOCAL);
-          if (!h) return 100;
-          auto configure = reinterpret_cast<ConfigureFn>(dlsym(h, "SkelderConfigureToolkit"));
-          auto handle = reinterpret_cast<HandleCommandFn>(dlsym(h, "VcsHandleCommand"));
-          auto outcome = reinterpret_cast<OutcomeFn>(dlsym(h, "SkelderLastOutcome"));
-          if (!configure || !handle || !outcome || configure("scripted", opts.c_str()) != 1) return 101;
-          if (handle("Deploy", folder.c_str()) != 1) return 103;
-          return 10 + outcome();
-        },
-        {}, limit);
-    EXPECT_FALSE(last_.timedOut) << "the deployment hung";
-    return last_.exitCode >= 10 ? last_.exitCode - 10 : -1;
+    return DeployTest::Deploy("", "yes,virtual-clock", {}, "scripted", limit);
   }
 
   // `ardmoor deploy --yes` on the real clock, running in the background.
@@ -135,12 +104,6 @@ class DeployFolderIntegrityTest : public ::testing::Test {
     return false;
   }
 
-  void Locations(const std::string& deployTo) {
-    repo_.Notes("", "[Web Folder]\r\nDeployTo=" + deployTo + "\r\nEnabled=1\r\n");
-  }
-  std::string LogPath() const { return install_ + "/Skelder.log"; }
-  std::vector<std::string> Log() const { return SplitLines(ReadFile(LogPath())); }
-  std::string LogText() const { return ReadFile(LogPath()); }
   std::vector<std::string> CheckOutFolders() const {
     std::vector<std::string> found;
     for (const auto& e : fs::directory_iterator(tmp_))
@@ -148,13 +111,7 @@ class DeployFolderIntegrityTest : public ::testing::Test {
     return found;
   }
 
-  HostSimUser user_;
-  HostSimRepository repo_;
-  TempDir work_;
-  std::string install_ = work_ / "install";
-  std::string tmp_ = work_ / "tmp";
   std::string loc_ = work_ / "web";
-  ChildResult last_;
 };
 
 TEST_F(DeployFolderIntegrityTest, EveryFileArrivesUnderItsExactName) {
@@ -319,6 +276,7 @@ TEST_F(DeployFolderIntegrityTest, LeftoversOfKilledRunsGoAndThoseOfLiveOnesStay)
     if (platform::IsPartialFileName(name)) partials.push_back(name);
   ASSERT_EQ(partials.size(), 2u);
 
+  keepTemp_ = true;  // the live run's folder stays
   EXPECT_EQ(Deploy(), kSucceeded) << LogText();
   close(feed);
   const std::vector<std::string> left = CheckOutFolders();
@@ -333,7 +291,7 @@ TEST_F(DeployFolderIntegrityTest, LeftoversOfKilledRunsGoAndThoseOfLiveOnesStay)
   EXPECT_EQ(ReadFile(loc_ + "/index.htm"), "home");
 }
 
-class DeployFtpExactNames : public FtpDeployTest {};
+class DeployFtpExactNames : public DeployTest {};  // the folder fixture's Deploy takes no script
 
 TEST_F(DeployFtpExactNames, LetterCaseTwinsArriveAsTwoFiles) {
   FtpServer* server = StartServer(FtpServerKind::kPyFtpd, "127.0.0.170");

@@ -8,15 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "ftp_deploy_fixture.h"
+#include "deploy_fixture.h"
 
 namespace skelder::test {
 namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int64_t kTime1 = 1700000000;
-constexpr int64_t kTime2 = 1700003600;
 
 // The server logs as they compare: "PORT" without its fields, "PASS" without its argument.
 std::vector<std::string> Normalised(const std::vector<std::string>& commands, std::vector<std::string>* ports = nullptr) {
@@ -35,23 +33,11 @@ std::vector<std::string> Normalised(const std::vector<std::string>& commands, st
 }
 
 
-class DeployFtpE2e : public FtpDeployTest, public ::testing::WithParamInterface<FtpServerKind> {
+class DeployFtpE2e : public DeployTest, public ::testing::WithParamInterface<FtpServerKind> {
  protected:
   // One loopback address per server kind, so the two never meet on port 21.
   std::string Host() const { return GetParam() == FtpServerKind::kPyFtpd ? "127.0.0.21" : "127.0.0.22"; }
 
-  void Site() {
-    repo_.File("index.htm", "<html>home</html>", kTime1)
-        .File("about/index.htm", "<html>about</html>", kTime1)
-        .File("img/logo.gif", std::string("GIF89a\0\x01\x02\xff", 10), kTime1)
-        .File("img/sub/deep.css", "a{}", kTime1);
-  }
-  std::vector<std::string> SiteFiles() const {
-    return {"about/index.htm", "img/logo.gif", "img/sub/deep.css", "index.htm"};
-  }
-  std::vector<std::string> SiteShown() const {
-    return {"   /index.htm", "   about/index.htm", "   img/logo.gif", "   img/sub/deep.css"};
-  }
   std::string Remote() const { return server_->root() + "/base"; }
   // The base directory as the server names it: vsftpd, running as the launching user, does not
   // change its root, so its names are the real paths.

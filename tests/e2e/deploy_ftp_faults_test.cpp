@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "ftp_deploy_fixture.h"
+#include "deploy_fixture.h"
 
 namespace skelder::test {
 namespace {
@@ -20,7 +20,7 @@ constexpr int64_t kTime1 = 1700000000;
 constexpr const char* kSecret = "Zq9-unmistakable-Pw";
 
 
-class DeployFtpFaults : public FtpDeployTest {
+class DeployFtpFaults : public DeployTest {
  protected:
   // Three files of the folder itself, one in a subfolder: a.htm, b.htm, c.htm, sub/d.htm.
   void Site() {

@@ -17,7 +17,7 @@
 
 #include "addin_process.h"
 #include "fault_server.h"
-#include "ftp_deploy_fixture.h"
+#include "deploy_fixture.h"
 #include "hostsim_fixture.h"
 #include "test_support.h"
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "ftp_deploy_fixture.h"
+#include "deploy_fixture.h"
 
 namespace skelder::test {
 namespace {
@@ -21,7 +21,7 @@ constexpr int64_t kTime0 = 1700000000;
 
 enum class Kind { kFolder, kFtp };
 
-class DeployGeneratedE2e : public FtpDeployTest, public ::testing::WithParamInterface<Kind> {
+class DeployGeneratedE2e : public DeployTest, public ::testing::WithParamInterface<Kind> {
  protected:
   bool StartLocation() {
     if (GetParam() == Kind::kFolder) {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "ftp_deploy_fixture.h"
+#include "deploy_fixture.h"
 
 namespace skelder::test {
 namespace {
@@ -21,7 +21,7 @@ constexpr int64_t kTime2 = 1700003600;
 
 enum class Kind { kFolder, kFtp };
 
-class DeployNamesE2e : public FtpDeployTest, public ::testing::WithParamInterface<Kind> {
+class DeployNamesE2e : public DeployTest, public ::testing::WithParamInterface<Kind> {
  protected:
   // The location of the parameter's kind; false (with Why()) when its server cannot be had.
   // ctest runs cases side by side: each FTP case has a loopback address of its own.
@@ -125,7 +125,7 @@ INSTANTIATE_TEST_SUITE_P(Kinds, DeployNamesE2e, ::testing::Values(Kind::kFolder,
 
 // Locations as people mistype them: none may deploy anywhere but where it says, and a run that
 // deployed nowhere is no success.
-class DeployLocationsE2e : public FtpDeployTest {};
+class DeployLocationsE2e : public DeployTest {};
 
 TEST_F(DeployLocationsE2e, MistypedLocationsFailBeforeAnythingIsWritten) {
   repo_.File("index.htm", "home", kTime1);

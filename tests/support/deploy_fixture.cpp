@@ -1,6 +1,7 @@
-#include "ftp_deploy_fixture.h"
+#include "deploy_fixture.h"
 
 #include <dlfcn.h>
+#include <sys/resource.h>
 
 #include <ctime>
 #include <filesystem>
@@ -32,7 +33,7 @@ std::vector<std::string> DeployPyFtpdServer::Prepare(std::string* why) {
   return argv;
 }
 
-void FtpDeployTest::SetUp() {
+void DeployTest::SetUp() {
   ASSERT_TRUE(FileExists(AddinPath())) << "build the Skelder target first";
   user_.SetInstallDir(BinDir());
   // A fresh installation folder per test: the log beside the library is this test's own.
@@ -41,7 +42,22 @@ void FtpDeployTest::SetUp() {
   fs::create_directories(tmp_);
 }
 
-FtpServer* FtpDeployTest::StartServer(FtpServerKind kind, const std::string& host, FtpServerOptions options,
+void DeployTest::Site() {
+  repo_.File("index.htm", "<html>home</html>", kTime1)
+      .File("about/index.htm", "<html>about</html>", kTime1)
+      .File("img/logo.gif", std::string("GIF89a\0\x01\x02\xff", 10), kTime1)
+      .File("img/sub/deep.css", "a{}", kTime1);
+}
+
+std::vector<std::string> DeployTest::SiteFiles() {
+  return {"about/index.htm", "img/logo.gif", "img/sub/deep.css", "index.htm"};
+}
+
+std::vector<std::string> DeployTest::SiteShown() {
+  return {"   /index.htm", "   about/index.htm", "   img/logo.gif", "   img/sub/deep.css"};
+}
+
+FtpServer* DeployTest::StartServer(FtpServerKind kind, const std::string& host, FtpServerOptions options,
                                       const DeployServerFaults* faults) {
   options.host = host;
   options.port = 21;
@@ -60,8 +76,9 @@ FtpServer* FtpDeployTest::StartServer(FtpServerKind kind, const std::string& hos
   return server_.get();
 }
 
-int FtpDeployTest::Deploy(const std::string& script, const std::string& options,
-                          const std::vector<std::pair<std::string, std::string>>& env, const std::string& backend) {
+int DeployTest::Deploy(const std::string& script, const std::string& options,
+                          const std::vector<std::pair<std::string, std::string>>& env, const std::string& backend,
+                          std::chrono::milliseconds limit) {
   using HandleCommandFn = uint8_t (*)(const char*, const char*);
   using ConfigureFn = uint8_t (*)(const char*, const char*);
   using OutcomeFn = int32_t (*)();
@@ -76,6 +93,10 @@ int FtpDeployTest::Deploy(const std::string& script, const std::string& options,
   for (const auto& [name, value] : env) extra.push_back(std::make_unique<ScopedEnv>(name, value));
   last_ = RunInChild(
       [&]() -> int {
+#if !defined(__SANITIZE_ADDRESS__)  // its shadow memory alone is beyond any such limit
+        struct rlimit mem {4ull << 30, 4ull << 30};
+        setrlimit(RLIMIT_AS, &mem);
+#endif
         void* h = dlopen(lib.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (!h) return 100;
         auto configure = reinterpret_cast<ConfigureFn>(dlsym(h, "SkelderConfigureToolkit"));
@@ -86,34 +107,33 @@ int FtpDeployTest::Deploy(const std::string& script, const std::string& options,
         if (handle("Deploy", folder.c_str()) != 1) return 103;
         return 10 + outcome();
       },
-      {}, std::chrono::seconds(120));
-  EXPECT_FALSE(last_.timedOut) << last_.output;
+      {}, limit);
+  EXPECT_FALSE(last_.timedOut) << "the deployment hung: " << last_.output;
   // Every run removes its temporary folder, whatever its outcome.
-  EXPECT_TRUE(fs::is_empty(tmp_)) << "temporary folder left behind";
+  if (!keepTemp_) {
+    EXPECT_TRUE(fs::is_empty(tmp_)) << "temporary folder left behind";
+  }
   return last_.exitCode >= 10 ? last_.exitCode - 10 : -1;
 }
 
-void FtpDeployTest::Locations(const std::string& deployTo) {
+void DeployTest::Locations(const std::string& deployTo) {
   repo_.Notes("", "[Web Folder]\r\nDeployTo=" + deployTo + "\r\nEnabled=1\r\n");
 }
 
-std::string FtpDeployTest::LogText() const {
-  const std::string path = install_ + "/Skelder.log";
-  return FileExists(path) ? ReadFile(path) : std::string();
-}
+std::string DeployTest::LogText() const { return FileExists(LogPath()) ? ReadFile(LogPath()) : std::string(); }
 
-std::string FtpDeployTest::Transcript() const {
+std::string DeployTest::Transcript() const {
   return FileExists(transcriptPath_) ? ReadFile(transcriptPath_) : std::string();
 }
 
-std::vector<std::string> FtpDeployTest::MessageBoxes() const {
+std::vector<std::string> DeployTest::MessageBoxes() const {
   std::vector<std::string> boxes;
   for (const auto& l : SplitLines(Transcript()))
     if (l.rfind("messagebox ", 0) == 0) boxes.push_back(l);
   return boxes;
 }
 
-std::string FtpDeployTest::Entry(const std::string& rel, int64_t time) {
+std::string DeployTest::Entry(const std::string& rel, int64_t time) {
   return std::to_string(repo_.FileId(rel)) + "=" + std::to_string(PackedAge(time));
 }
 

@@ -1,10 +1,11 @@
 #pragma once
-// End-to-end FTP deployment: a repository served by the stand-in host, the add-in loaded through
-// its exports in a fresh host process per run, the scripted toolkit chosen through the extension
-// export, and real FTP servers on port 21 of a loopback address of the test's own (the add-in
-// always connects to the default port).
+// End-to-end deployment, to directories and FTP servers: a repository served by the stand-in host,
+// the add-in loaded through its exports in a fresh host process per run, the scripted toolkit
+// chosen through the extension export, and real FTP servers on port 21 of a loopback address of
+// the test's own (the add-in always connects to the default port).
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -41,9 +42,19 @@ class DeployPyFtpdServer : public PyFtpdServer {
 inline constexpr int kNotRun = 0, kSucceeded = 1, kFailed = 2, kCancelled = 3;
 
 
-class FtpDeployTest : public ::testing::Test {
+// Times of the site's files.
+inline constexpr int64_t kTime1 = 1700000000;  // 2023-11-14
+inline constexpr int64_t kTime2 = 1700003600;
+
+class DeployTest : public ::testing::Test {
  protected:
   void SetUp() override;
+
+  // A small site of nested folders with kTime1: its files sorted, and their log lines in the
+  // host's order (the folder's own files, then each subfolder in pre-order).
+  void Site();
+  static std::vector<std::string> SiteFiles();
+  static std::vector<std::string> SiteShown();
 
   // A server on port 21 of `host` (a loopback address no other test uses). Null when it could
   // not be had: the caller must then skip (or fail in CI) through SKELDER_REQUIRE with Why().
@@ -54,13 +65,17 @@ class FtpDeployTest : public ::testing::Test {
   // One Deploy command in a fresh host process, with the given scripted-toolkit script, toolkit
   // options and extra environment variables. With another backend ("plain", "terminal") the
   // script is not used and what the backend prints is in last_.output. The outcome the export
-  // reports, or -1.
+  // reports, or -1. The run must end within `limit` and, unless keepTemp_ is set, leave its
+  // temporary folder empty; it cannot take more than 4 GiB of address space (a record read without
+  // a bound fails instead of taking the machine's memory).
   int Deploy(const std::string& script, const std::string& options = "yes,virtual-clock",
              const std::vector<std::pair<std::string, std::string>>& env = {},
-             const std::string& backend = "scripted");
+             const std::string& backend = "scripted", std::chrono::milliseconds limit = std::chrono::seconds(120));
 
   void Locations(const std::string& deployTo);
+  std::string LogPath() const { return install_ + "/Skelder.log"; }
   std::string LogText() const;
+  std::string Record(const std::string& location) const { return ReadFile(location + "/XRDeploy.dat"); }
   std::vector<std::string> Log() const { return SplitLines(LogText()); }
   std::string Transcript() const;
   std::vector<std::string> MessageBoxes() const;
@@ -74,6 +89,7 @@ class FtpDeployTest : public ::testing::Test {
   std::string scriptPath_ = work_ / "script.txt";
   std::string transcriptPath_ = work_ / "transcript.txt";
   ChildResult last_;
+  bool keepTemp_ = false;  // runs that are meant to leave the temporary folder behind
   std::unique_ptr<FtpServer> server_;
   std::string why_;
 };
