@@ -4,6 +4,7 @@
 
 #include "ftp/net_stream.h"
 #include "platform/exception.h"
+#include "platform/file_names.h"
 
 #include "deploy/u_utils.h"
 #include "platform/environment.h"
@@ -42,11 +43,6 @@ class BoundedFileStream : public ftp::TNetFileStream {
 
 // The reply of a server that does not have the file asked for.
 constexpr int32_t kFileUnavailable = 550;
-
-std::string ExtractFileName(const std::string& path) {
-  const size_t sep = path.find_last_of("/\\");
-  return sep == std::string::npos ? path : path.substr(sep + 1);
-}
 
 int32_t TimeoutFromEnvironment() {
   const auto text = platform::EnvironmentVariable(kFtpTimeoutVariable);
@@ -191,7 +187,7 @@ bool TdmFtp::PutFile(const std::string& localFile, const std::string& relativeDi
       }
     }
     netFtp.SetTransferType(ftp::ftBinary);
-    netFtp.Upload(localFile, ExtractFileName(localFile), false);
+    netFtp.Upload(localFile, platform::ExtractFileName(localFile), false);
   });
 }
 

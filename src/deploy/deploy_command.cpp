@@ -7,6 +7,7 @@
 #include "deploy/u_utils.h"
 #include "deploy/web_folder_settings.h"
 #include "host/xr_direct_intf.h"
+#include "platform/ascii.h"
 #include "platform/files.h"
 #include "platform/toolkit.h"
 
@@ -112,7 +113,7 @@ void FilterFiles(TFileList& files, const TFolderList& folders) {
 }
 
 bool HandleCommand(const std::string& command, const std::string& data) {
-  if (!SameText(command, kDeployCommand)) return false;
+  if (!platform::EqualsIgnoringAsciiCase(command, kDeployCommand)) return false;
   ResetLastDeployOutcome();
   try {
     // Anything that goes wrong before the dialog (a data text that is no number, a function

@@ -14,6 +14,7 @@
 #include "platform/clock.h"
 #include "platform/display_text.h"
 #include "platform/exception.h"
+#include "platform/file_names.h"
 #include "platform/files.h"
 #include "platform/termination.h"
 #include "platform/toolkit.h"
@@ -27,12 +28,6 @@ using platform::CurrentToolkit;
 namespace {
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
-
-// The file-name part of a path (after the last separator).
-std::string ExtractFileName(const std::string& path) {
-  size_t sep = path.find_last_of("/\\");
-  return sep == std::string::npos ? path : path.substr(sep + 1);
-}
 
 Component& AddLabel(platform::Form& form, const char* name, int page, int left, int top, const std::string& caption,
                     bool bold = false) {
@@ -301,7 +296,7 @@ void TfrmDeploy::MakeTempDir() {
   std::string candidate;
   for (int attempt = 0;; ++attempt) {
     std::string tempFile = MakeTempFileName();
-    candidate = ChangeFileExt(tempFile, ".Deploy");
+    candidate = platform::ChangeFileExt(tempFile, ".Deploy");
     platform::RemoveFile(tempFile, platform::Lookup::Exact);
     if (platform::GetEntryKind(candidate) != platform::EntryKind::Missing) continue;
     if (platform::CreateLockedDirectory(candidate, tempDirLock_)) break;
@@ -610,7 +605,7 @@ bool TfrmDeploy::DeployToFolder(const std::string& locationLine) {
       int errorCode = 0;
       bool copied = true;
       for (const auto& candidate : candidates) {
-        const std::string target = ExtractFileName(candidate);
+        const std::string target = platform::ExtractFileName(candidate);
         targetDir.ClearReadOnly(target);
         if (!targetDir.CopyFileIn(candidate, target, &errorCode)) {
           copied = false;

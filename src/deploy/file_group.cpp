@@ -4,17 +4,12 @@
 
 #include "deploy/u_utils.h"
 #include "host/xr_direct_intf.h"
+#include "platform/ascii.h"
 #include "platform/display_text.h"
+#include "platform/file_names.h"
 #include "platform/files.h"
 
 namespace skelder::deploy {
-
-std::string ExtractFileExt(const std::string& path) {
-  const size_t dot = path.find_last_of('.');
-  const size_t sep = path.find_last_of("/\\");
-  if (dot == std::string::npos || (sep != std::string::npos && dot < sep)) return {};
-  return path.substr(dot);
-}
 
 namespace {
 
@@ -39,17 +34,17 @@ std::vector<std::string> FileGroupCandidates(const std::string& source, std::str
   }
   missing->clear();
   std::string extensions;
-  if (host::VcsGetFileGroupExtensions(source, extensions) != host::kStatusOk) extensions = ExtractFileExt(source);
+  if (host::VcsGetFileGroupExtensions(source, extensions) != host::kStatusOk) extensions = platform::ExtractFileExt(source);
   for (char& c : extensions)
     if (c == ';') c = '\n';
-  const std::string base = ChangeFileExt(source, "");
+  const std::string base = platform::ChangeFileExt(source, "");
   std::vector<std::string> candidates;
   bool sourceListed = false;
   for (const auto& ext : SplitLines(extensions)) {
     if (ext.find_first_of("/\\") != std::string::npos) continue;
-    const std::string candidate = ChangeFileExt(source, ext);
+    const std::string candidate = platform::ChangeFileExt(source, ext);
     std::string real;
-    if (SameText(candidate, source)) {
+    if (platform::EqualsIgnoringAsciiCase(candidate, source)) {
       // The source's own extension, perhaps written in another case by the group: the file
       // goes under its own name.
       if (sourceListed) continue;

@@ -7,7 +7,6 @@
 namespace skelder::deploy {
 
 // The extension of a path's last component, with its dot; empty when it has none.
-std::string ExtractFileExt(const std::string& path);
 
 // The files to send for a changed source file, in the order of the host's extensions (the
 // source's own extension when the host cannot tell): the source itself always, under its exact

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "platform/exception.h"
+#include "platform/file_names.h"
 #include "platform/files.h"
 #include "platform/toolkit.h"
 
@@ -115,7 +116,7 @@ int32_t FileAge(const std::string& path) { return platform::FileAge(path, platfo
 
 std::string ModuleFileName() { return platform::ModuleFileName(); }
 
-std::string LogFileName() { return ChangeFileExt(ModuleFileName(), ".log"); }
+std::string LogFileName() { return platform::ChangeFileExt(ModuleFileName(), ".log"); }
 
 void AppendToLog(const std::string& path, const std::string& text) {
   TLogWriter log;
@@ -147,14 +148,6 @@ void TLogWriter::Close() {
   if (file_) std::fclose(file_);
   file_ = nullptr;
   path_.clear();
-}
-
-std::string ChangeFileExt(const std::string& path, const std::string& extension) {
-  const auto sep = path.rfind(kSep);
-  const auto dot = path.rfind('.');
-  if (dot != std::string::npos && (sep == std::string::npos || dot > sep))
-    return path.substr(0, dot) + extension;
-  return path + extension;
 }
 
 std::optional<int32_t> ParseInt32(std::string_view text) {
@@ -189,18 +182,6 @@ std::vector<std::string> SplitLines(const std::string& text) {
   }
   if (start < text.size()) lines.emplace_back(text, start, std::string::npos);
   return lines;
-}
-
-bool SameText(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]);
-    unsigned char y = static_cast<unsigned char>(b[i]);
-    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
 }
 
 }  // namespace skelder::deploy

@@ -90,17 +90,10 @@ class TLogWriter {
   std::string path_;
 };
 
-// The path with its extension (the text from the last "." of the last component) replaced by
-// `extension`, or with `extension` appended when it has none.
-std::string ChangeFileExt(const std::string& path, const std::string& extension);
-
 // A decimal 32-bit integer: optional sign, digits, nothing else; none otherwise or out of range.
 std::optional<int32_t> ParseInt32(std::string_view text);
 
 // Splits at CR LF, CR or LF. A line end at the very end of the text adds no empty line.
 std::vector<std::string> SplitLines(const std::string& text);
-
-// Letter-case-insensitive comparison of 8-bit ASCII text.
-bool SameText(const std::string& a, const std::string& b);
 
 }  // namespace skelder::deploy

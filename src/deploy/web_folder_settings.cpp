@@ -24,7 +24,7 @@ std::string TrimBlanks(const std::string& text) {
 
 bool EntryHasName(const std::string& entry, const std::string& key) {
   const auto eq = entry.find('=');
-  return eq != std::string::npos && SameText(TrimBlanks(entry.substr(0, eq)), TrimBlanks(key));
+  return eq != std::string::npos && platform::EqualsIgnoringAsciiCase(TrimBlanks(entry.substr(0, eq)), TrimBlanks(key));
 }
 
 }  // namespace
@@ -44,7 +44,7 @@ IniText::IniText(const std::string& text) {
 
 const IniText::Section* IniText::FindSection(const std::string& name) const {
   for (const Section& section : sections_)
-    if (SameText(TrimBlanks(section.name), TrimBlanks(name))) return &section;
+    if (platform::EqualsIgnoringAsciiCase(TrimBlanks(section.name), TrimBlanks(name))) return &section;
   return nullptr;
 }
 
@@ -121,7 +121,7 @@ std::string WriteWebFolderSettings(const std::string& notes, const std::vector<s
 
 std::string ComposeFtpLocation(const std::string& site, const std::string& user, const std::string& password) {
   std::string host = site;
-  if (host.size() >= kFtpSchemeLength && SameText(host.substr(0, kFtpSchemeLength), kFtpScheme))
+  if (host.size() >= kFtpSchemeLength && platform::EqualsIgnoringAsciiCase(host.substr(0, kFtpSchemeLength), kFtpScheme))
     host.erase(0, kFtpSchemeLength);
   std::string text;
   if (!user.empty()) {
@@ -150,7 +150,7 @@ TFtpLocation ParseFtpLocation(const std::string& location) {
 }
 
 bool IsFtpLocation(const std::string& location) {
-  return location.size() >= kFtpSchemeLength && SameText(location.substr(0, kFtpSchemeLength), kFtpScheme);
+  return location.size() >= kFtpSchemeLength && platform::EqualsIgnoringAsciiCase(location.substr(0, kFtpSchemeLength), kFtpScheme);
 }
 
 bool IsDirectoryLocation(const std::string& location) {

@@ -7,6 +7,7 @@
 
 #include "net/net_anti_freeze.h"
 #include "net/net_stack.h"
+#include "platform/ascii.h"
 #include "platform/clock.h"
 
 namespace skelder::ftp {
@@ -351,11 +352,8 @@ std::string TNetTCPConnection::ReadNonBlankLine(int32_t maxTries) {
 
 namespace {
 bool SamePrefix(const std::string& line, const std::string& prefix) {
-  if (line.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(line[i])) != std::tolower(static_cast<unsigned char>(prefix[i])))
-      return false;
-  return true;
+  return line.size() >= prefix.size() &&
+         platform::EqualsIgnoringAsciiCase(std::string_view(line).substr(0, prefix.size()), prefix);
 }
 }  // namespace
 

@@ -9,6 +9,7 @@
 
 #include "host/xr_vcs_const.h"
 #include "platform/dynlib.h"
+#include "platform/file_names.h"
 #include "platform/files.h"
 
 namespace skelder::host {
@@ -132,13 +133,6 @@ int32_t RunFolderInfo(Fn fn, int32_t folderId, std::string& name, std::string& d
   return status;
 }
 
-// The extension with its dot, from the last dot of the name's last component; empty if none.
-std::string ExtractFileExt(const std::string& fileName) {
-  const size_t dot = fileName.find_last_of(".\\/:");
-  if (dot == std::string::npos || fileName[dot] != '.') return {};
-  return fileName.substr(dot);
-}
-
 // More than any message a host has a reason to send; a larger size asked for is not trusted.
 constexpr int32_t kMaxErrorTextSize = 1 << 20;
 
@@ -183,7 +177,7 @@ int32_t VcsCheckOutFile(int32_t fileId, int32_t& output, TCheckOutRequest* reque
 }
 
 int32_t VcsGetFileGroupExtensions(const std::string& fileName, std::string& extensions) {
-  extensions = ExtractFileExt(fileName);
+  extensions = platform::ExtractFileExt(fileName);
   auto fn = SKELDER_CORE_ENTRY(TXRDVcsGetFileGroupExtensions, "XRDVcsGetFileGroupExtensions",
                                "VcsGetFileGroupExtensions");
   std::vector<char> buffer(kGroupExtensionsSize);

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "net/net_exception.h"
+#include "platform/ascii.h"
 
 namespace skelder::net {
 
@@ -175,10 +176,7 @@ std::string TNetStack::AddressToText(const std::array<uint8_t, 4>& bytes) {
 }
 
 std::string TNetStack::ResolveName(const std::string& host) {
-  std::string upper = host;
-  std::transform(upper.begin(), upper.end(), upper.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  if (upper == "LOCALHOST") return "127.0.0.1";
+  if (platform::EqualsIgnoringAsciiCase(host, "localhost")) return "127.0.0.1";
   if (IsDottedAddress(host)) return host;
   return HostAddressByName(host);
 }

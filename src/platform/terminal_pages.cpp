@@ -18,26 +18,6 @@ namespace skelder::platform {
 
 namespace {
 
-std::string Trim(const std::string& s) {
-  size_t b = s.find_first_not_of(" \t");
-  if (b == std::string::npos) return {};
-  size_t e = s.find_last_not_of(" \t");
-  return s.substr(b, e - b + 1);
-}
-
-// The letter after the caption's accelerator mark, lower case; 0 when it has none.
-char AcceleratorKey(const std::string& caption) {
-  for (size_t i = 0; i + 1 < caption.size(); ++i) {
-    if (caption[i] != '&') continue;
-    if (caption[i + 1] == '&') {
-      ++i;
-      continue;
-    }
-    return static_cast<char>(std::tolower(static_cast<unsigned char>(caption[i + 1])));
-  }
-  return 0;
-}
-
 bool OnPage(const Form& form, const Component& c) { return c.page == -1 || c.page == form.activePage; }
 
 // The label that names a text box: the nearest one on its row to its left, else the nearest above.
@@ -168,7 +148,7 @@ class TerminalFolderBrowser : public FolderBrowser {
       window.Command(kIdCancel);  // nobody is there to choose
       return;
     }
-    std::string answer = Trim(line);
+    std::string answer = TrimAnswer(line);
     std::string lower = AsciiLower(answer);
     if (lower == "u") {
       window.SelectPath(Parent(folder));
@@ -237,12 +217,12 @@ bool TerminalToolkit::RunPropertyPage(Form& page) {
       Write("\n");
       return false;  // nobody is there to save
     }
-    std::string answer = Trim(line);
+    std::string answer = TrimAnswer(line);
     std::string lower = AsciiLower(answer);
     if (lower == "s" || lower == "save") return true;
     if (lower == "c" || lower == "cancel" || lower == "esc") return false;
     if (list && lower.size() > 2 && (lower[0] == 'e' || lower[0] == 'd') && lower[1] == ' ') {
-      std::string number = Trim(answer.substr(2));
+      std::string number = TrimAnswer(answer.substr(2));
       size_t n = number.find_first_not_of("0123456789") == std::string::npos && !number.empty() && number.size() < 9
                      ? static_cast<size_t>(std::stoul(number))
                      : 0;

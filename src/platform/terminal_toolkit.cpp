@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/ascii.h"
 #include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/termination.h"
@@ -12,18 +13,6 @@
 namespace skelder::platform {
 
 namespace {
-
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
-std::string Trim(const std::string& s) {
-  size_t b = s.find_first_not_of(" \t\r\n");
-  if (b == std::string::npos) return {};
-  size_t e = s.find_last_not_of(" \t\r\n");
-  return s.substr(b, e - b + 1);
-}
 
 bool OnActivePage(const Form& form, const Component& c) { return c.page == -1 || c.page == form.activePage; }
 
@@ -52,13 +41,7 @@ std::vector<Choice> Choices(const Form& form) {
   std::vector<Choice> choices;
   for (const Component* c : PageComponents(form)) {
     if (c->kind != ComponentKind::Button || !c->enabled) continue;
-    char key = 0;
-    size_t amp = c->caption.find('&');
-    while (amp != std::string::npos && amp + 1 < c->caption.size() && c->caption[amp + 1] == '&')
-      amp = c->caption.find('&', amp + 2);
-    if (amp != std::string::npos && amp + 1 < c->caption.size())
-      key = static_cast<char>(std::tolower(static_cast<unsigned char>(c->caption[amp + 1])));
-    choices.push_back({const_cast<Component*>(c), StripAccelerator(c->caption), key});
+    choices.push_back({const_cast<Component*>(c), StripAccelerator(c->caption), AcceleratorKey(c->caption)});
   }
   auto taken = [&](char k, size_t self) {
     for (size_t i = 0; i < choices.size(); ++i)
@@ -69,7 +52,7 @@ std::vector<Choice> Choices(const Form& form) {
     if (choices[i].key != 0 && taken(choices[i].key, i) && i > 0) choices[i].key = 0;
   for (size_t i = 0; i < choices.size(); ++i) {
     if (choices[i].key != 0) continue;
-    for (char ch : Lower(choices[i].label))
+    for (char ch : AsciiLower(choices[i].label))
       if (std::isalnum(static_cast<unsigned char>(ch)) && !taken(ch, i)) {
         choices[i].key = ch;
         break;
@@ -94,6 +77,25 @@ std::string ProgressText(const Component& bar, int columns) {
 }
 
 }  // namespace
+
+std::string TrimAnswer(const std::string& line) {
+  const size_t b = line.find_first_not_of(" \t\r\n");
+  if (b == std::string::npos) return {};
+  const size_t e = line.find_last_not_of(" \t\r\n");
+  return line.substr(b, e - b + 1);
+}
+
+char AcceleratorKey(const std::string& caption) {
+  for (size_t i = 0; i + 1 < caption.size(); ++i) {
+    if (caption[i] != '&') continue;
+    if (caption[i + 1] == '&') {
+      ++i;
+      continue;
+    }
+    return AsciiLowerChar(caption[i + 1]);
+  }
+  return 0;
+}
 
 std::string StripAccelerator(const std::string& caption) {
   if (caption.find('&') == std::string::npos) return caption;
@@ -369,7 +371,7 @@ MessageAnswer TerminalToolkit::ShowMessageBox(const std::string& text, const std
       Write(std::string(answerText(safe)) + (r == ReadResult::Interrupted ? " (interrupted)\n" : " (end of input)\n"));
       return safe;
     }
-    std::string a = Lower(Trim(line));
+    std::string a = AsciiLower(TrimAnswer(line));
     switch (buttons) {
       case MessageButtons::Ok:
         return MessageAnswer::Ok;
@@ -426,14 +428,14 @@ void TerminalToolkit::RunPrompt(Form& form) {
       if (r == ReadResult::EndOfInput) fallback();
       return;
     }
-    std::string a = Lower(Trim(line));
+    std::string a = AsciiLower(TrimAnswer(line));
     if (a.empty()) {
       if (pressEnter()) return;
     } else if (a == "esc" || a == "q") {
       if (form.PressEscape()) return;
     } else {
       for (const auto& ch : choices)
-        if ((a.size() == 1 && a[0] == ch.key) || a == Lower(ch.label)) {
+        if ((a.size() == 1 && a[0] == ch.key) || a == AsciiLower(ch.label)) {
           ch.button->Click();
           return;
         }

@@ -120,7 +120,12 @@ class TerminalToolkit : public Toolkit {
 // or colours.
 std::unique_ptr<Toolkit> MakePlainToolkit(TerminalOptions options = {});
 
-// The caption without its accelerator marks ("&Continue" -> "Continue", "&&" -> "&").
+// The caption without its accelerator marks ("&Continue" -> "Continue", "&&" -> "&"), and the
+// letter after its mark in lower case (0 when it has none).
 std::string StripAccelerator(const std::string& caption);
+char AcceleratorKey(const std::string& caption);
+
+// An answer typed at the terminal without the blanks and line ends around it.
+std::string TrimAnswer(const std::string& line);
 
 }  // namespace skelder::platform

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/file_names.h"
 #include "platform/files.h"
 #include "platform/scripted_toolkit.h"
 #include "test_support.h"
@@ -21,10 +22,10 @@ TEST(PathHelpersTest, AddBackslashUsesThePlatformSeparator) {
 }
 
 TEST(PathHelpersTest, ChangeFileExtTouchesOnlyTheLastComponent) {
-  EXPECT_EQ(ChangeFileExt("/opt/bin/Skelder.so", ".log"), "/opt/bin/Skelder.log");
-  EXPECT_EQ(ChangeFileExt("/opt/bin.d/Skelder", ".log"), "/opt/bin.d/Skelder.log");
-  EXPECT_EQ(ChangeFileExt("/opt/a.b.c", ".log"), "/opt/a.b.log");
-  EXPECT_EQ(LogFileName(), ChangeFileExt(ModuleFileName(), ".log"));
+  EXPECT_EQ(platform::ChangeFileExt("/opt/bin/Skelder.so", ".log"), "/opt/bin/Skelder.log");
+  EXPECT_EQ(platform::ChangeFileExt("/opt/bin.d/Skelder", ".log"), "/opt/bin.d/Skelder.log");
+  EXPECT_EQ(platform::ChangeFileExt("/opt/a.b.c", ".log"), "/opt/a.b.log");
+  EXPECT_EQ(LogFileName(), platform::ChangeFileExt(ModuleFileName(), ".log"));
 }
 
 TEST(ParseInt32Test, StrictDecimal) {
