@@ -11,6 +11,7 @@
 #include "platform/files.h"
 #include "platform/profile.h"
 #include "platform/profile_names.h"
+#include "platform/win32/win32_text.h"
 
 namespace skelder::platform {
 namespace {
@@ -30,19 +31,17 @@ std::string AbsolutePath(const std::string& path) {
   }
 }
 
-// Calls get(buffer, size) until the answer has room to spare. An answer that did not fit comes
-// back cut to size - 1 characters (one string) or size - 2 (a list ended by two zeros), so an
-// answer of that length may have been cut and is asked again with a larger buffer. None when
-// the answer would exceed kLargestAnswer.
+// A profile answer's length: a string cut to the buffer is size - 1 long and a list size - 2, so
+// an answer is whole only with two (three) bytes of the buffer left.
+constexpr size_t kStringSpare = 2;
+constexpr size_t kListSpare = 3;
+
 template <typename Get>
-std::optional<std::string> ReadWhole(size_t cutMargin, Get get) {
+std::optional<std::string> ReadWhole(size_t spare, Get get) {
   std::vector<char> buffer(1024);
-  for (;;) {
-    const DWORD length = get(buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (length + cutMargin < buffer.size()) return std::string(buffer.data(), length);
-    if (buffer.size() >= kLargestAnswer) return std::nullopt;
-    buffer.resize(buffer.size() * 2);
-  }
+  const auto length = CallWithRoom(buffer, spare, kLargestAnswer, get);
+  if (!length) return std::nullopt;
+  return std::string(buffer.data(), *length);
 }
 
 // The zero-separated strings of a list answer.
@@ -60,7 +59,7 @@ std::vector<std::string> SplitList(const std::string& list) {
 
 std::optional<std::string> RawSection(const std::string& path, const std::string& section) {
   const std::string name = Trim(section);
-  return ReadWhole(2, [&](char* buffer, DWORD size) {
+  return ReadWhole(kListSpare, [&](char* buffer, DWORD size) {
     return ::GetPrivateProfileSectionA(name.c_str(), buffer, size, path.c_str());
   });
 }
@@ -105,7 +104,7 @@ std::string ProfileFile::ReadString(const std::string& section, const std::strin
   const std::string sectionName = Trim(section), keyName = Trim(key);
   // The API would hand back the default with its trailing blanks cut; it is asked with none, and
   // an empty answer tells an empty value from a missing key by the section's entries.
-  const auto value = ReadWhole(1, [&](char* buffer, DWORD size) {
+  const auto value = ReadWhole(kStringSpare, [&](char* buffer, DWORD size) {
     return ::GetPrivateProfileStringA(sectionName.c_str(), keyName.c_str(), "", buffer, size, path.c_str());
   });
   if (!value) return defaultValue;
@@ -134,7 +133,7 @@ bool ProfileFile::DeleteKey(const std::string& section, const std::string& key) 
 
 bool ProfileFile::SectionExists(const std::string& section) const {
   const std::string path = AbsolutePath(path_);
-  const auto names = ReadWhole(2, [&](char* buffer, DWORD size) {
+  const auto names = ReadWhole(kListSpare, [&](char* buffer, DWORD size) {
     return ::GetPrivateProfileSectionNamesA(buffer, size, path.c_str());
   });
   if (!names) return false;

@@ -5,10 +5,14 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "platform/dynlib.h"
 #include "platform/environment.h"
 #include "platform/files.h"
 #include "platform/registry.h"
+#include "platform/win32/win32_text.h"
 #include "test_support.h"
 
 namespace skelder::platform {
@@ -89,9 +93,14 @@ TEST(Win32System, RegistryEnvironmentAndLibraries) {
   EXPECT_EQ(registry::ReadString(key, "InstallDir"), "C:\\Program Files\\Ardmoor");
   EXPECT_FALSE(registry::WriteString("\\Software\\Vorn\\NoSuchKey", "InstallDir", "x"));
 
-  ASSERT_TRUE(SetEnvironmentValue("SKELDER_TEST_VALUE", std::string(5000, 'v')));
-  EXPECT_EQ(ExpandEnvironmentText("[%SKELDER_TEST_VALUE%]"), "[" + std::string(5000, 'v') + "]");
+  // Expansions around the first buffer's 512 bytes and far beyond come whole.
+  for (size_t length : {509u, 510u, 511u, 512u, 513u, 5000u}) {
+    const std::string value(length - 2, 'v');
+    ASSERT_TRUE(SetEnvironmentValue("SKELDER_TEST_VALUE", value));
+    EXPECT_EQ(ExpandEnvironmentText("[%SKELDER_TEST_VALUE%]"), "[" + value + "]") << length;
+  }
   EXPECT_EQ(ExpandEnvironmentText("%NO_SUCH_VARIABLE%"), "%NO_SUCH_VARIABLE%");
+  EXPECT_EQ(ExpandEnvironmentText("no variable"), "no variable");
   ASSERT_TRUE(SetEnvironmentValue("SKELDER_TEST_VALUE", std::nullopt));
   EXPECT_FALSE(EnvironmentVariable("SKELDER_TEST_VALUE").has_value());
   EXPECT_EQ(UserApplicationDataDir().substr(UserApplicationDataDir().size() - 18), "\\Application Data\\");
@@ -102,6 +111,31 @@ TEST(Win32System, RegistryEnvironmentAndLibraries) {
   ASSERT_TRUE(kernel.Loaded());
   EXPECT_NE(kernel.Symbol("GetTickCount"), nullptr);
   EXPECT_EQ(kernel.Symbol("NoSuchFunction"), nullptr);
+}
+
+// The buffer rule of the "A" calls, against a call that behaves as the 8-bit expansion may: it
+// reports the size it needs, terminating zero included, and needs a byte more than that to write
+// the answer whole; short of that it writes the answer cut.
+TEST(Win32System, AnAnswerIsTakenOnlyWhenItFitsWhole) {
+  for (size_t length : {510u, 511u, 512u, 600u}) {
+    const std::string answer(length, 'x');
+    int calls = 0;
+    auto expand = [&](char* buffer, DWORD size) -> DWORD {
+      ++calls;
+      const size_t written = size >= answer.size() + 2 ? answer.size() : std::min<size_t>(answer.size(), size - 2);
+      answer.copy(buffer, written);
+      buffer[written] = '\0';
+      return static_cast<DWORD>(answer.size() + 1);
+    };
+    std::vector<char> buffer(512);
+    const auto reported = CallWithRoom(buffer, 1, 4096, expand);
+    ASSERT_TRUE(reported.has_value()) << length;
+    EXPECT_EQ(std::string(buffer.data()), answer) << length;
+    EXPECT_LE(calls, 2) << length;
+  }
+  // An answer beyond the limit is not taken at all.
+  std::vector<char> buffer(512);
+  EXPECT_FALSE(CallWithRoom(buffer, 1, 4096, [](char*, DWORD) -> DWORD { return 5000; }).has_value());
 }
 
 }  // namespace
