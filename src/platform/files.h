@@ -192,6 +192,12 @@ std::string TempDirectory();
 // exclusively, and returns its full path; empty on failure.
 std::string CreateUniqueTempFile(const std::string& directory, const std::string& prefix);
 
+// The form in which a directory the user chose is kept: absolute and normalised ("." and ".."
+// resolved, doubled separators dropped, a final separator kept), and on Windows a path on a
+// mapped network drive in its UNC form, "\\server\share\rest". Any other path stays the
+// full local path it is.
+std::string UniversalPathName(const std::string& path);
+
 // Full path of the module (shared library or program) that contains this code.
 std::string ModuleFileName();
 

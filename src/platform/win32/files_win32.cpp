@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <io.h>
 #include <shellapi.h>
+#include <winnetwk.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -16,6 +17,7 @@
 
 #include "platform/ascii.h"
 #include "platform/files.h"
+#include "platform/win32/win32_text.h"
 
 namespace skelder::platform {
 namespace {
@@ -83,9 +85,7 @@ std::mutex g_heldMutex;
 std::map<std::string, intptr_t> g_held;  // lock name -> mutex handle
 
 std::string LockName(const std::string& path) {
-  char full[MAX_PATH * 2];
-  const DWORD size = ::GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
-  std::string key = AsciiLower(size > 0 && size < sizeof full ? std::string(full, size) : path);
+  std::string key = AsciiLower(FullPathName(path));
   while (key.size() > 3 && (key.back() == '\\' || key.back() == '/')) key.pop_back();
   uint64_t hash = 1469598103934665603ULL;
   for (unsigned char c : key) hash = (hash ^ c) * 1099511628211ULL;
@@ -261,6 +261,25 @@ std::string CreateUniqueTempFile(const std::string& directory, const std::string
   char buffer[MAX_PATH];
   if (!::GetTempFileNameA(dir.c_str(), prefix.c_str(), 0, buffer)) return {};
   return buffer;
+}
+
+std::string UniversalPathName(const std::string& path) {
+  if (path.empty()) return path;
+  const std::string full = FullPathName(path);
+  // The network's name for a path on a mapped drive; any other path has none (not connected).
+  std::vector<char> buffer(1024);
+  for (;;) {
+    DWORD size = static_cast<DWORD>(buffer.size());
+    const DWORD result = ::WNetGetUniversalNameA(full.c_str(), UNIVERSAL_NAME_INFO_LEVEL, buffer.data(), &size);
+    if (result == ERROR_MORE_DATA && size > buffer.size() && size <= 65536) {
+      buffer.assign(size, '\0');
+      continue;
+    }
+    if (result != NO_ERROR) return full;
+    const auto* info = reinterpret_cast<const UNIVERSAL_NAME_INFOA*>(buffer.data());
+    if (!info->lpUniversalName || !*info->lpUniversalName) return full;
+    return info->lpUniversalName;
+  }
 }
 
 std::string ModuleFileName() {

@@ -21,16 +21,6 @@ using profile_names::Trim;
 // A profile answer larger than this is not read at all rather than read in part.
 constexpr size_t kLargestAnswer = 64u << 20;
 
-std::string AbsolutePath(const std::string& path) {
-  std::vector<char> buffer(MAX_PATH);
-  for (;;) {
-    const DWORD size = ::GetFullPathNameA(path.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
-    if (size == 0) return path;
-    if (size < buffer.size()) return std::string(buffer.data(), size);
-    buffer.resize(size);
-  }
-}
-
 // A profile answer's length: a string cut to the buffer is size - 1 long and a list size - 2, so
 // an answer is whole only with two (three) bytes of the buffer left.
 constexpr size_t kStringSpare = 2;
@@ -100,7 +90,7 @@ bool HasKey(const std::string& path, const std::string& section, const std::stri
 
 std::string ProfileFile::ReadString(const std::string& section, const std::string& key,
                                     const std::string& defaultValue) const {
-  const std::string path = AbsolutePath(path_);
+  const std::string path = FullPathName(path_);
   const std::string sectionName = Trim(section), keyName = Trim(key);
   // The API would hand back the default with its trailing blanks cut; it is asked with none, and
   // an empty answer tells an empty value from a missing key by the section's entries.
@@ -113,18 +103,18 @@ std::string ProfileFile::ReadString(const std::string& section, const std::strin
 }
 
 std::vector<std::pair<std::string, std::string>> ProfileFile::ReadSection(const std::string& section) const {
-  return Entries(AbsolutePath(path_), section);
+  return Entries(FullPathName(path_), section);
 }
 
 bool ProfileFile::WriteString(const std::string& section, const std::string& key, const std::string& value) {
   if (!profile_names::ValidEntry(section, key, value)) return false;
-  const std::string path = AbsolutePath(path_);
+  const std::string path = FullPathName(path_);
   if (!Writable(path)) return false;
   return ::WritePrivateProfileStringA(Trim(section).c_str(), Trim(key).c_str(), value.c_str(), path.c_str()) != 0;
 }
 
 bool ProfileFile::DeleteKey(const std::string& section, const std::string& key) {
-  const std::string path = AbsolutePath(path_);
+  const std::string path = FullPathName(path_);
   // Nothing to delete: nothing is written, and a missing file is not made.
   if (!HasKey(path, section, key)) return true;
   if (!Writable(path)) return false;
@@ -132,7 +122,7 @@ bool ProfileFile::DeleteKey(const std::string& section, const std::string& key) 
 }
 
 bool ProfileFile::SectionExists(const std::string& section) const {
-  const std::string path = AbsolutePath(path_);
+  const std::string path = FullPathName(path_);
   const auto names = ReadWhole(kListSpare, [&](char* buffer, DWORD size) {
     return ::GetPrivateProfileSectionNamesA(buffer, size, path.c_str());
   });
@@ -146,7 +136,7 @@ bool ProfileFile::SectionExists(const std::string& section) const {
 bool ProfileFile::CreateSection(const std::string& section) {
   if (!profile_names::ValidSection(section)) return false;
   if (SectionExists(section)) return true;
-  const std::string path = AbsolutePath(path_);
+  const std::string path = FullPathName(path_);
   if (!Writable(path)) return false;
   // Writing a section's entries as an empty list does not make the section everywhere; removing
   // its only key leaves it, empty. A section that did not exist has no key to lose.

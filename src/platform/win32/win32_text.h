@@ -39,4 +39,16 @@ std::optional<DWORD> CallWithRoom(std::vector<char>& buffer, size_t spare, size_
   }
 }
 
+// The full path of a path, as the system resolves it (the current folder for a relative one);
+// the path itself when the system cannot.
+inline std::string FullPathName(const std::string& path) {
+  std::vector<char> buffer(MAX_PATH);
+  for (;;) {
+    const DWORD size = ::GetFullPathNameA(path.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
+    if (size == 0) return path;
+    if (size < buffer.size()) return std::string(buffer.data(), size);
+    buffer.assign(size, '\0');
+  }
+}
+
 }  // namespace skelder::platform

@@ -56,6 +56,21 @@ TEST_F(Win32Backend, TemporaryFilesCopiesAndTreesUseTheSystemsCalls) {
   EXPECT_EQ(FileAge(dir_.path()), -1);
 }
 
+TEST_F(Win32Backend, AChosenFolderIsKeptInItsFullForm) {
+  // None of these is on a mapped drive: each stays its full local (or network) path.
+  EXPECT_EQ(UniversalPathName(Path("a\\.\\b\\..\\c\\")), Path("a\\c\\"));
+  EXPECT_EQ(UniversalPathName(Path("a\\\\c")), Path("a\\c"));
+  EXPECT_EQ(UniversalPathName("C:\\\\"), "C:\\");
+  EXPECT_EQ(UniversalPathName("\\\\server\\share\\x"), "\\\\server\\share\\x");
+  EXPECT_EQ(UniversalPathName(""), "");
+  char previous[MAX_PATH];
+  ASSERT_NE(::GetCurrentDirectoryA(MAX_PATH, previous), 0u);
+  ASSERT_TRUE(::SetCurrentDirectoryA(dir_.path().c_str()));
+  const std::string relative = UniversalPathName("rel\\x");
+  ::SetCurrentDirectoryA(previous);
+  EXPECT_EQ(relative, Path("rel\\x"));
+}
+
 TEST_F(Win32Backend, RecordsAreReadBoundedAndReplacedWhole) {
   std::string contents;
   EXPECT_EQ(ReadRegularFile(Path("none"), 100, contents), ReadResult::Missing);
