@@ -25,6 +25,15 @@ inline constexpr char kPathSeparator = '\\';
 inline constexpr char kPathSeparator = '/';
 #endif
 
+// How much of a path is its root: the leading separator ("/", or "\\" for the current drive on
+// Windows), or on Windows a drive's "C:\\"; 0 for a relative path. A root keeps its separator.
+inline size_t PathRootLength(const std::string& path) {
+  if (kPathSeparator == '\\' && path.size() >= 3 && path[1] == ':' && path[2] == kPathSeparator &&
+      ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')))
+    return 3;
+  return !path.empty() && path[0] == kPathSeparator ? 1 : 0;
+}
+
 // Windows-style attribute bits; the POSIX backend maps the read-only bit onto the owner's write
 // permission and reports directories with kAttrDirectory.
 inline constexpr uint32_t kAttrReadOnly = 0x01;

@@ -43,6 +43,18 @@ TempDir::~TempDir() {
   fs::remove_all(path_, ec);
 }
 
+std::string TempDir::operator/(const std::string& relative) const {
+  return path_ + platform::kPathSeparator + NativePath(relative);
+}
+
+std::string NativePath(std::string path) {
+  for (char& c : path)
+    if (c == '/') c = platform::kPathSeparator;
+  return path;
+}
+
+const char* TempDirVariable() { return platform::kPathSeparator == '/' ? "TMPDIR" : "TMP"; }
+
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + path);
