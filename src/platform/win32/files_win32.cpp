@@ -51,8 +51,12 @@ bool ReadData(const std::string& path, WIN32_FILE_ATTRIBUTE_DATA& data) {
 // The packed local date and time of a file time; -1 outside what the packed form holds.
 int32_t PackFileTime(const FILETIME& ft) {
   FILETIME local;
+  SYSTEMTIME fields;
   WORD date = 0, time = 0;
-  if (!::FileTimeToLocalFileTime(&ft, &local) || !::FileTimeToDosDateTime(&local, &date, &time)) return -1;
+  if (!::FileTimeToLocalFileTime(&ft, &local) || !::FileTimeToSystemTime(&local, &fields)) return -1;
+  // The conversion is not relied on to refuse a year it cannot hold: some systems wrap it.
+  if (fields.wYear < 1980 || fields.wYear > 2107) return -1;
+  if (!::FileTimeToDosDateTime(&local, &date, &time)) return -1;
   return static_cast<int32_t>((static_cast<uint32_t>(date) << 16) | time);
 }
 
@@ -160,8 +164,12 @@ bool RemoveFile(const std::string& path, Lookup) { return ::DeleteFileA(path.c_s
 
 bool DeleteTree(const std::string& path) {
   if (!PathExists(path)) return true;
+  // The shell wants a full path, without a final separator; a drive's root is no tree to delete.
+  std::string full = FullPathName(path);
+  while (full.size() > PathRootLength(full) && (full.back() == '\\' || full.back() == '/')) full.pop_back();
+  if (full.size() <= PathRootLength(full)) return false;
   // The shell's delete: silent, no confirmation, no error display. Its list ends with two zeros.
-  std::vector<char> from(path.begin(), path.end());
+  std::vector<char> from(full.begin(), full.end());
   from.push_back('\0');
   from.push_back('\0');
   SHFILEOPSTRUCTA op{};
@@ -249,9 +257,10 @@ std::optional<uint64_t> GetFileSize(const std::string& path) {
 }
 
 std::string TempDirectory() {
-  char buffer[MAX_PATH + 1];
-  const DWORD size = ::GetTempPathA(sizeof buffer, buffer);
-  std::string dir = size > 0 && size < sizeof buffer ? std::string(buffer, size) : std::string("C:\\");
+  // The answer's length without its zero, or the size it needs when it does not fit.
+  std::vector<char> buffer(MAX_PATH + 1);
+  const auto size = CallWithRoom(buffer, 1, 65536, [](char* out, DWORD capacity) { return ::GetTempPathA(capacity, out); });
+  std::string dir = size && *size > 0 ? std::string(buffer.data(), *size) : std::string("C:\\");
   if (dir.back() != '\\') dir += '\\';
   return dir;
 }
