@@ -24,16 +24,15 @@ inline std::string SystemErrorText(DWORD code) {
 // Calls call(buffer, size), which answers a length, until the answer fits with `spare` bytes of
 // the buffer left: an "A" call that cannot write its answer whole either cuts it to the buffer
 // (the profile calls: length size - 1, or size - 2 for a list) or reports the size it needs
-// (expansion, whose 8-bit form may need a byte beyond the size it reports). The buffer grows to
-// the reported length plus `spare`, or doubles when that is no larger. None when the answer would
-// need more than `limit` bytes; it is then not taken in part either.
+// (expansion, whose 8-bit form may need a byte beyond the size it reports). A size reported
+// beyond the buffer is taken plus `spare`; a cut answer tells no size, and the buffer doubles.
+// None when the answer would need more than `limit` bytes; it is then not taken in part either.
 template <typename Call>
 std::optional<DWORD> CallWithRoom(std::vector<char>& buffer, size_t spare, size_t limit, Call call) {
   for (;;) {
     const DWORD reported = call(buffer.data(), static_cast<DWORD>(buffer.size()));
     if (reported + spare <= buffer.size()) return reported;
-    const size_t wanted = static_cast<size_t>(reported) + spare;
-    const size_t next = wanted > buffer.size() ? wanted : buffer.size() * 2;
+    const size_t next = reported >= buffer.size() ? static_cast<size_t>(reported) + spare : buffer.size() * 2;
     if (next > limit) return std::nullopt;
     buffer.assign(next, '\0');
   }

@@ -270,6 +270,20 @@ TEST(Win32System, AnAnswerIsTakenOnlyWhenItFitsWhole) {
     EXPECT_EQ(std::string(buffer.data()), answer) << length;
     EXPECT_LE(calls, 2) << length;
   }
+  // A call that cuts its answer to the buffer tells no size: the buffer doubles.
+  const std::string cut(5000, 'c');
+  int cutCalls = 0;
+  std::vector<char> doubled(1024);
+  const auto length = CallWithRoom(doubled, 2, 1 << 20, [&](char* buffer, DWORD size) -> DWORD {
+    ++cutCalls;
+    const size_t written = std::min<size_t>(cut.size(), size - 1);
+    cut.copy(buffer, written);
+    buffer[written] = '\0';
+    return static_cast<DWORD>(written);
+  });
+  ASSERT_TRUE(length.has_value());
+  EXPECT_EQ(std::string(doubled.data(), *length), cut);
+  EXPECT_EQ(cutCalls, 4);  // 1024, 2048, 4096, 8192
   // An answer beyond the limit is not taken at all.
   std::vector<char> buffer(512);
   EXPECT_FALSE(CallWithRoom(buffer, 1, 4096, [](char*, DWORD) -> DWORD { return 5000; }).has_value());
