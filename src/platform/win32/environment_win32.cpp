@@ -42,7 +42,7 @@ std::string ExpandEnvironmentText(const std::string& text) {
   if (text.find('%') == std::string::npos) return text;
   // A first buffer of 512 bytes; an answer is taken only with a byte to spare beyond the size
   // reported (terminating zero included), which the 8-bit call may need to write it whole, and
-  // otherwise asked again with the size reported, until the whole answer fits.
+  // otherwise asked again with a buffer of that size and the byte, until the whole answer fits.
   std::vector<char> buffer(512);
   const auto size = CallWithRoom(buffer, 1, kLargestExpansion, [&](char* out, DWORD capacity) {
     return ::ExpandEnvironmentStringsA(text.c_str(), out, capacity);
