@@ -4,7 +4,6 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
-#include <filesystem>
 
 #include "addin/dlg_ftp_details.h"
 #include "deploy/web_folder_settings.h"
@@ -146,43 +145,13 @@ void TdlgWebFolder::AppendLine(const std::string& line) {
 void TdlgWebFolder::btnAddPathClick() {
   std::string chosen = ui::BrowseForDirectory(Handle(), "");
   if (chosen.empty()) return;
-  AppendLine(FullPathName(chosen));
+  AppendLine(platform::UniversalPathName(chosen));
 }
 
 void TdlgWebFolder::btnFtpClick() {
   std::string location = ShowFtpDetails();
   if (location.empty()) return;
   AppendLine(location);
-}
-
-std::string FullPathName(const std::string& path) {
-  if (path.empty()) return path;
-  const char sep = platform::kPathSeparator;
-  std::string full = path;
-  if (full.front() != sep) {
-    std::error_code error;
-    std::string cwd = std::filesystem::current_path(error).string();
-    if (!error) full = cwd + sep + full;
-  }
-  bool trailing = full.size() > 1 && full.back() == sep;
-  std::vector<std::string> parts;
-  size_t start = 0;
-  while (start <= full.size()) {
-    size_t at = full.find(sep, start);
-    if (at == std::string::npos) at = full.size();
-    std::string part = full.substr(start, at - start);
-    if (part == "..") {
-      if (!parts.empty()) parts.pop_back();
-    } else if (!part.empty() && part != ".") {
-      parts.push_back(part);
-    }
-    start = at + 1;
-  }
-  std::string result;
-  for (const auto& part : parts) result += sep + part;
-  if (result.empty()) return std::string(1, sep);
-  if (trailing) result += sep;
-  return result;
 }
 
 TdlgWebFolder* PropertyPage() { return Page().get(); }

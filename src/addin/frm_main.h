@@ -71,7 +71,4 @@ bool PageGetData(int32_t dialogId, uint32_t page, char* notes);
 bool PageValidate(int32_t dialogId, uint32_t page);
 void PageRelease(int32_t dialogId, uint32_t page);
 
-// The absolute, normalised form of a directory path (a final separator is kept).
-std::string FullPathName(const std::string& path);
-
 }  // namespace skelder::addin

@@ -25,6 +25,15 @@ inline constexpr char kPathSeparator = '\\';
 inline constexpr char kPathSeparator = '/';
 #endif
 
+// How much of a path is its root: the leading separator ("/", or "\\" for the current drive on
+// Windows), or on Windows a drive's "C:\\"; 0 for a relative path. A root keeps its separator.
+inline size_t PathRootLength(const std::string& path) {
+  if (kPathSeparator == '\\' && path.size() >= 3 && path[1] == ':' && path[2] == kPathSeparator &&
+      ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')))
+    return 3;
+  return !path.empty() && path[0] == kPathSeparator ? 1 : 0;
+}
+
 // Windows-style attribute bits; the POSIX backend maps the read-only bit onto the owner's write
 // permission and reports directories with kAttrDirectory.
 inline constexpr uint32_t kAttrReadOnly = 0x01;
@@ -191,6 +200,12 @@ std::string TempDirectory();
 // Creates a new, empty, uniquely named file "<prefix><hex digits>.tmp" in `directory`,
 // exclusively, and returns its full path; empty on failure.
 std::string CreateUniqueTempFile(const std::string& directory, const std::string& prefix);
+
+// The form in which a directory the user chose is kept: absolute and normalised ("." and ".."
+// resolved, doubled separators dropped, a final separator kept), and on Windows a path on a
+// mapped network drive in its UNC form, "\\server\share\rest". Any other path stays the
+// full local path it is.
+std::string UniversalPathName(const std::string& path);
 
 // Full path of the module (shared library or program) that contains this code.
 std::string ModuleFileName();

@@ -12,12 +12,14 @@ namespace {
 
 // A folder path in the one form the browser keeps: no trailing separator but on the root.
 std::string CanonicalFolder(std::string path) {
-  while (path.size() > 1 && path.back() == kPathSeparator) path.pop_back();
+  // A drive's root keeps its separator: "C:" alone names the drive's current folder.
+  const size_t root = PathRootLength(path) > 1 ? PathRootLength(path) : 1;
+  while (path.size() > root && path.back() == kPathSeparator) path.pop_back();
   return path;
 }
 
 std::string LastComponent(const std::string& path) {
-  if (path.size() <= 1) return path;
+  if (path.size() <= 1 || path.size() == PathRootLength(path)) return path;
   auto slash = path.find_last_of(kPathSeparator);
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }

@@ -2,7 +2,9 @@
 // Profile (INI) files with the rules of the Windows profile API: section and key names compare
 // without letter case, the first occurrence wins, a write replaces the value in place or appends
 // the key at the end of its section (or a new section at the end of the file) and leaves every
-// other line alone; writing creates the file. Each call reads the file afresh.
+// other line alone; writing creates the file. Each call reads the file afresh. On Windows the
+// system's profile API does the work; on POSIX the same rules are implemented here. Both refuse
+// what would write another entry than the one asked for (line breaks, "=" in a key).
 #include <string>
 #include <utility>
 #include <vector>

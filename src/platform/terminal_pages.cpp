@@ -2,7 +2,6 @@
 // one by one, the folder browser as a small directory chooser, and the host's property dialog as
 // the page's numbered lines with actions.
 #include <algorithm>
-#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -59,12 +58,15 @@ std::vector<std::string> Subfolders(const std::string& folder) {
 }
 
 std::string Child(const std::string& folder, const std::string& name) {
-  return folder.size() == 1 && folder[0] == kPathSeparator ? folder + name : folder + kPathSeparator + name;
+  return !folder.empty() && folder.back() == kPathSeparator ? folder + name : folder + kPathSeparator + name;
 }
 
+// A root is its own parent.
 std::string Parent(const std::string& folder) {
-  size_t slash = folder.find_last_of(kPathSeparator);
-  if (slash == std::string::npos || slash == 0) return std::string(1, kPathSeparator);
+  const size_t root = PathRootLength(folder);
+  const size_t slash = folder.find_last_of(kPathSeparator);
+  if (slash == std::string::npos) return std::string(1, kPathSeparator);
+  if (slash < root) return folder.substr(0, root);
   return folder.substr(0, slash);
 }
 
@@ -159,7 +161,7 @@ class TerminalFolderBrowser : public FolderBrowser {
     } else if (!answer.empty() && answer.find_first_not_of("0123456789") == std::string::npos && answer.size() < 9) {
       size_t n = static_cast<size_t>(std::stoul(answer));
       if (n >= 1 && n <= subfolders.size()) window.SelectPath(Child(folder, subfolders[n - 1]));
-    } else if (!answer.empty() && answer[0] == kPathSeparator) {
+    } else if (PathRootLength(answer) > 0) {
       if (DirectoryExists(answer)) window.SelectPath(answer);
       else toolkit_->WriteLine("No folder " + answer);
     } else if (lower.size() == 1) {

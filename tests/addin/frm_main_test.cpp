@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "hostsim_fixture.h"
+#include "platform/files.h"
 
 namespace skelder::addin {
 namespace {
@@ -47,12 +48,12 @@ TEST(PropertyPageLayout, ARectangleTurnedInsideOutGivesAnEmptyPage) {
 }
 
 TEST(PropertyPagePaths, ChosenDirectoriesAreAbsoluteAndNormalised) {
-  EXPECT_EQ(FullPathName("/srv/./www/../site//"), "/srv/site/");
-  EXPECT_EQ(FullPathName("/srv/www"), "/srv/www");
-  EXPECT_EQ(FullPathName("/"), "/");
-  EXPECT_EQ(FullPathName("//"), "/");
-  EXPECT_EQ(FullPathName("/../.."), "/");
-  EXPECT_EQ(FullPathName("rel/dir/"), std::filesystem::current_path().string() + "/rel/dir/");
+  EXPECT_EQ(platform::UniversalPathName("/srv/./www/../site//"), "/srv/site/");
+  EXPECT_EQ(platform::UniversalPathName("/srv/www"), "/srv/www");
+  EXPECT_EQ(platform::UniversalPathName("/"), "/");
+  EXPECT_EQ(platform::UniversalPathName("//"), "/");
+  EXPECT_EQ(platform::UniversalPathName("/../.."), "/");
+  EXPECT_EQ(platform::UniversalPathName("rel/dir/"), std::filesystem::current_path().string() + "/rel/dir/");
 }
 
 TEST(PropertyPageLoad, LocationsOpenOneALineAndNoSettingsOpenEmpty) {

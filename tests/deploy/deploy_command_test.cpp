@@ -6,9 +6,12 @@
 #include <vector>
 
 #include "deploy/deploy_dialog_seam.h"
+#include "test_support.h"
 
 namespace skelder::deploy {
 namespace {
+
+using test::NativePath;
 
 struct HostFile {
   std::string name;
@@ -54,22 +57,24 @@ TEST(CollectFileTest, LockedFileAcceptedOnSecondPassGivesEachFileOnce) {
 }
 
 TEST(FilterFoldersTest, KeepsTheFolderAndItsSubfoldersAsRelativePaths) {
-  TFolderList folders = {{"/repo", 1},          {"/repo/web", 2},         {"/repo/web/img", 3},
-                         {"/repo/website", 4},  {"/repo/web/img/x/y", 5}, {"/Repo/web/css", 6},
+  // The host reports folder paths with the platform's separator.
+  TFolderList folders = {{"/repo", 1},         {"/repo/web", 2},         {"/repo/web/img", 3},
+                         {"/repo/website", 4}, {"/repo/web/img/x/y", 5}, {"/Repo/web/css", 6},
                          {"/repo/other/web", 7}};
-  FilterFolders(folders, "/repo/web");
-  EXPECT_EQ(Paths(folders), (std::vector<std::string>{"", "img", "img/x/y"}));
+  for (auto& folder : folders) folder.Path = NativePath(folder.Path);
+  FilterFolders(folders, NativePath("/repo/web"));
+  EXPECT_EQ(Paths(folders), (std::vector<std::string>{"", "img", NativePath("img/x/y")}));
   EXPECT_EQ(folders[0].Id, 2);
   EXPECT_EQ(folders[1].Id, 3);
   EXPECT_EQ(folders[2].Id, 5);
 }
 
 TEST(FilterFoldersTest, FolderPathWithTrailingSeparatorOrEmpty) {
-  TFolderList rooted = {{"/", 1}, {"/a", 2}, {"/a/b", 3}};
-  FilterFolders(rooted, "/");
-  EXPECT_EQ(Paths(rooted), (std::vector<std::string>{"", "a", "a/b"}));
+  TFolderList rooted = {{NativePath("/"), 1}, {NativePath("/a"), 2}, {NativePath("/a/b"), 3}};
+  FilterFolders(rooted, NativePath("/"));
+  EXPECT_EQ(Paths(rooted), (std::vector<std::string>{"", "a", NativePath("a/b")}));
 
-  TFolderList relative = {{"", 1}, {"/a", 2}, {"b", 3}};
+  TFolderList relative = {{"", 1}, {NativePath("/a"), 2}, {"b", 3}};
   FilterFolders(relative, "");
   EXPECT_EQ(Paths(relative), (std::vector<std::string>{"", "a"}));
 }
@@ -82,8 +87,8 @@ TEST(FilterFilesTest, DropsFilesWhoseFolderWasDroppedAndKeepsOrder) {
   EXPECT_EQ(Names(files), (std::vector<std::string>{"z.htm", "a.htm", "b.htm"}));
   // The shown name uses the first folder entry carrying the id.
   const std::string text = DescribeDeployLists("Web", "", files, folders);
-  EXPECT_NE(text.find("  1 3 img/z.htm\n"), std::string::npos) << text;
-  EXPECT_NE(text.find("  3 2 /a.htm\n"), std::string::npos) << text;
+  EXPECT_NE(text.find(NativePath("  1 3 img/z.htm\n")), std::string::npos) << text;
+  EXPECT_NE(text.find(NativePath("  3 2 /a.htm\n")), std::string::npos) << text;
 }
 
 TEST(HandleCommandTest, OnlyDeployInAnyLetterCaseIsHandled) {
@@ -108,7 +113,7 @@ TEST(DeployListsTest, PasswordsNeverShow) {
   EXPECT_NE(text.find("  /srv/www\n"), std::string::npos) << text;
   EXPECT_NE(text.find("  ftp://al:****@h/x\n"), std::string::npos) << text;
   // One line per file, whatever its name holds.
-  EXPECT_NE(text.find(" /a\\nb.htm\n"), std::string::npos) << text;
+  EXPECT_NE(text.find(NativePath(" /a") + "\\nb.htm\n"), std::string::npos) << text;
 }
 
 }  // namespace

@@ -189,8 +189,8 @@ TEST_F(DeployRunTest, HostNamesThatWouldEscapeAreRefusedBeforeAnythingIsWritten)
     Run(work_ / "web");
     EXPECT_EQ(form_->FOutcome, TDeployOutcome::Failed);
     // Shown as the host names it, the folder's text and the separator before the name.
-    EXPECT_EQ(Log(), (std::vector<std::string>{"Getting files from Ardmoor...", "", test::Native("   /a.htm"),
-                                               "   " + c.folder + test::kPathSep + c.name + " - " + c.reason}));
+    EXPECT_EQ(Log(), (std::vector<std::string>{"Getting files from Ardmoor...", "", test::NativePath("   /a.htm"),
+                                               "   " + c.folder + platform::kPathSeparator + c.name + " - " + c.reason}));
     EXPECT_EQ(form_->FLastError, c.reason);
     // Only the log was written: no location, nothing beside the temporary folder.
     EXPECT_EQ(test::ListFiles(work_.path()), std::vector<std::string>{"Skelder.log"});
@@ -216,7 +216,7 @@ TEST_F(DeployRunTest, TheFolderTargetRefusesEscapingNamesToo) {
   EXPECT_EQ(f.FLastError, kUnsafeFolder);
   EXPECT_EQ(test::ListFiles(loc), (std::vector<std::string>{"XRDeploy.dat", "a.htm"}));
   EXPECT_EQ(test::ReadFile(work_ / "outside.htm"), "keep");
-  EXPECT_EQ(Log().back(), test::Native("   ../outside.htm - ") + kUnsafeFolder);
+  EXPECT_EQ(Log().back(), test::NativePath("   ../outside.htm - ") + kUnsafeFolder);
 }
 
 TEST_F(DeployRunTest, CleanUpWaitsThroughTheClockUnderTheBusyCursor) {
@@ -231,8 +231,8 @@ TEST_F(DeployRunTest, CleanUpWaitsThroughTheClockUnderTheBusyCursor) {
   ASSERT_GE(cursors.size(), 2u);
   EXPECT_EQ(cursors.front().cursor, platform::Cursor::HourGlass);
   EXPECT_EQ(cursors.back().cursor, platform::Cursor::Default);
-  EXPECT_EQ(form_->FTempDir.rfind(test::Native(tmp_ + "/TTS"), 0), 0u) << form_->FTempDir;
-  EXPECT_EQ(form_->FTempDir.substr(form_->FTempDir.size() - 8), test::Native(".Deploy/"));
+  EXPECT_EQ(form_->FTempDir.rfind(test::NativePath(tmp_ + "/TTS"), 0), 0u) << form_->FTempDir;
+  EXPECT_EQ(form_->FTempDir.substr(form_->FTempDir.size() - 8), test::NativePath(".Deploy/"));
 
   // While the run starts, lblEndAdd is empty and lblEnd still asks to wait.
   const auto shots = kit_->SnapshotsOf("frmDeploy");
@@ -286,7 +286,7 @@ TEST_F(DeployRunTest, EscDuringTheRunAsksTheCancelQuestion) {
   kit_->LoadScript("click btnOK\nat 2 press Esc\nanswer Yes\n");
   platform::CurrentToolkit().ShowModal(*form_);
   EXPECT_EQ(form_->FOutcome, TDeployOutcome::Cancelled);
-  EXPECT_EQ(Log().back(), test::Native("   /b.htm - Cancelled by user"));
+  EXPECT_EQ(Log().back(), test::NativePath("   /b.htm - Cancelled by user"));
   EXPECT_FALSE(form_->FPaused);
   // After the run Esc closes the dialog (Done).
   EXPECT_EQ(form_->modalResult, platform::mrOk);

@@ -1,43 +1,28 @@
+// The POSIX profile backend, byte for byte: it must write the host's list as the system's
+// profile API would. The cases shared with the Windows backend come from profile_cases.h.
 #include "platform/profile.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "profile_cases.h"
 #include "test_support.h"
 
 namespace skelder::platform {
 namespace {
 
+using profile_cases::Pairs;
 using test::ReadFile;
 using test::TempDir;
 using test::WriteFile;
 
-using Pairs = std::vector<std::pair<std::string, std::string>>;
-
 TEST(ProfileRead, NamesIgnoreCaseAndBlanksAndTheFirstOccurrenceWins) {
   TempDir dir;
-  WriteFile(dir / "a.ini",
-            "top=ignored\r\n"
-            "[Other]\r\nKey=other\r\n"
-            " [ ADDINS ] \r\n"
-            "  First Handler  =  One.dll  \r\n"
-            "; a comment=not an entry\r\n"
-            "no equals sign\r\n"
-            "SECOND=Two.dll\r\n"
-            "first handler=Shadowed.dll\r\n"
-            "[Addins]\r\n"
-            "Third=Three.dll\r\n"
-            "[Quoted]\r\nq=\"a b\"\r\nempty=\r\n");
+  WriteFile(dir / "a.ini", profile_cases::kReadText);
   ProfileFile file(dir / "a.ini");
-  EXPECT_EQ(file.ReadString("addins", "FIRST HANDLER", "-"), "One.dll");
-  EXPECT_EQ(file.ReadString("Addins", "second", "-"), "Two.dll");
-  // Only the first section of a name counts.
-  EXPECT_EQ(file.ReadString("Addins", "Third", "-"), "-");
-  EXPECT_EQ(file.ReadString("Addins", "top", "-"), "-");
-  EXPECT_EQ(file.ReadString("Missing", "Key", "dflt"), "dflt");
-  EXPECT_EQ(file.ReadString("Quoted", "q", "-"), "a b");
-  EXPECT_EQ(file.ReadString("Quoted", "empty", "-"), "");
-  EXPECT_EQ(file.ReadSection("ADDINS"), (Pairs{{"First Handler", "One.dll"}, {"SECOND", "Two.dll"}}));
+  for (const auto& c : profile_cases::kReads)
+    EXPECT_EQ(file.ReadString(c.section, c.key, "-"), c.expected) << c.section << " " << c.key;
+  EXPECT_EQ(file.ReadSection("ADDINS"), profile_cases::kAddinsEntries);
   EXPECT_TRUE(file.ReadSection("none").empty());
   EXPECT_TRUE(file.SectionExists("other"));
   EXPECT_FALSE(file.SectionExists("Oth"));
@@ -48,38 +33,29 @@ TEST(ProfileRead, NamesIgnoreCaseAndBlanksAndTheFirstOccurrenceWins) {
 
 TEST(ProfileWrite, ReplacesInPlaceAndLeavesEveryOtherByte) {
   TempDir dir;
-  const std::string before =
-      "; host's list\n"
-      "[Addins]\n"
-      "Alpha = a.dll\n"
-      "Beta=b.dll\r\n"
-      "beta=second.dll\n"
-      "\n"
-      "[Later]   \n"
-      "x=1";
-  WriteFile(dir / "p.ini", before);
+  WriteFile(dir / "p.ini", profile_cases::kWriteText);
   ProfileFile file(dir / "p.ini");
-  ASSERT_TRUE(file.WriteString("ADDINS", "BETA", "new.dll"));
-  // The first Beta line changes, its line end and every other line stay.
-  EXPECT_EQ(ReadFile(dir / "p.ini"),
-            "; host's list\n[Addins]\nAlpha = a.dll\nBeta=new.dll\r\nbeta=second.dll\n\n[Later]   \nx=1");
-
-  // A new key goes after the section's last entry, before its blank lines.
-  ASSERT_TRUE(file.WriteString("addins", "Skelder Command Handler", "Skelder.dll"));
-  EXPECT_EQ(ReadFile(dir / "p.ini"),
-            "; host's list\n[Addins]\nAlpha = a.dll\nBeta=new.dll\r\nbeta=second.dll\n"
-            "Skelder Command Handler=Skelder.dll\r\n\n[Later]   \nx=1");
-
-  // In the last section, a last line without a line end gets one first.
-  ASSERT_TRUE(file.WriteString("Later", "y", "2"));
-  EXPECT_EQ(ReadFile(dir / "p.ini").substr(ReadFile(dir / "p.ini").find("[Later]")), "[Later]   \nx=1\r\ny=2\r\n");
-
-  // A new section at the end of the file.
-  ASSERT_TRUE(file.WriteString("New", "k", "v"));
-  std::string text = ReadFile(dir / "p.ini");
-  EXPECT_TRUE(text.ends_with("y=2\r\n[New]\r\nk=v\r\n")) << text;
-  EXPECT_EQ(file.ReadSection("addins"),
-            (Pairs{{"Alpha", "a.dll"}, {"Beta", "new.dll"}, {"Skelder Command Handler", "Skelder.dll"}}));
+  // After each write: the whole file, byte for byte.
+  const std::vector<std::string> bytes = {
+      // The first Beta line changes, its line end and every other line stay.
+      "; host's list\n[Addins]\nAlpha = a.dll\nBeta=new.dll\r\nbeta=second.dll\n\n[Later]   \nx=1",
+      // A new key goes after the section's last entry, before its blank lines.
+      "; host's list\n[Addins]\nAlpha = a.dll\nBeta=new.dll\r\nbeta=second.dll\n"
+      "Skelder Command Handler=Skelder.dll\r\n\n[Later]   \nx=1",
+      // In the last section, a last line without a line end gets one first.
+      "; host's list\n[Addins]\nAlpha = a.dll\nBeta=new.dll\r\nbeta=second.dll\n"
+      "Skelder Command Handler=Skelder.dll\r\n\n[Later]   \nx=1\r\ny=2\r\n",
+      // A new section at the end of the file.
+      "; host's list\n[Addins]\nAlpha = a.dll\nBeta=new.dll\r\nbeta=second.dll\n"
+      "Skelder Command Handler=Skelder.dll\r\n\n[Later]   \nx=1\r\ny=2\r\n[New]\r\nk=v\r\n",
+  };
+  ASSERT_EQ(bytes.size(), profile_cases::kWrites.size());
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    const auto& step = profile_cases::kWrites[i];
+    ASSERT_TRUE(file.WriteString(step.section, step.key, step.value)) << i;
+    EXPECT_EQ(ReadFile(dir / "p.ini"), bytes[i]) << i;
+    EXPECT_EQ(file.ReadSection(step.section), step.sectionAfter) << i;
+  }
 }
 
 TEST(ProfileWrite, CreatesTheFileAndRefusesWhatWouldCorruptIt) {
@@ -91,11 +67,7 @@ TEST(ProfileWrite, CreatesTheFileAndRefusesWhatWouldCorruptIt) {
   EXPECT_EQ(ReadFile(dir / "KVOAddins.dat"), "[Addins]\r\nSkelder Command Handler=Skelder.dll\r\n");
 
   const std::string kept = ReadFile(dir / "KVOAddins.dat");
-  EXPECT_FALSE(file.WriteString("Addins", "k", "line\r\nInjected=1"));
-  EXPECT_FALSE(file.WriteString("Addins", "a=b", "v"));
-  EXPECT_FALSE(file.WriteString("Addins", "  ", "v"));
-  EXPECT_FALSE(file.WriteString("Add]ins", "k", "v"));
-  EXPECT_FALSE(file.WriteString("", "k", "v"));
+  for (const auto& c : profile_cases::kRefused) EXPECT_FALSE(file.WriteString(c.section, c.key, c.value)) << c.key;
   EXPECT_EQ(ReadFile(dir / "KVOAddins.dat"), kept);
 
   // A read-only file, or a folder in the way, is not written.
@@ -112,13 +84,12 @@ TEST(ProfileWrite, CreatesTheFileAndRefusesWhatWouldCorruptIt) {
 
 TEST(ProfileDelete, RemovesOnlyThatLine) {
   TempDir dir;
-  WriteFile(dir / "d.ini",
-            "[Addins]\r\nOther=Skelder.dll\r\nSkelder Command Handler=Skelder.dll\r\n"
-            "skelder command handler=dup\r\n[Next]\r\nSkelder Command Handler=x\r\n");
+  WriteFile(dir / "d.ini", profile_cases::kDeleteText);
   ProfileFile file(dir / "d.ini");
   ASSERT_TRUE(file.DeleteKey("addins", "SKELDER COMMAND HANDLER"));
   EXPECT_EQ(ReadFile(dir / "d.ini"),
             "[Addins]\r\nOther=Skelder.dll\r\nskelder command handler=dup\r\n[Next]\r\nSkelder Command Handler=x\r\n");
+  EXPECT_EQ(file.ReadSection("Addins"), profile_cases::kAfterDelete);
   // Absent keys, sections and files: nothing to do, nothing written or created.
   EXPECT_TRUE(file.DeleteKey("Addins", "Nope"));
   EXPECT_TRUE(file.DeleteKey("Nope", "Other"));

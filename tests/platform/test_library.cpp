@@ -6,8 +6,9 @@
 
 SKELDER_EXPORT int SKELDER_STDCALL TestLibraryAnswer(int x) { return x * 2 + 1; }
 
-// The platform layer linked into a library reports that library's path.
-SKELDER_EXPORT void SKELDER_STDCALL TestLibraryModuleFileName(char* buffer, int size) {
+// The platform layer linked into a library reports that library's path. Plain C convention, so
+// that its name stays undecorated on 32-bit Windows too.
+SKELDER_EXPORT void TestLibraryModuleFileName(char* buffer, int size) {
   std::string path = skelder::platform::ModuleFileName();
   std::strncpy(buffer, path.c_str(), static_cast<size_t>(size) - 1);
   buffer[size - 1] = '\0';

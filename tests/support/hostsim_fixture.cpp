@@ -127,7 +127,7 @@ HostSimUser::~HostSimUser() {
   ::RegDeleteTreeA(HKEY_CURRENT_USER, ownKey_.c_str());
 }
 
-std::string HostSimUser::UserDir() const { return Native(temp_ / "Application Data/Ardmoor/"); }
+std::string HostSimUser::UserDir() const { return NativePath(temp_ / "Application Data/Ardmoor/"); }
 #else
 HostSimUser::HostSimUser(bool) : temp_("skelder-user-"), env_("XDG_CONFIG_HOME", temp_.path()) {}
 HostSimUser::~HostSimUser() = default;

@@ -44,6 +44,18 @@ TempDir::~TempDir() {
   fs::remove_all(path_, ec);
 }
 
+std::string TempDir::operator/(const std::string& relative) const {
+  return path_ + platform::kPathSeparator + NativePath(relative);
+}
+
+std::string NativePath(std::string path) {
+  for (char& c : path)
+    if (c == '/') c = platform::kPathSeparator;
+  return path;
+}
+
+const char* TempDirVariable() { return platform::kPathSeparator == '/' ? "TMPDIR" : "TMP"; }
+
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + path);
@@ -109,12 +121,6 @@ std::string BinDir() {
   if (const char* d = std::getenv("SKELDER_BIN_DIR")) return d;
   // Test programs live in the bin folder themselves.
   return fs::path(platform::ModuleFileName()).parent_path().string();
-}
-
-std::string Native(std::string path) {
-  for (char& c : path)
-    if (c == '/') c = kPathSep;
-  return path;
 }
 
 ScopedTempFolder::ScopedTempFolder(const std::string& dir) : tmpdir_("TMPDIR", dir), tmp_("TMP", dir), temp_("TEMP", dir) {}

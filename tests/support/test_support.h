@@ -19,12 +19,19 @@ class TempDir {
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
   const std::string& path() const { return path_; }
-  // path() + "/" + relative
-  std::string operator/(const std::string& relative) const { return path_ + "/" + relative; }
+  // path(), the platform's separator, and relative with its "/" turned into that separator
+  std::string operator/(const std::string& relative) const;
 
  private:
   std::string path_;
 };
+
+// A path written with "/" as its separator, in the platform's own separator ("\" on Windows):
+// expectations on paths follow the platform. FTP paths keep "/" and do not come through here.
+std::string NativePath(std::string path);
+
+// The variable that names the system's temporary folder: TMPDIR on POSIX, TMP on Windows.
+const char* TempDirVariable();
 
 std::string ReadFile(const std::string& path);  // throws when unreadable
 bool FileExists(const std::string& path);
@@ -47,14 +54,6 @@ class ScopedEnv {
   std::string name_;
   std::optional<std::string> old_;
 };
-
-// The platform's path separator, and a "/"-separated path written with it.
-#ifdef _WIN32
-inline constexpr char kPathSep = '\\';
-#else
-inline constexpr char kPathSep = '/';
-#endif
-std::string Native(std::string path);
 
 // Points this process's temporary folder (and its children's) at `dir` for the scope: TMPDIR
 // for POSIX, TMP and TEMP for Windows.

@@ -14,6 +14,8 @@
 namespace skelder::ui {
 namespace {
 
+using test::NativePath;
+
 using platform::ScriptAction;
 using platform::ScriptedFolderBrowser;
 using platform::ScriptedToolkit;
@@ -22,23 +24,25 @@ TEST(ShortenPath, KeepsShortPathsAndShortensLongOnesAtThirtyFiveCharacters) {
   EXPECT_EQ(ShortenPath("C:\\Program Files\\Common Files\\System\\ado\\msado15", 35, '\\'),
             "C:\\...\\System\\ado\\msado15");
   EXPECT_EQ(ShortenPath("C:\\Short\\Path", 35, '\\'), "C:\\Short\\Path");
-  EXPECT_EQ(ShortenPath("/usr/share/common-licenses/Apache-2.0"), "/.../common-licenses/Apache-2.0");
-  EXPECT_EQ(ShortenPath("/usr/share/common-licenses/GPL"), "/usr/share/common-licenses/GPL");
+  // The platform's separator by default.
+  EXPECT_EQ(ShortenPath(NativePath("/usr/share/common-licenses/Apache-2.0")),
+            NativePath("/.../common-licenses/Apache-2.0"));
+  EXPECT_EQ(ShortenPath(NativePath("/usr/share/common-licenses/GPL")), NativePath("/usr/share/common-licenses/GPL"));
   // Exactly at the limit stays; one more is shortened.
-  std::string at35 = "/aaaaaaaaa/bbbbbbbbb/ccccccccc/dddd";
+  std::string at35 = NativePath("/aaaaaaaaa/bbbbbbbbb/ccccccccc/dddd");
   ASSERT_EQ(at35.size(), 35u);
   EXPECT_EQ(ShortenPath(at35), at35);
-  EXPECT_EQ(ShortenPath(at35 + "d"), "/.../bbbbbbbbb/ccccccccc/ddddd");
+  EXPECT_EQ(ShortenPath(at35 + "d"), NativePath("/.../bbbbbbbbb/ccccccccc/ddddd"));
 }
 
 TEST(ShortenPath, FewPartsOrIrreduciblePartsEndAsFirstEllipsisLast) {
-  std::string twoParts = "/" + std::string(39, 'x');
+  std::string twoParts = NativePath("/") + std::string(39, 'x');
   ASSERT_EQ(twoParts.size(), 40u);
   EXPECT_EQ(ShortenPath(twoParts), twoParts);
-  std::string longLast = "first/second/third/" + std::string(40, 'z');
-  EXPECT_EQ(ShortenPath(longLast), "first/.../" + std::string(40, 'z'));
+  std::string longLast = NativePath("first/second/third/") + std::string(40, 'z');
+  EXPECT_EQ(ShortenPath(longLast), NativePath("first/.../") + std::string(40, 'z'));
   // Empty parts count as parts.
-  EXPECT_EQ(ShortenPath("//" + std::string(40, 'q')), "/.../" + std::string(40, 'q'));
+  EXPECT_EQ(ShortenPath(NativePath("//") + std::string(40, 'q')), NativePath("/.../") + std::string(40, 'q'));
 }
 
 class BrowseFolderTest : public ::testing::Test {
@@ -63,7 +67,7 @@ class BrowseFolderTest : public ::testing::Test {
 TEST_F(BrowseFolderTest, DirectoryChoiceAddsASeparatorOnlyWhenTheInitialTextHadNone) {
   Browser().Select(web_);
   Browser().Ok();
-  EXPECT_EQ(BrowseForDirectory(0, ""), web_ + "/");
+  EXPECT_EQ(BrowseForDirectory(0, ""), web_ + NativePath("/"));
   const auto& shown = Show(0);
   EXPECT_EQ(shown.title, "Choose a directory:");
   EXPECT_EQ(shown.flags, platform::kBifReturnOnlyFsDirs | platform::kBifStatusText | platform::kBifReturnFsAncestors);
@@ -79,21 +83,22 @@ TEST_F(BrowseFolderTest, DirectoryChoiceAddsASeparatorOnlyWhenTheInitialTextHadN
 
   // With a final separator the folder is preselected without it and nothing is added.
   Browser().Ok();
-  EXPECT_EQ(BrowseForDirectory(0, web_ + "/"), web_);
+  EXPECT_EQ(BrowseForDirectory(0, web_ + NativePath("/")), web_);
   EXPECT_EQ(Show(1).selectionAtInit, web_);
 
   // Cancel gives the initial text back.
   Browser().Cancel();
   EXPECT_EQ(BrowseForDirectory(0, ""), "");
   Browser().Escape();
-  EXPECT_EQ(BrowseForDirectory(0, web_ + "/"), web_ + "/");
+  EXPECT_EQ(BrowseForDirectory(0, web_ + NativePath("/")), web_ + NativePath("/"));
   EXPECT_EQ(Browser().LiveItems(), 0u) << "every item the component got is freed";
 }
 
 TEST_F(BrowseFolderTest, TheRootDoesNotGetASecondSeparator) {
-  Browser().Select("/");
+  const std::string root = platform::kPathSeparator == '/' ? "/" : "C:\\";
+  Browser().Select(root);
   Browser().Ok();
-  EXPECT_EQ(BrowseForDirectory(0, ""), "/");
+  EXPECT_EQ(BrowseForDirectory(0, ""), root);
 }
 
 TEST_F(BrowseFolderTest, NewFolderIsMadeUnderTheSelectionAndTheBrowserReopensOnIt) {
@@ -101,11 +106,11 @@ TEST_F(BrowseFolderTest, NewFolderIsMadeUnderTheSelectionAndTheBrowserReopensOnI
   Browser().Click(255);
   toolkit_->Then(ScriptAction::SetText("edtValue", "Site")).Then(ScriptAction::Click("btnOK"));
   Browser().Ok();
-  EXPECT_EQ(BrowseForDirectory(0, ""), web_ + "/Site/");
-  EXPECT_TRUE(platform::DirectoryExists(web_ + "/Site"));
+  EXPECT_EQ(BrowseForDirectory(0, ""), web_ + NativePath("/Site/"));
+  EXPECT_TRUE(platform::DirectoryExists(web_ + NativePath("/Site")));
   ASSERT_EQ(Browser().Shows().size(), 2u);
   EXPECT_EQ(Show(0).chosen, std::nullopt) << "the first browser closes without a choice";
-  EXPECT_EQ(Show(1).selectionAtInit, web_ + "/Site");
+  EXPECT_EQ(Show(1).selectionAtInit, web_ + NativePath("/Site"));
   EXPECT_EQ(Show(1).placeAtInit.left, Show(0).placeAtClose.left);
   EXPECT_EQ(Show(1).placeAtInit.top, Show(0).placeAtClose.top);
   auto shown = toolkit_->EventsOf(platform::ToolkitEvent::Kind::FormShown);
@@ -120,11 +125,11 @@ TEST_F(BrowseFolderTest, NewFolderIsMadeUnderTheSelectionAndTheBrowserReopensOnI
 TEST_F(BrowseFolderTest, ANameWithALeadingSeparatorGivesTheSameFolder) {
   Browser().Select(web_);
   Browser().Click(255);
-  toolkit_->Then(ScriptAction::SetText("edtValue", "/Site")).Then(ScriptAction::Click("btnOK"));
+  toolkit_->Then(ScriptAction::SetText("edtValue", NativePath("/Site"))).Then(ScriptAction::Click("btnOK"));
   Browser().Ok();
-  EXPECT_EQ(BrowseForDirectory(0, ""), web_ + "/Site/");
-  EXPECT_TRUE(platform::DirectoryExists(web_ + "/Site"));
-  EXPECT_FALSE(platform::DirectoryExists(web_ + "//Site/Site"));
+  EXPECT_EQ(BrowseForDirectory(0, ""), web_ + NativePath("/Site/"));
+  EXPECT_TRUE(platform::DirectoryExists(web_ + NativePath("/Site")));
+  EXPECT_FALSE(platform::DirectoryExists(web_ + NativePath("//Site/Site")));
 }
 
 TEST_F(BrowseFolderTest, AnEmptyOrCancelledNameDoesNothing) {
@@ -134,20 +139,20 @@ TEST_F(BrowseFolderTest, AnEmptyOrCancelledNameDoesNothing) {
   Browser().Click(255);
   toolkit_->Then(ScriptAction::Click("btnOK"));  // empty name
   Browser().Ok();
-  EXPECT_EQ(BrowseForDirectory(0, ""), web_ + "/");
+  EXPECT_EQ(BrowseForDirectory(0, ""), web_ + NativePath("/"));
   EXPECT_EQ(Browser().Shows().size(), 1u) << "no reopening";
   EXPECT_EQ(test::ListFiles(web_).size(), 0u);
 }
 
 TEST_F(BrowseFolderTest, AFolderThatCannotBeMadeReopensWithoutSelectingIt) {
-  test::WriteFile(web_ + "/file", "x");
-  Browser().Select(web_ + "/file");  // the scripted user may pick any path; it is no folder
+  test::WriteFile(web_ + NativePath("/file"), "x");
+  Browser().Select(web_ + NativePath("/file"));  // the scripted user may pick any path; it is no folder
   Browser().Click(255);
   toolkit_->Then(ScriptAction::SetText("edtValue", "Site")).Then(ScriptAction::Click("btnOK"));
   Browser().Cancel();
   EXPECT_EQ(BrowseForDirectory(0, ""), "");
   ASSERT_EQ(Browser().Shows().size(), 2u);
-  EXPECT_EQ(Show(1).selectionAtInit, "/") << "the missing folder is not selected";
+  EXPECT_EQ(Show(1).selectionAtInit, NativePath("/")) << "the missing folder is not selected";
 }
 
 TEST_F(BrowseFolderTest, FirstBrowserIsCentredAndLaterOnesOpenWhereTheUserLeftThem) {
@@ -167,7 +172,7 @@ TEST_F(BrowseFolderTest, FirstBrowserIsCentredAndLaterOnesOpenWhereTheUserLeftTh
 }
 
 TEST_F(BrowseFolderTest, OkAndTheExtraButtonFollowWhetherTheSelectionIsAFolder) {
-  std::string deep = web_ + "/a-rather-long-folder-name/and-another-one/leaf";
+  std::string deep = web_ + NativePath("/a-rather-long-folder-name/and-another-one/leaf");
   test::MakeDirs(deep);
   Browser().Select(deep);
   Browser().SelectVirtual("Printers");
@@ -175,7 +180,7 @@ TEST_F(BrowseFolderTest, OkAndTheExtraButtonFollowWhetherTheSelectionIsAFolder) 
   Browser().Ok();        // disabled: nothing happens
   Browser().Select(web_);
   Browser().Ok();
-  EXPECT_EQ(BrowseForDirectory(0, ""), web_ + "/");
+  EXPECT_EQ(BrowseForDirectory(0, ""), web_ + NativePath("/"));
   const auto& shown = Show(0);
   ASSERT_GE(shown.statusTexts.size(), 3u);
   EXPECT_EQ(shown.statusTexts[1], ShortenPath(deep));

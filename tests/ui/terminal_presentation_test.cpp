@@ -16,9 +16,18 @@
 namespace skelder::ui {
 namespace {
 
+using test::NativePath;
+
 using platform::Component;
 using platform::ComponentKind;
 using platform::TerminalToolkit;
+
+// The test's own files are byte streams: no text mode turning "\n" into CR LF on Windows.
+#ifdef O_BINARY
+constexpr int kBinary = O_BINARY;
+#else
+constexpr int kBinary = 0;
+#endif
 
 class TerminalTest : public ::testing::Test {
  protected:
@@ -37,8 +46,8 @@ class TerminalTest : public ::testing::Test {
     if (in_ >= 0) close(in_);
     if (out_ >= 0) close(out_);
     test::WriteFile(dir_ / "in", input);
-    in_ = open((dir_ / "in").c_str(), O_RDONLY);
-    out_ = open((dir_ / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    in_ = open((dir_ / "in").c_str(), O_RDONLY | kBinary);
+    out_ = open((dir_ / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC | kBinary, 0600);
     platform::TerminalOptions options;
     options.inputFd = in_;
     options.outputFd = out_;
@@ -57,23 +66,30 @@ class TerminalTest : public ::testing::Test {
 
 TEST_F(TerminalTest, ChooserOpensByPathAndNumberGoesUpAndChoosesWithOk) {
   Terminal(web_ + "\n2\nu\n1\no\n");
-  EXPECT_EQ(BrowseForDirectory(0, ""), web_ + "/alpha/");
+  EXPECT_EQ(BrowseForDirectory(0, ""), web_ + NativePath("/alpha/"));
   std::string out = Output();
   EXPECT_NE(out.find("Choose a directory:"), std::string::npos);
-  EXPECT_NE(out.find("  1  alpha/\n  2  beta/\n"), std::string::npos) << out;
-  EXPECT_NE(out.find("Folder: " + web_ + "/beta"), std::string::npos) << out;
+  EXPECT_NE(out.find(NativePath("  1  alpha/\n  2  beta/\n")), std::string::npos) << out;
+  EXPECT_NE(out.find("Folder: " + web_ + NativePath("/beta")), std::string::npos) << out;
   EXPECT_NE(out.find("n: New Folder"), std::string::npos) << out;
 }
 
 TEST_F(TerminalTest, ChooserMakesANewFolderAndReopensOnIt) {
   Terminal(web_ + "\nn\nSite\no\no\n");
-  EXPECT_EQ(BrowseForDirectory(0, ""), web_ + "/Site/");
-  EXPECT_TRUE(platform::DirectoryExists(web_ + "/Site"));
+  EXPECT_EQ(BrowseForDirectory(0, ""), web_ + NativePath("/Site/"));
+  EXPECT_TRUE(platform::DirectoryExists(web_ + NativePath("/Site")));
+}
+
+TEST_F(TerminalTest, ChooserTakesARootAndGoesNoHigher) {
+  const std::string root = platform::kPathSeparator == '/' ? "/" : "C:\\";
+  Terminal(root + "\nu\no\n");
+  EXPECT_EQ(BrowseForDirectory(0, ""), root);
+  EXPECT_NE(Output().find("Folder: " + root + "\n"), std::string::npos) << Output();
 }
 
 TEST_F(TerminalTest, ChooserCancelsAtEndOfInputAndOnC) {
   Terminal(web_ + "\n");
-  EXPECT_EQ(BrowseForDirectory(0, web_ + "/"), web_ + "/");
+  EXPECT_EQ(BrowseForDirectory(0, web_ + NativePath("/")), web_ + NativePath("/"));
   Terminal("c\n");
   EXPECT_EQ(BrowseForDirectory(0, ""), "");
 }

@@ -5,8 +5,10 @@
 namespace skelder::net {
 
 namespace {
-// The thread that loaded the add-in is the host's user-interface thread: the library's static
-// objects are made on it.
+// The thread that loaded the add-in is the host's user-interface thread. The library's static
+// objects are made while it is being loaded, on the thread that called LoadLibrary (or, for a
+// program, on its first thread), so this is that thread's id, whichever thread of the process
+// it is.
 const DWORD g_mainThread = ::GetCurrentThreadId();
 }  // namespace
 

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <algorithm>
 #include <cctype>
 #include <random>
@@ -473,6 +474,37 @@ void DeleteContents(int dirFd) {
 }
 
 }  // namespace
+
+std::string UniversalPathName(const std::string& path) {
+  // No drive is mapped here: the full path is the universal one.
+  if (path.empty()) return path;
+  const char sep = kPathSeparator;
+  std::string full = path;
+  if (full.front() != sep) {
+    std::error_code error;
+    std::string cwd = std::filesystem::current_path(error).string();
+    if (!error) full = cwd + sep + full;
+  }
+  bool trailing = full.size() > 1 && full.back() == sep;
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (start <= full.size()) {
+    size_t at = full.find(sep, start);
+    if (at == std::string::npos) at = full.size();
+    std::string part = full.substr(start, at - start);
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    start = at + 1;
+  }
+  std::string result;
+  for (const auto& part : parts) result += sep + part;
+  if (result.empty()) return std::string(1, sep);
+  if (trailing) result += sep;
+  return result;
+}
 
 std::string ResolvePath(const std::string& path) {
   if (path.empty()) return path;

@@ -5,8 +5,15 @@
 #include <vector>
 
 #include "platform/environment.h"
+#include "platform/win32/win32_text.h"
 
 namespace skelder::platform {
+namespace {
+
+// The system expands into at most 32 K characters; this leaves room for its 8-bit form.
+constexpr size_t kLargestExpansion = 128u << 10;
+
+}  // namespace
 
 std::optional<std::string> EnvironmentVariable(const std::string& name) {
   if (name.empty() || name.find('=') != std::string::npos) return std::nullopt;
@@ -31,14 +38,17 @@ bool SetEnvironmentValue(const std::string& name, const std::optional<std::strin
 }
 
 std::string ExpandEnvironmentText(const std::string& text) {
-  // The answer's size, terminating zero included, is known after a first call.
-  std::vector<char> buffer(text.size() + 256);
-  for (;;) {
-    const DWORD size = ::ExpandEnvironmentStringsA(text.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (size == 0) return text;
-    if (size <= buffer.size()) return std::string(buffer.data());
-    buffer.resize(size);
-  }
+  // Only a text with a "%" in it can expand.
+  if (text.find('%') == std::string::npos) return text;
+  // A first buffer of 512 bytes; an answer is taken only with a byte to spare beyond the size
+  // reported (terminating zero included), which the 8-bit call may need to write it whole, and
+  // otherwise asked again with a buffer of that size and the byte, until the whole answer fits.
+  std::vector<char> buffer(512);
+  const auto size = CallWithRoom(buffer, 1, kLargestExpansion, [&](char* out, DWORD capacity) {
+    return ::ExpandEnvironmentStringsA(text.c_str(), out, capacity);
+  });
+  if (!size || *size == 0) return text;
+  return std::string(buffer.data());
 }
 
 std::string HomeDirectory() {

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <io.h>
 #include <shellapi.h>
+#include <winnetwk.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -16,6 +17,7 @@
 
 #include "platform/ascii.h"
 #include "platform/files.h"
+#include "platform/win32/win32_text.h"
 
 namespace skelder::platform {
 namespace {
@@ -49,8 +51,12 @@ bool ReadData(const std::string& path, WIN32_FILE_ATTRIBUTE_DATA& data) {
 // The packed local date and time of a file time; -1 outside what the packed form holds.
 int32_t PackFileTime(const FILETIME& ft) {
   FILETIME local;
+  SYSTEMTIME fields;
   WORD date = 0, time = 0;
-  if (!::FileTimeToLocalFileTime(&ft, &local) || !::FileTimeToDosDateTime(&local, &date, &time)) return -1;
+  if (!::FileTimeToLocalFileTime(&ft, &local) || !::FileTimeToSystemTime(&local, &fields)) return -1;
+  // The conversion is not relied on to refuse a year it cannot hold: some systems wrap it.
+  if (fields.wYear < 1980 || fields.wYear > 2107) return -1;
+  if (!::FileTimeToDosDateTime(&local, &date, &time)) return -1;
   return static_cast<int32_t>((static_cast<uint32_t>(date) << 16) | time);
 }
 
@@ -83,9 +89,7 @@ std::mutex g_heldMutex;
 std::map<std::string, intptr_t> g_held;  // lock name -> mutex handle
 
 std::string LockName(const std::string& path) {
-  char full[MAX_PATH * 2];
-  const DWORD size = ::GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
-  std::string key = AsciiLower(size > 0 && size < sizeof full ? std::string(full, size) : path);
+  std::string key = AsciiLower(FullPathName(path));
   while (key.size() > 3 && (key.back() == '\\' || key.back() == '/')) key.pop_back();
   uint64_t hash = 1469598103934665603ULL;
   for (unsigned char c : key) hash = (hash ^ c) * 1099511628211ULL;
@@ -160,8 +164,12 @@ bool RemoveFile(const std::string& path, Lookup) { return ::DeleteFileA(path.c_s
 
 bool DeleteTree(const std::string& path) {
   if (!PathExists(path)) return true;
+  // The shell wants a full path, without a final separator; a drive's root is no tree to delete.
+  std::string full = FullPathName(path);
+  while (full.size() > PathRootLength(full) && (full.back() == '\\' || full.back() == '/')) full.pop_back();
+  if (full.size() <= PathRootLength(full)) return false;
   // The shell's delete: silent, no confirmation, no error display. Its list ends with two zeros.
-  std::vector<char> from(path.begin(), path.end());
+  std::vector<char> from(full.begin(), full.end());
   from.push_back('\0');
   from.push_back('\0');
   SHFILEOPSTRUCTA op{};
@@ -249,9 +257,10 @@ std::optional<uint64_t> GetFileSize(const std::string& path) {
 }
 
 std::string TempDirectory() {
-  char buffer[MAX_PATH + 1];
-  const DWORD size = ::GetTempPathA(sizeof buffer, buffer);
-  std::string dir = size > 0 && size < sizeof buffer ? std::string(buffer, size) : std::string("C:\\");
+  // The answer's length without its zero, or the size it needs when it does not fit.
+  std::vector<char> buffer(MAX_PATH + 1);
+  const auto size = CallWithRoom(buffer, 1, 65536, [](char* out, DWORD capacity) { return ::GetTempPathA(capacity, out); });
+  std::string dir = size && *size > 0 ? std::string(buffer.data(), *size) : std::string("C:\\");
   if (dir.back() != '\\') dir += '\\';
   return dir;
 }
@@ -261,6 +270,25 @@ std::string CreateUniqueTempFile(const std::string& directory, const std::string
   char buffer[MAX_PATH];
   if (!::GetTempFileNameA(dir.c_str(), prefix.c_str(), 0, buffer)) return {};
   return buffer;
+}
+
+std::string UniversalPathName(const std::string& path) {
+  if (path.empty()) return path;
+  const std::string full = FullPathName(path);
+  // The network's name for a path on a mapped drive; any other path has none (not connected).
+  std::vector<char> buffer(1024);
+  for (;;) {
+    DWORD size = static_cast<DWORD>(buffer.size());
+    const DWORD result = ::WNetGetUniversalNameA(full.c_str(), UNIVERSAL_NAME_INFO_LEVEL, buffer.data(), &size);
+    if (result == ERROR_MORE_DATA && size > buffer.size() && size <= 65536) {
+      buffer.assign(size, '\0');
+      continue;
+    }
+    if (result != NO_ERROR) return full;
+    const auto* info = reinterpret_cast<const UNIVERSAL_NAME_INFOA*>(buffer.data());
+    if (!info->lpUniversalName || !*info->lpUniversalName) return full;
+    return info->lpUniversalName;
+  }
 }
 
 std::string ModuleFileName() {

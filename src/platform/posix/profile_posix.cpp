@@ -1,6 +1,6 @@
-// Profile files, read and written by the rules of the Windows profile API. The file is shared
-// with the host and other add-ins, so a write touches only the one line it must and keeps every
-// other byte, line ends included.
+// Profile files on POSIX, read and written by the rules of the Windows profile API. The file is
+// shared with the host and other add-ins, so a write touches only the one line it must and keeps
+// every other byte, line ends included.
 #include "platform/profile.h"
 
 #include <filesystem>
@@ -11,6 +11,7 @@
 
 #include "platform/ascii.h"
 #include "platform/files.h"
+#include "platform/profile_names.h"
 
 namespace skelder::platform {
 namespace {
@@ -20,15 +21,7 @@ struct Line {
   std::string end;   // "\r\n", "\n", "\r" or "" for a last line without one
 };
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-std::string Trim(const std::string& text) {
-  size_t begin = 0;
-  size_t end = text.size();
-  while (begin < end && IsBlank(text[begin])) ++begin;
-  while (end > begin && IsBlank(text[end - 1])) --end;
-  return text.substr(begin, end - begin);
-}
+using profile_names::Trim;
 
 std::optional<std::vector<Line>> Load(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -107,13 +100,6 @@ std::string Unquote(const std::string& value) {
   return value;
 }
 
-bool HasLineBreak(const std::string& text) { return text.find_first_of("\r\n") != std::string::npos; }
-
-bool ValidSectionName(const std::string& section) {
-  std::string name = Trim(section);
-  return !HasLineBreak(section) && !name.empty() && name.find(']') == std::string::npos;
-}
-
 // The lines of a file about to be written: empty for a new file; none when the file may not
 // be written, or exists but cannot be read (it must not be replaced by a file of one entry).
 std::optional<std::vector<Line>> LoadForWrite(const std::string& path) {
@@ -183,13 +169,9 @@ std::vector<std::pair<std::string, std::string>> ProfileFile::ReadSection(const 
 }
 
 bool ProfileFile::WriteString(const std::string& section, const std::string& key, const std::string& value) {
-  // A line break, or a key that the reader would split differently, would write another entry
-  // than the one asked for.
+  if (!profile_names::ValidEntry(section, key, value)) return false;
   std::string name = Trim(key);
   std::string sectionName = Trim(section);
-  if (!ValidSectionName(section) || HasLineBreak(key) || HasLineBreak(value) || name.empty() ||
-      name.find('=') != std::string::npos || name[0] == '[' || name[0] == ';')
-    return false;
 
   std::string path = ResolvePath(path_);
   auto loaded = LoadForWrite(path);
@@ -229,7 +211,7 @@ bool ProfileFile::SectionExists(const std::string& section) const {
 }
 
 bool ProfileFile::CreateSection(const std::string& section) {
-  if (!ValidSectionName(section)) return false;
+  if (!profile_names::ValidSection(section)) return false;
   std::string path = ResolvePath(path_);
   auto loaded = LoadForWrite(path);
   if (!loaded) return false;
