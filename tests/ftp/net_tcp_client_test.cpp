@@ -262,6 +262,28 @@ TEST(TcpWrite, WritingToAPeerThatHasGoneRaisesTheSocketErrorNotASignal) {
   EXPECT_FALSE(client.IsConnected());
 }
 
+// A peer that stops reading: once the socket buffers are full, a write waits at most the read
+// limit and ends with "Write Timeout", the user interface getting its turns meanwhile.
+TEST(TcpWrite, PeerThatStopsReadingEndsTheWriteAtTheLimit) {
+  ScopedCountingToolkit toolkit;
+  TNetAntiFreeze hook;
+  FaultServer server({FaultScript().Sleep(120s)});
+  TNetTCPClient client;
+  Aim(client, server);
+  client.ReadTimeout = 500;
+  client.OpenConnection();
+  const std::string chunk(1 << 20, 'w');
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_THROW(
+      {
+        for (int i = 0; i < 1024; ++i) client.WriteText(chunk);
+      },
+      ENetWriteTimeout);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 20s);
+  EXPECT_GE(toolkit->turns, 2);
+  server.Stop();
+}
+
 TEST(TcpWrite, WritingWhenNotConnectedRaises) {
   TNetTCPClient client;
   EXPECT_THROW(client.WriteLine("x"), ENetNotConnected);
