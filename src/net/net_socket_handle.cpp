@@ -38,8 +38,17 @@ void TNetSocketHandle::ShutSocket() {
 }
 
 void TNetSocketHandle::Interrupt() {
-  TNetSocket s = socket_.load();
-  if (allocated_ && s != kNoSocket) ProcessStack().SockShutdown(s, kShutBoth);
+  TNetStack& stack = ProcessStack();
+  if (!stack.CloseEndsBlockedCalls()) {
+    TNetSocket s = socket_.load();
+    if (allocated_ && s != kNoSocket) stack.SockShutdown(s, kShutBoth);
+    return;
+  }
+  // The handle lets go of the socket before closing it, so nothing closes it a second time; the
+  // blocked call ends with 10038 or 10004, which the connect thread takes as the stop.
+  if (!allocated_.exchange(false)) return;
+  TNetSocket s = socket_.exchange(kNoSocket);
+  if (s != kNoSocket) stack.SockClose(s);
 }
 
 int TNetSocketHandle::ConnectPeer(int family) {

@@ -50,8 +50,10 @@ class TNetSocketHandle {
   // timeoutMs (kWaitForever: no limit). While the hook is in use the wait is cut into pieces of
   // its idle time with a turn after each.
   bool PollWritable(int32_t timeoutMs);
-  // Shuts both directions without closing, which ends a connect blocked in another thread; the
-  // descriptor stays ours until ShutSocket, so it cannot be reused under that thread.
+  // Ends a connect blocked in another thread. Where shutting down does that (POSIX), both
+  // directions are shut and the descriptor stays ours until ShutSocket, so it cannot be reused
+  // under that thread; where only closing does (Windows), the handle lets go of the socket and
+  // closes it.
   void Interrupt();
   // Makes an open socket this handle's again (a listener the handle gave up for an accept);
   // addresses stay as they are.

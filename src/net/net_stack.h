@@ -115,6 +115,9 @@ class TNetStack {
   virtual bool AllowClosedPortReuse(TNetSocket /*socket*/) { return false; }
   // The ports the system hands out when asked for any port.
   virtual std::pair<int32_t, int32_t> EphemeralPortRange() { return {49152, 65535}; }
+  // How a call blocked in another thread (a connect) is ended: true where only closing the
+  // socket does it (Windows), false where shutting it down does (and closing would not).
+  virtual bool CloseEndsBlockedCalls() const { return false; }
 
   // Whether the platform has a call that sends a whole open file on a socket.
   virtual bool HasFileTransmit() const { return false; }

@@ -2,7 +2,6 @@
 // never ends, a server that answers with blank lines for ever, one whose reply never ends in the
 // middle of a run. Each location must fail within a bounded time with the memory of a normal
 // run, and the record, stored over a fresh session, keeps the files sent before the fault.
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -75,10 +74,10 @@ struct MiniFtp {
 
   // Connects back to a PORT line from the server's own address and takes everything.
   static std::string Receive(const std::string& portLine, const std::string& from) {
-    const int fd = ConnectToPortLine(portLine, from.c_str());
-    if (fd < 0) return {};
+    const auto fd = ConnectToPortLine(portLine, from.c_str());
+    if (fd == kNoTestSocket) return {};
     std::string all = Drain(fd);
-    close(fd);
+    CloseSocket(fd);
     return all;
   }
 

@@ -2,11 +2,6 @@
 // not give on demand: odd greetings and log-in answers, every proxy log-in sequence, PASV
 // replies good and bad, refused transfers, aborted and broken transfers, and a server that
 // never connects back in active mode.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -76,13 +71,9 @@ std::string PasvReply(uint16_t port) {
 }
 
 bool CanConnect(uint16_t port) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-  close(fd);
+  const TestSocket fd = OpenTcpSocket();
+  const bool ok = ConnectSocket(fd, "127.0.0.1", port);
+  CloseSocket(fd);
   return ok;
 }
 
@@ -366,7 +357,7 @@ TEST(FtpFaultPassive, UploadWritesTheCommandBeforeConnecting) {
 // Answers PORT, then the transfer command, and plays `data` on a connection back to the
 // announced port.
 FaultStep ConnectBack(const std::string& command, const std::string& reply,
-                      std::function<void(int fd)> data, const std::string& final) {
+                      std::function<void(TestSocket fd)> data, const std::string& final) {
   return [=](FaultSession& s) {
     auto port = s.ReadLine(5s);
     if (!port || port->rfind("PORT ", 0) != 0) return false;
@@ -374,10 +365,10 @@ FaultStep ConnectBack(const std::string& command, const std::string& reply,
     auto line = s.ReadLine(5s);
     if (!line || *line != command) return false;
     s.Send(reply + "\r\n");
-    int fd = ConnectToPortLine(*port);
-    if (fd < 0) return false;
+    TestSocket fd = ConnectToPortLine(*port);
+    if (fd == kNoTestSocket) return false;
     data(fd);
-    close(fd);
+    CloseSocket(fd);
     return s.Send(final);
   };
 }
@@ -402,7 +393,7 @@ TEST(FtpFaultActive, RetrAnswered550LeavesTheStreamAsItWas) {
 
 TEST(FtpFaultActive, ExistingLocalFileRules) {
   FaultScript s = LoggedIn();
-  s.Custom(ConnectBack("RETR f", "150 here", [](int fd) { (void)!write(fd, "new", 3); }, "226 ok\r\n"));
+  s.Custom(ConnectBack("RETR f", "150 here", [](TestSocket fd) { SendAll(fd, "new"); }, "226 ok\r\n"));
   s.Stall();
   FaultServer server({s});
   TempDir dir;
@@ -423,11 +414,11 @@ TEST(FtpFaultActive, EmptyUploadAcceptsSendsNothingAndReadsTheFinalReply) {
   FaultScript s = LoggedIn();
   s.Custom(ConnectBack(
       "STOR empty", "150 send it",
-      [&received](int fd) {
+      [&received](TestSocket fd) {
         char buf[16];
         received.clear();
-        ssize_t n;
-        while ((n = read(fd, buf, sizeof buf)) > 0) received.append(buf, static_cast<size_t>(n));
+        long n;
+        while ((n = ReceiveSome(fd, buf, sizeof buf)) > 0) received.append(buf, static_cast<size_t>(n));
       },
       "226 stored\r\n"));
   s.Stall();
@@ -470,7 +461,7 @@ TEST(FtpFaultActive, ServerThatNeverConnectsBackFailsAfterTheAcceptLimit) {
 
 TEST(FtpFaultActive, UnsolicitedAbortReplyIsAFailureNotASuccess) {
   FaultScript s = LoggedIn();
-  s.Custom(ConnectBack("RETR f", "150 here", [](int fd) { (void)!write(fd, "part", 4); },
+  s.Custom(ConnectBack("RETR f", "150 here", [](TestSocket fd) { SendAll(fd, "part"); },
                        "426 Connection closed; transfer aborted.\r\n"));
   s.Stall();
   FaultServer server({s});
@@ -486,10 +477,9 @@ TEST(FtpFaultActive, ServerClosingMidTransferFails) {
   {  // data reset and the control connection gone
     FaultScript s = LoggedIn();
     s.Custom(ConnectBack("RETR f", "150 here",
-                         [](int fd) {
-                           (void)!write(fd, "part", 4);
-                           linger l{1, 0};
-                           setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+                         [](TestSocket fd) {
+                           SendAll(fd, "part");
+                           ResetOnClose(fd);
                          },
                          ""));
     s.Close();
@@ -502,7 +492,7 @@ TEST(FtpFaultActive, ServerClosingMidTransferFails) {
   }
   {  // upload: the server stops reading and closes everything
     FaultScript s = LoggedIn();
-    s.Custom(ConnectBack("STOR f", "150 send", [](int fd) {}, ""));
+    s.Custom(ConnectBack("STOR f", "150 send", [](TestSocket) {}, ""));
     s.Close();
     FaultServer server({s});
     TNetFTP ftp;

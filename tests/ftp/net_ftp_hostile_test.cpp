@@ -3,12 +3,6 @@
 // listener, a broken-off transfer followed by its late final reply, listings without end,
 // reset data connections, and local files that are not what they seem. Each case must end, in
 // bounded time and memory, with an error that says what happened and where.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/resource.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -21,13 +15,15 @@
 #include <thread>
 #include <vector>
 
-#include "addin_process.h"
 #include "counting_toolkit.h"
 #include "fault_server.h"
 #include "ftp/net_ftp.h"
-#include "ftp_servers.h"
 #include "net/net_anti_freeze.h"
 #include "test_support.h"
+#ifndef _WIN32
+#include "addin_process.h"
+#include "ftp_servers.h"
+#endif
 
 using namespace skelder::ftp;
 using namespace skelder::test;
@@ -43,11 +39,7 @@ constexpr const char* kThirdParty = "127.0.0.151";
 // this within seconds.
 constexpr long kMemoryHeadroomKb = 64 * 1024;
 
-long OwnPeakKb() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_maxrss;
-}
+long OwnPeakKb() { return PeakMemoryKb(); }
 
 FaultScript& Reply(FaultScript& s, const std::string& expected, const std::string& reply) {
   return s.ExpectLine(expected).Send(reply + "\r\n");
@@ -75,7 +67,7 @@ void Configure(TNetFTP& ftp, const FaultServer& server, int32_t readTimeout = 50
 // Answers PORT and the transfer command, then plays `data` on a connection back to the
 // announced port (which `data` closes) and sends `final`. With `early` the connection is made
 // and played before the transfer command is answered.
-FaultStep ConnectBack(const std::string& command, std::function<void(int fd)> data, const std::string& final,
+FaultStep ConnectBack(const std::string& command, std::function<void(TestSocket fd)> data, const std::string& final,
                       bool early = false) {
   return [=](FaultSession& s) {
     auto port = s.ReadLine(5s);
@@ -85,8 +77,8 @@ FaultStep ConnectBack(const std::string& command, std::function<void(int fd)> da
     if (!line || *line != command) return false;
     if (!early) s.Send("150 go\r\n");
     // Like a real server, from the address the control connection reached.
-    int fd = ConnectToPortLine(*port, kHost);
-    if (fd < 0) return false;
+    TestSocket fd = ConnectToPortLine(*port, kHost);
+    if (fd == kNoTestSocket) return false;
     data(fd);
     if (early) s.Send("150 go\r\n");
     return s.Send(final);
@@ -100,13 +92,40 @@ std::string PasvReply(uint16_t port) {
 }
 
 // Runs `body` in a child process, which must end within `limit` by itself; it reports the
-// error it met on its output. Peak memory and the time taken come back with it.
+// error it met on its output. Peak memory and the time taken come back with it. Windows has no
+// fork: there the body runs in the test process (a body that never ends meets the test's own
+// time limit), and the process's peak memory stands for the child's.
+#ifdef _WIN32
+struct ChildResult {
+  int exitCode = -1;
+  bool timedOut = false;
+  std::string output;
+  long peakRssKb = 0;
+};
+#endif
+
 struct Bounded {
   ChildResult child;
   std::chrono::milliseconds took{0};
   std::string Error() const { return child.output; }
 };
 
+#ifdef _WIN32
+Bounded RunBounded(const std::function<void()>& body, std::chrono::milliseconds) {
+  Bounded result;
+  const auto start = std::chrono::steady_clock::now();
+  try {
+    body();
+    result.child.exitCode = 0;
+  } catch (const std::exception& e) {
+    result.child.output = e.what();
+    result.child.exitCode = 1;
+  }
+  result.child.peakRssKb = PeakMemoryKb();
+  result.took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+  return result;
+}
+#else
 Bounded RunBounded(const std::function<void()>& body, std::chrono::milliseconds limit) {
   Bounded result;
   const auto start = std::chrono::steady_clock::now();
@@ -124,6 +143,7 @@ Bounded RunBounded(const std::function<void()>& body, std::chrono::milliseconds 
   result.took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
   return result;
 }
+#endif
 
 // --- replies that do not end ------------------------------------------------------------------
 
@@ -214,22 +234,22 @@ TEST(FtpHostileActive, ThirdPartyConnectingFirstGetsNothingAndGivesNothing) {
       auto port = session.ReadLine(5s);
       if (!port) return false;
       // Someone else on the network finds the port first and offers data of its own.
-      int intruder = ConnectToPortLine(*port, kThirdParty);
-      if (intruder < 0) return false;
-      if (!upload) (void)!write(intruder, "intruder's data", 15);
+      TestSocket intruder = ConnectToPortLine(*port, kThirdParty);
+      if (intruder == kNoTestSocket) return false;
+      if (!upload) SendAll(intruder, "intruder's data");
       session.Send("200 PORT ok\r\n");
       if (!session.ReadLine(5s)) return false;
       session.Send("150 go\r\n");
-      int fd = ConnectToPortLine(*port, kHost);
-      if (fd < 0) return false;
+      TestSocket fd = ConnectToPortLine(*port, kHost);
+      if (fd == kNoTestSocket) return false;
       if (upload) {
         serverGot = Drain(fd);
       } else {
-        (void)!write(fd, payload.data(), payload.size());
+        SendAll(fd, payload);
       }
-      close(fd);
+      CloseSocket(fd);
       thirdPartyGot = Drain(intruder);
-      close(intruder);
+      CloseSocket(intruder);
       return session.Send("226 done\r\n");
     });
     s.Stall();
@@ -249,6 +269,9 @@ TEST(FtpHostileActive, ThirdPartyConnectingFirstGetsNothingAndGivesNothing) {
   }
 }
 
+// pyftpdlib is started from the test process, which a Windows program under wine can neither
+// wait for nor stop.
+#ifndef _WIN32
 // pyftpdlib on kHost, logged in anonymously, for what a real server can show.
 class FtpHostilePyftpd : public ::testing::Test {
  protected:
@@ -274,22 +297,22 @@ TEST_F(FtpHostilePyftpd, UploadGoesToTheServerThoughAThirdPartyConnectedFirst) {
   ScopedCountingToolkit toolkit;
   skelder::net::TNetAntiFreeze hook;
   hook.OnlyWhenIdle = false;  // a turn after every send, PORT included
-  int intruder = -1;
+  TestSocket intruder = kNoTestSocket;
   toolkit->onTurn = [&](int) {
     auto* listener = dynamic_cast<TNetSimpleServer*>(ftp_.DataChannel());
-    if (intruder >= 0 || !listener || !listener->Listening()) return;
-    uint32_t ip = 0;
-    inet_pton(AF_INET, listener->Binding()->IP.c_str(), &ip);
-    intruder = ConnectFrom(kThirdParty, ntohl(ip), static_cast<uint16_t>(listener->Binding()->Port));
+    if (intruder != kNoTestSocket || !listener || !listener->Listening()) return;
+    intruder = ConnectFrom(kThirdParty, ParseIPv4(listener->Binding()->IP),
+                           static_cast<uint16_t>(listener->Binding()->Port));
   };
   const std::string payload(100000, 'p');
   TNetMemoryStream stream(payload);
   ftp_.Upload(stream, "up.bin", false);
-  ASSERT_GE(intruder, 0) << "the third party never connected";
+  ASSERT_NE(intruder, kNoTestSocket) << "the third party never connected";
   EXPECT_EQ(Drain(intruder).size(), 0u);
-  close(intruder);
+  CloseSocket(intruder);
   EXPECT_TRUE(ReadFile(server_->root() + "/up.bin") == payload);
 }
+#endif  // _WIN32
 
 // --- errors that say what they concern -------------------------------------------------------------
 
@@ -349,6 +372,8 @@ TEST(FtpHostileLocalFiles, DirectoryIsNeverUploadedAndNothingIsSent) {
 }
 
 // The file goes away between its opening and the transfer: what was opened is sent, all of it.
+// Windows refuses to remove a file that is open without delete sharing (the upload shares it
+// with readers and writers only), so there the file stays and is sent whole all the same.
 TEST(FtpHostileLocalFiles, FileRemovedAfterOpeningIsSentWhole) {
   TempDir dir;
   const std::string path = dir / "page.htm";
@@ -358,12 +383,13 @@ TEST(FtpHostileLocalFiles, FileRemovedAfterOpeningIsSentWhole) {
   FaultScript s = LoggedIn();
   s.Custom([&](FaultSession& session) {
     auto port = session.ReadLine(5s);
-    std::filesystem::remove(path);  // open by now: PORT comes after the opening
+    std::error_code ignored;
+    std::filesystem::remove(path, ignored);  // open by now: PORT comes after the opening
     if (!port || !session.Send("200 ok\r\n") || session.ReadLine(5s) != "STOR page.htm") return false;
     session.Send("150 go\r\n");
-    int fd = ConnectToPortLine(*port, kHost);
+    TestSocket fd = ConnectToPortLine(*port, kHost);
     received = Drain(fd);
-    close(fd);
+    CloseSocket(fd);
     return session.Send("226 stored\r\n");
   });
   s.Stall();
@@ -372,19 +398,25 @@ TEST(FtpHostileLocalFiles, FileRemovedAfterOpeningIsSentWhole) {
   Configure(ftp, server);
   ftp.OpenSession(true, -1);
   ftp.Upload(path, "page.htm", false);
+#ifdef _WIN32
+  EXPECT_TRUE(FileExists(path));
+#else
   EXPECT_FALSE(FileExists(path));
+#endif
   EXPECT_EQ(received.size(), content.size());
   EXPECT_TRUE(received == content);
 }
 
+// Windows file names ignore letter case: there the two names are one file.
+#ifndef _WIN32
 // "Page.htm" and "page.htm" are two files: a download to the one leaves the other alone, and
 // an existing file of another letter case neither blocks the download nor is overwritten.
 TEST(FtpHostileLocalFiles, DownloadTargetIsCreatedUnderItsExactName) {
   FaultScript s = LoggedIn();
   for (int i = 0; i < 2; ++i) {
-    s.Custom(ConnectBack("RETR Page.htm", [](int fd) {
-      (void)!write(fd, "new", 3);
-      close(fd);
+    s.Custom(ConnectBack("RETR Page.htm", [](TestSocket fd) {
+      SendAll(fd, "new");
+      CloseSocket(fd);
     }, "226 sent\r\n"));
   }
   s.Stall();
@@ -404,7 +436,9 @@ TEST(FtpHostileLocalFiles, DownloadTargetIsCreatedUnderItsExactName) {
   EXPECT_EQ(ReadFile(dir / "page.htm"), "the other file");
   EXPECT_THROW(ftp.Download("Page.htm", dir / "Page.htm", false, false), ENetFTPFileAlreadyExists);
 }
+#endif
 
+#ifndef _WIN32  // pyftpdlib, as above
 TEST_F(FtpHostilePyftpd, DirectoryIsNeverUploaded) {
   TempDir dir;
   std::filesystem::create_directory(dir / "folder.htm");
@@ -412,6 +446,7 @@ TEST_F(FtpHostilePyftpd, DirectoryIsNeverUploaded) {
   EXPECT_FALSE(std::filesystem::exists(server_->root() + "/folder.htm"));
   for (const auto& c : server_->Commands()) EXPECT_NE(c.rfind("STOR", 0), 0u) << c;
 }
+#endif
 
 // --- listings without end ---------------------------------------------------------------------------
 
@@ -436,7 +471,7 @@ TEST(FtpHostileListing, EndlessListingEndsWithAClearErrorInBoundedMemory) {
           ftp.List();
         } catch (const ENetListingTooLong& e) {
           // The session is still in step with the server: NOOP gets its own reply.
-          if (ftp.OutOfStep() || ftp.SendRaw("NOOP") != 200) std::exit(3);
+          if (ftp.OutOfStep() || ftp.SendRaw("NOOP") != 200) throw std::runtime_error("out of step after the listing");
           throw;
         }
       },
@@ -448,6 +483,7 @@ TEST(FtpHostileListing, EndlessListingEndsWithAClearErrorInBoundedMemory) {
   EXPECT_LT(run.child.peakRssKb, base + kMemoryHeadroomKb);
 }
 
+#ifndef _WIN32  // pyftpdlib, as above
 TEST_F(FtpHostilePyftpd, ListingWithinAndBeyondTheLimit) {
   for (int i = 0; i < 300; ++i) WriteFile(server_->root() + "/page" + std::to_string(i) + ".htm", "x");
   ftp_.List();
@@ -457,6 +493,7 @@ TEST_F(FtpHostilePyftpd, ListingWithinAndBeyondTheLimit) {
   EXPECT_FALSE(ftp_.OutOfStep());
   EXPECT_EQ(ftp_.SendRaw("NOOP"), 200);
 }
+#endif
 
 // --- a transfer broken off by the server ---------------------------------------------------------
 
@@ -476,9 +513,9 @@ TEST(FtpHostileBrokenOff, LateReplyAfter426IsReadOrTheSessionIsOutOfStep) {
     std::string after = c.after;
     const bool pause = after.rfind("(pause)", 0) == 0;
     if (pause) after.erase(0, 7);
-    s.Custom(ConnectBack("RETR f", [](int fd) {
-      (void)!write(fd, "part", 4);
-      close(fd);
+    s.Custom(ConnectBack("RETR f", [](TestSocket fd) {
+      SendAll(fd, "part");
+      CloseSocket(fd);
     }, "426 Connection closed; transfer aborted.\r\n"));
     if (pause) s.Sleep(300ms);
     if (!after.empty()) s.Send(after);
@@ -508,6 +545,7 @@ TEST(FtpHostileBrokenOff, LateReplyAfter426IsReadOrTheSessionIsOutOfStep) {
 // --- data connections reset by the server ------------------------------------------------------
 
 TEST(FtpHostileData, ResetDataConnectionIsReportedAsAReset) {
+  std::vector<std::string> notUnderWine;
   struct ResetCase {
     const char* name;
     bool passive;
@@ -521,15 +559,22 @@ TEST(FtpHostileData, ResetDataConnectionIsReportedAsAReset) {
         ResetCase{"active upload reset at once", false, true, true},
         ResetCase{"passive download reset at once", true, false, true}}) {
     SCOPED_TRACE(c.name);
+    // Under wine an abortive close (SO_LINGER 0) reaches the peer as an orderly close, and a
+    // connection reset before its accept reads as "not connected" (10057): there only the reset
+    // the peer's own system makes, closing with unread data, is one. Windows resets as Linux does.
+    if (RunningUnderWine() && (!c.upload || c.early)) {
+      notUnderWine.push_back(c.name);
+      continue;
+    }
     // Download: some bytes, then the reset. Upload: the server takes a little and resets.
-    auto play = [upload = c.upload, early = c.early](int fd) {
+    auto play = [upload = c.upload, early = c.early](TestSocket fd) {
       if (early) {
         // Let the reset settle before the client comes to accept.
       } else if (upload) {
         char buffer[1024];
-        (void)!read(fd, buffer, sizeof buffer);
+        ReceiveSome(fd, buffer, sizeof buffer);
       } else {
-        (void)!write(fd, "part", 4);
+        SendAll(fd, "part");
         std::this_thread::sleep_for(50ms);
       }
       ResetSocket(fd);
@@ -541,7 +586,7 @@ TEST(FtpHostileData, ResetDataConnectionIsReportedAsAReset) {
     if (c.passive) {
       data = std::make_unique<FaultServer>(
           std::vector<FaultScript>{FaultScript().Custom([play](FaultSession& d) {
-            play(d.fd());
+            play(d.Detach());
             return false;
           })},
           kHost);
@@ -571,6 +616,8 @@ TEST(FtpHostileData, ResetDataConnectionIsReportedAsAReset) {
           << message;
     }
   }
+  if (!notUnderWine.empty())
+    GTEST_SKIP() << "under wine an abortive close is no reset; not run: " << ::testing::PrintToString(notUnderWine);
 }
 
 }  // namespace

@@ -2,23 +2,18 @@
 // single-connection listener with its accept limit, abort and clean-up.
 #include "ftp/net_simple_server.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 
-#include "addin_process.h"
 #include "counting_toolkit.h"
 #include "net/net_anti_freeze.h"
+#include "test_socket.h"
 #include "test_support.h"
+#ifndef _WIN32
+#include "addin_process.h"
+#endif
 
 using namespace skelder::ftp;
 using namespace std::chrono_literals;
@@ -60,15 +55,15 @@ TEST(PortCommand, FieldsOfAddressAndPort) {
   EXPECT_EQ(FormatPortCommand("127.0.0.1", 65535), "PORT 127,0,0,1,255,255");
 }
 
-int Connect(int32_t port) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    close(fd);
-    return -1;
+using skelder::test::CloseSocket;
+using skelder::test::kNoTestSocket;
+using skelder::test::TestSocket;
+
+TestSocket Connect(int32_t port) {
+  TestSocket fd = skelder::test::OpenTcpSocket();
+  if (!skelder::test::ConnectSocket(fd, "127.0.0.1", static_cast<uint16_t>(port))) {
+    CloseSocket(fd);
+    return kNoTestSocket;
   }
   return fd;
 }
@@ -82,24 +77,24 @@ TEST(SimpleServer, AcceptsOneConnectionAndCarriesIt) {
   const int32_t port = server.Binding()->Port;
   EXPECT_GT(port, 0);
   EXPECT_EQ(server.Binding()->IP, "127.0.0.1");
-  int peer = Connect(port);
-  ASSERT_GE(peer, 0);
+  TestSocket peer = Connect(port);
+  ASSERT_NE(peer, kNoTestSocket);
   ASSERT_TRUE(server.AcceptConnection());
   EXPECT_FALSE(server.Listening());
   EXPECT_TRUE(server.IsConnected());
   EXPECT_EQ(server.Binding()->PeerIP, "127.0.0.1");
   // The listening socket is gone: a second connection is refused.
-  int second = Connect(port);
-  EXPECT_LT(second, 0);
-  if (second >= 0) close(second);
+  TestSocket second = Connect(port);
+  EXPECT_EQ(second, kNoTestSocket);
+  CloseSocket(second);
 
-  ASSERT_EQ(write(peer, "hello\r\n", 7), 7);
+  ASSERT_TRUE(skelder::test::SendAll(peer, "hello\r\n"));
   EXPECT_EQ(server.ReadLine(), "hello");
   server.WriteLine("back");
   char buf[16] = {};
-  EXPECT_EQ(read(peer, buf, sizeof buf), 6);
+  EXPECT_EQ(skelder::test::ReceiveSome(peer, buf, sizeof buf), 6);
   EXPECT_STREQ(buf, "back\r\n");
-  close(peer);
+  CloseSocket(peer);
 }
 
 TEST(SimpleServer, TakenPortFailsTheBindAndFreesTheHandler) {
@@ -128,7 +123,7 @@ TEST(SimpleServer, AcceptLimitRaisesAndClosesTheListener) {
                                      "127.0.0.1:" + std::to_string(port) + ")");
   }
   EXPECT_FALSE(server.Listening());
-  EXPECT_LT(Connect(port), 0);
+  EXPECT_EQ(Connect(port), kNoTestSocket);
 }
 
 TEST(SimpleServer, AbortRequestEndsTheWaitAndTheServerCanListenAgain) {
@@ -143,10 +138,10 @@ TEST(SimpleServer, AbortRequestEndsTheWaitAndTheServerCanListenAgain) {
   EXPECT_FALSE(server.AbortRequested());
   EXPECT_EQ(server.Binding(), nullptr);
   server.StartListening();
-  int peer = Connect(server.Binding()->Port);
-  ASSERT_GE(peer, 0);
+  TestSocket peer = Connect(server.Binding()->Port);
+  ASSERT_NE(peer, kNoTestSocket);
   EXPECT_TRUE(server.AcceptConnection());
-  close(peer);
+  CloseSocket(peer);
 }
 
 TEST(SimpleServer, HookTurnsRunDuringTheWaitAndCanAbortIt) {
@@ -169,7 +164,7 @@ TEST(SimpleServer, SocketDroppedUnderTheWaitIsClosedOnlyOnce) {
   skelder::test::ScopedCountingToolkit toolkit;
   skelder::net::TNetAntiFreeze hook;
   hook.IdleTimeOut = 10;
-  int bystander = -1;
+  TestSocket bystander = kNoTestSocket;
   {
     TNetSimpleServer server;
     server.BoundIP = "127.0.0.1";
@@ -178,17 +173,19 @@ TEST(SimpleServer, SocketDroppedUnderTheWaitIsClosedOnlyOnce) {
       if (turn != 2) return;
       server.DropSocket();
       // Likely takes the number the listener had; it must survive the server's clean-up.
-      bystander = socket(AF_INET, SOCK_STREAM, 0);
+      bystander = skelder::test::OpenTcpSocket();
     };
     EXPECT_THROW(server.AcceptConnection(), skelder::net::ENetConnClosedGracefully);
   }
-  ASSERT_GE(bystander, 0);
-  EXPECT_NE(fcntl(bystander, F_GETFD), -1) << "a descriptor of someone else was closed";
-  close(bystander);
+  ASSERT_NE(bystander, kNoTestSocket);
+  EXPECT_TRUE(skelder::test::IsOpenSocket(bystander)) << "a socket of someone else was closed";
+  CloseSocket(bystander);
 }
 
 }  // namespace
 
+// A forked child in a network namespace of its own: a Linux facility, nothing Windows has.
+#ifndef _WIN32
 namespace listener_ports {
 
 // In a network namespace of its own, with the system's range cut to eight ports: the listener's
@@ -205,24 +202,19 @@ int ManyListenersInAShortRange() {
       const int32_t port = server.Binding()->Port;
       if (port < 41000 || port > 41007) return 20;
       // The peer's own port is outside the range: only the listener's ports are under test.
-      int peer = socket(AF_INET, SOCK_STREAM, 0);
-      sockaddr_in from{}, to{};
-      from.sin_family = to.sin_family = AF_INET;
-      from.sin_addr.s_addr = to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-      from.sin_port = htons(static_cast<uint16_t>(42000 + i));
-      to.sin_port = htons(static_cast<uint16_t>(port));
-      if (bind(peer, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 ||
-          connect(peer, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
-        std::fprintf(stderr, "transfer %d: connect: %s\n", i, std::strerror(errno));
+      TestSocket peer = skelder::test::OpenTcpSocket();
+      if (!skelder::test::BindSocket(peer, "127.0.0.1", static_cast<uint16_t>(42000 + i)) ||
+          !skelder::test::ConnectSocket(peer, "127.0.0.1", static_cast<uint16_t>(port))) {
+        std::fprintf(stderr, "transfer %d: connect: %s\n", i, skelder::test::LastSocketErrorText().c_str());
         return 21;
       }
       if (!server.AcceptConnection()) return 22;
       server.WriteLine("x");
       server.CloseConnection();
       char buf[8];
-      while (read(peer, buf, sizeof buf) > 0) {
+      while (skelder::test::ReceiveSome(peer, buf, sizeof buf) > 0) {
       }
-      close(peer);
+      CloseSocket(peer);
     } catch (const std::exception& e) {
       std::fprintf(stderr, "transfer %d: %s\n", i, e.what());
       return 30;
@@ -239,3 +231,4 @@ TEST(SimpleServer, PortsWaitingOutTheirCloseDoNotStopTheNextListener) {
                   "no network namespace can be made here (needs root)");
   EXPECT_EQ(result.exitCode, 0) << result.output;
 }
+#endif  // _WIN32

@@ -2,8 +2,6 @@
 // every reply code, the bound-address forms that must be read past, replies that arrive in
 // pieces, proxies that close or fall silent, and fields too long for their length byte.
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <sys/socket.h>
 
 #include <chrono>
 #include <memory>
@@ -28,10 +26,9 @@ FaultScript& ReadBytes(FaultScript& script, size_t n) {
     std::string got;
     const auto end = std::chrono::steady_clock::now() + 5s;
     while (got.size() < n && std::chrono::steady_clock::now() < end) {
-      pollfd p{s.fd(), POLLIN, 0};
-      if (::poll(&p, 1, 50) <= 0) continue;
+      if (test::WaitForSocket(s.fd(), false, 50) <= 0) continue;
       char buf[600];
-      const ssize_t r = ::recv(s.fd(), buf, std::min(sizeof buf, n - got.size()), 0);
+      const long r = test::ReceiveSome(s.fd(), buf, std::min(sizeof buf, n - got.size()));
       if (r <= 0) break;
       got.append(buf, static_cast<size_t>(r));
     }

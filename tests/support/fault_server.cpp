@@ -1,14 +1,6 @@
 #include "fault_server.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <stdexcept>
 
 namespace skelder::test {
@@ -23,29 +15,24 @@ using Clock = std::chrono::steady_clock;
 
 // ---- session ---------------------------------------------------------------------------------
 
-bool FaultSession::Send(const std::string& bytes) {
-  size_t done = 0;
-  while (fd_ >= 0 && done < bytes.size()) {
-    ssize_t n = ::send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return fd_ >= 0;
+bool FaultSession::Send(const std::string& bytes) { return !Closed() && SendAll(fd_, bytes); }
+
+TestSocket FaultSession::Detach() {
+  const TestSocket fd = fd_;
+  fd_ = kNoTestSocket;
+  return fd;
 }
 
 bool FaultSession::Fill(std::chrono::milliseconds limit) {
   const auto deadline = Clock::now() + limit;
-  while (fd_ >= 0 && !server_.Stopping()) {
+  while (!Closed() && !server_.Stopping()) {
     if (limit.count() >= 0 && Clock::now() >= deadline) return false;
-    pollfd p{fd_, POLLIN, 0};
-    int rc = ::poll(&p, 1, kPollSliceMs);
-    if (rc < 0 && errno == EINTR) continue;
+    const int rc = WaitForSocket(fd_, false, kPollSliceMs);
     if (rc < 0) return false;
     if (rc == 0) continue;
     char buffer[65536];
-    ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
-    if (n < 0 && errno == EINTR) continue;
+    const long n = ReceiveSome(fd_, buffer, sizeof buffer);
+    if (n < 0 && LastCallInterrupted()) continue;
     if (n <= 0) return false;
     std::string bytes(buffer, static_cast<size_t>(n));
     server_.RecordData(index_, bytes);
@@ -83,22 +70,17 @@ void FaultSession::Stall() {
 }
 
 void FaultSession::Close() {
-  if (fd_ < 0) return;
-  ::shutdown(fd_, SHUT_WR);
-  ::close(fd_);
-  fd_ = -1;
+  if (Closed()) return;
+  ShutdownSending(fd_);
+  CloseSocket(Detach());
 }
 
 void FaultSession::Reset() {
-  if (fd_ < 0) return;
-  linger l{1, 0};
-  ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &l, sizeof l);
-  ::close(fd_);
-  fd_ = -1;
+  if (!Closed()) ResetSocket(Detach());
 }
 
 void FaultSession::ShutdownWrite() {
-  if (fd_ >= 0) ::shutdown(fd_, SHUT_WR);
+  if (!Closed()) ShutdownSending(fd_);
 }
 
 // ---- script ----------------------------------------------------------------------------------
@@ -124,13 +106,14 @@ FaultScript& FaultScript::SendForever(std::string unit, std::chrono::millisecond
     if (pause.count() == 0)
       while (block.size() < 64 * 1024) block += unit;
     size_t done = 0;
+    // Never blocked in a send: a client that stops reading must not keep Stop() waiting.
+    SetNonBlocking(s.fd(), true);
     while (!s.server().Stopping() && !s.Closed()) {
-      // Never blocked in a send: a client that stops reading must not keep Stop() waiting.
-      pollfd p{s.fd(), POLLOUT, 0};
-      if (::poll(&p, 1, kPollSliceMs) <= 0) continue;
-      if (p.revents & (POLLERR | POLLHUP)) break;
-      ssize_t n = ::send(s.fd(), block.data() + done, block.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT);
-      if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+      const int rc = WaitForSocket(s.fd(), true, kPollSliceMs);
+      if (rc < 0) break;
+      if (rc == 0) continue;
+      const long n = SendSome(s.fd(), block.data() + done, block.size() - done);
+      if (n < 0 && (LastCallInterrupted() || LastCallWouldBlock())) continue;
       if (n <= 0) break;
       done += static_cast<size_t>(n);
       if (done == block.size()) {
@@ -218,71 +201,44 @@ FaultScript& FaultScript::Custom(FaultStep step) {
 
 // ---- socket helpers --------------------------------------------------------------------------
 
-int ConnectFrom(const char* from, uint32_t ip, uint16_t port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  if (from && (::inet_pton(AF_INET, from, &local.sin_addr) != 1 ||
-               ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)) {
-    ::close(fd);
-    return -1;
-  }
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  a.sin_addr.s_addr = htonl(ip);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    ::close(fd);
-    return -1;
+TestSocket ConnectFrom(const char* from, uint32_t ip, uint16_t port) {
+  TestSocket fd = OpenTcpSocket();
+  if (fd == kNoTestSocket) return fd;
+  if ((from && !BindSocket(fd, from, 0)) || !ConnectSocket(fd, FormatIPv4(ip), port)) {
+    CloseSocket(fd);
+    return kNoTestSocket;
   }
   return fd;
 }
 
-int ConnectToPortLine(const std::string& line, const char* from) {
+TestSocket ConnectToPortLine(const std::string& line, const char* from) {
   unsigned h1, h2, h3, h4, p1, p2;
-  if (std::sscanf(line.c_str(), "PORT %u,%u,%u,%u,%u,%u", &h1, &h2, &h3, &h4, &p1, &p2) != 6) return -1;
+  if (std::sscanf(line.c_str(), "PORT %u,%u,%u,%u,%u,%u", &h1, &h2, &h3, &h4, &p1, &p2) != 6) return kNoTestSocket;
   return ConnectFrom(from, (h1 << 24) | (h2 << 16) | (h3 << 8) | h4, static_cast<uint16_t>(p1 * 256 + p2));
 }
 
-std::string Drain(int fd) {
-  timeval limit{5, 0};
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+std::string Drain(TestSocket fd) {
+  SetReceiveTimeout(fd, 5000);
   std::string all;
   char buffer[65536];
-  ssize_t n;
-  while ((n = ::read(fd, buffer, sizeof buffer)) > 0) all.append(buffer, static_cast<size_t>(n));
+  long n;
+  while ((n = ReceiveSome(fd, buffer, sizeof buffer)) > 0) all.append(buffer, static_cast<size_t>(n));
   return all;
-}
-
-void ResetSocket(int fd) {
-  linger l{1, 0};
-  ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
-  ::close(fd);
 }
 
 // ---- server ----------------------------------------------------------------------------------
 
 FaultServer::FaultServer(std::vector<FaultScript> scripts, const std::string& host, uint16_t port)
     : scripts_(std::move(scripts)), host_(host) {
-  listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (listenFd_ < 0) throw std::runtime_error("fault server: socket: " + std::string(std::strerror(errno)));
-  int one = 1;
-  ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(port);
-  if (::inet_pton(AF_INET, host.c_str(), &addr.sin_addr) != 1) {
-    ::close(listenFd_);
-    throw std::runtime_error("fault server: bad host " + host);
-  }
-  if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listenFd_, 16) != 0) {
-    std::string reason = std::strerror(errno);
-    ::close(listenFd_);
+  if (ParseIPv4(host) == 0) throw std::runtime_error("fault server: bad host " + host);
+  listenFd_ = OpenTcpSocket();
+  if (listenFd_ == kNoTestSocket) throw std::runtime_error("fault server: socket: " + LastSocketErrorText());
+  if (!BindSocket(listenFd_, host, port, true) || !ListenOnSocket(listenFd_, 16)) {
+    const std::string reason = LastSocketErrorText();
+    CloseSocket(listenFd_);
     throw std::runtime_error("fault server: cannot listen on " + host + ": " + reason);
   }
-  socklen_t len = sizeof addr;
-  ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len);
-  port_ = ntohs(addr.sin_port);
+  port_ = LocalPortOf(listenFd_);
   data_.resize(scripts_.size());
   thread_ = std::thread([this] { Run(); });
 }
@@ -292,21 +248,18 @@ FaultServer::~FaultServer() { Stop(); }
 void FaultServer::Stop() {
   stop_ = true;
   if (thread_.joinable()) thread_.join();
-  if (listenFd_ >= 0) {
-    ::close(listenFd_);
-    listenFd_ = -1;
-  }
+  CloseSocket(listenFd_);
+  listenFd_ = kNoTestSocket;
 }
 
 void FaultServer::Run() {
   for (size_t i = 0; i < scripts_.size() && !stop_; ++i) {
-    int fd = -1;
-    while (!stop_ && fd < 0) {
-      pollfd p{listenFd_, POLLIN, 0};
-      if (::poll(&p, 1, kPollSliceMs) <= 0) continue;
-      fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+    TestSocket fd = kNoTestSocket;
+    while (!stop_ && fd == kNoTestSocket) {
+      if (WaitForSocket(listenFd_, false, kPollSliceMs) <= 0) continue;
+      fd = AcceptOn(listenFd_);
     }
-    if (fd < 0) break;
+    if (fd == kNoTestSocket) break;
     ++accepted_;
     FaultSession session(*this, fd, static_cast<int>(i));
     for (const FaultStep& step : scripts_[i].steps()) {
@@ -314,8 +267,10 @@ void FaultServer::Run() {
     }
     session.Close();
   }
-  // Later connections are refused rather than left hanging in the backlog.
-  if (listenFd_ >= 0) ::shutdown(listenFd_, SHUT_RDWR);
+  // Later connections are refused rather than left hanging in the backlog. Only this thread
+  // uses the listener until Stop() has joined it.
+  CloseSocket(listenFd_);
+  listenFd_ = kNoTestSocket;
   done_ = true;
 }
 

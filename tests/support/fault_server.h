@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "test_socket.h"
+
 namespace skelder::test {
 
 class FaultServer;
@@ -23,9 +25,11 @@ class FaultServer;
 // One accepted connection, as a script step sees it.
 class FaultSession {
  public:
-  FaultSession(FaultServer& server, int fd, int index) : server_(server), fd_(fd), index_(index) {}
+  FaultSession(FaultServer& server, TestSocket fd, int index) : server_(server), fd_(fd), index_(index) {}
   int index() const { return index_; }  // 0 for the first accepted connection
-  int fd() const { return fd_; }
+  TestSocket fd() const { return fd_; }
+  // Hands the socket to the caller, who closes it; the session has none any more.
+  TestSocket Detach();
 
   bool Send(const std::string& bytes);  // false when the peer has gone
   // One line up to LF (CR LF or LF removed); none when the peer closed or the server stops.
@@ -39,14 +43,14 @@ class FaultSession {
   void Close();          // orderly close
   void Reset();          // abortive close: the peer sees a reset
   void ShutdownWrite();  // half close: the peer reads end of data, can still send
-  bool Closed() const { return fd_ < 0; }
+  bool Closed() const { return fd_ == kNoTestSocket; }
   // The server's own host and port (for building replies that name another listener).
   FaultServer& server() { return server_; }
 
  private:
   bool Fill(std::chrono::milliseconds limit);  // false on close, stop or limit
   FaultServer& server_;
-  int fd_;
+  TestSocket fd_;
   int index_;
   std::string pending_;  // received bytes not yet handed out as lines
 };
@@ -81,14 +85,12 @@ class FaultScript {
 };
 
 // Plain socket helpers for scripts that play the other end of a data connection.
-// Connects from `from` (any local address when null) to ip:port; -1 when that fails.
-int ConnectFrom(const char* from, uint32_t ip, uint16_t port);
+// Connects from `from` (any local address when null) to ip:port; kNoTestSocket when that fails.
+TestSocket ConnectFrom(const char* from, uint32_t ip, uint16_t port);
 // Connects to the address of a "PORT h1,h2,h3,h4,p1,p2" line, as ConnectFrom.
-int ConnectToPortLine(const std::string& line, const char* from = nullptr);
+TestSocket ConnectToPortLine(const std::string& line, const char* from = nullptr);
 // Everything until the peer closes, waiting at most 5 s for each piece.
-std::string Drain(int fd);
-// Closes with a reset instead of an orderly close.
-void ResetSocket(int fd);
+std::string Drain(TestSocket fd);
 
 class FaultServer {
  public:
@@ -126,7 +128,7 @@ class FaultServer {
   std::vector<FaultScript> scripts_;
   std::string host_;
   uint16_t port_ = 0;
-  int listenFd_ = -1;
+  TestSocket listenFd_ = kNoTestSocket;
   std::atomic<bool> stop_{false};
   std::atomic<bool> done_{false};
   std::atomic<int> accepted_{0};

@@ -1,5 +1,12 @@
 #include "test_support.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#include <psapi.h>
+#else
+#include <sys/resource.h>
+#endif
+
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -173,6 +180,27 @@ int RunProgram(const std::vector<std::string>& argv, std::string* output, std::c
 bool InCi() {
   const char* ci = std::getenv("CI");
   return ci && *ci && std::strcmp(ci, "0") != 0 && std::strcmp(ci, "false") != 0;
+}
+
+long PeakMemoryKb() {
+#ifdef _WIN32
+  PROCESS_MEMORY_COUNTERS counters{};
+  if (!::K32GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof counters)) return 0;
+  return static_cast<long>(counters.PeakWorkingSetSize / 1024);
+#else
+  rusage usage{};
+  ::getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+#endif
+}
+
+bool RunningUnderWine() {
+#ifdef _WIN32
+  const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
+  return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#else
+  return false;
+#endif
 }
 
 }  // namespace skelder::test

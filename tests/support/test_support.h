@@ -77,6 +77,12 @@ std::string SourceDir();
 // True when the tests run in CI: a server that cannot be started must fail there, not skip.
 bool InCi();
 
+// The most memory this process has held so far (its peak resident set), in KiB.
+long PeakMemoryKb();
+// True for a Windows program that runs under wine, whose socket emulation differs from Windows
+// in a few places the tests name.
+bool RunningUnderWine();
+
 // A child process, killed (SIGTERM, then SIGKILL) and reaped when destroyed. On Windows the
 // process is terminated; argv[0] is then a path, not looked up.
 class ChildProcess {

@@ -90,10 +90,12 @@ std::vector<std::string> TNetStackWindows::AddressesByName(const std::string& ho
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* result = nullptr;
-  if (ws::getaddrinfo(host.c_str(), nullptr, &hints, &result) != 0 || result == nullptr) {
-    t_lastError = kErrHostNotFound;
+  // The lookup's own code (11001 for a name nobody knows, 11002 or 11004 for the others).
+  const int rc = ws::getaddrinfo(host.c_str(), nullptr, &hints, &result);
+  if (rc != 0 || result == nullptr) {
+    t_lastError = rc != 0 ? rc : kErrHostNotFound;
     if (result != nullptr) ws::freeaddrinfo(result);
-    RaiseSocketFailure(kErrHostNotFound);
+    RaiseSocketFailure(t_lastError);
   }
   std::vector<std::string> addresses;
   for (addrinfo* p = result; p != nullptr; p = p->ai_next) {
@@ -122,10 +124,11 @@ std::string TNetStackWindows::LocalHostName() {
 std::string TNetStackWindows::HostNameByAddress(const std::string& ip) {
   sockaddr_in addr = MakeAddress(*this, kAfInet, ip, 0);
   char name[NI_MAXHOST] = {};
-  if (ws::getnameinfo(reinterpret_cast<sockaddr*>(&addr), sizeof addr, name, sizeof name, nullptr, 0, NI_NAMEREQD) !=
-      0) {
-    t_lastError = kErrHostNotFound;
-    RaiseSocketFailure(kErrHostNotFound);
+  const int rc =
+      ws::getnameinfo(reinterpret_cast<sockaddr*>(&addr), sizeof addr, name, sizeof name, nullptr, 0, NI_NAMEREQD);
+  if (rc != 0) {
+    t_lastError = rc;
+    RaiseSocketFailure(rc);
   }
   return name;
 }

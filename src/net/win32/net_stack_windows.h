@@ -12,6 +12,8 @@ class TNetStackWindows : public TNetStack {
   int SockBind(TNetSocket socket, int family, const std::string& ip, int32_t port) override;
   bool AllowClosedPortReuse(TNetSocket socket) override;
   std::pair<int32_t, int32_t> EphemeralPortRange() override;
+  // Shutting down a socket that is not connected yet fails there and leaves the connect blocked.
+  bool CloseEndsBlockedCalls() const override { return true; }
   int SockClose(TNetSocket socket) override;
   int SockConnect(TNetSocket socket, int family, const std::string& ip, int32_t port) override;
   std::string HostAddressByName(const std::string& host) override;

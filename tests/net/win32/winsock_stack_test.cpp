@@ -3,10 +3,14 @@
 // for an entry of a library that is not loaded.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <string>
+
 #include "net/net_component.h"
 #include "net/net_exception.h"
 #include "net/net_stack.h"
 #include "net/win32/net_win_sock2.h"
+#include "platform/win32/win32_text.h"
 
 namespace skelder::net {
 namespace {
@@ -42,11 +46,15 @@ TEST_F(WinsockStack, ErrorsAreTheSystemsOwnNumbers) {
   EXPECT_EQ(stack.SockSend(client, &byte, 1, 0), -1);
   EXPECT_EQ(stack.LastSocketError(), kErrNotSocket);
 
-  try {
-    stack.HostAddressByName("no-such-host.invalid");
-    FAIL() << "an unknown host was found";
-  } catch (const ENetSocketError& e) {
-    EXPECT_EQ(e.LastError, kErrHostNotFound);
+  // An unknown host, by the lookup itself and by the name resolution the layers above use.
+  for (const bool resolve : {false, true}) {
+    try {
+      resolve ? stack.ResolveName("no-such-host.invalid") : stack.HostAddressByName("no-such-host.invalid");
+      ADD_FAILURE() << "an unknown host was found";
+    } catch (const ENetSocketError& e) {
+      EXPECT_EQ(e.LastError, kErrHostNotFound);
+      EXPECT_STREQ(e.what(), "Socket Error # 11001\r\nHost not found.");
+    }
   }
   EXPECT_EQ(stack.ErrorText(10061), "Socket Error # 10061\r\nConnection refused.");
 }
@@ -77,17 +85,34 @@ TEST_F(WinsockStack, AConnectionCarriesDataBothWays) {
   for (TNetSocket s : {client, server, listener}) stack.SockClose(s);
 }
 
+// The stub error: code 10093, the system's text for it, then the title that names the entry.
+void ExpectStubError(const std::function<void()>& call, const std::string& name) {
+  try {
+    call();
+    ADD_FAILURE() << "the entry " << name << " called into nothing without an error";
+  } catch (const ENetWS2StubError& e) {
+    EXPECT_EQ(e.Win32Error, 10093u);
+    EXPECT_EQ(e.Title, "Error on call Winsock2 library function " + name);
+    EXPECT_EQ(e.Win32ErrorMessage, platform::SystemErrorText(10093));
+    EXPECT_FALSE(e.Win32ErrorMessage.empty());
+    EXPECT_EQ(std::string(e.what()), e.Win32ErrorMessage + ": " + e.Title);
+  }
+}
+
+TEST(WinsockBinding, AnEntryTheLoadedLibraryLacksRaisesTheStubError) {
+  ASSERT_EQ(winsock2::Startup(winsock2::kRequestedVersion), 0);
+  // Entries live as long as the process: the list of entries is walked again at its end.
+  static auto* missing = new winsock2::Entry<int(WSAAPI*)(int)>("SkelderNoSuchWinsockFunction");
+  ExpectStubError([] { (*missing)(1); }, "SkelderNoSuchWinsockFunction");
+  // The library is still there for the entries it has.
+  EXPECT_TRUE(winsock2::Loaded());
+  EXPECT_EQ(winsock2::htons(0x0102), 0x0201);
+}
+
 TEST(WinsockBinding, AnEntryOfALibraryThatIsNotLoadedRaisesTheStubError) {
   // No component lives: the library of an earlier test may still be loaded, so release it.
   winsock2::Release();
-  try {
-    winsock2::socket(AF_INET, SOCK_STREAM, 0);
-    FAIL() << "the entry called into a library that is not loaded";
-  } catch (const ENetWS2StubError& e) {
-    EXPECT_EQ(e.Win32Error, 10093u);
-    EXPECT_EQ(e.Title, "Error on call Winsock2 library function socket");
-    EXPECT_NE(std::string(e.what()).find(": Error on call Winsock2 library function socket"), std::string::npos);
-  }
+  ExpectStubError([] { winsock2::socket(AF_INET, SOCK_STREAM, 0); }, "socket");
 }
 
 }  // namespace

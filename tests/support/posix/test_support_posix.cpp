@@ -1,8 +1,6 @@
-// The helpers that start processes and use ports: POSIX only.
-#include <arpa/inet.h>
+// The helpers that start processes and enter network namespaces: POSIX only.
 #include <fcntl.h>
 #include <net/if.h>
-#include <netinet/in.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -109,43 +107,6 @@ int ChildProcess::Wait(std::chrono::milliseconds limit) {
   return -1;
 }
 
-namespace {
-bool FillAddress(const std::string& host, uint16_t port, sockaddr_in& addr) {
-  std::memset(&addr, 0, sizeof addr);
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(port);
-  return inet_pton(AF_INET, host.c_str(), &addr.sin_addr) == 1;
-}
-}  // namespace
-
-uint16_t FreeTcpPort(const std::string& host) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr;
-  FillAddress(host, 0, addr);
-  uint16_t port = 0;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
-    socklen_t len = sizeof addr;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    port = ntohs(addr.sin_port);
-  }
-  close(fd);
-  return port;
-}
-
-bool WaitForListener(const std::string& host, uint16_t port, std::chrono::milliseconds limit) {
-  auto end = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < end) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr;
-    FillAddress(host, port, addr);
-    bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    close(fd);
-    if (ok) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(25));
-  }
-  return false;
-}
-
 int EnterPrivateNetwork(const char* portRange) {
   if (::unshare(CLONE_NEWNET) != 0) return kNoPrivateNetwork;
   const int s = ::socket(AF_INET, SOCK_DGRAM, 0);
@@ -160,17 +121,6 @@ int EnterPrivateNetwork(const char* portRange) {
   const bool written = std::fprintf(range, "%s\n", portRange) > 0;
   if (std::fclose(range) != 0 || !written) return kNoPrivateNetwork + 2;
   return 0;
-}
-
-bool CanBind(const std::string& host, uint16_t port) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  int one = 1;
-  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in addr;
-  FillAddress(host, port, addr);
-  bool ok = bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-  close(fd);
-  return ok;
 }
 
 int RunCommand(const std::string& command, std::string* output) {
