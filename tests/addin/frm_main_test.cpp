@@ -47,6 +47,7 @@ TEST(PropertyPageLayout, ARectangleTurnedInsideOutGivesAnEmptyPage) {
   EXPECT_EQ(page.Panel4.width, INT32_MAX - 22);
 }
 
+#ifndef _WIN32  // the POSIX form; Windows asks the system (platform_win32_backend checks it)
 TEST(PropertyPagePaths, ChosenDirectoriesAreAbsoluteAndNormalised) {
   EXPECT_EQ(platform::UniversalPathName("/srv/./www/../site//"), "/srv/site/");
   EXPECT_EQ(platform::UniversalPathName("/srv/www"), "/srv/www");
@@ -55,6 +56,7 @@ TEST(PropertyPagePaths, ChosenDirectoriesAreAbsoluteAndNormalised) {
   EXPECT_EQ(platform::UniversalPathName("/../.."), "/");
   EXPECT_EQ(platform::UniversalPathName("rel/dir/"), std::filesystem::current_path().string() + "/rel/dir/");
 }
+#endif
 
 TEST(PropertyPageLoad, LocationsOpenOneALineAndNoSettingsOpenEmpty) {
   test::HostSimUser user;  // the registry stand-in and per-user folder of a fresh user
