@@ -317,7 +317,8 @@ TEST_F(FtpHostilePyftpd, UploadGoesToTheServerThoughAThirdPartyConnectedFirst) {
 // --- errors that say what they concern -------------------------------------------------------------
 
 TEST(FtpHostilePlaces, ConnectFailuresNameHostAndPort) {
-  const uint16_t port = FreeTcpPort(kHost);
+  const RefusingPort refusing(kHost);
+  const uint16_t port = refusing.port();
   const std::string refused = "Socket Error # 10061\r\nConnection refused. (127.0.0.150:" + std::to_string(port) + ")";
   for (const int32_t timeout : {-1, 5000}) {  // the plain connect and the timed one
     SCOPED_TRACE(timeout);

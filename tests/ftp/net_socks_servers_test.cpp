@@ -100,7 +100,8 @@ TEST_F(SocksThroughProxy, DanteReportsARefusedTarget) {
   SKELDER_REQUIRE(started_, why_);
   DanteServer dante;
   SKELDER_REQUIRE(dante.Started(), dante.Error());
-  const uint16_t closed = test::FreeTcpPort();
+  const test::RefusingPort refusing;
+  const uint16_t closed = refusing.port();
   Configure(svSocks5, dante, saNoAuthentication);
   ftp_->SetPortNumber(closed);
   EXPECT_THROW(ftp_->OpenSession(true, 10000), ENetSocksServerConnectionRefusedError);

@@ -80,9 +80,10 @@ struct FullListener {
 }  // namespace
 
 TEST(TcpConnect, RefusedConnectGivesTheSocketErrorText) {
+  const skelder::test::RefusingPort refusing;
   TNetTCPClient client;
   client.SetHost("127.0.0.1");
-  client.SetPortNumber(skelder::test::FreeTcpPort());
+  client.SetPortNumber(refusing.port());
   try {
     client.OpenConnection();
     FAIL() << "no exception";
@@ -99,9 +100,10 @@ TEST(TcpConnect, RefusedConnectGivesTheSocketErrorText) {
 }
 
 TEST(TcpConnect, RefusedTimedConnectCarriesTheSameText) {
+  const skelder::test::RefusingPort refusing;
   TNetTCPClient client;
   client.SetHost("127.0.0.1");
-  client.SetPortNumber(skelder::test::FreeTcpPort());
+  client.SetPortNumber(refusing.port());
   try {
     client.OpenConnection(5000);
     FAIL() << "no exception";
@@ -158,7 +160,7 @@ TEST(TcpConnect, ClientBindsInsideItsPortRange) {
   FaultServer server({FaultScript().Stall()});
   TNetTCPClient client;
   Aim(client, server);
-  int32_t base = skelder::test::FreeTcpPort();
+  int32_t base = skelder::test::ProbeFreePort();  // the client tries each port of its range
   if (base > 65000) base = 40000;
   client.BoundIP = "127.0.0.1";
   client.BoundPortMin = base;

@@ -34,7 +34,7 @@ class SocketHandleTest : public ::testing::Test {
   // Three consecutive free ports, found by binding them.
   static int32_t FreeRange(std::vector<std::unique_ptr<TNetSocketHandle>>& held) {
     for (int attempt = 0; attempt < 50; ++attempt) {
-      int32_t base = skelder::test::FreeTcpPort();
+      int32_t base = skelder::test::ProbeFreePort();
       if (base > 65000) continue;
       held.clear();
       for (int32_t p = base; p < base + 3; ++p) {

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <regex>
@@ -52,21 +53,41 @@ bool FtpServer::Start(std::string* why) {
     ownRoot_ = std::make_unique<TempDir>(std::string("skelder-") + name_ + "-root-");
     options_.root = ownRoot_->path();
   }
-  if (options_.port == 0) options_.port = FreeTcpPort(options_.host);
-  if (!CanBind(options_.host, options_.port)) {
-    *why = std::string(name_) + ": cannot bind " + options_.host + ":" +
-           std::to_string(options_.port);
-    return false;
-  }
   commandLog_ = *work_ / "commands.log";
+  if (options_.port != 0) {
+    if (!CanBind(options_.host, options_.port)) {
+      *why = std::string(name_) + ": cannot bind " + options_.host + ":" + std::to_string(options_.port);
+      return false;
+    }
+    return Launch(why);
+  }
+  // Any port: a server that binds port 0 says which it got; another is given one that was free a
+  // moment ago and tries again when someone else takes it first.
+  if (ReportsItsPort()) {
+    portFile_ = *work_ / "port";
+    return Launch(why);
+  }
+  return StartOnAFreePort(options_.host, [&](uint16_t port) {
+    options_.port = port;
+    return Launch(why);
+  });
+}
+
+bool FtpServer::Launch(std::string* why) {
   std::vector<std::string> argv = Prepare(why);
   if (argv.empty()) return false;
   const std::string output = *work_ / "server.out";
   process_ = ChildProcess(argv, output);
-  if (!WaitForListener(options_.host, options_.port, std::chrono::seconds(15)) ||
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+  while (!portFile_.empty() && options_.port == 0 && process_.Running() &&
+         std::chrono::steady_clock::now() < deadline) {
+    if (FileExists(portFile_)) options_.port = static_cast<uint16_t>(std::atoi(ReadFile(portFile_).c_str()));
+    if (options_.port == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  if (options_.port == 0 || !WaitForListener(options_.host, options_.port, std::chrono::seconds(15)) ||
       !process_.Running()) {
-    *why = std::string(name_) + " did not start on " + options_.host + ":" +
-           std::to_string(options_.port) + ": " + LastLines(ReadIfExists(output), 5);
+    *why = std::string(name_) + " did not start on " + options_.host + ":" + std::to_string(options_.port) + ": " +
+           LastLines(ReadIfExists(output), 5);
     process_.Stop();
     return false;
   }
@@ -104,6 +125,7 @@ std::vector<std::string> PyFtpdServer::Prepare(std::string* why) {
   std::vector<std::string> argv = {kPython, script, "--host", options_.host, "--port",
                                    std::to_string(options_.port), "--root", options_.root,
                                    "--log", commandLog_};
+  if (!portFile_.empty()) argv.insert(argv.end(), {"--port-file", portFile_});
   if (!options_.user.empty()) {
     argv.insert(argv.end(), {"--user", options_.user, "--password", options_.password});
   }

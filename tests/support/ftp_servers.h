@@ -14,7 +14,7 @@ namespace skelder::test {
 
 struct FtpServerOptions {
   std::string host = "127.0.0.1";
-  uint16_t port = 0;           // 0: a free port on host
+  uint16_t port = 0;           // 0: any free port on host
   std::string root;            // the served directory; empty: a fresh temporary one
   std::string user;            // pyftpdlib only: a user with every right (empty: none)
   std::string password;
@@ -48,6 +48,8 @@ class FtpServer {
   FtpServer(const char* name, FtpServerOptions options);
   // Writes what the server needs into work dir and returns its command line.
   virtual std::vector<std::string> Prepare(std::string* why) = 0;
+  // Whether the server binds port 0 itself and writes the port it got to portFile_.
+  virtual bool ReportsItsPort() const { return false; }
   virtual std::vector<std::string> ParseLog(const std::string& text) const = 0;
 
   const char* name_;
@@ -55,7 +57,11 @@ class FtpServer {
   std::unique_ptr<TempDir> work_;     // config, logs
   std::unique_ptr<TempDir> ownRoot_;  // when no root was given
   std::string commandLog_;
+  std::string portFile_;  // with port 0 asked for, from a server that reports its port
   ChildProcess process_;
+
+ private:
+  bool Launch(std::string* why);  // starts the prepared server and waits until it listens
 };
 
 class PyFtpdServer : public FtpServer {
@@ -64,6 +70,7 @@ class PyFtpdServer : public FtpServer {
 
  protected:
   std::vector<std::string> Prepare(std::string* why) override;
+  bool ReportsItsPort() const override { return true; }
   std::vector<std::string> ParseLog(const std::string& text) const override;
 };
 

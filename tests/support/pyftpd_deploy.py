@@ -13,12 +13,10 @@
 """
 import argparse
 import os
-import sys
 
 from pyftpdlib.handlers import DTPHandler, FTPHandler
-from pyftpdlib.servers import FTPServer
 
-from pyftpd_server import add_common_arguments, logging_handler, make_authorizer
+from pyftpd_server import add_common_arguments, logging_handler, make_authorizer, serve
 
 
 def main():
@@ -74,10 +72,7 @@ def main():
     DeployHandler.dtp_handler = DeployDTPHandler
     DeployDTPHandler.timeout = 600
 
-    server = FTPServer((args.host, args.port), DeployHandler)
-    server.max_cons = 64
-    sys.stderr.write("listening on %s:%d\n" % (args.host, args.port))
-    server.serve_forever(handle_exit=True)
+    serve(args, DeployHandler)
 
 
 if __name__ == "__main__":

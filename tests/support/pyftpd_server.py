@@ -7,6 +7,7 @@ server answers it. Passwords never reach the log: a PASS line is written as "PAS
 """
 import argparse
 import logging
+import os
 import sys
 
 from pyftpdlib.authorizers import DummyAuthorizer
@@ -20,6 +21,8 @@ def add_common_arguments(parser):
     """The options every test server takes: where to listen, what to serve, who may log in."""
     parser.add_argument("--host", default="127.0.0.1")
     parser.add_argument("--port", type=int, required=True)
+    parser.add_argument("--port-file", default="",
+                        help="with --port 0: where to write the port the system gave")
     parser.add_argument("--root", required=True)
     parser.add_argument("--log", required=True)
     parser.add_argument("--user", default="")
@@ -41,6 +44,19 @@ def make_authorizer(args):
         authorizer.add_anonymous(args.root, perm=ALL_RIGHTS)
         users.append("anonymous")
     return authorizer, users
+
+
+def serve(args, handler):
+    """Listens (on the port the system gives for --port 0, written to --port-file) and serves
+    until stopped."""
+    server = FTPServer((args.host, args.port), handler)
+    server.max_cons = 256
+    if args.port_file:
+        port = server.socket.getsockname()[1]
+        with open(args.port_file + ".part", "w") as f:
+            f.write("%d\n" % port)
+        os.replace(args.port_file + ".part", args.port_file)  # whole, or not there
+    server.serve_forever(handle_exit=True)
 
 
 def logging_handler(args, authorizer, banner, base=FTPHandler):
@@ -71,10 +87,7 @@ def main():
     logging.basicConfig(level=logging.WARNING, stream=sys.stderr)
 
     authorizer, _ = make_authorizer(args)
-    handler = logging_handler(args, authorizer, args.banner)
-    server = FTPServer((args.host, args.port), handler)
-    server.max_cons = 256
-    server.serve_forever(handle_exit=True)
+    serve(args, logging_handler(args, authorizer, args.banner))
 
 
 if __name__ == "__main__":

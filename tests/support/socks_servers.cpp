@@ -38,14 +38,18 @@ std::string SocksServer::Log() const {
   }
 }
 
-void SocksServer::Launch(const std::vector<std::string>& argv) {
-  process_ = ChildProcess(argv, logFile_);
-  if (!WaitForListener(host_, port_, kStartLimit)) {
-    error_ = argv[0] + " did not listen on " + host_ + ":" + std::to_string(port_) + ": " + Log();
+void SocksServer::Launch(const std::function<std::vector<std::string>()>& argv) {
+  // Neither server can say which port it got: each is given one that was free a moment ago, and
+  // another when someone else takes it first.
+  started_ = StartOnAFreePort(host_, [&](uint16_t port) {
+    port_ = port;
+    const std::vector<std::string> args = argv();
+    process_ = ChildProcess(args, logFile_);
+    if (WaitForListener(host_, port_, kStartLimit) && process_.Running()) return true;
+    error_ = args[0] + " did not listen on " + host_ + ":" + std::to_string(port_) + ": " + Log();
     process_.Stop();
-    return;
-  }
-  started_ = true;
+    return false;
+  });
 }
 
 DanteServer::DanteServer() {
@@ -54,9 +58,16 @@ DanteServer::DanteServer() {
     error_ = "danted is not installed (package dante-server)";
     return;
   }
-  port_ = FreeTcpPort(host_);
   logFile_ = *dir_ / "danted.out";
-  std::string conf = *dir_ / "danted.conf";
+  const std::string conf = *dir_ / "danted.conf";
+  // -N 1: one negotiation process is plenty for a test and keeps the machine quiet.
+  Launch([this, conf, prog] {
+    WriteConfig(conf);
+    return std::vector<std::string>{prog, "-f", conf, "-N", "1"};
+  });
+}
+
+void DanteServer::WriteConfig(const std::string& conf) const {
   std::ostringstream c;
   c << "logoutput: stderr\n"
     << "internal: " << host_ << " port = " << port_ << "\n"
@@ -68,8 +79,6 @@ DanteServer::DanteServer() {
     << "client pass {\n  from: 127.0.0.0/8 to: 0.0.0.0/0\n}\n"
     << "socks pass {\n  from: 127.0.0.0/8 to: 0.0.0.0/0\n  command: connect\n  protocol: tcp\n}\n";
   WriteFile(conf, c.str());
-  // -N 1: one negotiation process is plenty for a test and keeps the machine quiet.
-  Launch({prog, "-f", conf, "-N", "1"});
 }
 
 MicrosocksServer::MicrosocksServer(const std::string& user, const std::string& password) {
@@ -78,9 +87,8 @@ MicrosocksServer::MicrosocksServer(const std::string& user, const std::string& p
     error_ = "microsocks is not installed (package microsocks)";
     return;
   }
-  port_ = FreeTcpPort(host_);
   logFile_ = *dir_ / "microsocks.out";
-  Launch({prog, "-i", host_, "-p", std::to_string(port_), "-u", user, "-P", password});
+  Launch([&] { return std::vector<std::string>{prog, "-i", host_, "-p", std::to_string(port_), "-u", user, "-P", password}; });
 }
 
 }  // namespace skelder::test

@@ -4,6 +4,7 @@
 // launcher writes its own configuration into a private temporary folder, starts the server in
 // the foreground on a free port, waits until it listens and stops it when destroyed.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -24,8 +25,8 @@ class SocksServer {
 
  protected:
   SocksServer() = default;
-  // Starts argv, waits for the listener on host_:port_.
-  void Launch(const std::vector<std::string>& argv);
+  // Starts the command line argv() makes for port_, waits for the listener on host_:port_.
+  void Launch(const std::function<std::vector<std::string>()>& argv);
 
   std::unique_ptr<TempDir> dir_ = std::make_unique<TempDir>("skelder-socks-");
   ChildProcess process_;
@@ -40,6 +41,9 @@ class SocksServer {
 class DanteServer : public SocksServer {
  public:
   DanteServer();
+
+ private:
+  void WriteConfig(const std::string& conf) const;  // for port_
 };
 
 // microsocks requiring the given user name and password.

@@ -13,6 +13,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <stdexcept>
 #endif
 
 #include <chrono>
@@ -243,12 +244,26 @@ std::string LastSocketErrorText() {
 
 // ---- the port helpers of test_support.h ------------------------------------------------------
 
-uint16_t FreeTcpPort(const std::string& host) {
+uint16_t ProbeFreePort(const std::string& host) {
   const TestSocket s = OpenTcpSocket();
   const uint16_t port = BindSocket(s, host, 0) ? LocalPortOf(s) : 0;
   CloseSocket(s);
   return port;
 }
+
+bool StartOnAFreePort(const std::string& host, const std::function<bool(uint16_t)>& start, int attempts) {
+  for (int attempt = 0; attempt < attempts; ++attempt) {
+    if (start(ProbeFreePort(host))) return true;
+  }
+  return false;
+}
+
+RefusingPort::RefusingPort(const std::string& host) : socket_(OpenTcpSocket()) {
+  if (socket_ == kNoTestSocket || !BindSocket(socket_, host, 0) || (port_ = LocalPortOf(socket_)) == 0)
+    throw std::runtime_error("cannot hold a port on " + host);
+}
+
+RefusingPort::~RefusingPort() { CloseSocket(socket_); }
 
 bool WaitForListener(const std::string& host, uint16_t port, std::chrono::milliseconds limit) {
   const auto end = std::chrono::steady_clock::now() + limit;

@@ -50,6 +50,21 @@ bool LastCallWouldBlock();
 bool LastCallInterrupted();
 std::string LastSocketErrorText();
 
+// A port on `host` that refuses every connection for the object's life: bound by this process,
+// never listening, so no other test can take it meanwhile.
+class RefusingPort {
+ public:
+  explicit RefusingPort(const std::string& host = "127.0.0.1");
+  ~RefusingPort();
+  RefusingPort(const RefusingPort&) = delete;
+  RefusingPort& operator=(const RefusingPort&) = delete;
+  uint16_t port() const { return port_; }
+
+ private:
+  TestSocket socket_;
+  uint16_t port_ = 0;
+};
+
 // "127.0.0.1" as a 32-bit number in host order; 0 for text that is no address.
 uint32_t ParseIPv4(const std::string& text);
 std::string FormatIPv4(uint32_t ip);

@@ -5,9 +5,12 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "test_socket.h"
 
 namespace skelder::test {
 
@@ -116,8 +119,14 @@ int RunProgram(const std::vector<std::string>& argv, std::string* output,
                std::chrono::milliseconds limit = std::chrono::seconds(120),
                const std::vector<std::string>& extraEnv = {});
 
-// A TCP port on the host that nobody listens on right now.
-uint16_t FreeTcpPort(const std::string& host = "127.0.0.1");
+// A TCP port on the host that is free at this moment only: another test may take it next. For a
+// program that binds it itself and tries again with another when it loses that race (servers
+// that cannot bind port 0 and say which port they got; a client's bound-port range). A port that
+// must refuse connections is a RefusingPort (test_socket.h), which holds it.
+uint16_t ProbeFreePort(const std::string& host = "127.0.0.1");
+// Runs start(port) with ports that were free a moment ago until it succeeds, at most `attempts`
+// times: for servers that must be told their port.
+bool StartOnAFreePort(const std::string& host, const std::function<bool(uint16_t)>& start, int attempts = 5);
 // Polls until something accepts connections at host:port, or the limit passes.
 bool WaitForListener(const std::string& host, uint16_t port, std::chrono::milliseconds limit);
 // True when a process of ours may bind this port (port 21 needs root).
