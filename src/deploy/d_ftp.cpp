@@ -8,6 +8,7 @@
 
 #include "deploy/u_utils.h"
 #include "platform/environment.h"
+#include "platform/text.h"
 
 namespace skelder::deploy {
 
@@ -47,7 +48,7 @@ constexpr int32_t kFileUnavailable = 550;
 int32_t TimeoutFromEnvironment() {
   const auto text = platform::EnvironmentVariable(kFtpTimeoutVariable);
   if (!text) return kDefaultFtpTimeoutMs;
-  const auto value = ParseInt32(*text);
+  const auto value = platform::ParseInt32(*text);
   return value && *value > 0 ? *value : kDefaultFtpTimeoutMs;
 }
 

@@ -10,6 +10,7 @@
 #include "platform/ascii.h"
 #include "platform/files.h"
 #include "platform/toolkit.h"
+#include "platform/text.h"
 
 namespace skelder::deploy {
 
@@ -118,7 +119,7 @@ bool HandleCommand(const std::string& command, const std::string& data) {
   try {
     // Anything that goes wrong before the dialog (a data text that is no number, a function
     // the host library lacks) ends the command without a message.
-    const auto folderId = ParseInt32(data);
+    const auto folderId = platform::ParseInt32(data);
     if (folderId) Deploy(*folderId);
   } catch (...) {
   }

@@ -7,6 +7,7 @@
 #include "deploy/u_utils.h"
 #include "platform/exception.h"
 #include "platform/files.h"
+#include "platform/text.h"
 
 namespace skelder::deploy {
 
@@ -18,7 +19,7 @@ std::optional<int32_t> EntryId(std::string_view line) {
   const auto eq = line.find('=');
   if (eq == std::string_view::npos) return std::nullopt;
   const std::string_view name = line.substr(0, eq);
-  const auto id = ParseInt32(name);
+  const auto id = platform::ParseInt32(name);
   if (!id || std::to_string(*id) != name) return std::nullopt;
   return id;
 }
@@ -63,12 +64,12 @@ void TKeyedLines::Append(const std::string& line) {
 int32_t TKeyedLines::Number(int32_t id) const {
   const auto it = first_.find(id);
   if (it == first_.end()) return 0;
-  return ParseInt32(ValueOf(lines_[it->second])).value_or(0);
+  return platform::ParseInt32(ValueOf(lines_[it->second])).value_or(0);
 }
 
 void TCurrentAges::Add(int32_t fileId, int32_t age) { Append(std::to_string(fileId) + "=" + std::to_string(age)); }
 
-TDeployRecord TDeployRecord::FromText(const std::string& text) { return TDeployRecord(SplitLines(text)); }
+TDeployRecord TDeployRecord::FromText(const std::string& text) { return TDeployRecord(platform::SplitLines(text)); }
 
 namespace {
 

@@ -321,7 +321,7 @@ void TfrmDeploy::CleanUp() {
     std::string dir = FTempDir.substr(0, FTempDir.size() - 1);
     platform::DeleteTree(dir);
     platform::SleepMs(1000);
-    if (DirectoryExists(dir)) {
+    if (platform::DirectoryExists(dir, platform::Lookup::Exact)) {
       platform::SleepMs(1000);
       platform::DeleteTree(dir);
     }
@@ -464,7 +464,7 @@ bool TfrmDeploy::FetchFiles() {
       result = false;
       break;
     }
-    FFileAges.Add(file.Info.FileId, FileAge(AddBackslash(targetDir) + file.Name));
+    FFileAges.Add(file.Info.FileId, platform::FileAge(AddBackslash(targetDir) + file.Name, platform::Lookup::Exact));
     Log("   " + shown);
     if (CancelRequested(shown)) {
       result = false;
@@ -532,8 +532,8 @@ bool TfrmDeploy::DeployToFolder(const std::string& locationLine) {
   ActionProgress.position = 0;
   Repaint();
 
-  if (!DirectoryExists(location)) ForceDirectories(location);
-  if (!DirectoryExists(location)) {
+  if (!platform::ForceDirectories(location, platform::Lookup::Exact) ||
+      !platform::DirectoryExists(location, platform::Lookup::Exact)) {
     Log(std::string("   ") + kCannotCreateFolder);
     FLastError = kCannotCreateFolder;
     StepProgress(MainProgress);

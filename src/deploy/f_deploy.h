@@ -10,6 +10,7 @@
 #include "deploy/deploy_outcome.h"
 #include "deploy/deploy_record.h"
 #include "deploy/file_lists.h"
+#include "deploy/deploy_log.h"
 #include "deploy/u_utils.h"
 #include "platform/files.h"
 #include "platform/widgets.h"

@@ -8,6 +8,7 @@
 #include "platform/display_text.h"
 #include "platform/file_names.h"
 #include "platform/files.h"
+#include "platform/text.h"
 
 namespace skelder::deploy {
 
@@ -40,7 +41,7 @@ std::vector<std::string> FileGroupCandidates(const std::string& source, std::str
   const std::string base = platform::ChangeFileExt(source, "");
   std::vector<std::string> candidates;
   bool sourceListed = false;
-  for (const auto& ext : SplitLines(extensions)) {
+  for (const auto& ext : platform::SplitLines(extensions)) {
     if (ext.find_first_of("/\\") != std::string::npos) continue;
     const std::string candidate = platform::ChangeFileExt(source, ext);
     std::string real;

@@ -1,11 +1,8 @@
 #pragma once
-// Small file, path, cursor and log helpers shared by the deployment code.
+// The deployment's shared helpers: a path with its separator, the temporary file, the read-only
+// attribute, the busy cursor, and the subfolders below a location (the log is deploy_log.h).
 #include <cstdint>
-#include <cstdio>
-#include <optional>
 #include <string>
-#include <string_view>
-#include <vector>
 
 #include "platform/files.h"
 
@@ -47,11 +44,6 @@ class BusyScope {
   bool active_ = true;
 };
 
-// The helpers below take deployed content's paths (the check-out folder, locations): exact names.
-bool DirectoryExists(const std::string& path);
-// Makes the directory and any missing parents; false when some level cannot be made.
-bool ForceDirectories(const std::string& path);
-
 // Opens the relative folder `rel` (not empty) below the opened location one level at a time,
 // making what is missing, never through a symbolic link: a level that is a link is refused, so
 // nothing is written outside the location (its own path may be a link: that is the user's
@@ -59,41 +51,5 @@ bool ForceDirectories(const std::string& path);
 enum class TSubfolderResult { Ready, Link, Failed };
 TSubfolderResult OpenSubfolders(const platform::Folder& location, const std::string& locationPath,
                                 const std::string& rel, platform::Folder& folder, std::string& where);
-
-// Last-write time as the packed 32-bit local date and time; -1 for a missing file or a directory.
-int32_t FileAge(const std::string& path);
-
-// The add-in library's own full path.
-std::string ModuleFileName();
-// The module path with its extension replaced by ".log".
-std::string LogFileName();
-// Appends the text and CR LF, creating the file first. Never fails its caller: a line that
-// cannot be written is dropped.
-void AppendToLog(const std::string& path, const std::string& text);
-
-// A log kept open from one line to the next, for a run that writes thousands of them. Each line
-// reaches the system whole before Append returns, so what was logged survives a crash of the
-// process and the file can be read while the run goes on. Like AppendToLog it never fails its
-// caller. Close it before deleting the file.
-class TLogWriter {
- public:
-  TLogWriter() = default;
-  TLogWriter(const TLogWriter&) = delete;
-  TLogWriter& operator=(const TLogWriter&) = delete;
-  ~TLogWriter() { Close(); }
-
-  void Append(const std::string& path, const std::string& text);
-  void Close();
-
- private:
-  std::FILE* file_ = nullptr;
-  std::string path_;
-};
-
-// A decimal 32-bit integer: optional sign, digits, nothing else; none otherwise or out of range.
-std::optional<int32_t> ParseInt32(std::string_view text);
-
-// Splits at CR LF, CR or LF. A line end at the very end of the text adds no empty line.
-std::vector<std::string> SplitLines(const std::string& text);
 
 }  // namespace skelder::deploy

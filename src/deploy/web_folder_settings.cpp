@@ -6,6 +6,7 @@
 #include "platform/ascii.h"
 #include "platform/display_text.h"
 #include "platform/files.h"
+#include "platform/text.h"
 
 namespace skelder::deploy {
 
@@ -31,7 +32,7 @@ bool EntryHasName(const std::string& entry, const std::string& key) {
 
 IniText::IniText(const std::string& text) {
   Section* current = nullptr;
-  for (const std::string& line : SplitLines(text)) {
+  for (const std::string& line : platform::SplitLines(text)) {
     if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
       sections_.push_back({line.substr(1, line.size() - 2), {}});
       current = &sections_.back();
@@ -103,7 +104,7 @@ std::vector<std::string> SplitLocations(const std::string& deployTo) {
   std::string text = deployTo;
   for (char& c : text)
     if (c == ',') c = '\n';
-  return SplitLines(text);
+  return platform::SplitLines(text);
 }
 
 std::string WriteWebFolderSettings(const std::string& notes, const std::vector<std::string>& lines) {

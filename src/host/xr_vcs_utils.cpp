@@ -18,22 +18,6 @@ std::string WithSeparator(std::string path) {
   return path;
 }
 
-// Makes a directory and its missing parents. A path that is its own parent (the root, a bare
-// drive) or an existing directory counts as made.
-bool ForceDirectories(std::string path) {
-  if (!path.empty() && path.back() == kPathSeparator) path.pop_back();
-#if defined(_WIN32)
-  if (path.size() < 3) return true;
-#else
-  if (path.empty()) return true;
-#endif
-  if (platform::DirectoryExists(path)) return true;
-  size_t cut = path.find_last_of(kPathSeparator);
-  if (cut == std::string::npos) return platform::MakeDirectory(path) || platform::DirectoryExists(path);
-  std::string parent = path.substr(0, cut);
-  if (parent != path && !ForceDirectories(parent)) return false;
-  return platform::MakeDirectory(path) || platform::DirectoryExists(path);
-}
 
 }  // namespace
 
@@ -54,7 +38,7 @@ std::string ClientUserDir() {
   const std::string dir = WithSeparator(platform::UserApplicationDataDir() + "Ardmoor");
   bool made = false;
   try {
-    made = ForceDirectories(dir) && platform::DirectoryExists(dir);
+    made = platform::ForceDirectories(dir) && platform::DirectoryExists(dir);
   } catch (...) {
     made = false;
   }

@@ -66,6 +66,10 @@ std::vector<std::string> DirectoryEntries(const std::string& path);
 
 // one level; false when it fails or exists
 bool MakeDirectory(const std::string& path, Lookup lookup = Lookup::AnyCase);
+// Makes the directory and any missing parents. One final separator is dropped; a path shorter than
+// three characters on Windows (a drive), the root, an existing directory and a path that is its
+// own parent count as made; false when some level cannot be made.
+bool ForceDirectories(const std::string& path, Lookup lookup = Lookup::AnyCase);
 bool RemoveEmptyDirectory(const std::string& path);  // empty directory only
 bool RemoveFile(const std::string& path, Lookup lookup = Lookup::AnyCase);
 // Deletes a directory and everything in it; silent, best effort; true when it is gone.

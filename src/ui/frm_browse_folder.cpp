@@ -2,7 +2,6 @@
 
 #include <vector>
 
-#include "deploy/u_utils.h"
 #include "platform/files.h"
 #include "platform/toolkit.h"
 #include "ui/input_query.h"
@@ -231,7 +230,7 @@ void TKVOClientBrowseFolder::NewFolder(platform::FolderBrowserWindow& window) {
   // Under a root that already ends with a separator the name's own one is not doubled.
   if (!currentPath_.empty() && currentPath_.back() == separator) name.erase(0, 1);
   // A folder that cannot be made is not reported: the browser reopens without selecting it.
-  deploy::ForceDirectories(currentPath_ + name);
+  platform::ForceDirectories(currentPath_ + name, platform::Lookup::Exact);
   currentPath_ += name;
   RememberPlace(window);
   window.PressEscape();

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "deploy/deploy_log.h"
 #include "deploy/u_utils.h"
 #include "hostsim_fixture.h"
 #include "platform/scripted_toolkit.h"

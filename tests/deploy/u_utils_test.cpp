@@ -1,3 +1,4 @@
+#include "deploy/deploy_log.h"
 #include "deploy/u_utils.h"
 
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include "platform/file_names.h"
 #include "platform/files.h"
 #include "platform/scripted_toolkit.h"
+#include "platform/text.h"
 #include "test_support.h"
 
 namespace skelder::deploy {
@@ -25,27 +27,27 @@ TEST(PathHelpersTest, AddBackslashUsesThePlatformSeparator) {
 
 TEST(PathHelpersTest, TheLogIsTheModuleWithItsExtensionChanged) {
   // The rules themselves: tests/platform/file_names_test.cpp.
-  EXPECT_EQ(LogFileName(), platform::ChangeFileExt(ModuleFileName(), ".log"));
+  EXPECT_EQ(LogFileName(), platform::ChangeFileExt(platform::ModuleFileName(), ".log"));
 }
 
 TEST(ParseInt32Test, StrictDecimal) {
-  EXPECT_EQ(ParseInt32("12"), 12);
-  EXPECT_EQ(ParseInt32("-12"), -12);
-  EXPECT_EQ(ParseInt32("+0"), 0);
-  EXPECT_EQ(ParseInt32("2147483647"), 2147483647);
-  EXPECT_EQ(ParseInt32("-2147483648"), -2147483648);
+  EXPECT_EQ(platform::ParseInt32("12"), 12);
+  EXPECT_EQ(platform::ParseInt32("-12"), -12);
+  EXPECT_EQ(platform::ParseInt32("+0"), 0);
+  EXPECT_EQ(platform::ParseInt32("2147483647"), 2147483647);
+  EXPECT_EQ(platform::ParseInt32("-2147483648"), -2147483648);
   for (const char* bad : {"", "-", "+", "12a", " 12", "12 ", "2147483648", "-2147483649", "0x10", "$10",
                           "99999999999999999999999"})
-    EXPECT_FALSE(ParseInt32(bad).has_value()) << bad;
+    EXPECT_FALSE(platform::ParseInt32(bad).has_value()) << bad;
 }
 
 TEST(SplitLinesTest, EveryLineEndKind) {
   using Lines = std::vector<std::string>;
-  EXPECT_EQ(SplitLines(""), Lines{});
-  EXPECT_EQ(SplitLines("\r\n"), Lines{""});
-  EXPECT_EQ(SplitLines("a\r\nb"), (Lines{"a", "b"}));
-  EXPECT_EQ(SplitLines("a\n\rb"), (Lines{"a", "", "b"}));
-  EXPECT_EQ(SplitLines("a\r\r\nb\n"), (Lines{"a", "", "b"}));
+  EXPECT_EQ(platform::SplitLines(""), Lines{});
+  EXPECT_EQ(platform::SplitLines("\r\n"), Lines{""});
+  EXPECT_EQ(platform::SplitLines("a\r\nb"), (Lines{"a", "b"}));
+  EXPECT_EQ(platform::SplitLines("a\n\rb"), (Lines{"a", "", "b"}));
+  EXPECT_EQ(platform::SplitLines("a\r\r\nb\n"), (Lines{"a", "", "b"}));
 }
 
 class DirectoryHelpersTest : public ::testing::Test {
@@ -55,18 +57,18 @@ class DirectoryHelpersTest : public ::testing::Test {
 
 TEST_F(DirectoryHelpersTest, ForceDirectoriesMakesMissingParents) {
   const std::string deep = dir_ / "a/b/c";
-  EXPECT_TRUE(ForceDirectories(deep + NativePath("/")));
-  EXPECT_TRUE(DirectoryExists(deep));
-  EXPECT_TRUE(ForceDirectories(deep));  // existing: done
-  EXPECT_TRUE(ForceDirectories(""));
-  EXPECT_TRUE(ForceDirectories(NativePath("/")));
+  EXPECT_TRUE(platform::ForceDirectories(deep + NativePath("/")));
+  EXPECT_TRUE(platform::DirectoryExists(deep));
+  EXPECT_TRUE(platform::ForceDirectories(deep));  // existing: done
+  EXPECT_TRUE(platform::ForceDirectories(""));
+  EXPECT_TRUE(platform::ForceDirectories(NativePath("/")));
 }
 
 TEST_F(DirectoryHelpersTest, ForceDirectoriesFailsWhenALevelIsAFile) {
   test::WriteFile(dir_ / "file", "x");
-  EXPECT_FALSE(ForceDirectories(dir_ / "file/sub/deeper"));
-  EXPECT_FALSE(DirectoryExists(dir_ / "file/sub"));
-  EXPECT_FALSE(ForceDirectories(dir_ / "file"));
+  EXPECT_FALSE(platform::ForceDirectories(dir_ / "file/sub/deeper"));
+  EXPECT_FALSE(platform::DirectoryExists(dir_ / "file/sub"));
+  EXPECT_FALSE(platform::ForceDirectories(dir_ / "file"));
 }
 
 TEST_F(DirectoryHelpersTest, AppendToLogCreatesAndAppendsWithCrLf) {
@@ -114,10 +116,10 @@ TEST_F(DirectoryHelpersTest, LogWriterHandsEveryLineOverAtOnce) {
 }
 
 TEST_F(DirectoryHelpersTest, FileAgeOfMissingFileAndDirectory) {
-  EXPECT_EQ(FileAge(dir_ / "missing"), -1);
-  EXPECT_EQ(FileAge(dir_.path()), -1);
+  EXPECT_EQ(platform::FileAge(dir_ / "missing"), -1);
+  EXPECT_EQ(platform::FileAge(dir_.path()), -1);
   test::WriteFile(dir_ / "f", "x");
-  EXPECT_NE(FileAge(dir_ / "f"), -1);
+  EXPECT_NE(platform::FileAge(dir_ / "f"), -1);
 }
 
 TEST_F(DirectoryHelpersTest, ClearReadOnlyKeepsOtherAttributes) {
