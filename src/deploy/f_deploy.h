@@ -114,6 +114,9 @@ class TfrmDeploy : public platform::Form {
   void ProcessMessages();
   void Log(const std::string& text);
   bool CancelRequested(const std::string& shownName);
+  // The heading of a location the run starts on: "Deploying to '<target>'..." in lblMain and
+  // between blank lines in the log, a step of MainProgress, ActionProgress back at 0.
+  void BeginLocation(const std::string& target);
   // A location line that is not deployed: two empty lines and the reason in the log, and the
   // location's two progress steps.
   void SkipLocation(const std::string& why);

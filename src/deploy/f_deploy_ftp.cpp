@@ -107,15 +107,7 @@ bool DeployToFtpLocation(TfrmDeploy& form, const std::string& locationLine) {
   const TFtpLocation site = ParseFtpLocation(locationLine);
   const bool leaked = site.Host.find('@') != std::string::npos;
   const TFtpLocation shown = ParseFtpLocation(platform::MaskFtpPasswords(locationLine));
-  const std::string heading = "Deploying to '" + shown.Host + shown.Path + "'...";
-  form.lblMain.caption = platform::EscapeControls(heading);
-  form.StepProgress(form.MainProgress);
-  form.Log("");
-  form.Log("");
-  form.Log(heading);
-  form.Log("");
-  form.ActionProgress.position = 0;
-  form.Repaint();
+  form.BeginLocation(shown.Host + shown.Path);
 
   std::string message;
   if (leaked) {
