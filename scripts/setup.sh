@@ -4,11 +4,11 @@
 set -euo pipefail
 
 # What each is for: the build (compiler, cmake, ninja, GoogleTest), the fuzz targets (clang and
-# its sanitizer runtime), the test servers (pyftpdlib, vsftpd, dante, microsocks), the tests'
-# tools (pkill, ip netns), and the benchmarks' rivals (lftp, curl).
+# its sanitizer runtime) and the format check (clang-format), the test servers (pyftpdlib, vsftpd,
+# dante, microsocks), the tests' tools (pkill, ip netns), and the benchmarks' rivals (lftp, curl).
 packages=(
   build-essential cmake ninja-build libgtest-dev
-  clang libclang-rt-dev
+  clang libclang-rt-dev clang-format
   python3 python3-pyftpdlib vsftpd dante-server microsocks
   procps iproute2
   lftp curl
