@@ -11,6 +11,7 @@ presets=("$@")
 scripts/setup.sh
 status=0
 for preset in "${presets[@]}"; do
+  started=$SECONDS
   scripts/build.sh "$preset"
   if [ -x scripts/fuzz.sh ] && [ "$preset" = linux ]; then
     scripts/fuzz.sh --ci || status=$?
@@ -29,5 +30,6 @@ for preset in "${presets[@]}"; do
     fi
   fi
   "${run[@]}" || status=$?
+  echo "== $preset: built and tested in $((SECONDS - started)) s"
 done
 exit $status
