@@ -1,9 +1,13 @@
 #pragma once
 // Cases that every profile backend must answer alike: the POSIX implementation, checked byte for
 // byte in profile_test.cpp, and the system's own API on Windows (win32/profile_test.cpp).
+#include <gtest/gtest.h>
+
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "platform/profile.h"
 
 namespace skelder::platform::profile_cases {
 
@@ -84,5 +88,15 @@ inline const std::string kDeleteText =
     "[Addins]\r\nOther=Skelder.dll\r\nSkelder Command Handler=Skelder.dll\r\n"
     "skelder command handler=dup\r\n[Next]\r\nSkelder Command Handler=x\r\n";
 inline const Pairs kAfterDelete = {{"Other", "Skelder.dll"}, {"skelder command handler", "dup"}};
+
+// What a backend reads from kReadText (written to `file`) and from a file that is not there.
+inline void ExpectTheSharedReads(const ProfileFile& file, const ProfileFile& missing) {
+  for (const auto& c : kReads) EXPECT_EQ(file.ReadString(c.section, c.key, "-"), c.expected) << c.section << " " << c.key;
+  EXPECT_EQ(file.ReadSection("ADDINS"), kAddinsEntries);
+  EXPECT_TRUE(file.ReadSection("none").empty());
+  EXPECT_TRUE(file.SectionExists("other"));
+  EXPECT_FALSE(file.SectionExists("Oth"));
+  EXPECT_EQ(missing.ReadString("a", "b", "d  "), "d  ");
+}
 
 }  // namespace skelder::platform::profile_cases
