@@ -21,12 +21,15 @@
 
 #include "addin_process.h"
 #include "deploy_fixture.h"
+#include "loopback.h"
 #include "hostsim_fixture.h"
 #include "platform/files.h"
 #include "test_support.h"
 
 namespace skelder::test {
 namespace {
+
+using namespace loopback;
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -262,14 +265,13 @@ TEST_F(DeployFolderIntegrityTest, LeftoversOfKilledRunsGoAndThoseOfLiveOnesStay)
   const std::string fifo = work_ / "fifo";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
   auto stuckCopy = [&](const std::string& target) {
-    return Helper([fifo, target] { platform::CopyFileWithTimes(fifo, target, false, nullptr, platform::Lookup::Exact); });
+    return Helper(
+        [fifo, target] { platform::CopyFileWithTimes(fifo, target, false, nullptr, platform::Lookup::Exact); });
   };
   int feed = open(fifo.c_str(), O_RDWR);  // keeps the copies reading
   ASSERT_GE(feed, 0);
   ASSERT_EQ(write(feed, "partial", 7), 7);
-  {
-    Helper killed = stuckCopy(loc_ + "/index.htm");
-  }
+  { Helper killed = stuckCopy(loc_ + "/index.htm"); }
   Helper running = stuckCopy(loc_ + "/about.htm");
   std::vector<std::string> partials;
   for (const auto& name : platform::DirectoryEntries(loc_))
@@ -294,12 +296,12 @@ TEST_F(DeployFolderIntegrityTest, LeftoversOfKilledRunsGoAndThoseOfLiveOnesStay)
 class DeployFtpExactNames : public DeployTest {};  // the folder fixture's Deploy takes no script
 
 TEST_F(DeployFtpExactNames, LetterCaseTwinsArriveAsTwoFiles) {
-  FtpServer* server = StartServer(FtpServerKind::kPyFtpd, "127.0.0.170");
+  FtpServer* server = StartServer(FtpServerKind::kPyFtpd, kLetterCaseTwins);
   SKELDER_REQUIRE(server, Why());
   const std::string remote = server->root() + "/base";
   MakeDirs(remote);
   repo_.File("Page.html", "upper").File("page.html", "lower");
-  Locations("ftp://127.0.0.170/base");
+  Locations((std::string("ftp://") + kLetterCaseTwins + "/base"));
   EXPECT_EQ(Deploy(""), kSucceeded) << LogText();
   EXPECT_EQ(ListFiles(remote), (std::vector<std::string>{"Page.html", "XRDeploy.dat", "page.html"}));
   EXPECT_EQ(ReadFile(remote + "/Page.html"), "upper");

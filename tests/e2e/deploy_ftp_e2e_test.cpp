@@ -9,15 +9,18 @@
 #include <vector>
 
 #include "deploy_fixture.h"
+#include "loopback.h"
 
 namespace skelder::test {
 namespace {
 
+using namespace loopback;
+
 namespace fs = std::filesystem;
 
-
 // The server logs as they compare: "PORT" without its fields, "PASS" without its argument.
-std::vector<std::string> Normalised(const std::vector<std::string>& commands, std::vector<std::string>* ports = nullptr) {
+std::vector<std::string> Normalised(const std::vector<std::string>& commands,
+                                    std::vector<std::string>* ports = nullptr) {
   std::vector<std::string> out;
   for (const auto& c : commands) {
     if (c.rfind("PORT ", 0) == 0) {
@@ -32,11 +35,10 @@ std::vector<std::string> Normalised(const std::vector<std::string>& commands, st
   return out;
 }
 
-
 class DeployFtpE2e : public DeployTest, public ::testing::WithParamInterface<FtpServerKind> {
  protected:
   // One loopback address per server kind, so the two never meet on port 21.
-  std::string Host() const { return GetParam() == FtpServerKind::kPyFtpd ? "127.0.0.21" : "127.0.0.22"; }
+  std::string Host() const { return GetParam() == FtpServerKind::kPyFtpd ? kFtpE2ePyFtpd : kFtpE2eVsftpd; }
 
   std::string Remote() const { return server_->root() + "/base"; }
   // The base directory as the server names it: vsftpd, running as the launching user, does not
@@ -69,20 +71,21 @@ TEST_P(DeployFtpE2e, NestedFoldersThenNothingThenAChangedFile) {
                                 Entry("about/index.htm", kTime1) + "\r\n" + Entry("img/logo.gif", kTime1) + "\r\n" +
                                 Entry("img/sub/deep.css", kTime1) + "\r\n");
 
-  const std::vector<std::string> rootGroup = {Cwd(), "PORT", "STOR index.htm",
-                                              Cwd(), "PORT", "STOR index.txt"};
+  const std::vector<std::string> rootGroup = {Cwd(), "PORT", "STOR index.htm", Cwd(), "PORT", "STOR index.txt"};
   std::vector<std::string> ports;
-  EXPECT_EQ(Normalised(server->Commands(), &ports),
-            Concat({Session(), RecordFirst(),
-                    // files of the deployed folder itself, each with its group
-                    rootGroup, rootGroup,
-                    // a first level made on demand
-                    {Cwd(), "CWD about", "MKD about", Cwd(), "CWD about", "PORT", "STOR index.htm"},
-                    {Cwd(), "CWD img", "MKD img", Cwd(), "CWD img", "PORT", "STOR logo.gif"},
-                    // two levels: the first exists by now, its MKD is refused and ignored
-                    {Cwd(), "CWD img/sub", "MKD img", "CWD img", "MKD sub", Cwd(), "CWD img/sub", "PORT",
-                     "STOR deep.css"},
-                    RecordLast()}));
+  EXPECT_EQ(
+      Normalised(server->Commands(), &ports),
+      Concat({Session(),
+              RecordFirst(),
+              // files of the deployed folder itself, each with its group
+              rootGroup,
+              rootGroup,
+              // a first level made on demand
+              {Cwd(), "CWD about", "MKD about", Cwd(), "CWD about", "PORT", "STOR index.htm"},
+              {Cwd(), "CWD img", "MKD img", Cwd(), "CWD img", "PORT", "STOR logo.gif"},
+              // two levels: the first exists by now, its MKD is refused and ignored
+              {Cwd(), "CWD img/sub", "MKD img", "CWD img", "MKD sub", Cwd(), "CWD img/sub", "PORT", "STOR deep.css"},
+              RecordLast()}));
   // Active mode announces the control connection's own end, a loopback address.
   for (const auto& p : ports) EXPECT_EQ(p.rfind("127,", 0), 0u) << p;
   const std::vector<std::string> shown = {"   /index.htm", "   /index.txt", "   about/index.htm", "   img/logo.gif",

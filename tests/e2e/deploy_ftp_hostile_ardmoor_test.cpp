@@ -17,11 +17,14 @@
 #include "addin_process.h"
 #include "fault_server.h"
 #include "deploy_fixture.h"
+#include "loopback.h"
 #include "hostsim_fixture.h"
 #include "test_support.h"
 
 namespace skelder::test {
 namespace {
+
+using namespace loopback;
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -48,9 +51,14 @@ struct MiniFtp {
       int uploads = 0;
       while (auto line = s.ReadLine()) {
         if (hostileAt && hostileAt(*line, uploads)) return Hostile(s);
-        static const std::map<std::string, std::string> answers = {
-            {"USER", "331 password please"}, {"PASS", "230 in"},   {"TYPE", "200 binary"}, {"SYST", "215 UNIX"},
-            {"CWD", "250 ok"},               {"MKD", "257 made"},  {"PORT", "200 PORT ok"}, {"RETR", "550 No such file."}};
+        static const std::map<std::string, std::string> answers = {{"USER", "331 password please"},
+                                                                   {"PASS", "230 in"},
+                                                                   {"TYPE", "200 binary"},
+                                                                   {"SYST", "215 UNIX"},
+                                                                   {"CWD", "250 ok"},
+                                                                   {"MKD", "257 made"},
+                                                                   {"PORT", "200 PORT ok"},
+                                                                   {"RETR", "550 No such file."}};
         const std::string verb = line->substr(0, line->find(' '));
         if (verb == "PORT") port = *line;
         if (verb == "STOR") {
@@ -147,20 +155,20 @@ class ArdmoorHostileFtp : public ::testing::Test {
 
 // The greeting never ends: the location fails with the reply limit's error, nothing is sent.
 TEST_F(ArdmoorHostileFtp, EndlessGreetingFailsTheLocationWithFlatMemory) {
-  SKELDER_REQUIRE(CanBind("127.0.0.153", 21) && CanBind("127.0.0.156", 21), "cannot bind port 21 (needs root)");
-  const long normal = NormalPeakKb("127.0.0.156");
+  SKELDER_REQUIRE(CanBind(kEndlessGreeting, 21) && CanBind(kGreetingBaseline, 21), "cannot bind port 21 (needs root)");
+  const long normal = NormalPeakKb(kGreetingBaseline);
   MiniFtp hostile;
   hostile.hostileAt = [](const std::string& line, int) { return line.empty(); };
   hostile.unit = "220-Welcome, and welcome again\r\n";
-  FaultServer server({FaultScript().Custom(hostile.Step())}, "127.0.0.153", 21);
-  const ChildResult run = Deploy("127.0.0.153");
+  FaultServer server({FaultScript().Custom(hostile.Step())}, kEndlessGreeting, 21);
+  const ChildResult run = Deploy(kEndlessGreeting);
   ASSERT_FALSE(run.timedOut) << run.output;
   EXPECT_EQ(run.exitCode, 1) << run.output;
   EXPECT_NE(run.output.find("Outcome: failed"), std::string::npos) << run.output;
   EXPECT_LT(took_, 20s);
   EXPECT_LT(run.peakRssKb, normal + 32 * 1024) << "normal run: " << normal << " KiB";
-  EXPECT_NE(Log().find("\r\n   Reply too long: the server at 127.0.0.153:21 sent more than 10000 lines or "
-                       "1048576 bytes without ending its reply.\r\n"),
+  EXPECT_NE(Log().find(std::string("\r\n   Reply too long: the server at ") + kEndlessGreeting +
+                       ":21 sent more than 10000 lines or 1048576 bytes without ending its reply.\r\n"),
             std::string::npos)
       << Log();
   EXPECT_EQ(hostile.StoredCount(), 0u);
@@ -177,14 +185,15 @@ TEST_F(ArdmoorHostileFtp, HostileReplyInMidRunKeepsTheFilesSentBefore) {
     std::string error;
   };
   const std::vector<Case> cases = {
-      {"127.0.0.154", "\r\n", 20ms, "Read Timeout"},
-      {"127.0.0.155", "250-still changing directory\r\n", 0ms,
-       "Reply too long: the server at 127.0.0.155:21 sent more than 10000 lines or 1048576 bytes without ending "
-       "its reply."},
+      {kHostileMidRunBlankLines, "\r\n", 20ms, "Read Timeout"},
+      {kHostileMidRunEndlessReply, "250-still changing directory\r\n", 0ms,
+       std::string("Reply too long: the server at ") + kHostileMidRunEndlessReply +
+           ":21 sent more than 10000 lines or 1048576 bytes without ending its reply."},
   };
-  SKELDER_REQUIRE(CanBind("127.0.0.154", 21) && CanBind("127.0.0.155", 21) && CanBind("127.0.0.157", 21),
-                  "cannot bind port 21 (needs root)");
-  const long normal = NormalPeakKb("127.0.0.157");
+  SKELDER_REQUIRE(
+      CanBind(kHostileMidRunBlankLines, 21) && CanBind(kHostileMidRunEndlessReply, 21) && CanBind(kMidRunBaseline, 21),
+      "cannot bind port 21 (needs root)");
+  const long normal = NormalPeakKb(kMidRunBaseline);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.host);
     // First session: a.htm goes through, then the change of directory before b.htm meets the

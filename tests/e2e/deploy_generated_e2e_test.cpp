@@ -13,9 +13,12 @@
 #include <vector>
 
 #include "deploy_fixture.h"
+#include "loopback.h"
 
 namespace skelder::test {
 namespace {
+
+using namespace loopback;
 
 constexpr int64_t kTime0 = 1700000000;
 
@@ -30,18 +33,19 @@ class DeployGeneratedE2e : public DeployTest, public ::testing::WithParamInterfa
       return true;
     }
     // vsftpd takes names as bytes, 8-bit ones included.
-    if (!StartServer(FtpServerKind::kVsftpd, "127.0.0.193")) return false;
+    if (!StartServer(FtpServerKind::kVsftpd, kGeneratedTrees)) return false;
     remote_ = server_->root() + "/base";
     MakeDirs(remote_);
-    location_ = "ftp://127.0.0.193" + remote_;
+    location_ = (std::string("ftp://") + kGeneratedTrees) + remote_;
     return true;
   }
 
   // A random relative path of the generator's alphabet.
   std::string RandomPath(std::mt19937& rng) {
     static const std::vector<std::string> folders = {"", "", "sub/", "Sub/", "a b/", "d\xe9j\xe0/", "sub/deep/"};
-    static const std::vector<std::string> bases = {"index", "Index", "page", "PAGE", "Page", "CNAME", "LICENSE",
-                                                   "x.y", "two  blanks", "caf\xc3\xa9", "\xe9t\xe9", "v1.2.3"};
+    static const std::vector<std::string> bases = {"index",       "Index",       "page",      "PAGE",
+                                                   "Page",        "CNAME",       "LICENSE",   "x.y",
+                                                   "two  blanks", "caf\xc3\xa9", "\xe9t\xe9", "v1.2.3"};
     static const std::vector<std::string> exts = {"", "", ".htm", ".HTM", ".Htm", ".asp", ".ASP", ".css", ".tar.gz"};
     auto pick = [&rng](const std::vector<std::string>& from) {
       return from[std::uniform_int_distribution<size_t>(0, from.size() - 1)(rng)];

@@ -10,9 +10,12 @@
 #include <vector>
 
 #include "deploy_fixture.h"
+#include "loopback.h"
 
 namespace skelder::test {
 namespace {
+
+using namespace loopback;
 
 namespace fs = std::filesystem;
 
@@ -50,7 +53,7 @@ class DeployNamesE2e : public DeployTest, public ::testing::WithParamInterface<K
 };
 
 TEST_P(DeployNamesE2e, EveryFileArrivesUnderItsOwnNameAndIsRecordedOnlyWhenStored) {
-  SKELDER_REQUIRE(StartLocation("127.0.0.190"), Why());
+  SKELDER_REQUIRE(StartLocation(kExactNames), Why());
   // A group whose extensions the folder writes in other letter cases, and files with none.
   repo_.Group("htm;asp");
   repo_.File("CNAME", "www.example.com\n", kTime1)
@@ -79,12 +82,12 @@ TEST_P(DeployNamesE2e, EveryFileArrivesUnderItsOwnNameAndIsRecordedOnlyWhenStore
   ASSERT_EQ(Deploy(""), kSucceeded) << LogText();
   EXPECT_EQ(Remote("CNAME"), "example.org\n");
   const std::vector<std::string> log = Log();
-  EXPECT_EQ(std::count(log.begin(), log.end(), Shown("CNAME")), 2) << LogText();  // fetched, sent
+  EXPECT_EQ(std::count(log.begin(), log.end(), Shown("CNAME")), 2) << LogText();    // fetched, sent
   EXPECT_EQ(std::count(log.begin(), log.end(), Shown("LICENSE")), 1) << LogText();  // fetched only
 }
 
 TEST_P(DeployNamesE2e, AFileMissingAfterCheckOutFailsTheLocationAndStaysUnrecorded) {
-  SKELDER_REQUIRE(StartLocation("127.0.0.194"), Why());
+  SKELDER_REQUIRE(StartLocation(kMissingAfterCheckOut), Why());
   repo_.File("a.htm", "alpha", kTime1).File("b.htm", "bravo", kTime1);
   // The host reports the check-out as done but leaves no file.
   repo_.Fault("checkout-nofile", "b.htm");
@@ -98,7 +101,7 @@ TEST_P(DeployNamesE2e, AFileMissingAfterCheckOutFailsTheLocationAndStaysUnrecord
 }
 
 TEST_P(DeployNamesE2e, ControlCharactersInANameCannotForgeLogLines) {
-  SKELDER_REQUIRE(StartLocation("127.0.0.195"), Why());
+  SKELDER_REQUIRE(StartLocation(kControlCharacters), Why());
   const std::string forged = "x.htm\r\n\r\nDeploying to 'www.example.com'...\x1b[2J";
   repo_.File(forged, "evil", kTime1).File("a.htm", "alpha", kTime1);
   Locations(location_);
@@ -146,18 +149,20 @@ TEST_F(DeployLocationsE2e, ALineOfNeitherKindIsLoggedAndNothingDeployedIsAFailur
   repo_.File("index.htm", "home", kTime1);
   Locations("see ftp://127.0.0.1/x");
   ASSERT_EQ(Deploy(""), kFailed) << LogText();
-  EXPECT_EQ(Log(), Concat({kFetchHeading, {"   /index.htm", "", ""},
+  EXPECT_EQ(Log(), Concat({kFetchHeading,
+                           {"   /index.htm", "", ""},
                            {"Skipped the location line 'see ftp://127.0.0.1/x': it holds \"ftp://\" but does not "
                             "begin with it, so it is neither a folder nor an FTP location",
                             "", "", "None of the folder's deployment locations could be deployed to"}}));
 }
 
 TEST_F(DeployLocationsE2e, AnUpperCaseSchemeIsAnFtpLocationAndBlanksAroundTheEqualsSignAreTolerated) {
-  SKELDER_REQUIRE(StartServer(FtpServerKind::kPyFtpd, "127.0.0.191"), Why());
+  SKELDER_REQUIRE(StartServer(FtpServerKind::kPyFtpd, kUpperCaseScheme), Why());
   MakeDirs(server_->root() + "/up");
   repo_.File("index.htm", "home", kTime1);
   const std::string folder = work_ / "web";
-  repo_.Notes("", "[Web Folder]\r\nDeployTo = FTP://127.0.0.191/up," + folder + "\r\nEnabled=1\r\n");
+  repo_.Notes("", (std::string("[Web Folder]\r\nDeployTo = FTP://") + kUpperCaseScheme + "/up,") + folder +
+                      "\r\nEnabled=1\r\n");
   ASSERT_EQ(Deploy(""), kSucceeded) << LogText();
   EXPECT_EQ(ReadFile(server_->root() + "/up/index.htm"), "home");
   EXPECT_EQ(ReadFile(folder + "/index.htm"), "home");
