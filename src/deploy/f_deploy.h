@@ -7,10 +7,10 @@
 #include <functional>
 #include <string>
 
+#include "deploy/deploy_log.h"
 #include "deploy/deploy_outcome.h"
 #include "deploy/deploy_record.h"
 #include "deploy/file_lists.h"
-#include "deploy/deploy_log.h"
 #include "deploy/u_utils.h"
 #include "platform/files.h"
 #include "platform/widgets.h"
@@ -18,6 +18,7 @@
 namespace skelder::deploy {
 
 class TfrmDeploy;
+class TdmFtp;
 
 
 // Texts of the run, as the user and the log see them.
@@ -76,19 +77,25 @@ class TfrmDeploy : public platform::Form {
   platform::Component& lblEnd;
   platform::Component& lblEndAdd;
 
-  // Fields.
-  std::string FLocationsText;
-  const TFolderList* FFolders = nullptr;  // borrowed
-  const TFileList* FFiles = nullptr;      // borrowed
-  std::string FFolderCaption;
-  bool FCancelled = false;
-  bool FPaused = false;
-  std::string FTempDir;
-  std::string FLogFile;
-  TLogWriter FLog;  // open while a run writes its log
-  std::string FLastError;
-  TCurrentAges FFileAges;
-  TDeployOutcome FOutcome = TDeployOutcome::NotRun;
+  // What a run leaves to be seen: how it ended, its error, its check-out folder (empty when none
+  // was made), whether Cancel was asked for and a cancel question is open, the log it writes,
+  // and the lists it works from.
+  TDeployOutcome Outcome() const { return FOutcome; }
+  const std::string& LastError() const { return FLastError; }
+  const std::string& TempDir() const { return FTempDir; }
+  bool Cancelled() const { return FCancelled; }
+  bool Paused() const { return FPaused; }
+  const std::string& LogFile() const { return FLogFile; }
+  const TFileList* Files() const { return FFiles; }
+  const TFolderList* Folders() const { return FFolders; }
+  // The log the run writes, in place of the one beside the add-in.
+  void SetLogFile(const std::string& path) { FLogFile = path; }
+  // For a caller that fetched the files itself: the folder they are in and their ages, so a
+  // target can be run alone.
+  void UseFetchedFiles(const std::string& tempDir, TCurrentAges ages) {
+    FTempDir = tempDir;
+    FFileAges = std::move(ages);
+  }
 
   // Stores the command's values and fills the confirmation page.
   void Setup(const std::string& folderCaption, const std::string& deployTo, const TFileList& files,
@@ -137,6 +144,21 @@ class TfrmDeploy : public platform::Form {
   void ShowError(const std::string& text);
   void SetOutcome(bool success);
 
+  bool SendFtpFiles(TdmFtp& ftp, TDeployRecord& record);  // the FTP target's files
+
+  // Fields.
+  std::string FLocationsText;
+  const TFolderList* FFolders = nullptr;  // borrowed
+  const TFileList* FFiles = nullptr;      // borrowed
+  std::string FFolderCaption;
+  bool FCancelled = false;
+  bool FPaused = false;
+  std::string FTempDir;
+  std::string FLogFile;
+  TLogWriter FLog;  // open while a run writes its log
+  std::string FLastError;
+  TCurrentAges FFileAges;
+  TDeployOutcome FOutcome = TDeployOutcome::NotRun;
   FolderIndex folderIndex_;
   platform::DirectoryLock tempDirLock_;  // held while FTempDir exists: marks it as in use
   int64_t fileProgressDivisor_ = 1;

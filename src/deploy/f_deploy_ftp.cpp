@@ -51,52 +51,53 @@ class SiteScope {
   TdmFtp& ftp_;
 };
 
+}  // namespace
+
 // Sends the changed files; false at the first failure or a cancel, with FLastError set.
-bool SendFiles(TfrmDeploy& form, TdmFtp& ftp, TDeployRecord& record) {
-  for (const auto& file : *form.FFiles) {
-    form.StepProgress(form.ActionProgress);
-    const std::string rel = form.RelativeFolder(file.Info);
+bool TfrmDeploy::SendFtpFiles(TdmFtp& ftp, TDeployRecord& record) {
+  for (const auto& file : *FFiles) {
+    StepProgress(ActionProgress);
+    const std::string rel = RelativeFolder(file.Info);
     const std::string shown = platform::EscapeControls(WithSlashes(AddBackslash(rel)) + file.Name);
-    form.lblAction.caption = shown;
-    form.Repaint();
+    lblAction.caption = shown;
+    Repaint();
     // A name from the host that would lead out of the base directory is never sent.
     std::string refused = UnsafePathReason(rel, file.Name);
     // A line break would end the command early and turn the rest of the name into a command.
     if (refused.empty() && (rel + file.Name).find_first_of("\r\n") != std::string::npos) refused = kLineBreakInName;
     if (!refused.empty()) {
-      form.FailFile(shown, refused);
+      FailFile(shown, refused);
       return false;
     }
 
-    const int32_t age = form.FFileAges.Age(file.Info.FileId);
+    const int32_t age = FFileAges.Age(file.Info.FileId);
     if (ShouldSend(record, file.Info.FileId, age)) {
-      const std::string source = AddBackslash(form.FTempDir + rel) + file.Name;
+      const std::string source = AddBackslash(FTempDir + rel) + file.Name;
       std::string missing;
       const std::vector<std::string> candidates = FileGroupCandidates(source, &missing);
       if (!missing.empty()) {
-        form.FailFile(shown, missing);
+        FailFile(shown, missing);
         return false;
       }
       for (const auto& candidate : candidates) {
         std::string message;
         if (!ftp.PutFile(candidate, rel, message)) {
-          form.FLastError = message;
-          form.Log("   " + shown + " - Error Code: " + message);
+          FLastError = message;
+          Log("   " + shown + " - Error Code: " + message);
           return false;
         }
       }
       record.SetAge(file.Info.FileId, age);
-      form.Log("   " + shown);
-      if (form.CancelRequested(shown)) return false;
+      Log("   " + shown);
+      if (CancelRequested(shown)) return false;
     }
-    form.StepProgress(form.ActionProgress);
-    form.ProcessMessages();
+    StepProgress(ActionProgress);
+    ProcessMessages();
   }
   return true;
 }
 
-// One FTP location: the body of TfrmDeploy::DeployToFtp.
-bool DeployToFtpLocation(TfrmDeploy& form, const std::string& locationLine) {
+bool TfrmDeploy::DeployToFtp(const std::string& locationLine) {
   TdmFtp& ftp = dmFtp();
   bool result = true;
   TDeployRecord record;
@@ -107,17 +108,17 @@ bool DeployToFtpLocation(TfrmDeploy& form, const std::string& locationLine) {
   const TFtpLocation site = ParseFtpLocation(locationLine);
   const bool leaked = site.Host.find('@') != std::string::npos;
   const TFtpLocation shown = ParseFtpLocation(platform::MaskFtpPasswords(locationLine));
-  form.BeginLocation(shown.Host + shown.Path);
+  BeginLocation(shown.Host + shown.Path);
 
   std::string message;
   if (leaked) {
-    form.FLastError = kHostWithAt;
-    form.Log(std::string("   ") + kHostWithAt);
+    FLastError = kHostWithAt;
+    Log(std::string("   ") + kHostWithAt);
     result = false;
   } else if (!ftp.OpenSite(site.Host, site.User, site.Password, site.Path, message,
-                           [&form](int code, int64_t value) { form.FtpProgress(code, value); })) {
-    form.Log("   " + message);
-    form.FLastError = message;
+                           [this](int code, int64_t value) { FtpProgress(code, value); })) {
+    Log("   " + message);
+    FLastError = message;
     result = false;
     // A refused base directory leaves the session logged in; it is of no further use.
     ftp.CloseSite();
@@ -134,21 +135,21 @@ bool DeployToFtpLocation(TfrmDeploy& form, const std::string& locationLine) {
       if (fetch == TdmFtp::TFetch::Fetched) record = TDeployRecord::ReadFile(fetched.path(), &recordProblem);
     }
     // A record too large to be one is read as empty, and the log says why.
-    if (!recordProblem.empty()) form.Log("   " + recordProblem);
+    if (!recordProblem.empty()) Log("   " + recordProblem);
     if (fetch == TdmFtp::TFetch::Failed) {
-      form.FLastError = "Could not read the deployment record " + std::string(kDeployRecordName) + " from '" +
+      FLastError = "Could not read the deployment record " + std::string(kDeployRecordName) + " from '" +
                         shown.Host + shown.Path + "': " + message;
-      form.Log("   " + form.FLastError);
-      form.FileProgress.visible = false;
-      form.StepProgress(form.MainProgress);
+      Log("   " + FLastError);
+      FileProgress.visible = false;
+      StepProgress(MainProgress);
       return false;
     }
 
-    result = SendFiles(form, ftp, record);
+    result = SendFtpFiles(ftp, record);
 
     // The record goes back whatever the loop's outcome, so files sent before a failure are not
     // sent again next time.
-    ScratchFile local(AddBackslash(form.FTempDir) + kDeployRecordName);
+    ScratchFile local(AddBackslash(FTempDir) + kDeployRecordName);
     record.WriteFile(local.path());
     // After a timeout or a lost connection the old session may still owe a reply; the record
     // goes over a fresh one.
@@ -157,19 +158,16 @@ bool DeployToFtpLocation(TfrmDeploy& form, const std::string& locationLine) {
     if (!stored && result) {
       // Without its record the location would look deployed while the next run cannot know
       // what it holds.
-      form.FLastError = message;
-      form.Log(std::string("   ") + kDeployRecordName + " - Error Code: " + message);
+      FLastError = message;
+      Log(std::string("   ") + kDeployRecordName + " - Error Code: " + message);
       result = false;
     }
   }
 
-  form.FileProgress.visible = false;
-  form.StepProgress(form.MainProgress);
+  FileProgress.visible = false;
+  StepProgress(MainProgress);
   return result;
 }
 
-}  // namespace
-
-bool TfrmDeploy::DeployToFtp(const std::string& locationLine) { return DeployToFtpLocation(*this, locationLine); }
 
 }  // namespace skelder::deploy

@@ -83,24 +83,23 @@ TEST(DeployFormLayout, EveryComponentInItsPlace) {
   EXPECT_FALSE(f.FileProgress.visible);
   EXPECT_EQ(f.nbMain.lines, (std::vector<std::string>{"pgMain", "pgDeploy"}));
   EXPECT_EQ(f.activePage, 0);
-  EXPECT_FALSE(f.FCancelled);
-  EXPECT_FALSE(f.FPaused);
-  EXPECT_EQ(f.FLogFile, LogFileName());
+  EXPECT_FALSE(f.Cancelled());
+  EXPECT_FALSE(f.Paused());
+  EXPECT_EQ(f.LogFile(), LogFileName());
 }
 
 TEST(DeployFormLayout, SetupFillsTheConfirmationPage) {
   TfrmDeploy f;
   TFileList files;
   TFolderList folders;
-  f.FCancelled = true;
   const std::string longLine = "/srv/" + std::string(500, 'w');
   f.Setup("site/web", "/srv/a,," + longLine + ",ftp://bob:pw@host/pub", files, folders);
   EXPECT_EQ(f.lblXRFolder.caption, "site/web");
   // Every location stays one line, however long; the memo keeps the password as given.
   EXPECT_EQ(f.memoLocations.lines, (std::vector<std::string>{"/srv/a", "", longLine, "ftp://bob:pw@host/pub"}));
-  EXPECT_FALSE(f.FCancelled);
-  EXPECT_EQ(f.FFiles, &files);
-  EXPECT_EQ(f.FFolders, &folders);
+  EXPECT_FALSE(f.Cancelled());
+  EXPECT_EQ(f.Files(), &files);
+  EXPECT_EQ(f.Folders(), &folders);
 }
 
 TEST(DeployUnsafeNames, NamesThatWouldLeaveTheFolder) {
@@ -152,7 +151,7 @@ class DeployRunTest : public ::testing::Test {
     test::ScopedTempFolder tmp(tmp_);
     form_ = std::make_unique<TfrmDeploy>();
     form_->Setup("site", deployTo, files_, folders_);
-    form_->FLogFile = log_;
+    form_->SetLogFile(log_);
     kit_->LoadScript("click btnOK\n");
     platform::CurrentToolkit().ShowModal(*form_);
   }
@@ -188,11 +187,11 @@ TEST_F(DeployRunTest, HostNamesThatWouldEscapeAreRefusedBeforeAnythingIsWritten)
     folders_ = {{"", root}, {c.folder, 77}};
     files_ = {{"a.htm", {root, a}}, {c.name, {c.folder.empty() ? root : 77, a}}};
     Run(work_ / "web");
-    EXPECT_EQ(form_->FOutcome, TDeployOutcome::Failed);
+    EXPECT_EQ(form_->Outcome(), TDeployOutcome::Failed);
     // Shown as the host names it, the folder's text and the separator before the name.
     EXPECT_EQ(Log(), (std::vector<std::string>{"Getting files from Ardmoor...", "", test::NativePath("   /a.htm"),
                                                "   " + c.folder + platform::kPathSeparator + c.name + " - " + c.reason}));
-    EXPECT_EQ(form_->FLastError, c.reason);
+    EXPECT_EQ(form_->LastError(), c.reason);
     // Only the log was written: no location, nothing beside the temporary folder.
     EXPECT_EQ(test::ListFiles(work_.path()), std::vector<std::string>{"Skelder.log"});
     EXPECT_EQ(form_->lblEnd.fontColor, platform::kRed);
@@ -208,13 +207,14 @@ TEST_F(DeployRunTest, TheFolderTargetRefusesEscapingNamesToo) {
   folders_ = {{"", 1}, {"..", 2}};
   files_ = {{"a.htm", {1, 10}}, {"outside.htm", {2, 11}}};
   f.Setup("site", "", files_, folders_);
-  f.FLogFile = log_;
-  f.FTempDir = fetched;
-  f.FFileAges.Add(10, 5);
-  f.FFileAges.Add(11, 5);
+  f.SetLogFile(log_);
+  TCurrentAges ages;
+  ages.Add(10, 5);
+  ages.Add(11, 5);
+  f.UseFetchedFiles(fetched, std::move(ages));
   const std::string loc = work_ / "web";
   EXPECT_FALSE(f.DeployToFolder(loc));
-  EXPECT_EQ(f.FLastError, kUnsafeFolder);
+  EXPECT_EQ(f.LastError(), kUnsafeFolder);
   EXPECT_EQ(test::ListFiles(loc), (std::vector<std::string>{"XRDeploy.dat", "a.htm"}));
   EXPECT_EQ(test::ReadFile(work_ / "outside.htm"), "keep");
   EXPECT_EQ(Log().back(), test::NativePath("   ../outside.htm - ") + kUnsafeFolder);
@@ -225,15 +225,15 @@ TEST_F(DeployRunTest, CleanUpWaitsThroughTheClockUnderTheBusyCursor) {
   folders_ = {{"", repo_.FolderId("")}};
   files_ = {{"a.htm", {repo_.FolderId(""), repo_.FileId("a.htm")}}};
   Run("");
-  EXPECT_EQ(form_->FOutcome, TDeployOutcome::Succeeded);
+  EXPECT_EQ(form_->Outcome(), TDeployOutcome::Succeeded);
   EXPECT_EQ(kit_->Clock().TotalSlept(), 2000u);
   EXPECT_TRUE(fs::is_empty(tmp_));
   auto cursors = kit_->EventsOf(platform::ToolkitEvent::Kind::Cursor);
   ASSERT_GE(cursors.size(), 2u);
   EXPECT_EQ(cursors.front().cursor, platform::Cursor::HourGlass);
   EXPECT_EQ(cursors.back().cursor, platform::Cursor::Default);
-  EXPECT_EQ(form_->FTempDir.rfind(test::NativePath(tmp_ + "/TTS"), 0), 0u) << form_->FTempDir;
-  EXPECT_EQ(form_->FTempDir.substr(form_->FTempDir.size() - 8), test::NativePath(".Deploy/"));
+  EXPECT_EQ(form_->TempDir().rfind(test::NativePath(tmp_ + "/TTS"), 0), 0u) << form_->TempDir();
+  EXPECT_EQ(form_->TempDir().substr(form_->TempDir().size() - 8), test::NativePath(".Deploy/"));
 
   // While the run starts, lblEndAdd is empty and lblEnd still asks to wait.
   const auto shots = kit_->SnapshotsOf("frmDeploy");
@@ -259,12 +259,12 @@ TEST_F(DeployRunTest, RunThatCannotMakeItsTemporaryFolderFailsAndDeletesNothing)
     test::ScopedTempFolder tmp(tmp_);
     form_ = std::make_unique<TfrmDeploy>();
     form_->Setup("site", work_ / "web", files_, folders_);
-    form_->FLogFile = log_;
+    form_->SetLogFile(log_);
     kit_->LoadScript("click btnOK\n");
     platform::CurrentToolkit().ShowModal(*form_);
   }
-  EXPECT_EQ(form_->FOutcome, TDeployOutcome::Failed);
-  EXPECT_EQ(form_->FTempDir, "");
+  EXPECT_EQ(form_->Outcome(), TDeployOutcome::Failed);
+  EXPECT_EQ(form_->TempDir(), "");
   auto boxes = kit_->MessageBoxes();
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_FALSE(boxes[0].text.empty());
@@ -283,12 +283,12 @@ TEST_F(DeployRunTest, EscDuringTheRunAsksTheCancelQuestion) {
   test::ScopedTempFolder tmp(tmp_);
   form_ = std::make_unique<TfrmDeploy>();
   form_->Setup("site", "", files_, folders_);
-  form_->FLogFile = log_;
+  form_->SetLogFile(log_);
   kit_->LoadScript("click btnOK\nat 2 press Esc\nanswer Yes\n");
   platform::CurrentToolkit().ShowModal(*form_);
-  EXPECT_EQ(form_->FOutcome, TDeployOutcome::Cancelled);
+  EXPECT_EQ(form_->Outcome(), TDeployOutcome::Cancelled);
   EXPECT_EQ(Log().back(), test::NativePath("   /b.htm - Cancelled by user"));
-  EXPECT_FALSE(form_->FPaused);
+  EXPECT_FALSE(form_->Paused());
   // After the run Esc closes the dialog (Done).
   EXPECT_EQ(form_->modalResult, platform::mrOk);
 }
