@@ -470,6 +470,18 @@ bool TfrmDeploy::FetchFiles() {
   return result;
 }
 
+bool TfrmDeploy::GroupToSend(const TFileEntry& file, const std::string& rel, const std::string& shown,
+                             TDeployRecord& record, std::vector<std::string>& group) {
+  group.clear();
+  if (!ShouldSend(record, file.Info.FileId, FFileAges.Age(file.Info.FileId))) return true;
+  std::string missing;
+  group = FileGroupCandidates(AddBackslash(FTempDir + rel) + file.Name, &missing);
+  if (missing.empty()) return true;
+  group.clear();
+  FailFile(shown, missing);
+  return false;
+}
+
 void TfrmDeploy::BeginLocation(const std::string& target) {
   // The target is shown as given; a password in it (a line refused before it is parsed) is not.
   const std::string heading = platform::MaskFtpPasswords("Deploying to '" + target + "'...");

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "deploy/deploy_log.h"
 #include "deploy/deploy_outcome.h"
@@ -130,6 +131,11 @@ class TfrmDeploy : public platform::Form {
   // Starts one file of a stage: steps ActionProgress, shows the file and refuses a name that
   // would lead outside the folder (logged, FLastError set, false).
   bool BeginFile(const TFileEntry& file, std::string& relativeFolder, std::string& shownName);
+  // What a file takes to the location: nothing when the record says it has not changed, else its
+  // file group (the file itself among them). False, with the file failed, when its checked-out
+  // copy is missing.
+  bool GroupToSend(const TFileEntry& file, const std::string& rel, const std::string& shown, TDeployRecord& record,
+                   std::vector<std::string>& group);
   // The line "   <shown name> - <message>" and the message as the run's error.
   void FailFile(const std::string& shownName, const std::string& message);
 

@@ -7,7 +7,6 @@
 
 #include "deploy/deploy_record.h"
 #include "deploy/f_deploy.h"
-#include "deploy/file_group.h"
 #include "deploy/u_utils.h"
 #include "platform/clock.h"
 #include "platform/display_text.h"
@@ -124,19 +123,15 @@ bool TfrmDeploy::DeployToFolder(const std::string& locationLine) {
     }
     const platform::Folder& targetDir = current.IsOpen() ? current : site;
 
-    const int32_t age = FFileAges.Age(file.Info.FileId);
-    if (ShouldSend(record, file.Info.FileId, age)) {
-      const std::string source = AddBackslash(FTempDir + rel) + file.Name;
-      std::string missing;
-      const std::vector<std::string> candidates = FileGroupCandidates(source, &missing);
-      if (!missing.empty()) {
-        FailFile(shown, missing);
-        result = false;
-        break;
-      }
+    std::vector<std::string> group;
+    if (!GroupToSend(file, rel, shown, record, group)) {
+      result = false;
+      break;
+    }
+    if (!group.empty()) {
       int errorCode = 0;
       bool copied = true;
-      for (const auto& candidate : candidates) {
+      for (const auto& candidate : group) {
         const std::string target = platform::ExtractFileName(candidate);
         targetDir.ClearReadOnly(target);
         if (!targetDir.CopyFileIn(candidate, target, &errorCode)) {
@@ -150,7 +145,7 @@ bool TfrmDeploy::DeployToFolder(const std::string& locationLine) {
         result = false;
         break;
       }
-      record.SetAge(file.Info.FileId, age);
+      record.SetAge(file.Info.FileId, FFileAges.Age(file.Info.FileId));
       Log("   " + shown);
     }
 

@@ -5,7 +5,6 @@
 
 #include "deploy/d_ftp.h"
 #include "deploy/deploy_record.h"
-#include "deploy/file_group.h"
 #include "deploy/f_deploy.h"
 #include "deploy/u_utils.h"
 #include "deploy/web_folder_settings.h"
@@ -70,16 +69,10 @@ bool TfrmDeploy::SendFtpFiles(TdmFtp& ftp, TDeployRecord& record) {
       return false;
     }
 
-    const int32_t age = FFileAges.Age(file.Info.FileId);
-    if (ShouldSend(record, file.Info.FileId, age)) {
-      const std::string source = AddBackslash(FTempDir + rel) + file.Name;
-      std::string missing;
-      const std::vector<std::string> candidates = FileGroupCandidates(source, &missing);
-      if (!missing.empty()) {
-        FailFile(shown, missing);
-        return false;
-      }
-      for (const auto& candidate : candidates) {
+    std::vector<std::string> group;
+    if (!GroupToSend(file, rel, shown, record, group)) return false;
+    if (!group.empty()) {
+      for (const auto& candidate : group) {
         std::string message;
         if (!ftp.PutFile(candidate, rel, message)) {
           FLastError = message;
@@ -87,7 +80,7 @@ bool TfrmDeploy::SendFtpFiles(TdmFtp& ftp, TDeployRecord& record) {
           return false;
         }
       }
-      record.SetAge(file.Info.FileId, age);
+      record.SetAge(file.Info.FileId, FFileAges.Age(file.Info.FileId));
       Log("   " + shown);
       if (CancelRequested(shown)) return false;
     }
