@@ -1,9 +1,6 @@
-// Directory deployment end to end: the add-in loaded through its exports in a fresh host
-// process, the stand-in host serving a repository on disk, the scripted toolkit chosen through
+// Directory deployment end to end: the add-in loaded afresh through its exports for each run, the stand-in host serving a repository on disk, the scripted toolkit chosen through
 // the extension export, and real files at the locations.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <cstdint>
 #include <ctime>
@@ -12,6 +9,8 @@
 #include <vector>
 
 #include "deploy_fixture.h"
+#include "platform/callconv.h"
+#include "platform/dynlib.h"
 #include "platform/files.h"
 
 namespace skelder::test {
@@ -55,7 +54,7 @@ TEST_F(DeployFolderE2eTest, NestedFoldersToTwoLocationsThenNothingToSend) {
   std::vector<std::string> written;
   for (const auto& f : ListFiles(work_.path()))
     if (f.rfind("web-a/", 0) != 0 && f.rfind("web-b/", 0) != 0) written.push_back(f);
-  EXPECT_EQ(written, (std::vector<std::string>{"install/Skelder.log", "install/Skelder.so", "script.txt",
+  EXPECT_EQ(written, (std::vector<std::string>{"install/Skelder.log", "install/" + AddinFileName(), "script.txt",
                                                "transcript.txt"}));
   const std::string t = Transcript();
   EXPECT_NE(t.find("lblEnd caption=\"The folder deployed successfully.\" page=1 visible enabled color=0,128,0"),
@@ -263,23 +262,21 @@ TEST_F(DeployFolderE2eTest, ReadOnlyTargetIsReplaced) {
   repo_.File("a.htm", "new", kTime2);
   const std::string loc = work_ / "web";
   WriteFile(loc + "/a.htm", "old");
-  chmod((loc + "/a.htm").c_str(), 0444);
+  fs::permissions(loc + "/a.htm", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
   Locations(loc);
   EXPECT_EQ(Deploy("", "yes,virtual-clock"), kSucceeded) << Transcript();
   EXPECT_EQ(ReadFile(loc + "/a.htm"), "new");
-  struct stat st {};
-  ASSERT_EQ(stat((loc + "/a.htm").c_str(), &st), 0);
-  EXPECT_TRUE(st.st_mode & S_IWUSR);  // the fetched file's attributes, not the old ones
+  // the fetched file's attributes, not the old ones
+  EXPECT_NE(fs::status(loc + "/a.htm").permissions() & fs::perms::owner_write, fs::perms::none);
 }
 
 TEST_F(DeployFolderE2eTest, BadToolkitChoicesAreRefusedAtTheExport) {
-  const std::string lib = install_ + "/Skelder.so";
   const std::string missing = work_ / "no-such-script";
   auto r = RunInChild([&]() -> int {
-    void* h = dlopen(lib.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!h) return 100;
-    auto configure = reinterpret_cast<uint8_t (*)(const char*, const char*)>(dlsym(h, "SkelderConfigureToolkit"));
-    auto outcome = reinterpret_cast<int32_t (*)()>(dlsym(h, "SkelderLastOutcome"));
+    platform::DynamicLibrary addin(InstalledAddin());
+    if (!addin.Loaded()) return 100;
+    auto configure = addin.Function<uint8_t(SKELDER_STDCALL*)(const char*, const char*)>("SkelderConfigureToolkit");
+    auto outcome = addin.Function<int32_t(SKELDER_STDCALL*)()>("SkelderLastOutcome");
     int bad = 0;
     bad += configure("gui", "") == 0;
     bad += configure(nullptr, nullptr) == 0;
