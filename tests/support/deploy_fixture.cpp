@@ -61,7 +61,9 @@ std::vector<std::string> DeployTest::SiteFiles() {
 }
 
 std::vector<std::string> DeployTest::SiteShown() {
-  return {"   /index.htm", "   about/index.htm", "   img/logo.gif", "   img/sub/deep.css"};
+  // Paths in the log take the platform's separator.
+  return {NativePath("   /index.htm"), NativePath("   about/index.htm"), NativePath("   img/logo.gif"),
+          NativePath("   img/sub/deep.css")};
 }
 
 #ifndef _WIN32
