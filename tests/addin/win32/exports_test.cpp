@@ -71,30 +71,29 @@ TEST_F(AddinDll, CallsLeaveTheStackAsTheyFoundIt) {
 // A host may load, use and free the add-in on a worker thread, the thread ending after. Whatever
 // the add-in keeps per thread must not hold it loaded past that FreeLibrary, or the thread's end
 // unloads it a second time from inside the loader.
+DWORD WINAPI UseAndFreeTheAddin(void* param) {
+  auto* outcome = static_cast<DWORD*>(param);
+  HMODULE addin = ::LoadLibraryA(NativePath(BinDir() + "/Skelder.dll").c_str());
+  if (!addin) return *outcome = 1;
+  using TGetAddinInfo = void(SKELDER_STDCALL*)(char*, char*);
+  using TMTNotifySelection = void(SKELDER_STDCALL*)(int32_t, const void*);
+  auto info = reinterpret_cast<TGetAddinInfo>(platform::LibrarySymbol(addin, "GetAddinInfo"));
+  auto select = reinterpret_cast<TMTNotifySelection>(platform::LibrarySymbol(addin, "MTNotifySelection"));
+  if (!info || !select) return *outcome = 2;
+  info(nullptr, nullptr);
+  int32_t id = 7;
+  int32_t* inner = &id;
+  select(1, &inner);
+  *outcome = ::FreeLibrary(addin) ? 0 : 3;
+  return 0;
+}
+
 TEST(AddinOnAWorkerThread, IsFreedThereAndTheThreadEnds) {
   HostSimUser user;
   // Host libraries without the object information: looking it up fails on the worker thread.
   user.SetInstallDir(NativePath(BinDir() + "/probe_host_bare"));
-  static const std::string path = NativePath(BinDir() + "/Skelder.dll");
-  static DWORD outcome = 0;
-  HANDLE thread = ::CreateThread(
-      nullptr, 0,
-      [](void*) -> DWORD {
-        HMODULE addin = ::LoadLibraryA(path.c_str());
-        if (!addin) return outcome = 1;
-        using TGetAddinInfo = void(SKELDER_STDCALL*)(char*, char*);
-        using TMTNotifySelection = void(SKELDER_STDCALL*)(int32_t, const void*);
-        auto info = reinterpret_cast<TGetAddinInfo>(platform::LibrarySymbol(addin, "GetAddinInfo"));
-        auto select = reinterpret_cast<TMTNotifySelection>(platform::LibrarySymbol(addin, "MTNotifySelection"));
-        if (!info || !select) return outcome = 2;
-        info(nullptr, nullptr);
-        int32_t id = 7;
-        int32_t* inner = &id;
-        select(1, &inner);
-        outcome = ::FreeLibrary(addin) ? 0 : 3;
-        return 0;
-      },
-      nullptr, 0, nullptr);
+  DWORD outcome = 99;
+  HANDLE thread = ::CreateThread(nullptr, 0, UseAndFreeTheAddin, &outcome, 0, nullptr);
   ASSERT_NE(thread, nullptr);
   if (::WaitForSingleObject(thread, 30000) != WAIT_OBJECT_0) {
     // The thread is stuck inside the loader: nothing in this process can go on.
@@ -104,7 +103,8 @@ TEST(AddinOnAWorkerThread, IsFreedThereAndTheThreadEnds) {
   }
   ::CloseHandle(thread);
   EXPECT_EQ(outcome, 0u);
-  EXPECT_EQ(::GetModuleHandleA(path.c_str()), nullptr) << "still loaded after its last FreeLibrary";
+  EXPECT_EQ(::GetModuleHandleA(NativePath(BinDir() + "/Skelder.dll").c_str()), nullptr)
+      << "still loaded after its last FreeLibrary";
 }
 
 }  // namespace
