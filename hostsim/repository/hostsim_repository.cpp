@@ -201,11 +201,17 @@ bool Repository::IsRepository(const std::string& dir) {
 
 std::string Repository::Configured() {
   if (const char* env = std::getenv(kRepositoryEnvVar); env && *env) return env;
+  // The user's per-user folder, where the add-in finds the host's per-user files too.
   std::string base;
+#ifdef _WIN32
+  if (const char* profile = std::getenv("USERPROFILE"); profile && *profile)
+    base = std::string(profile) + "\\Application Data";
+#else
   if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg)
     base = xdg;
   else if (const char* home = std::getenv("HOME"); home && *home)
     base = std::string(home) + "/.config";
+#endif
   if (base.empty()) return {};
   std::ifstream in(base + "/Ardmoor/" + kRepositoryConfigName);
   std::string line;

@@ -1,7 +1,7 @@
 #pragma once
-// The add-in as a host meets it: bin/Skelder.so loaded by the dynamic loader in a fresh child
-// process, its exports looked up by name. Checks run in the child and report through its exit
-// status and output.
+// The add-in as a host meets it: loaded afresh for each run (RunInChild), its exports looked up
+// by name and called with the host's calling convention. Checks run in the body and report
+// through its exit status and output.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -10,40 +10,41 @@
 #include <string>
 
 #include "addin_process.h"
+#include "platform/callconv.h"
 #include "hostsim_fixture.h"
 #include "test_support.h"
 
 namespace skelder::test {
 
 struct AddinExports {
-  void (*VcsInitEventAddin)(char*, int32_t, int32_t);
-  void (*VcsInstalled)();
-  void (*VcsUninstalled)();
-  uint8_t (*VcsHandleCommand)(const char*, const char*);
-  void (*VcsConfigureAddin)();
-  void (*VcsShowAbout)();
-  void (*VcsReleaseAddin)();
-  void (*GetAddinInfo)(char*, char*);
-  void (*ReleaseVcsAddin)();
-  int32_t (*MTGetTopMenuCount)();
-  uint8_t (*MTGetTopMenuInfo)(int32_t, uint8_t*);
-  uint8_t (*MTGetMenuInfo)(int32_t, int32_t, int32_t*, uint8_t*);
-  uint8_t (*MTActionStatus)(int32_t, uint8_t*, uint8_t*, uint8_t*, int32_t);
-  uint8_t (*MTActionExecute)(int32_t);
-  void (*MTNotifySelection)(int32_t, const void*);
-  uint8_t (*HasDlgAddin)(int32_t, int32_t);
-  uint32_t (*GetDlgAddin)(int32_t, uint32_t, int32_t, const char*, char*, int32_t);
-  void (*DlgAddinParentResized)(int32_t, uint32_t, int32_t, int32_t, int32_t, int32_t);
-  uint8_t (*DlgAddinGetData)(int32_t, uint32_t, char*);
-  uint8_t (*DlgAddinValidate)(int32_t, uint32_t);
-  void (*DlgAddinRelease)(int32_t, uint32_t);
+  void (SKELDER_STDCALL* VcsInitEventAddin)(char*, int32_t, int32_t);
+  void (SKELDER_STDCALL* VcsInstalled)();
+  void (SKELDER_STDCALL* VcsUninstalled)();
+  uint8_t (SKELDER_STDCALL* VcsHandleCommand)(const char*, const char*);
+  void (SKELDER_STDCALL* VcsConfigureAddin)();
+  void (SKELDER_STDCALL* VcsShowAbout)();
+  void (SKELDER_STDCALL* VcsReleaseAddin)();
+  void (SKELDER_STDCALL* GetAddinInfo)(char*, char*);
+  void (SKELDER_STDCALL* ReleaseVcsAddin)();
+  int32_t (SKELDER_STDCALL* MTGetTopMenuCount)();
+  uint8_t (SKELDER_STDCALL* MTGetTopMenuInfo)(int32_t, uint8_t*);
+  uint8_t (SKELDER_STDCALL* MTGetMenuInfo)(int32_t, int32_t, int32_t*, uint8_t*);
+  uint8_t (SKELDER_STDCALL* MTActionStatus)(int32_t, uint8_t*, uint8_t*, uint8_t*, int32_t);
+  uint8_t (SKELDER_STDCALL* MTActionExecute)(int32_t);
+  void (SKELDER_STDCALL* MTNotifySelection)(int32_t, const void*);
+  uint8_t (SKELDER_STDCALL* HasDlgAddin)(int32_t, int32_t);
+  uint32_t (SKELDER_STDCALL* GetDlgAddin)(int32_t, uint32_t, int32_t, const char*, char*, int32_t);
+  void (SKELDER_STDCALL* DlgAddinParentResized)(int32_t, uint32_t, int32_t, int32_t, int32_t, int32_t);
+  uint8_t (SKELDER_STDCALL* DlgAddinGetData)(int32_t, uint32_t, char*);
+  uint8_t (SKELDER_STDCALL* DlgAddinValidate)(int32_t, uint32_t);
+  void (SKELDER_STDCALL* DlgAddinRelease)(int32_t, uint32_t);
   // Extension exports.
-  uint8_t (*SkelderConfigureToolkit)(const char*, const char*);
-  uint8_t (*SkelderRunPropertyPage)(uint32_t);
+  uint8_t (SKELDER_STDCALL* SkelderConfigureToolkit)(const char*, const char*);
+  uint8_t (SKELDER_STDCALL* SkelderRunPropertyPage)(uint32_t);
   bool complete = false;
 };
 
-// Resolves every export in the child; `complete` is false when one is missing.
+// Resolves every export in the body; `complete` is false when one is missing.
 inline AddinExports LoadAddinExports() {
   AddinExports e{};
   bool ok = true;
@@ -81,7 +82,7 @@ inline AddinExports LoadAddinExports() {
   return e;
 }
 
-// In the child: a failed check prints where and ends the body with a non-zero status.
+// In the body: a failed check prints where and ends the body with a non-zero status.
 #define CHILD_CHECK(cond)                                                       \
   do {                                                                          \
     if (!(cond)) {                                                              \

@@ -1,8 +1,7 @@
 // The add-in's entry in the host's add-in list, KVOAddins.dat, maintained through the exports:
 // copied from the installation first, matched without letter case, only its own key removed.
-#include <sys/stat.h>
-
 #include <cstring>
+#include <filesystem>
 
 #include "addin_exports.h"
 
@@ -15,7 +14,7 @@ class RegistrationTest : public AddinTest {
     AddinTest::SetUp();
     user_.SetInstallDir(install_.path());
   }
-  std::string UserList() const { return user_.ConfigHome() + "/Ardmoor/KVOAddins.dat"; }
+  std::string UserList() const { return user_.UserDir() + "KVOAddins.dat"; }
   std::string InstallList() const { return install_ / "KVOAddins.dat"; }
   void Install() {
     RunHost([](const AddinExports& e) {
@@ -53,7 +52,7 @@ TEST_F(RegistrationTest, InstallingTwiceLeavesOneEntry) {
 }
 
 TEST_F(RegistrationTest, AnEntryNamingTheLibraryInAnyCaseCountsAsTheRegistration) {
-  MakeDirs(user_.ConfigHome() + "/Ardmoor");
+  MakeDirs(user_.UserDir());
   const std::string text = "[Other]\r\nX=Skelder.dll\r\n[ADDINS]\r\nSpell=Spell.dll\r\nOld Name=sKELDER.DLL\r\n";
   WriteFile(UserList(), text);
   Install();
@@ -61,7 +60,7 @@ TEST_F(RegistrationTest, AnEntryNamingTheLibraryInAnyCaseCountsAsTheRegistration
 }
 
 TEST_F(RegistrationTest, OnlyTheFirstValueOfARepeatedKeyCounts) {
-  MakeDirs(user_.ConfigHome() + "/Ardmoor");
+  MakeDirs(user_.UserDir());
   WriteFile(UserList(), "[Addins]\r\nA=Spell.dll\r\nA=Skelder.dll\r\n");
   Install();
   EXPECT_EQ(SplitLines(ReadFile(UserList())),
@@ -69,7 +68,7 @@ TEST_F(RegistrationTest, OnlyTheFirstValueOfARepeatedKeyCounts) {
 }
 
 TEST_F(RegistrationTest, UninstallRemovesItsOwnKeyOnly) {
-  MakeDirs(user_.ConfigHome() + "/Ardmoor");
+  MakeDirs(user_.UserDir());
   WriteFile(UserList(),
             "; the host's list\r\n[addins]\r\nSpell=Spell.dll\r\nskelder command handler=Skelder.dll\r\n"
             "Mine=Skelder.dll\r\n[Other]\r\nSkelder Command Handler=Skelder.dll\r\n");
@@ -80,7 +79,7 @@ TEST_F(RegistrationTest, UninstallRemovesItsOwnKeyOnly) {
 }
 
 TEST_F(RegistrationTest, UninstallWithAnEmptyValueDeletesNothing) {
-  MakeDirs(user_.ConfigHome() + "/Ardmoor");
+  MakeDirs(user_.UserDir());
   const std::string text = "[Addins]\r\nSkelder Command Handler=\r\nSpell=Spell.dll\r\n";
   WriteFile(UserList(), text);
   Uninstall();
@@ -90,7 +89,8 @@ TEST_F(RegistrationTest, UninstallWithAnEmptyValueDeletesNothing) {
 TEST_F(RegistrationTest, TheInstallationCopyIsCopiedFirstAndStaysUnchanged) {
   const std::string installed = "[Addins]\r\nSpell=Spell.dll\r\n";
   WriteFile(InstallList(), installed);
-  chmod(InstallList().c_str(), 0444);  // read-only, as installed files may be
+  namespace fs = std::filesystem;  // read-only, as installed files may be
+  fs::permissions(InstallList(), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
   Install();
   EXPECT_EQ(ReadFile(InstallList()), installed);
   EXPECT_EQ(SplitLines(ReadFile(UserList())),

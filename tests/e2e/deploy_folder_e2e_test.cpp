@@ -1,10 +1,8 @@
-// Directory deployment end to end: the add-in loaded through its exports in a fresh host
-// process, the stand-in host serving a repository on disk, the scripted toolkit chosen through
+// Directory deployment end to end: the add-in loaded afresh through its exports for each run, the stand-in host serving a repository on disk, the scripted toolkit chosen through
 // the extension export, and real files at the locations.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
@@ -12,12 +10,26 @@
 #include <vector>
 
 #include "deploy_fixture.h"
+#include "platform/callconv.h"
+#include "platform/dynlib.h"
 #include "platform/files.h"
 
 namespace skelder::test {
 namespace {
 
 namespace fs = std::filesystem;
+
+// The transcript writes a text as a quoted string: its backslashes doubled.
+std::string InTranscript(const std::string& text) {
+  std::string out;
+  for (char c : text) out += c == '\\' ? std::string("\\\\") : std::string(1, c);
+  return out;
+}
+
+std::vector<std::string> Sorted(std::vector<std::string> names) {
+  std::sort(names.begin(), names.end());
+  return names;
+}
 
 int64_t MTime(const std::string& path) {
   const auto time = platform::GetLastWriteTime(path);
@@ -36,7 +48,7 @@ TEST_F(DeployFolderE2eTest, NestedFoldersToTwoLocationsThenNothingToSend) {
   Site();
   const std::string a = work_ / "web-a", b = work_ / "web-b";
   // The third line names the first location again with its final separator: one record.
-  Locations(a + "," + b + "/," + a + "/");
+  Locations(a + "," + NativePath(b + "/") + "," + NativePath(a + "/"));
   ASSERT_EQ(Deploy("", "yes,virtual-clock"), kSucceeded) << last_.output << Transcript();
 
   for (const std::string& loc : {a, b}) {
@@ -48,15 +60,14 @@ TEST_F(DeployFolderE2eTest, NestedFoldersToTwoLocationsThenNothingToSend) {
     EXPECT_EQ(Record(loc), Entry("index.htm", kTime1) + "\r\n" + Entry("about/index.htm", kTime1) + "\r\n" +
                                Entry("img/logo.gif", kTime1) + "\r\n" + Entry("img/sub/deep.css", kTime1) + "\r\n");
   }
-  EXPECT_EQ(Log(), Concat({kFetchHeading, SiteShown(), Heading(a + "/"), SiteShown(), Heading(b + "/"), SiteShown(),
-                           Heading(a + "/")}));
+  EXPECT_EQ(Log(), Concat({kFetchHeading, SiteShown(), Heading(NativePath(a + "/")), SiteShown(), Heading(NativePath(b + "/")), SiteShown(),
+                           Heading(NativePath(a + "/"))}));
   EXPECT_TRUE(MessageBoxes().empty()) << Transcript();
   // The run wrote its locations and the log beside the add-in, nothing else of ours.
   std::vector<std::string> written;
   for (const auto& f : ListFiles(work_.path()))
     if (f.rfind("web-a/", 0) != 0 && f.rfind("web-b/", 0) != 0) written.push_back(f);
-  EXPECT_EQ(written, (std::vector<std::string>{"install/Skelder.log", "install/Skelder.so", "script.txt",
-                                               "transcript.txt"}));
+  EXPECT_EQ(written, Sorted({"install/Skelder.log", "install/" + AddinFileName(), "script.txt", "transcript.txt"}));
   const std::string t = Transcript();
   EXPECT_NE(t.find("lblEnd caption=\"The folder deployed successfully.\" page=1 visible enabled color=0,128,0"),
             std::string::npos)
@@ -71,7 +82,7 @@ TEST_F(DeployFolderE2eTest, NestedFoldersToTwoLocationsThenNothingToSend) {
   // Nothing changed in the host: the second run sends nothing and logs only the headings.
   const std::string recordBefore = Record(a);
   ASSERT_EQ(Deploy("", "yes,virtual-clock"), kSucceeded) << last_.output;
-  EXPECT_EQ(Log(), Concat({kFetchHeading, SiteShown(), Heading(a + "/"), Heading(b + "/"), Heading(a + "/")}));
+  EXPECT_EQ(Log(), Concat({kFetchHeading, SiteShown(), Heading(NativePath(a + "/")), Heading(NativePath(b + "/")), Heading(NativePath(a + "/"))}));
   EXPECT_EQ(Record(a), recordBefore);
 }
 
@@ -90,8 +101,8 @@ TEST_F(DeployFolderE2eTest, ChangedFileIsSentAgainWithItsFileGroup) {
   ASSERT_EQ(Deploy("", "yes,virtual-clock"), kSucceeded) << last_.output;
   EXPECT_EQ(ReadFile(loc + "/index.htm"), "v2");
   EXPECT_EQ(ReadFile(loc + "/index.txt"), "notes v2");
-  EXPECT_EQ(Log(), Concat({kFetchHeading, {"   /index.htm", "   /index.txt", "   /other.css"}, Heading(loc + "/"),
-                           {"   /index.htm"}}));
+  EXPECT_EQ(Log(), Concat({kFetchHeading, {NativePath("   /index.htm"), NativePath("   /index.txt"), NativePath("   /other.css")}, Heading(NativePath(loc + "/")),
+                           {NativePath("   /index.htm")}}));
   EXPECT_EQ(Record(loc), Entry("index.htm", kTime2) + "\r\n" + Entry("index.txt", kTime1) + "\r\n" +
                              Entry("other.css", kTime1) + "\r\n");
 }
@@ -118,7 +129,7 @@ TEST_F(DeployFolderE2eTest, ConfirmationPageCancelDeploysNothing) {
   EXPECT_FALSE(fs::exists(loc));
   EXPECT_FALSE(FileExists(install_ + "/Skelder.log"));
   const std::string t = Transcript();
-  EXPECT_NE(t.find("memoLocations caption=\"\" lines=[\"" + loc + "\"]"), std::string::npos) << t;
+  EXPECT_NE(t.find("memoLocations caption=\"\" lines=[\"" + InTranscript(loc) + "\"]"), std::string::npos) << t;
   EXPECT_NE(t.find("lblXRFolder caption=\"" + repo_.DisplayPath("") + "\""), std::string::npos) << t;
 }
 
@@ -128,7 +139,7 @@ TEST_F(DeployFolderE2eTest, CancelDuringFetch) {
   Locations(loc);
   // Turn 1 is Continue's own; turn 2 follows the first file fetched.
   EXPECT_EQ(Deploy("click btnOK\nat 2 click btnCancel\nanswer Yes\n"), kCancelled) << last_.output << Transcript();
-  EXPECT_EQ(Log(), Concat({kFetchHeading, {"   /index.htm", "   about/index.htm", "   about/index.htm - Cancelled by user"}}));
+  EXPECT_EQ(Log(), Concat({kFetchHeading, {NativePath("   /index.htm"), NativePath("   about/index.htm"), NativePath("   about/index.htm - Cancelled by user")}}));
   const auto boxes = MessageBoxes();
   ASSERT_EQ(boxes.size(), 2u) << Transcript();
   EXPECT_NE(boxes[0].find("Are you sure you want to cancell this deployment?"), std::string::npos);
@@ -153,8 +164,8 @@ TEST_F(DeployFolderE2eTest, CancelDuringALocationKeepsWhatWasSent) {
   Locations(loc + "," + later);
   // Turns: 1 Continue, 2-5 the four files fetched, 6 after the first file at the location.
   EXPECT_EQ(Deploy("click btnOK\nat 6 click btnCancel\nanswer Yes\n"), kCancelled) << Transcript();
-  EXPECT_EQ(Log(), Concat({kFetchHeading, SiteShown(), Heading(loc + "/"),
-                           {"   /index.htm", "   about/index.htm", "   about/index.htm - Cancelled by user"}}));
+  EXPECT_EQ(Log(), Concat({kFetchHeading, SiteShown(), Heading(NativePath(loc + "/")),
+                           {NativePath("   /index.htm"), NativePath("   about/index.htm"), NativePath("   about/index.htm - Cancelled by user")}}));
   EXPECT_EQ(Record(loc), Entry("index.htm", kTime1) + "\r\n" + Entry("about/index.htm", kTime1) + "\r\n");
   EXPECT_FALSE(fs::exists(later));
 }
@@ -167,7 +178,7 @@ TEST_F(DeployFolderE2eTest, FailedCheckOutDeploysNoLocation) {
   EXPECT_EQ(Deploy("", "yes,virtual-clock"), kFailed) << Transcript();
   const auto log = Log();
   ASSERT_EQ(log.size(), 4u) << ReadFile(install_ + "/Skelder.log");
-  const std::string prefix = "   about/index.htm - ";
+  const std::string prefix = NativePath("   about/index.htm - ");
   ASSERT_EQ(log[3].rfind(prefix, 0), 0u) << log[3];
   const std::string hostText = log[3].substr(prefix.size());
   EXPECT_FALSE(hostText.empty());
@@ -183,7 +194,7 @@ TEST_F(DeployFolderE2eTest, LocationThatCannotBeMadeStopsTheRun) {
   const std::string bad = work_ / "plain-file/web", later = work_ / "later";
   Locations(bad + "," + later);
   EXPECT_EQ(Deploy("", "yes,virtual-clock"), kFailed);
-  EXPECT_EQ(Log(), Concat({kFetchHeading, SiteShown(), Heading(bad + "/"), {"   Could not create the destination folder"}}));
+  EXPECT_EQ(Log(), Concat({kFetchHeading, SiteShown(), Heading(NativePath(bad + "/")), {"   Could not create the destination folder"}}));
   ASSERT_EQ(MessageBoxes().size(), 1u);
   EXPECT_NE(MessageBoxes()[0].find("text=\"Could not create the destination folder\""), std::string::npos);
   EXPECT_FALSE(fs::exists(later));
@@ -207,11 +218,11 @@ TEST_F(DeployFolderE2eTest, CopyOntoADirectoryFailsWithItsErrorCode) {
   Locations(loc);
   EXPECT_EQ(Deploy("", "yes,virtual-clock"), kFailed);
   const auto log = Log();
-  const std::string expectedStart = "   about/index.htm - Error Code: ";
+  const std::string expectedStart = NativePath("   about/index.htm - Error Code: ");
   ASSERT_EQ(log.back().rfind(expectedStart, 0), 0u) << log.back();
   EXPECT_GT(std::stoi(log.back().substr(expectedStart.size())), 0);
   ASSERT_EQ(MessageBoxes().size(), 1u);
-  EXPECT_NE(MessageBoxes()[0].find("text=\"" + log.back() + "\""), std::string::npos) << MessageBoxes()[0];
+  EXPECT_NE(MessageBoxes()[0].find("text=\"" + InTranscript(log.back()) + "\""), std::string::npos) << MessageBoxes()[0];
   // The record keeps the file sent before the failure, not the failed one.
   EXPECT_EQ(Record(loc), Entry("index.htm", kTime1) + "\r\n");
   EXPECT_TRUE(fs::is_directory(loc + "/about/index.htm"));
@@ -223,7 +234,7 @@ TEST_F(DeployFolderE2eTest, RecordThatIsADirectoryIsRefused) {
   MakeDirs(loc + "/XRDeploy.dat");
   Locations(loc);
   EXPECT_EQ(Deploy("", "yes,virtual-clock"), kFailed);
-  EXPECT_EQ(Log().back(), "   The deployment record '" + loc + "/XRDeploy.dat' is a folder");
+  EXPECT_EQ(Log().back(), "   The deployment record '" + NativePath(loc + "/XRDeploy.dat") + "' is a folder");
   EXPECT_EQ(ListFiles(loc), std::vector<std::string>{});
 }
 
@@ -232,9 +243,9 @@ TEST_F(DeployFolderE2eTest, EmptyLocationLineIsSkipped) {
   const std::string loc = work_ / "web";
   Locations("," + loc);
   EXPECT_EQ(Deploy("", "yes,virtual-clock"), kSucceeded) << Transcript();
-  EXPECT_EQ(Log(), Concat({kFetchHeading, {"   /a.htm"},
+  EXPECT_EQ(Log(), Concat({kFetchHeading, {NativePath("   /a.htm")},
                            {"", "", "Skipped an empty location line: the root of the file system is never deployed to"},
-                           Heading(loc + "/"), {"   /a.htm"}}));
+                           Heading(NativePath(loc + "/")), {NativePath("   /a.htm")}}));
   EXPECT_NE(Transcript().find("MainProgress caption=\"\" page=1 visible enabled color=0,0,0 position=6/6"),
             std::string::npos);
 }
@@ -245,17 +256,17 @@ TEST_F(DeployFolderE2eTest, FtpWithoutModuleAndLinesOfNeitherKind) {
   Locations("x ftp://not-a-location," + loc);
   EXPECT_EQ(Deploy("", "yes,virtual-clock"), kSucceeded) << Transcript();
   // The line with "ftp://" inside it is deployed by neither pass; the log says so.
-  EXPECT_EQ(Log(), Concat({kFetchHeading, {"   /a.htm", "", ""},
+  EXPECT_EQ(Log(), Concat({kFetchHeading, {NativePath("   /a.htm"), "", ""},
                            {"Skipped the location line 'x ftp://not-a-location': it holds \"ftp://\" but does not "
                             "begin with it, so it is neither a folder nor an FTP location"},
-                           Heading(loc + "/"), {"   /a.htm"}}));
+                           Heading(NativePath(loc + "/")), {NativePath("   /a.htm")}}));
 }
 
 TEST_F(DeployFolderE2eTest, NoLocationsFetchesAndSucceeds) {
   repo_.File("a.htm", "a", kTime1);
   Locations("");
   EXPECT_EQ(Deploy("", "yes,virtual-clock"), kSucceeded);
-  EXPECT_EQ(Log(), Concat({kFetchHeading, {"   /a.htm"}}));
+  EXPECT_EQ(Log(), Concat({kFetchHeading, {NativePath("   /a.htm")}}));
   EXPECT_NE(Transcript().find("position=2/2"), std::string::npos);
 }
 
@@ -263,23 +274,21 @@ TEST_F(DeployFolderE2eTest, ReadOnlyTargetIsReplaced) {
   repo_.File("a.htm", "new", kTime2);
   const std::string loc = work_ / "web";
   WriteFile(loc + "/a.htm", "old");
-  chmod((loc + "/a.htm").c_str(), 0444);
+  fs::permissions(loc + "/a.htm", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
   Locations(loc);
   EXPECT_EQ(Deploy("", "yes,virtual-clock"), kSucceeded) << Transcript();
   EXPECT_EQ(ReadFile(loc + "/a.htm"), "new");
-  struct stat st {};
-  ASSERT_EQ(stat((loc + "/a.htm").c_str(), &st), 0);
-  EXPECT_TRUE(st.st_mode & S_IWUSR);  // the fetched file's attributes, not the old ones
+  // the fetched file's attributes, not the old ones
+  EXPECT_NE(fs::status(loc + "/a.htm").permissions() & fs::perms::owner_write, fs::perms::none);
 }
 
 TEST_F(DeployFolderE2eTest, BadToolkitChoicesAreRefusedAtTheExport) {
-  const std::string lib = install_ + "/Skelder.so";
   const std::string missing = work_ / "no-such-script";
   auto r = RunInChild([&]() -> int {
-    void* h = dlopen(lib.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!h) return 100;
-    auto configure = reinterpret_cast<uint8_t (*)(const char*, const char*)>(dlsym(h, "SkelderConfigureToolkit"));
-    auto outcome = reinterpret_cast<int32_t (*)()>(dlsym(h, "SkelderLastOutcome"));
+    platform::DynamicLibrary addin(InstalledAddin());
+    if (!addin.Loaded()) return 100;
+    auto configure = addin.Function<uint8_t(SKELDER_STDCALL*)(const char*, const char*)>("SkelderConfigureToolkit");
+    auto outcome = addin.Function<int32_t(SKELDER_STDCALL*)()>("SkelderLastOutcome");
     int bad = 0;
     bad += configure("gui", "") == 0;
     bad += configure(nullptr, nullptr) == 0;

@@ -1,13 +1,10 @@
 // Loading the host libraries: missing, unloadable and partial libraries. Every test runs its
-// binding in a child process, since the binding keeps what it loaded for the life of a process;
-// no test of this program loads anything in the parent.
+// binding in a process of its own, since the binding keeps what it loaded for the life of a
+// process; no test of this program loads anything in the test process itself.
 #include "host/xr_direct_intf.h"
 
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
@@ -28,26 +25,31 @@ namespace {
 
 std::string Bin() { return skelder::test::BinDir() + "/"; }
 
-// The binding keeps its libraries for the life of the process, so a test that needs a binding
-// that has not loaded anything yet runs in a child process of its own.
+// The binding keeps its libraries for the life of the process, so every test runs whole (its
+// temporary folders, user and repository included) in a process of its own: a forked child on
+// POSIX, a fresh run of this program limited to the test on Windows. The body makes its own
+// state, so both give it the same start, and it cleans up before the process ends.
 template <typename F>
 void InFreshProcess(F body) {
-  std::fflush(stdout);
-  std::fflush(stderr);
-  pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    try {
-      body();
-    } catch (const std::exception& e) {
-      ADD_FAILURE() << "unexpected error: " << e.what();
-    }
-    std::fflush(stdout);
-    _exit(::testing::Test::HasFailure() ? 1 : 0);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child process's failures are printed above";
+  EXPECT_EXIT(
+      {
+        try {
+          body();
+        } catch (const std::exception& e) {
+          ADD_FAILURE() << "unexpected error: " << e.what();
+        }
+        // The failures again on stderr, which the test program shows from its process's end.
+        const auto* result = ::testing::UnitTest::GetInstance()->current_test_info()->result();
+        for (int i = 0; i < result->total_part_count(); ++i) {
+          const auto& part = result->GetTestPartResult(i);
+          std::fprintf(stderr, "%s:%d: %s\n", part.file_name() ? part.file_name() : "?", part.line_number(),
+                       part.message());
+        }
+        std::fflush(stdout);
+        std::fflush(stderr);
+        std::_Exit(::testing::Test::HasFailure() ? 1 : 0);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 // Runs `call` and returns the message of the error it raises of type E; fails when it raises
@@ -75,16 +77,16 @@ void CopyLibraries(const std::string& from, const std::string& to) {
 // Loading the libraries.
 
 TEST(HostLibraryLoading, MissingCoreLibraryNamesThePathAndIsTriedAgain) {
-  HostSimUser user;
-  HostSimRepository repo;
-  TempDir install;
-  user.SetInstallDir(install.path());
-  InFreshProcess([&] {
-    const std::string message = "Could not locate XR Client: " + install.path() + "/KVOCCore.Dll";
+  InFreshProcess([] {
+    HostSimUser user;
+    HostSimRepository repo;
+    TempDir install;
+    user.SetInstallDir(install.path());
+    const std::string message = "Could not locate XR Client: " + (install / "KVOCCore.Dll");
     EXPECT_EQ(MessageOf<EKvoCannotLocateClient>([] { VcsInvalidateCache(); }), message);
     EXPECT_EQ(MessageOf<EKvoCannotLocateClient>([] { LoadCoreLibrary(); }), message);
     EXPECT_EQ(MessageOf<EKvoCannotLocateClient>([] { LoadMainLibrary(); }),
-              "Could not locate XR Client: " + install.path() + "/KVOMain.Dll");
+              "Could not locate XR Client: " + (install / "KVOMain.Dll"));
     // Once the files are there the next call loads them.
     CopyLibraries(Bin(), install.path());
     EXPECT_EQ(VcsInvalidateCache(), 0);
@@ -96,17 +98,17 @@ TEST(HostLibraryLoading, MissingCoreLibraryNamesThePathAndIsTriedAgain) {
 }
 
 TEST(HostLibraryLoading, UnloadableLibrariesGiveTheirOwnMessages) {
-  HostSimUser user;
-  TempDir install;
-  user.SetInstallDir(install.path());
-  skelder::test::WriteFile(install / "KVOCCore.Dll", "this is no library");
-  skelder::test::WriteFile(install / "KVOMain.Dll", "nor is this");
-  InFreshProcess([&] {
+  InFreshProcess([] {
+    HostSimUser user;
+    TempDir install;
+    user.SetInstallDir(install.path());
+    skelder::test::WriteFile(install / "KVOCCore.Dll", "this is no library");
+    skelder::test::WriteFile(install / "KVOMain.Dll", "nor is this");
     for (int attempt = 0; attempt < 2; ++attempt) {
       std::string core = MessageOf<skelder::Exception>([] { VcsInvalidateCache(); });
       EXPECT_EQ(core, "Error Loading XR Interface");
       std::string main = MessageOf<skelder::Exception>([] { LoadMainLibrary(); });
-      EXPECT_EQ(main, "Error Loading XR Interface: " + install.path() + "/KVOMain.Dll");
+      EXPECT_EQ(main, "Error Loading XR Interface: " + (install / "KVOMain.Dll"));
     }
     try {
       LoadCoreLibrary();
@@ -118,10 +120,10 @@ TEST(HostLibraryLoading, UnloadableLibrariesGiveTheirOwnMessages) {
 }
 
 TEST(HostLibraryLoading, MissingFunctionFailsOnEveryCallAndTheRestWorks) {
-  HostSimUser user;
-  HostSimRepository repo;
-  user.SetInstallDir(skelder::test::HostSimPartialDir());
-  InFreshProcess([&] {
+  InFreshProcess([] {
+    HostSimUser user;
+    HostSimRepository repo;
+    user.SetInstallDir(skelder::test::HostSimPartialDir());
     for (int attempt = 0; attempt < 3; ++attempt)
       EXPECT_EQ(MessageOf<EKvoFunctionNotExported>([] { VcsInvalidateCache(); }),
                 "Function not exported: VcsInvalidateCache");
@@ -133,12 +135,14 @@ TEST(HostLibraryLoading, MissingFunctionFailsOnEveryCallAndTheRestWorks) {
 }
 
 TEST(HostLibraryLoading, FindsLibrariesWhoseNamesDifferInLetterCase) {
-  HostSimUser user;
-  HostSimRepository repo;
-  TempDir install;
-  user.SetInstallDir(install.path());
-  fs::copy_file(Bin() + "KVOCCore.Dll", install / "kvoccore.dll");
-  InFreshProcess([] { EXPECT_EQ(VcsInvalidateCache(), 0); });
+  InFreshProcess([] {
+    HostSimUser user;
+    HostSimRepository repo;
+    TempDir install;
+    user.SetInstallDir(install.path());
+    fs::copy_file(Bin() + "KVOCCore.Dll", install / "kvoccore.dll");
+    EXPECT_EQ(VcsInvalidateCache(), 0);
+  });
 }
 
 }  // namespace

@@ -1,16 +1,21 @@
 #include "deploy_fixture.h"
 
-#include <dlfcn.h>
+#ifndef _WIN32
 #include <sys/resource.h>
+#endif
 
 #include <ctime>
 #include <filesystem>
 #include <sstream>
 
+#include "platform/callconv.h"
+#include "platform/dynlib.h"
+
 namespace skelder::test {
 
 namespace fs = std::filesystem;
 
+#ifndef _WIN32
 DeployPyFtpdServer::DeployPyFtpdServer(FtpServerOptions options, DeployServerFaults faults)
     : PyFtpdServer(std::move(options)), faults_(std::move(faults)) {}
 
@@ -33,12 +38,14 @@ std::vector<std::string> DeployPyFtpdServer::Prepare(std::string* why) {
   return argv;
 }
 
+#endif
+
 void DeployTest::SetUp() {
   ASSERT_TRUE(FileExists(AddinPath())) << "build the Skelder target first";
   user_.SetInstallDir(BinDir());
   // A fresh installation folder per test: the log beside the library is this test's own.
   fs::create_directories(install_);
-  fs::copy_file(AddinPath(), install_ + "/Skelder.so");
+  fs::copy_file(AddinPath(), InstalledAddin());
   fs::create_directories(tmp_);
 }
 
@@ -54,9 +61,12 @@ std::vector<std::string> DeployTest::SiteFiles() {
 }
 
 std::vector<std::string> DeployTest::SiteShown() {
-  return {"   /index.htm", "   about/index.htm", "   img/logo.gif", "   img/sub/deep.css"};
+  // Paths in the log take the platform's separator.
+  return {NativePath("   /index.htm"), NativePath("   about/index.htm"), NativePath("   img/logo.gif"),
+          NativePath("   img/sub/deep.css")};
 }
 
+#ifndef _WIN32
 FtpServer* DeployTest::StartServer(FtpServerKind kind, const std::string& host, FtpServerOptions options,
                                       const DeployServerFaults* faults) {
   options.host = host;
@@ -76,32 +86,37 @@ FtpServer* DeployTest::StartServer(FtpServerKind kind, const std::string& host, 
   return server_.get();
 }
 
+#endif
+
 int DeployTest::Deploy(const std::string& script, const std::string& options,
                           const std::vector<std::pair<std::string, std::string>>& env, const std::string& backend,
                           std::chrono::milliseconds limit) {
-  using HandleCommandFn = uint8_t (*)(const char*, const char*);
-  using ConfigureFn = uint8_t (*)(const char*, const char*);
-  using OutcomeFn = int32_t (*)();
+  using HandleCommandFn = uint8_t(SKELDER_STDCALL*)(const char*, const char*);
+  using ConfigureFn = uint8_t(SKELDER_STDCALL*)(const char*, const char*);
+  using OutcomeFn = int32_t(SKELDER_STDCALL*)();
   WriteFile(scriptPath_, script);
-  const std::string lib = install_ + "/Skelder.so";
+  const std::string lib = InstalledAddin();
   const std::string opts =
       backend == "scripted" ? options + ",transcript=" + transcriptPath_ + "," + scriptPath_ : options;
   const std::string folder = std::to_string(repo_.FolderId(""));
   if (FileExists(transcriptPath_)) fs::remove(transcriptPath_);
-  ScopedEnv tmp("TMPDIR", tmp_);
+  ScopedTempFolder tmp(tmp_);
   std::vector<std::unique_ptr<ScopedEnv>> extra;
   for (const auto& [name, value] : env) extra.push_back(std::make_unique<ScopedEnv>(name, value));
   last_ = RunInChild(
       [&]() -> int {
-#if !defined(__SANITIZE_ADDRESS__)  // its shadow memory alone is beyond any such limit
+// ASan's shadow memory alone is beyond any such limit; a Windows process has no such limit of
+// its own (the run shares the test process there).
+#if !defined(__SANITIZE_ADDRESS__) && !defined(_WIN32)
         struct rlimit mem {4ull << 30, 4ull << 30};
         setrlimit(RLIMIT_AS, &mem);
 #endif
-        void* h = dlopen(lib.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (!h) return 100;
-        auto configure = reinterpret_cast<ConfigureFn>(dlsym(h, "SkelderConfigureToolkit"));
-        auto handle = reinterpret_cast<HandleCommandFn>(dlsym(h, "VcsHandleCommand"));
-        auto outcome = reinterpret_cast<OutcomeFn>(dlsym(h, "SkelderLastOutcome"));
+        // The installed copy, so the log lands beside it; freed at the end as a host frees it.
+        platform::DynamicLibrary addin(lib);
+        if (!addin.Loaded()) return 100;
+        auto configure = addin.Function<ConfigureFn>("SkelderConfigureToolkit");
+        auto handle = addin.Function<HandleCommandFn>("VcsHandleCommand");
+        auto outcome = addin.Function<OutcomeFn>("SkelderLastOutcome");
         if (!configure || !handle || !outcome) return 101;
         if (configure(backend.c_str(), opts.c_str()) != 1) return 102;
         if (handle("Deploy", folder.c_str()) != 1) return 103;

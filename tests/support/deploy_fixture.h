@@ -1,6 +1,6 @@
 #pragma once
 // End-to-end deployment, to directories and FTP servers: a repository served by the stand-in host,
-// the add-in loaded through its exports in a fresh host process per run, the scripted toolkit
+// the add-in loaded afresh through its exports for each run (RunInChild), the scripted toolkit
 // chosen through the extension export, and real FTP servers on port 21 of a loopback address of
 // the test's own (the add-in always connects to the default port).
 #include <gtest/gtest.h>
@@ -13,12 +13,17 @@
 
 #include "addin_process.h"
 #include "deploy_log.h"
+#ifndef _WIN32
 #include "ftp_servers.h"
+#endif
 #include "hostsim_fixture.h"
 #include "test_support.h"
 
 namespace skelder::test {
 
+// The tests start their FTP servers themselves on POSIX only: a Windows program under wine can
+// start a Linux one but neither wait for it nor stop it (there they are ctest fixtures).
+#ifndef _WIN32
 // pyftpdlib with the deployment tests' faults (tests/support/pyftpd_deploy.py).
 struct DeployServerFaults {
   std::vector<std::string> readonlyDirs;  // uploads below these (root-relative) are refused
@@ -38,6 +43,7 @@ class DeployPyFtpdServer : public PyFtpdServer {
  private:
   DeployServerFaults faults_;
 };
+#endif
 
 inline constexpr int kNotRun = 0, kSucceeded = 1, kFailed = 2, kCancelled = 3;
 
@@ -56,11 +62,13 @@ class DeployTest : public ::testing::Test {
   static std::vector<std::string> SiteFiles();
   static std::vector<std::string> SiteShown();
 
+#ifndef _WIN32
   // A server on port 21 of `host` (a loopback address no other test uses). Null when it could
   // not be had: the caller must then skip (or fail in CI) through SKELDER_REQUIRE with Why().
   FtpServer* StartServer(FtpServerKind kind, const std::string& host, FtpServerOptions options = {},
                          const DeployServerFaults* faults = nullptr);
   const std::string& Why() const { return why_; }
+#endif
 
   // One Deploy command in a fresh host process, with the given scripted-toolkit script, toolkit
   // options and extra environment variables. With another backend ("plain", "terminal") the
@@ -74,6 +82,8 @@ class DeployTest : public ::testing::Test {
 
   void Locations(const std::string& deployTo);
   std::string LogPath() const { return install_ + "/Skelder.log"; }
+  // The add-in's copy in the installation folder, which the runs load.
+  std::string InstalledAddin() const { return NativePath(install_ + "/" + AddinFileName()); }
   std::string LogText() const;
   std::string Record(const std::string& location) const { return ReadFile(location + "/XRDeploy.dat"); }
   std::vector<std::string> Log() const { return SplitLines(LogText()); }
@@ -90,8 +100,10 @@ class DeployTest : public ::testing::Test {
   std::string transcriptPath_ = work_ / "transcript.txt";
   ChildResult last_;
   bool keepTemp_ = false;  // runs that are meant to leave the temporary folder behind
+#ifndef _WIN32
   std::unique_ptr<FtpServer> server_;
   std::string why_;
+#endif
 };
 
 }  // namespace skelder::test

@@ -147,6 +147,6 @@ std::optional<std::string> HostSimUser::InstallDir() const {
   return platform::registry::ReadString(kArdmoorKey, "InstallDir");
 }
 
-std::string HostSimPartialDir() { return BinDir() + "/hostsim_partial"; }
+std::string HostSimPartialDir() { return NativePath(BinDir() + "/hostsim_partial"); }
 
 }  // namespace skelder::test

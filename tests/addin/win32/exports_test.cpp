@@ -2,12 +2,14 @@
 // name (never "Name@8"), and called with the Windows API convention, the callee removing its
 // arguments.
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <cstdint>
 #include <string>
 
 #include "platform/callconv.h"
 #include "platform/dynlib.h"
+#include "hostsim_fixture.h"
 #include "test_support.h"
 
 namespace skelder::test {
@@ -64,6 +66,45 @@ TEST_F(AddinDll, CallsLeaveTheStackAsTheyFoundIt) {
   }
   EXPECT_EQ(StackPointer(), before);
   EXPECT_STREQ(name, "Web Folders");
+}
+
+// A host may load, use and free the add-in on a worker thread, the thread ending after. Whatever
+// the add-in keeps per thread must not hold it loaded past that FreeLibrary, or the thread's end
+// unloads it a second time from inside the loader.
+DWORD WINAPI UseAndFreeTheAddin(void* param) {
+  auto* outcome = static_cast<DWORD*>(param);
+  HMODULE addin = ::LoadLibraryA(NativePath(BinDir() + "/Skelder.dll").c_str());
+  if (!addin) return *outcome = 1;
+  using TGetAddinInfo = void(SKELDER_STDCALL*)(char*, char*);
+  using TMTNotifySelection = void(SKELDER_STDCALL*)(int32_t, const void*);
+  auto info = reinterpret_cast<TGetAddinInfo>(platform::LibrarySymbol(addin, "GetAddinInfo"));
+  auto select = reinterpret_cast<TMTNotifySelection>(platform::LibrarySymbol(addin, "MTNotifySelection"));
+  if (!info || !select) return *outcome = 2;
+  info(nullptr, nullptr);
+  int32_t id = 7;
+  int32_t* inner = &id;
+  select(1, &inner);
+  *outcome = ::FreeLibrary(addin) ? 0 : 3;
+  return 0;
+}
+
+TEST(AddinOnAWorkerThread, IsFreedThereAndTheThreadEnds) {
+  HostSimUser user;
+  // Host libraries without the object information: looking it up fails on the worker thread.
+  user.SetInstallDir(NativePath(BinDir() + "/probe_host_bare"));
+  DWORD outcome = 99;
+  HANDLE thread = ::CreateThread(nullptr, 0, UseAndFreeTheAddin, &outcome, 0, nullptr);
+  ASSERT_NE(thread, nullptr);
+  if (::WaitForSingleObject(thread, 30000) != WAIT_OBJECT_0) {
+    // The thread is stuck inside the loader: nothing in this process can go on.
+    std::fprintf(stderr, "the worker thread did not end within 30 s after freeing the add-in\n");
+    std::fflush(stderr);
+    ::TerminateProcess(::GetCurrentProcess(), 3);
+  }
+  ::CloseHandle(thread);
+  EXPECT_EQ(outcome, 0u);
+  EXPECT_EQ(::GetModuleHandleA(NativePath(BinDir() + "/Skelder.dll").c_str()), nullptr)
+      << "still loaded after its last FreeLibrary";
 }
 
 }  // namespace
