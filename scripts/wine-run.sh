@@ -41,7 +41,10 @@ if [ "$arch" = --prepare ]; then
   fi
   # Parallel first calls would each start making the prefix.
   "${as_user[@]}" wineboot --init >/dev/null 2>&1 || true
-  exec "${as_user[@]}" wineserver --wait
+  "${as_user[@]}" wineserver --wait
+  # One server for the whole run that outlives the gaps between programs: a program started while
+  # the last one's server shuts down fails to start ("ShellExecuteEx failed: Internal error").
+  exec "${as_user[@]}" wineserver --persistent=120
 fi
 # Debian's wine runs both: 64-bit programs through wine64, 32-bit ones through wine32.
 case "$arch" in
