@@ -39,12 +39,17 @@ if [ "$arch" = --prepare ]; then
       dir="$(dirname "$dir")"
     done
   fi
-  # Parallel first calls would each start making the prefix.
-  "${as_user[@]}" wineboot --init >/dev/null 2>&1 || true
-  "${as_user[@]}" wineserver --wait
-  # One server for the whole run that outlives the gaps between programs: a program started while
-  # the last one's server shuts down fails to start ("ShellExecuteEx failed: Internal error").
-  exec "${as_user[@]}" wineserver --persistent=120
+  # One server for the whole run, with wine's own background programs started here, before
+  # ctest: a program started while the last one's server shuts down fails to start
+  # ("ShellExecuteEx failed: Internal error"), and background programs that a test program starts
+  # keep ctest's output pipe open, so ctest waits for them. The server ends five minutes after
+  # the last program. Making the prefix also happens here, once (parallel first calls would each
+  # start making it).
+  "${as_user[@]}" wineserver --kill >/dev/null 2>&1 || true
+  "${as_user[@]}" wineserver --wait >/dev/null 2>&1 || true
+  "${as_user[@]}" wineserver --persistent=300
+  "${as_user[@]}" wineboot --init </dev/null >/dev/null 2>&1 || true
+  exit 0
 fi
 # Debian's wine runs both: 64-bit programs through wine64, 32-bit ones through wine32.
 case "$arch" in
