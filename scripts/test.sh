@@ -3,6 +3,7 @@
 # runs: the linux preset (each fuzz target for a bounded time first, then ctest), the linux-asan
 # preset (AddressSanitizer and UBSan), and the Windows builds, windows (x86_64) and windows-x86
 # (i686, the host's architecture), whose suites run under wine; the last summary closes the output.
+# Before building it checks the sources against .clang-format (scripts/format.sh --check).
 #   scripts/test.sh [PRESET ...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -10,6 +11,7 @@ presets=("$@")
 [ ${#presets[@]} -eq 0 ] && presets=(linux linux-asan windows windows-x86)
 scripts/setup.sh
 status=0
+scripts/format.sh --check || status=$?
 for preset in "${presets[@]}"; do
   started=$SECONDS
   scripts/build.sh "$preset"

@@ -137,8 +137,7 @@ class PtyStdout {
         if (n <= 0) break;
         bytes_ += static_cast<uint64_t>(n);
         std::string chunk = tail + std::string(buf, static_cast<size_t>(n));
-        for (size_t at = chunk.find("\r\x1b["); at != std::string::npos; at = chunk.find("\r\x1b[", at + 1))
-          ++redraws_;
+        for (size_t at = chunk.find("\r\x1b["); at != std::string::npos; at = chunk.find("\r\x1b[", at + 1)) ++redraws_;
         tail = chunk.size() > 3 ? chunk.substr(chunk.size() - 3) : chunk;
       }
     });
@@ -189,10 +188,14 @@ int main(int argc, char** argv) {
   std::string work;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
-    if (a == "--files" && i + 1 < argc) files = std::atoi(argv[++i]);
-    else if (a == "--skip-large") large = false;
-    else if (a == "--settle" && i + 1 < argc) settle = std::atoi(argv[++i]);
-    else if (a == "--work" && i + 1 < argc) work = argv[++i];
+    if (a == "--files" && i + 1 < argc)
+      files = std::atoi(argv[++i]);
+    else if (a == "--skip-large")
+      large = false;
+    else if (a == "--settle" && i + 1 < argc)
+      settle = std::atoi(argv[++i]);
+    else if (a == "--work" && i + 1 < argc)
+      work = argv[++i];
     else {
       fprintf(stderr, "usage: %s [--files N] [--skip-large] [--settle SECONDS] [--work DIR]\n", argv[0]);
       return 2;
@@ -260,8 +263,7 @@ int main(int argc, char** argv) {
     double cp = (cp1 + cp2 + cpAfter) / 3;
 
     printf("cp -a of the tree:            %8.3f s (mean of 3)\n", cp);
-    printf("first deployment:             %8.3f s  ratio to 2 x cp -a: %.2f (goal <= 1.5)\n", first,
-           first / (2 * cp));
+    printf("first deployment:             %8.3f s  ratio to 2 x cp -a: %.2f (goal <= 1.5)\n", first, first / (2 * cp));
     printf("no-change deployment:         %8.3f s  ratio to 1 x cp -a: %.2f (goal <= 1.5)\n", again, again / cp);
     printf("terminal panel redraws:       %8llu in %.3f s = %.1f per second (%llu bytes)\n",
            static_cast<unsigned long long>(redraws), first, redraws / first, static_cast<unsigned long long>(bytes));

@@ -107,8 +107,8 @@ double NoChangeLocation(const std::string& host, const std::string& base, const 
   skelder::deploy::TDeployRecord record = skelder::deploy::TDeployRecord::ReadFile(scratch);
   int sent = 0;
   for (int i = 0; i < files; ++i) {
-    const int32_t id = static_cast<int32_t>(std::stoi(record.Lines()[static_cast<size_t>(i)].substr(
-        0, record.Lines()[static_cast<size_t>(i)].find('='))));
+    const int32_t id = static_cast<int32_t>(
+        std::stoi(record.Lines()[static_cast<size_t>(i)].substr(0, record.Lines()[static_cast<size_t>(i)].find('='))));
     if (skelder::deploy::ShouldSend(record, id, record.Age(id))) ++sent;
   }
   const std::string local = scratch + ".out/" + skelder::deploy::kDeployRecordName;
@@ -125,7 +125,7 @@ double NoChangeLocation(const std::string& host, const std::string& base, const 
 // into a fresh folder with its mode and time (open, look, create, copy, stamp, close), its age
 // read back, and the folder deleted afterwards. Plain calls, no host, no add-in.
 double CheckOutFloor(const std::string& repository, const std::string& scratch) {
-  std::vector<std::pair<std::string, std::string>> files;  // relative folder, name
+  std::vector<std::pair<std::string, std::string>> files;                // relative folder, name
   for (const std::string& rel : skelder::test::ListFiles(repository)) {  // relative paths
     if (rel.rfind(".ardmoor", 0) == 0) continue;
     const size_t slash = rel.rfind('/');
@@ -171,12 +171,18 @@ int main(int argc, char** argv) {
   std::string workBase = fs::is_directory("/dev/shm") ? "/dev/shm" : "";
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
-    if (a == "--files" && i + 1 < argc) files = std::atoi(argv[++i]);
-    else if (a == "--folders" && i + 1 < argc) folders = std::atoi(argv[++i]);
-    else if (a == "--rounds" && i + 1 < argc) rounds = std::max(1, std::atoi(argv[++i]));
-    else if (a == "--host" && i + 1 < argc) host = argv[++i];
-    else if (a == "--work" && i + 1 < argc) workBase = argv[++i];
-    else if (a == "--no-change-only") noChangeOnly = true;
+    if (a == "--files" && i + 1 < argc)
+      files = std::atoi(argv[++i]);
+    else if (a == "--folders" && i + 1 < argc)
+      folders = std::atoi(argv[++i]);
+    else if (a == "--rounds" && i + 1 < argc)
+      rounds = std::max(1, std::atoi(argv[++i]));
+    else if (a == "--host" && i + 1 < argc)
+      host = argv[++i];
+    else if (a == "--work" && i + 1 < argc)
+      workBase = argv[++i];
+    else if (a == "--no-change-only")
+      noChangeOnly = true;
     else {
       std::fprintf(stderr,
                    "usage: %s [--files N] [--folders N] [--rounds N] [--host ADDRESS] [--work DIR] "
@@ -214,8 +220,8 @@ int main(int argc, char** argv) {
     fs::create_directories(ours);
     repo.Notes("", "[Web Folder]\r\nDeployTo=ftp://" + host + ours + "\r\nEnabled=1\r\n");
     const std::string folderId = std::to_string(repo.FolderId(""));
-    std::printf("tree: %d files of 4 KiB in %d folders; vsftpd on %s:21, active mode; work folder %s\n", files,
-                folders, host.c_str(), work.path().c_str());
+    std::printf("tree: %d files of 4 KiB in %d folders; vsftpd on %s:21, active mode; work folder %s\n", files, folders,
+                host.c_str(), work.path().c_str());
 
     Addin addin(work / "install");
     if (noChangeOnly) {
@@ -249,13 +255,16 @@ int main(int argc, char** argv) {
     std::printf("lftp mirror -R, no change:   %8.3f s  (best of %d)\n", lftpAgain, rounds);
     std::printf("no-change deployment:        %8.3f s  lftp / deployment: %.2f (goal >= 4)  (best of %d)\n", again,
                 lftpAgain / again, rounds);
-    std::printf("  fetching from the host:    %8.3f s  (the same run with no location, best of %d)\n", fetchOnly, rounds);
-    std::printf("  the FTP location itself:   %8.3f s  lftp / FTP location: %.2f (its network work through\n"
-                "                                        the FTP module, best of %d)\n",
-                location, lftpAgain / location, rounds);
-    std::printf("  check-out floor:           %8.3f s  lftp / floor: %.2f (copying every file out and deleting\n"
-                "                                        the copies with plain calls, best of %d)\n",
-                floor, lftpAgain / floor, rounds);
+    std::printf("  fetching from the host:    %8.3f s  (the same run with no location, best of %d)\n", fetchOnly,
+                rounds);
+    std::printf(
+        "  the FTP location itself:   %8.3f s  lftp / FTP location: %.2f (its network work through\n"
+        "                                        the FTP module, best of %d)\n",
+        location, lftpAgain / location, rounds);
+    std::printf(
+        "  check-out floor:           %8.3f s  lftp / floor: %.2f (copying every file out and deleting\n"
+        "                                        the copies with plain calls, best of %d)\n",
+        floor, lftpAgain / floor, rounds);
     return 0;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "bench_deploy_ftp: %s\n", e.what());

@@ -75,8 +75,7 @@ Run RunCommandTimed(const std::vector<std::string>& argv) {
   });
 }
 
-Run OurTransfer(const test::FtpServer& server, bool upload, const std::string& localFile, int32_t recv,
-                int32_t send) {
+Run OurTransfer(const test::FtpServer& server, bool upload, const std::string& localFile, int32_t recv, int32_t send) {
   return InChild([&] {
     try {
       ftp::TNetFTP client;
@@ -204,11 +203,16 @@ int main(int argc, char** argv) {
   bool uploads = true;
   for (int i = 1; i < argc; ++i) {
     const bool value = i + 1 < argc;
-    if (!std::strcmp(argv[i], "--downloads-only")) uploads = false;
-    else if (!std::strcmp(argv[i], "--mib") && value) mib = std::strtoull(argv[++i], nullptr, 10);
-    else if (!std::strcmp(argv[i], "--rounds") && value) rounds = std::max(1, std::atoi(argv[++i]));
-    else if (!std::strcmp(argv[i], "--files") && value) files = std::atoi(argv[++i]);
-    else if (!std::strcmp(argv[i], "--work") && value) work = argv[++i];
+    if (!std::strcmp(argv[i], "--downloads-only"))
+      uploads = false;
+    else if (!std::strcmp(argv[i], "--mib") && value)
+      mib = std::strtoull(argv[++i], nullptr, 10);
+    else if (!std::strcmp(argv[i], "--rounds") && value)
+      rounds = std::max(1, std::atoi(argv[++i]));
+    else if (!std::strcmp(argv[i], "--files") && value)
+      files = std::atoi(argv[++i]);
+    else if (!std::strcmp(argv[i], "--work") && value)
+      work = argv[++i];
     else {
       std::fprintf(stderr, "usage: %s [--mib N] [--rounds N] [--files N] [--work DIR] [--downloads-only]\n", argv[0]);
       return 2;
@@ -249,8 +253,7 @@ int main(int argc, char** argv) {
        [&] {
          return RunCommandTimed({"curl", "-s", "-S", "-P", server.host(), "-o", "/dev/null", url + "down.bin"});
        }},
-      {"bare 8192", nullptr,
-       [&] { return InChild([&] { return BareDownload(server, "down.bin", 8192, bytes); }); }},
+      {"bare 8192", nullptr, [&] { return InChild([&] { return BareDownload(server, "down.bin", 8192, bytes); }); }},
       {"bare 102400", nullptr,
        [&] { return InChild([&] { return BareDownload(server, "down.bin", 102400, bytes); }); }},
   };
@@ -288,8 +291,8 @@ int main(int argc, char** argv) {
 
   const double curlUp = Median(up["curl"]);
   const double curlDown = Median(down["curl"]);
-  std::printf("%-20s %12s %12s %10s %10s %14s\n", "variant", "upload MB/s", "download MB/s", "up ratio",
-              "down ratio", "peak RSS KiB");
+  std::printf("%-20s %12s %12s %10s %10s %14s\n", "variant", "upload MB/s", "download MB/s", "up ratio", "down ratio",
+              "peak RSS KiB");
   for (const Variant& v : variants) {
     const double d = Median(down[v.name]);
     char upText[32] = "-", upRatio[32] = "-";
@@ -298,8 +301,7 @@ int main(int argc, char** argv) {
       std::snprintf(upText, sizeof upText, "%.1f", u);
       std::snprintf(upRatio, sizeof upRatio, "%.2f", u / curlUp);
     }
-    std::printf("%-20s %12s %12.1f %10s %10.2f %14ld\n", v.name.c_str(), upText, d, upRatio, d / curlDown,
-                rss[v.name]);
+    std::printf("%-20s %12s %12.1f %10s %10.2f %14ld\n", v.name.c_str(), upText, d, upRatio, d / curlDown, rss[v.name]);
   }
   std::printf("goal: ratios of at least 0.90 against curl (medians of %d rounds)\n", rounds);
   std::printf("downloads held to 8,192-byte receives: skelder / bare %.2f; bare 8,192 / bare 102,400 %.2f\n",

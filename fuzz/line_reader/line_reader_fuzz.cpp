@@ -16,10 +16,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   TNetMaxLineAction action = data[2] % 2 == 0 ? maException : maSplit;
   std::string terminator;
   switch (data[3] % 4) {
-    case 0: terminator = "\n"; break;
-    case 1: terminator = "\r\n"; break;
-    case 2: terminator = ";;"; break;
-    default: terminator = ""; break;  // means LF
+    case 0:
+      terminator = "\n";
+      break;
+    case 1:
+      terminator = "\r\n";
+      break;
+    case 2:
+      terminator = ";;";
+      break;
+    default:
+      terminator = "";
+      break;  // means LF
   }
   const std::string effective = terminator.empty() ? "\n" : terminator;
   skelder::test::MemoryIOHandler handler(std::string(reinterpret_cast<const char*>(data + 4), size - 4), piece);

@@ -14,8 +14,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (a.Port < 0 || a.Port > 65535) std::abort();
     int dots = 0;
     for (char c : a.IP) {
-      if (c == '.') ++dots;
-      else if (c < '0' || c > '9') std::abort();
+      if (c == '.')
+        ++dots;
+      else if (c < '0' || c > '9')
+        std::abort();
     }
     if (dots != 3 || a.IP.size() > 15) std::abort();
     const std::string port = skelder::ftp::FormatPortCommand(a.IP, a.Port);

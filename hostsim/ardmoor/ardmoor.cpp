@@ -42,68 +42,81 @@ struct UsageError : std::runtime_error {
 
 const std::map<std::string, std::string>& Help() {
   static const std::map<std::string, std::string> help = {
-      {"", "usage: ardmoor [--repository DIR] COMMAND [ARGS]\n"
-           "\n"
-           "Commands:\n"
-           "  init DIR                 make a repository of DIR in place\n"
-           "  ids                      list folders and files with their ids\n"
-           "  notes FOLDER [--set FILE]  show a folder's notes, or replace them with FILE ('-': stdin)\n"
-           "  lock FILE USER           record USER as the holder of FILE's lock\n"
-           "  unlock FILE              clear FILE's lock\n"
-           "  group [EXTS]             add a file group (\"htm;asp\"), or list the groups\n"
-           "  permit FOLDER on|off     allow or forbid deploying FOLDER\n"
-           "  deploy FOLDER            select FOLDER and run the add-in's \"Deploy Folder...\" action\n"
-           "  properties FOLDER        edit FOLDER's deployment locations on the add-in's page\n"
-           "  menu [FOLDER]            show the add-in's menu (for FOLDER selected)\n"
-           "  install, uninstall       register or remove the add-in in the host's add-in list\n"
-           "\n"
-           "FOLDER and FILE are ids, paths on disk, or paths in the repository (\"img/logo.gif\",\n"
-           "\"$/img\"). Without --repository the repository is the current directory or the nearest\n"
-           "one above it. 'ardmoor COMMAND --help' describes one command.\n"},
-      {"init", "usage: ardmoor init DIR\n"
-               "Makes a repository of the directory DIR in place: every folder and file gets an id.\n"
-               "Run again on a repository it keeps the ids and adds ids for new entries.\n"},
-      {"ids", "usage: ardmoor [--repository DIR] ids\n"
-              "Lists the folders and files, in the order the host enumerates them, one a line:\n"
-              "kind, id, path, and for a locked file the lock holder, separated by tabs.\n"},
-      {"notes", "usage: ardmoor [--repository DIR] notes FOLDER [--set FILE]\n"
-                "Writes the folder's notes to standard output, or replaces them with the contents\n"
-                "of FILE ('-' reads standard input). Lines are stored ending in CR LF.\n"},
-      {"lock", "usage: ardmoor [--repository DIR] lock FILE USER\n"
-               "Records USER as the holder of FILE's lock.\n"},
-      {"unlock", "usage: ardmoor [--repository DIR] unlock FILE\n"
-                 "Clears FILE's lock.\n"},
-      {"group", "usage: ardmoor [--repository DIR] group [EXTS]\n"
-                "Adds a file group, extensions separated by ';' (\"htm;asp\"); a group sharing an\n"
-                "extension with it is replaced. Without EXTS lists the groups.\n"},
-      {"permit", "usage: ardmoor [--repository DIR] permit FOLDER on|off\n"
-                 "Allows (the default) or forbids deploying FOLDER.\n"},
-      {"deploy", "usage: ardmoor [--repository DIR] deploy FOLDER [--install-dir DIR] [--addin FILE]\n"
-                 "                      [--ui terminal|plain|scripted] [--ui-options TEXT] [--yes]\n"
-                 "Loads the add-in (Skelder.so, on Windows Skelder.dll, beside ardmoor, or FILE) as the host does, selects\n"
-                 "FOLDER and, when the add-in enables its \"Deploy Folder...\" action for it (a web\n"
-                 "folder that may be deployed), runs it. --install-dir records DIR as the host's installation\n"
-                 "directory in the registry first (without it the add-in uses its own folder).\n"
-                 "--ui and --ui-options choose the add-in's user interface where it offers the\n"
-                 "choice (the terminal by default); --yes answers Continue, its questions and\n"
-                 "its OK boxes and closes it with Done. The exit status is 0 when the folder\n"
-                 "deployed, 1 when the deployment failed, 2 when it was cancelled and 3 when\n"
-                 "nothing was deployed (also when FOLDER is not a web folder or may not be\n"
-                 "deployed).\n"},
-      {"properties", "usage: ardmoor [--repository DIR] properties FOLDER [--script FILE] [--install-dir DIR]\n"
-                     "                      [--addin FILE] [--ui terminal|plain|scripted] [--ui-options TEXT]\n"
-                     "Opens the folder properties with the add-in's \"Web Projects\" page for FOLDER and\n"
-                     "stores the notes when the page is saved. --script FILE plays the user from FILE\n"
-                     "(the add-in's scripted interface: 'append memoDeploymentPaths /srv/www',\n"
-                     "'click btnAddPath', 'browse select DIR', 'browse ok', 'press Enter' to save).\n"
-                     "Exit status 0 saved, 2 cancelled.\n"},
-      {"menu", "usage: ardmoor [--repository DIR] menu [FOLDER] [--install-dir DIR] [--addin FILE]\n"
-               "Prints the menus the add-in adds, with each action's state; with FOLDER selected\n"
-               "first.\n"},
-      {"install", "usage: ardmoor [--repository DIR] install [--install-dir DIR] [--addin FILE]\n"
-                  "Tells the add-in it was installed: it registers itself in KVOAddins.dat.\n"},
-      {"uninstall", "usage: ardmoor [--repository DIR] uninstall [--install-dir DIR] [--addin FILE]\n"
-                    "Tells the add-in it is being removed: it deletes its entry from KVOAddins.dat.\n"},
+      {"",
+       "usage: ardmoor [--repository DIR] COMMAND [ARGS]\n"
+       "\n"
+       "Commands:\n"
+       "  init DIR                 make a repository of DIR in place\n"
+       "  ids                      list folders and files with their ids\n"
+       "  notes FOLDER [--set FILE]  show a folder's notes, or replace them with FILE ('-': stdin)\n"
+       "  lock FILE USER           record USER as the holder of FILE's lock\n"
+       "  unlock FILE              clear FILE's lock\n"
+       "  group [EXTS]             add a file group (\"htm;asp\"), or list the groups\n"
+       "  permit FOLDER on|off     allow or forbid deploying FOLDER\n"
+       "  deploy FOLDER            select FOLDER and run the add-in's \"Deploy Folder...\" action\n"
+       "  properties FOLDER        edit FOLDER's deployment locations on the add-in's page\n"
+       "  menu [FOLDER]            show the add-in's menu (for FOLDER selected)\n"
+       "  install, uninstall       register or remove the add-in in the host's add-in list\n"
+       "\n"
+       "FOLDER and FILE are ids, paths on disk, or paths in the repository (\"img/logo.gif\",\n"
+       "\"$/img\"). Without --repository the repository is the current directory or the nearest\n"
+       "one above it. 'ardmoor COMMAND --help' describes one command.\n"},
+      {"init",
+       "usage: ardmoor init DIR\n"
+       "Makes a repository of the directory DIR in place: every folder and file gets an id.\n"
+       "Run again on a repository it keeps the ids and adds ids for new entries.\n"},
+      {"ids",
+       "usage: ardmoor [--repository DIR] ids\n"
+       "Lists the folders and files, in the order the host enumerates them, one a line:\n"
+       "kind, id, path, and for a locked file the lock holder, separated by tabs.\n"},
+      {"notes",
+       "usage: ardmoor [--repository DIR] notes FOLDER [--set FILE]\n"
+       "Writes the folder's notes to standard output, or replaces them with the contents\n"
+       "of FILE ('-' reads standard input). Lines are stored ending in CR LF.\n"},
+      {"lock",
+       "usage: ardmoor [--repository DIR] lock FILE USER\n"
+       "Records USER as the holder of FILE's lock.\n"},
+      {"unlock",
+       "usage: ardmoor [--repository DIR] unlock FILE\n"
+       "Clears FILE's lock.\n"},
+      {"group",
+       "usage: ardmoor [--repository DIR] group [EXTS]\n"
+       "Adds a file group, extensions separated by ';' (\"htm;asp\"); a group sharing an\n"
+       "extension with it is replaced. Without EXTS lists the groups.\n"},
+      {"permit",
+       "usage: ardmoor [--repository DIR] permit FOLDER on|off\n"
+       "Allows (the default) or forbids deploying FOLDER.\n"},
+      {"deploy",
+       "usage: ardmoor [--repository DIR] deploy FOLDER [--install-dir DIR] [--addin FILE]\n"
+       "                      [--ui terminal|plain|scripted] [--ui-options TEXT] [--yes]\n"
+       "Loads the add-in (Skelder.so, on Windows Skelder.dll, beside ardmoor, or FILE) as the host does, selects\n"
+       "FOLDER and, when the add-in enables its \"Deploy Folder...\" action for it (a web\n"
+       "folder that may be deployed), runs it. --install-dir records DIR as the host's installation\n"
+       "directory in the registry first (without it the add-in uses its own folder).\n"
+       "--ui and --ui-options choose the add-in's user interface where it offers the\n"
+       "choice (the terminal by default); --yes answers Continue, its questions and\n"
+       "its OK boxes and closes it with Done. The exit status is 0 when the folder\n"
+       "deployed, 1 when the deployment failed, 2 when it was cancelled and 3 when\n"
+       "nothing was deployed (also when FOLDER is not a web folder or may not be\n"
+       "deployed).\n"},
+      {"properties",
+       "usage: ardmoor [--repository DIR] properties FOLDER [--script FILE] [--install-dir DIR]\n"
+       "                      [--addin FILE] [--ui terminal|plain|scripted] [--ui-options TEXT]\n"
+       "Opens the folder properties with the add-in's \"Web Projects\" page for FOLDER and\n"
+       "stores the notes when the page is saved. --script FILE plays the user from FILE\n"
+       "(the add-in's scripted interface: 'append memoDeploymentPaths /srv/www',\n"
+       "'click btnAddPath', 'browse select DIR', 'browse ok', 'press Enter' to save).\n"
+       "Exit status 0 saved, 2 cancelled.\n"},
+      {"menu",
+       "usage: ardmoor [--repository DIR] menu [FOLDER] [--install-dir DIR] [--addin FILE]\n"
+       "Prints the menus the add-in adds, with each action's state; with FOLDER selected\n"
+       "first.\n"},
+      {"install",
+       "usage: ardmoor [--repository DIR] install [--install-dir DIR] [--addin FILE]\n"
+       "Tells the add-in it was installed: it registers itself in KVOAddins.dat.\n"},
+      {"uninstall",
+       "usage: ardmoor [--repository DIR] uninstall [--install-dir DIR] [--addin FILE]\n"
+       "Tells the add-in it is being removed: it deletes its entry from KVOAddins.dat.\n"},
   };
   return help;
 }
@@ -118,8 +131,8 @@ struct Args {
 };
 
 Args Parse(int argc, char** argv) {
-  static const std::vector<std::string> withValue = {"--repository", "--set", "--install-dir", "--addin", "--ui",
-                                                     "--ui-options", "--script"};
+  static const std::vector<std::string> withValue = {"--repository", "--set",        "--install-dir", "--addin",
+                                                     "--ui",         "--ui-options", "--script"};
   Args a;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
@@ -269,7 +282,8 @@ void* LoadAddin(const Args& a, const Repository* repo) {
     uiOptions = uiOptions.empty() ? script : uiOptions + "," + script;
   }
   if (!ui.empty() || !uiOptions.empty()) {
-    auto configure = reinterpret_cast<TSkelderConfigureToolkit>(skelder::platform::LibrarySymbol(lib, "SkelderConfigureToolkit"));
+    auto configure =
+        reinterpret_cast<TSkelderConfigureToolkit>(skelder::platform::LibrarySymbol(lib, "SkelderConfigureToolkit"));
     if (!configure) throw std::runtime_error("the add-in offers no choice of user interface");
     if (!configure(ui.empty() ? "terminal" : ui.c_str(), uiOptions.c_str()))
       throw UsageError("the add-in refused --ui " + ui + " --ui-options " + uiOptions);
@@ -337,8 +351,7 @@ int Run(const Args& a) {
     Expect(a, 0);
     for (const auto& f : repo.Folders()) {
       // Names may hold any byte but "/": control characters are shown escaped, one line each.
-      std::cout << "folder\t" << f.id << "\t" << skelder::platform::EscapeControls(Repository::HostPath(f.rel))
-                << "\n";
+      std::cout << "folder\t" << f.id << "\t" << skelder::platform::EscapeControls(Repository::HostPath(f.rel)) << "\n";
       for (size_t fi : f.files) {
         const auto& file = repo.Files()[fi];
         std::string lock = repo.LockHolder(file.id);

@@ -1,6 +1,5 @@
 #include "host_session.h"
 
-
 #include <cstring>
 #include <ostream>
 #include <stdexcept>
@@ -130,8 +129,7 @@ bool HostSession::ActionEnabled(int32_t actionId) {
 bool HostSession::Execute(int32_t actionId) { return Get<TMTActionExecute>("MTActionExecute")(actionId) != 0; }
 
 std::optional<std::string> HostSession::EditProperties(int32_t folderId, const std::string& notes,
-                                                       const std::function<std::string()>& current,
-                                                       std::ostream& out) {
+                                                       const std::function<std::string()>& current, std::ostream& out) {
   if (!Get<THasDlgAddin>("HasDlgAddin")(kFolderProperties, 1)) {
     out << "The add-in adds no page to the folder properties.\n";
     return std::nullopt;
@@ -139,8 +137,8 @@ std::optional<std::string> HostSession::EditProperties(int32_t folderId, const s
   auto run = Get<TSkelderRunPropertyPage>("SkelderRunPropertyPage");
   auto release = Get<TDlgAddinRelease>("DlgAddinRelease");
   std::vector<char> caption(kNameBuffer, 0);
-  const uint32_t page = Get<TGetDlgAddin>("GetDlgAddin")(kFolderProperties, 0, folderId, notes.c_str(),
-                                                         caption.data(), 0);
+  const uint32_t page =
+      Get<TGetDlgAddin>("GetDlgAddin")(kFolderProperties, 0, folderId, notes.c_str(), caption.data(), 0);
   if (page == 0) {
     out << "The add-in did not open its page.\n";
     return std::nullopt;
@@ -187,7 +185,8 @@ int MenuCommand(void* addin, std::optional<int32_t> selectedFolder) {
 int PropertiesCommand(skelder::hostsim::Repository& repo, int32_t folderId, void* addin) {
   HostSession session(addin);
   const std::string opened = repo.Notes(folderId);
-  auto saved = session.EditProperties(folderId, opened, [&] { return repo.Notes(folderId); }, std::cout);
+  auto saved = session.EditProperties(
+      folderId, opened, [&] { return repo.Notes(folderId); }, std::cout);
   if (!saved) {
     std::cout << "Not saved.\n";
     return 2;

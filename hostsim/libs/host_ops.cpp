@@ -62,21 +62,33 @@ std::map<int32_t, std::string>& Details() {
 
 std::string BaseText(int32_t code) {
   switch (code) {
-    case kOk: return "The operation completed successfully";
+    case kOk:
+      return "The operation completed successfully";
     case kNoRepository:
       return std::string("No repository is configured: set ") + skelder::hostsim::kRepositoryEnvVar +
              " to the repository's directory";
-    case kRepositoryUnreadable: return "The repository could not be read";
-    case kUnknownFolder: return "The folder does not exist in the repository";
-    case kUnknownFile: return "The file does not exist in the repository";
-    case kBadArgument: return "An argument passed to the repository is not valid";
-    case kCheckOutFailed: return "The file could not be checked out";
-    case kCheckOutRefused: return "The repository refused to check out the file";
-    case kSimulatedFailure: return "The repository reported a failure";
-    case kInternalError: return "An internal error occurred in the repository";
-    case kObjectNotFound: return "The object does not exist in the repository";
-    case kBufferTooSmall: return "The buffer is too small for the data";
-    default: return "Unknown repository error " + std::to_string(code);
+    case kRepositoryUnreadable:
+      return "The repository could not be read";
+    case kUnknownFolder:
+      return "The folder does not exist in the repository";
+    case kUnknownFile:
+      return "The file does not exist in the repository";
+    case kBadArgument:
+      return "An argument passed to the repository is not valid";
+    case kCheckOutFailed:
+      return "The file could not be checked out";
+    case kCheckOutRefused:
+      return "The repository refused to check out the file";
+    case kSimulatedFailure:
+      return "The repository reported a failure";
+    case kInternalError:
+      return "An internal error occurred in the repository";
+    case kObjectNotFound:
+      return "The object does not exist in the repository";
+    case kBufferTooSmall:
+      return "The buffer is too small for the data";
+    default:
+      return "Unknown repository error " + std::to_string(code);
   }
 }
 
@@ -121,8 +133,7 @@ Server& TheServer() {
 }
 
 bool SameIdentity(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
-         a.st_mtime == b.st_mtime
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size && a.st_mtime == b.st_mtime
 #if defined(__linux__)
          && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec
 #endif
@@ -363,10 +374,10 @@ bool CopyBytes(int in, int out, off_t size) {
 }
 
 // Places a private copy of the repository file `source` (relative to the repository's open root,
-// or absolute) in `targetDir` as `name`, with the repository file's mode and the time it was last changed there. The target directory is made
-// when it is missing; a previous copy, read-only or not, is replaced, and a link at the target's
-// name is removed, never written through. A check-out happens for every file of a deployment,
-// so the common case costs a handful of calls: open, look, create, copy, stamp, close.
+// or absolute) in `targetDir` as `name`, with the repository file's mode and the time it was last changed there. The
+// target directory is made when it is missing; a previous copy, read-only or not, is replaced, and a link at the
+// target's name is removed, never written through. A check-out happens for every file of a deployment, so the common
+// case costs a handful of calls: open, look, create, copy, stamp, close.
 void CopyOut(const std::string& source, const std::string& targetDir, const std::string& name) {
   Descriptor in(::openat(TheServer().rootFd, source.c_str(), O_RDONLY | O_CLOEXEC));
   if (in.get() < 0) CheckOutError(name, errno);
@@ -474,7 +485,7 @@ int32_t ErrorString(int32_t code, char* buffer, int32_t* size) {
 }
 
 [[maybe_unused]] int32_t GetObjectInfo(int32_t objectId, char* buffer1, char* buffer2, char* text, int32_t* size,
-                      int32_t* objectType) {
+                                       int32_t* objectType) {
   return Guard([&] {
     Repository& repo = Current();
     if (!size || !objectType) throw HostStatus{kBadArgument, "XRGetObjectInfo"};

@@ -65,8 +65,10 @@ std::string OwnExtension(const std::string& fileName) {
 }
 
 int32_t ParseId(const std::string& text, size_t lineNo) {
-  if (text.empty() || text.size() > 10 || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
-    throw RepositoryError("Malformed repository metadata at line " + std::to_string(lineNo) + ": bad id \"" + text + "\"");
+  if (text.empty() || text.size() > 10 ||
+      !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    throw RepositoryError("Malformed repository metadata at line " + std::to_string(lineNo) + ": bad id \"" + text +
+                          "\"");
   long long v = std::stoll(text);
   if (v <= 0 || v > INT32_MAX)
     throw RepositoryError("Malformed repository metadata at line " + std::to_string(lineNo) + ": id out of range");
@@ -81,7 +83,9 @@ void CheckRel(const std::string& rel, size_t lineNo) {
   bool bad = rel.front() == '/' || rel.back() == '/';
   while (!bad && std::getline(ss, part, '/'))
     if (part.empty() || part == "." || part == "..") bad = true;
-  if (bad) throw RepositoryError("Malformed repository metadata at line " + std::to_string(lineNo) + ": bad path \"" + rel + "\"");
+  if (bad)
+    throw RepositoryError("Malformed repository metadata at line " + std::to_string(lineNo) + ": bad path \"" + rel +
+                          "\"");
 }
 
 // The folders and the files (with their sizes) of one directory. Links are left out: they could
@@ -142,10 +146,17 @@ std::string EscapeField(const std::string& text) {
   out.reserve(text.size());
   for (char c : text) {
     switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '\r': out += "\\r"; break;
-      case '\n': out += "\\n"; break;
-      default: out += c;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -161,10 +172,17 @@ std::string UnescapeField(const std::string& text) {
     }
     if (++i >= text.size()) throw RepositoryError("Malformed repository metadata: text ends inside an escape");
     switch (text[i]) {
-      case '\\': out += '\\'; break;
-      case 'r': out += '\r'; break;
-      case 'n': out += '\n'; break;
-      default: throw RepositoryError(std::string("Malformed repository metadata: unknown escape \\") + text[i]);
+      case '\\':
+        out += '\\';
+        break;
+      case 'r':
+        out += '\r';
+        break;
+      case 'n':
+        out += '\n';
+        break;
+      default:
+        throw RepositoryError(std::string("Malformed repository metadata: unknown escape \\") + text[i]);
     }
   }
   return out;
@@ -255,7 +273,8 @@ void Repository::Load() {
       CheckRel(text, lineNo);
       auto& ids = key == "folder" ? folderIds_ : fileIds_;
       if (!ids.emplace(text, id).second)
-        throw RepositoryError("Malformed repository metadata at line " + std::to_string(lineNo) + ": path listed twice");
+        throw RepositoryError("Malformed repository metadata at line " + std::to_string(lineNo) +
+                              ": path listed twice");
       nextId_ = std::max(nextId_, id + 1);
     } else if (key == "notes") {
       idAndText(id, text);
@@ -270,16 +289,19 @@ void Repository::Load() {
       AddGroup(UnescapeField(rest));
     } else if (key == "fault") {
       size_t sp2 = rest.find(' ');
-      faults_.emplace(rest.substr(0, sp2), sp2 == std::string::npos ? std::string() : UnescapeField(rest.substr(sp2 + 1)));
+      faults_.emplace(rest.substr(0, sp2),
+                      sp2 == std::string::npos ? std::string() : UnescapeField(rest.substr(sp2 + 1)));
     } else {
-      throw RepositoryError("Malformed repository metadata at line " + std::to_string(lineNo) + ": unknown record \"" + key + "\"");
+      throw RepositoryError("Malformed repository metadata at line " + std::to_string(lineNo) + ": unknown record \"" +
+                            key + "\"");
     }
   }
   if (!versionSeen) throw RepositoryError("Malformed repository metadata: no version line in " + MetadataPath());
   std::set<int32_t> seen;
   for (auto* ids : {&folderIds_, &fileIds_})
     for (auto& [rel, fid] : *ids)
-      if (!seen.insert(fid).second) throw RepositoryError("Malformed repository metadata: id " + std::to_string(fid) + " used twice");
+      if (!seen.insert(fid).second)
+        throw RepositoryError("Malformed repository metadata: id " + std::to_string(fid) + " used twice");
   dirty_ = false;
 }
 
@@ -377,7 +399,8 @@ void Repository::Save() {
   out << "next " << nextId_ << "\n";
   // Sorted by id, so the file reads in the order things were added.
   std::vector<std::pair<int32_t, std::string>> entries;
-  for (auto& [rel, id] : folderIds_) entries.emplace_back(id, "folder " + std::to_string(id) + (rel.empty() ? "" : " " + EscapeField(rel)));
+  for (auto& [rel, id] : folderIds_)
+    entries.emplace_back(id, "folder " + std::to_string(id) + (rel.empty() ? "" : " " + EscapeField(rel)));
   for (auto& [rel, id] : fileIds_) entries.emplace_back(id, "file " + std::to_string(id) + " " + EscapeField(rel));
   std::sort(entries.begin(), entries.end());
   for (auto& e : entries) out << e.second << "\n";

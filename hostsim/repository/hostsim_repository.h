@@ -43,12 +43,12 @@ std::string UnescapeField(const std::string& text);
 
 struct FolderNode {
   int32_t id = 0;
-  int32_t parentId = 0;            // 0 for the root
-  int depth = 0;                   // 0 for the root
-  std::string rel;                 // "" for the root, else "a/b"
-  std::string name;                // last component; the repository's name for the root
-  std::vector<size_t> children;    // indexes into Folders(), sorted by name
-  std::vector<size_t> files;       // indexes into Files(), sorted by name
+  int32_t parentId = 0;          // 0 for the root
+  int depth = 0;                 // 0 for the root
+  std::string rel;               // "" for the root, else "a/b"
+  std::string name;              // last component; the repository's name for the root
+  std::vector<size_t> children;  // indexes into Folders(), sorted by name
+  std::vector<size_t> files;     // indexes into Files(), sorted by name
 };
 
 struct FileNode {

@@ -15,31 +15,24 @@ namespace {
 
 // The deploy action's icon: a globe with an upward arrow, 16 x 16.
 constexpr const char* kDeployIcon[16] = {
-    ".....kkkkk......",
-    "...kkbbgbbkk....",
-    "..kbbbggbbbbk...",
-    ".kbggbbbbggbbk..",
-    ".kbgggbbbgggbk..",
-    "kbbbggbbbbggbbk.",
-    "kbbbbbbbbbbbbbk.",
-    "kgggbbbbbbbbggk.",
-    "kbggbbbbbbbbbbk.",
-    "kbbbbbggbbbook..",
-    ".kbbbbbggbooook.",
-    ".kbbbbbbbooooook",
-    "..kbbbbbkkoookk.",
-    "...kkbbbk.ooo...",
-    ".....kkkk.ooo...",
-    "..........ooo...",
+    ".....kkkkk......", "...kkbbgbbkk....", "..kbbbggbbbbk...", ".kbggbbbbggbbk..",
+    ".kbgggbbbgggbk..", "kbbbggbbbbggbbk.", "kbbbbbbbbbbbbbk.", "kgggbbbbbbbbggk.",
+    "kbggbbbbbbbbbbk.", "kbbbbbggbbbook..", ".kbbbbbggbooook.", ".kbbbbbbbooooook",
+    "..kbbbbbkkoookk.", "...kkbbbk.ooo...", ".....kkkk.ooo...", "..........ooo...",
 };
 
 uint32_t IconColour(char c) {
   switch (c) {
-    case 'k': return 0xFF202040;
-    case 'b': return 0xFF3A7BD5;
-    case 'g': return 0xFF3CA845;
-    case 'o': return 0xFFF08C1E;
-    default: return 0x00000000;  // transparent
+    case 'k':
+      return 0xFF202040;
+    case 'b':
+      return 0xFF3A7BD5;
+    case 'g':
+      return 0xFF3CA845;
+    case 'o':
+      return 0xFFF08C1E;
+    default:
+      return 0x00000000;  // transparent
   }
 }
 

@@ -35,8 +35,8 @@ class HostScriptedToolkit : public platform::ScriptedToolkit {
     if (!options.ScriptPath.empty()) LoadScriptFile(options.ScriptPath);
   }
 
-  platform::MessageAnswer ShowMessageBox(const std::string& text, const std::string& caption, platform::MessageIcon icon,
-                                     platform::MessageButtons buttons) override {
+  platform::MessageAnswer ShowMessageBox(const std::string& text, const std::string& caption,
+                                         platform::MessageIcon icon, platform::MessageButtons buttons) override {
     if (options_.AutoYes && RemainingAnswers() == 0)
       Answer(buttons == platform::MessageButtons::YesNo ? platform::MessageAnswer::Yes : platform::MessageAnswer::Ok);
     auto answer = ScriptedToolkit::ShowMessageBox(text, caption, icon, buttons);
@@ -80,11 +80,15 @@ TToolkitOptions ParseToolkitOptions(const std::string& options) {
     size_t b = item.find_first_not_of(" \t");
     size_t e = item.find_last_not_of(" \t");
     item = b == std::string::npos ? std::string() : item.substr(b, e - b + 1);
-    if (item == "yes") parsed.AutoYes = true;
-    else if (item == "virtual-clock") parsed.VirtualClock = true;
-    else if (item.rfind("transcript=", 0) == 0) parsed.TranscriptPath = item.substr(11);
+    if (item == "yes")
+      parsed.AutoYes = true;
+    else if (item == "virtual-clock")
+      parsed.VirtualClock = true;
+    else if (item.rfind("transcript=", 0) == 0)
+      parsed.TranscriptPath = item.substr(11);
     else if (!item.empty()) {
-      if (!parsed.ScriptPath.empty()) throw skelder::Exception("More than one script file in the toolkit options: '" + item + "'");
+      if (!parsed.ScriptPath.empty())
+        throw skelder::Exception("More than one script file in the toolkit options: '" + item + "'");
       parsed.ScriptPath = item;
     }
     start = end + 1;

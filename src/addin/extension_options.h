@@ -8,10 +8,10 @@
 namespace skelder::addin {
 
 struct TToolkitOptions {
-  bool AutoYes = false;       // "yes"
-  bool VirtualClock = false;  // "virtual-clock"
-  std::string TranscriptPath; // "transcript=PATH" (scripted backend only)
-  std::string ScriptPath;     // any other item (scripted backend only)
+  bool AutoYes = false;        // "yes"
+  bool VirtualClock = false;   // "virtual-clock"
+  std::string TranscriptPath;  // "transcript=PATH" (scripted backend only)
+  std::string ScriptPath;      // any other item (scripted backend only)
 };
 
 // Items separated by ","; blanks around an item are dropped. Raises on a second script path.

@@ -38,8 +38,8 @@ void CopyOut(char* buffer, const char* text) {
 
 void ShowInformation(const char* text) {
   skelder::platform::CurrentToolkit().ShowMessageBox(text, skelder::addin::kAddinName,
-                                                 skelder::platform::MessageIcon::Information,
-                                                 skelder::platform::MessageButtons::Ok);
+                                                     skelder::platform::MessageIcon::Information,
+                                                     skelder::platform::MessageButtons::Ok);
 }
 
 }  // namespace
@@ -127,8 +127,8 @@ SKELDER_EXPORT uint8_t SKELDER_STDCALL MTGetMenuInfo(int32_t top, int32_t item, 
   }
 }
 
-SKELDER_EXPORT uint8_t SKELDER_STDCALL MTActionStatus(int32_t id, uint8_t* enabled, uint8_t* checked,
-                                                      uint8_t* visible, int32_t reserved) {
+SKELDER_EXPORT uint8_t SKELDER_STDCALL MTActionStatus(int32_t id, uint8_t* enabled, uint8_t* checked, uint8_t* visible,
+                                                      int32_t reserved) {
   try {
     return skelder::addin::ActionStatus(id, enabled, checked, visible) ? 1 : 0;
   } catch (...) {
@@ -168,8 +168,8 @@ SKELDER_EXPORT uint32_t SKELDER_STDCALL GetDlgAddin(int32_t dialogId, uint32_t p
   }
 }
 
-SKELDER_EXPORT void SKELDER_STDCALL DlgAddinParentResized(int32_t dialogId, uint32_t page, int32_t left,
-                                                          int32_t top, int32_t right, int32_t bottom) {
+SKELDER_EXPORT void SKELDER_STDCALL DlgAddinParentResized(int32_t dialogId, uint32_t page, int32_t left, int32_t top,
+                                                          int32_t right, int32_t bottom) {
   try {
     skelder::addin::PagePlace(dialogId, page, left, top, right, bottom);
   } catch (...) {

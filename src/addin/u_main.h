@@ -20,16 +20,16 @@ SKELDER_EXPORT void SKELDER_STDCALL ReleaseVcsAddin();
 SKELDER_EXPORT int32_t SKELDER_STDCALL MTGetTopMenuCount();
 SKELDER_EXPORT uint8_t SKELDER_STDCALL MTGetTopMenuInfo(int32_t index, uint8_t* record);
 SKELDER_EXPORT uint8_t SKELDER_STDCALL MTGetMenuInfo(int32_t top, int32_t item, int32_t* count, uint8_t* record);
-SKELDER_EXPORT uint8_t SKELDER_STDCALL MTActionStatus(int32_t id, uint8_t* enabled, uint8_t* checked,
-                                                      uint8_t* visible, int32_t reserved);
+SKELDER_EXPORT uint8_t SKELDER_STDCALL MTActionStatus(int32_t id, uint8_t* enabled, uint8_t* checked, uint8_t* visible,
+                                                      int32_t reserved);
 SKELDER_EXPORT uint8_t SKELDER_STDCALL MTActionExecute(int32_t id);
 SKELDER_EXPORT void SKELDER_STDCALL MTNotifySelection(int32_t kind, const void* selection);
 
 SKELDER_EXPORT uint8_t SKELDER_STDCALL HasDlgAddin(int32_t dialogId, int32_t flags);
 SKELDER_EXPORT uint32_t SKELDER_STDCALL GetDlgAddin(int32_t dialogId, uint32_t parent, int32_t objectId,
                                                     const char* notes, char* caption, int32_t reserved);
-SKELDER_EXPORT void SKELDER_STDCALL DlgAddinParentResized(int32_t dialogId, uint32_t page, int32_t left,
-                                                          int32_t top, int32_t right, int32_t bottom);
+SKELDER_EXPORT void SKELDER_STDCALL DlgAddinParentResized(int32_t dialogId, uint32_t page, int32_t left, int32_t top,
+                                                          int32_t right, int32_t bottom);
 SKELDER_EXPORT uint8_t SKELDER_STDCALL DlgAddinGetData(int32_t dialogId, uint32_t page, char* notes);
 SKELDER_EXPORT uint8_t SKELDER_STDCALL DlgAddinValidate(int32_t dialogId, uint32_t page);
 SKELDER_EXPORT void SKELDER_STDCALL DlgAddinRelease(int32_t dialogId, uint32_t page);

@@ -64,7 +64,7 @@ void Deploy(int32_t folderId) {
   host::VcsEnumFiles(folderId, CollectFile, &collector, kEnumWithSubfolders);
   if (collector.LockedFileSeen) {
     const auto answer = toolkit.ShowMessageBox(kLockedFilesQuestion, "Confirm", platform::MessageIcon::Question,
-                                           platform::MessageButtons::YesNo);
+                                               platform::MessageButtons::YesNo);
     if (answer != platform::MessageAnswer::Yes) return;
     files.clear();
     collector.TakeLockedFiles = true;

@@ -9,8 +9,7 @@
 namespace skelder::deploy {
 
 inline constexpr const char* kDeployCommand = "Deploy";
-inline constexpr const char* kLockedFilesQuestion =
-    "The selection included locked files. Do you want to continue?";
+inline constexpr const char* kLockedFilesQuestion = "The selection included locked files. Do you want to continue?";
 
 // True when the command is "Deploy" in any letter case, whatever became of the deployment;
 // false (and nothing done) for every other command. Never raises.

@@ -24,9 +24,7 @@ std::optional<int32_t> EntryId(std::string_view line) {
   return id;
 }
 
-std::string_view ValueOf(const std::string& line) {
-  return std::string_view(line).substr(line.find('=') + 1);
-}
+std::string_view ValueOf(const std::string& line) { return std::string_view(line).substr(line.find('=') + 1); }
 
 }  // namespace
 

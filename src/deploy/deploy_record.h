@@ -66,8 +66,8 @@ class TDeployRecord : public TKeyedLines {
   // says so in a line for the log.
   static TDeployRecord ReadFile(const std::string& path, std::string* problem = nullptr);
   // The same for the record `name` in an opened folder; `shownPath` names it in *problem.
-  static TDeployRecord ReadFile(const platform::Folder& folder, const std::string& name,
-                                const std::string& shownPath, std::string* problem);
+  static TDeployRecord ReadFile(const platform::Folder& folder, const std::string& name, const std::string& shownPath,
+                                std::string* problem);
 
   // Every line followed by CR LF.
   std::string ToText() const;

@@ -77,8 +77,8 @@ struct RequestDeleter {
 }  // namespace
 
 std::string UnsafePathReason(const std::string& relativeFolder, const std::string& fileName) {
-  if (fileName.empty() || fileName == "." || fileName == ".." ||
-      fileName.find_first_of("/\\") != std::string::npos || fileName.find('\0') != std::string::npos)
+  if (fileName.empty() || fileName == "." || fileName == ".." || fileName.find_first_of("/\\") != std::string::npos ||
+      fileName.find('\0') != std::string::npos)
     return kUnsafeFileName;
   if (!relativeFolder.empty()) {
     if (IsSeparator(relativeFolder[0]) || (relativeFolder.size() >= 2 && relativeFolder[1] == ':') ||
@@ -172,8 +172,8 @@ void TfrmDeploy::Setup(const std::string& folderCaption, const std::string& depl
   FPaused = false;
 }
 
-void TfrmDeploy::ShowDeployDialog(const std::string& folderCaption, const std::string& deployTo,
-                                  const TFileList& files, const TFolderList& folders) {
+void TfrmDeploy::ShowDeployDialog(const std::string& folderCaption, const std::string& deployTo, const TFileList& files,
+                                  const TFolderList& folders) {
   ResetLastDeployOutcome();
   // SIGTERM or SIGHUP during the run cancel it, so that it cleans up; the signal goes on when
   // the dialog is gone.
@@ -204,9 +204,7 @@ void TfrmDeploy::StepProgress(Component& bar) {
 
 // Server texts may hold control characters; their own line ends stay (a reply of several lines
 // is logged as such). Names arrive escaped whole: one CR LF of theirs would forge a line.
-void TfrmDeploy::Log(const std::string& text) {
-  FLog.Append(FLogFile, platform::ShownText(text));
-}
+void TfrmDeploy::Log(const std::string& text) { FLog.Append(FLogFile, platform::ShownText(text)); }
 
 void TfrmDeploy::SkipLocation(const std::string& why) {
   Log("");
@@ -244,7 +242,7 @@ bool TfrmDeploy::CancelRequested(const std::string& shownName) {
 
 void TfrmDeploy::ShowError(const std::string& text) {
   CurrentToolkit().ShowMessageBox(platform::EscapeControlsKeepLineEnds(text), caption, platform::MessageIcon::Error,
-                              platform::MessageButtons::Ok);
+                                  platform::MessageButtons::Ok);
 }
 
 void TfrmDeploy::btnOKClick() {
@@ -265,7 +263,7 @@ void TfrmDeploy::btnCancelClick() {
     ~Unpause() { paused = false; }
   } unpause{FPaused};
   auto answer = CurrentToolkit().ShowMessageBox(kCancelQuestion, caption, platform::MessageIcon::Question,
-                                            platform::MessageButtons::YesNo);
+                                                platform::MessageButtons::YesNo);
   if (answer == platform::MessageAnswer::Yes) FCancelled = true;
 }
 

@@ -21,7 +21,6 @@ namespace skelder::deploy {
 class TfrmDeploy;
 class TdmFtp;
 
-
 // Texts of the run, as the user and the log see them.
 inline constexpr const char* kGettingFiles = "Getting files from Ardmoor...";
 inline constexpr const char* kPleaseWait = "Publishing files. Please wait...";
@@ -29,7 +28,7 @@ inline constexpr const char* kDeployedOk = "The folder deployed successfully.";
 inline constexpr const char* kDeployedWithErrors = "One or more errors occurred while deploying.";
 inline constexpr const char* kSeeLog = "See the file 'Skelder.log' for more information";
 inline constexpr const char* kCancelledByUser = "Cancelled by user";  // log lines
-inline constexpr const char* kCancelledBox = "Cancelled by User";    // error box
+inline constexpr const char* kCancelledBox = "Cancelled by User";     // error box
 inline constexpr const char* kCancelQuestion = "Are you sure you want to cancell this deployment?";
 inline constexpr const char* kCannotCreateFolder = "Could not create the destination folder";
 inline constexpr const char* kSkippedEmptyLocation =

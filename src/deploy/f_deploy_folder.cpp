@@ -110,8 +110,8 @@ bool TfrmDeploy::DeployToFolder(const std::string& locationLine) {
     if (rel != currentRel || (!rel.empty() && !current.IsOpen())) {
       std::string where;
       current.Close();
-      const TSubfolderResult opened = rel.empty() ? TSubfolderResult::Ready
-                                                  : OpenSubfolders(site, location, rel, current, where);
+      const TSubfolderResult opened =
+          rel.empty() ? TSubfolderResult::Ready : OpenSubfolders(site, location, rel, current, where);
       if (opened != TSubfolderResult::Ready) {
         FailFile(shown, opened == TSubfolderResult::Link ? "Refused: the folder '" + where + "' is a symbolic link"
                                                          : std::string(kCannotCreateFolder));

@@ -16,8 +16,7 @@ namespace skelder::deploy {
 namespace {
 
 constexpr const char* kLineBreakInName = "Refused: an FTP command cannot carry a name holding a line break";
-constexpr const char* kHostWithAt =
-    "The FTP location's host name contains \"@\": a password cannot contain \"@\"";
+constexpr const char* kHostWithAt = "The FTP location's host name contains \"@\": a password cannot contain \"@\"";
 
 std::string WithSlashes(std::string text) {
   for (char& c : text)
@@ -130,8 +129,8 @@ bool TfrmDeploy::DeployToFtp(const std::string& locationLine) {
     // A record too large to be one is read as empty, and the log says why.
     if (!recordProblem.empty()) Log("   " + recordProblem);
     if (fetch == TdmFtp::TFetch::Failed) {
-      FLastError = "Could not read the deployment record " + std::string(kDeployRecordName) + " from '" +
-                        shown.Host + shown.Path + "': " + message;
+      FLastError = "Could not read the deployment record " + std::string(kDeployRecordName) + " from '" + shown.Host +
+                   shown.Path + "': " + message;
       Log("   " + FLastError);
       FileProgress.visible = false;
       StepProgress(MainProgress);
@@ -161,6 +160,5 @@ bool TfrmDeploy::DeployToFtp(const std::string& locationLine) {
   StepProgress(MainProgress);
   return result;
 }
-
 
 }  // namespace skelder::deploy

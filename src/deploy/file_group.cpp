@@ -35,7 +35,8 @@ std::vector<std::string> FileGroupCandidates(const std::string& source, std::str
   }
   missing->clear();
   std::string extensions;
-  if (host::VcsGetFileGroupExtensions(source, extensions) != host::kStatusOk) extensions = platform::ExtractFileExt(source);
+  if (host::VcsGetFileGroupExtensions(source, extensions) != host::kStatusOk)
+    extensions = platform::ExtractFileExt(source);
   for (char& c : extensions)
     if (c == ';') c = '\n';
   const std::string base = platform::ChangeFileExt(source, "");

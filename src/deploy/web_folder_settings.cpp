@@ -122,7 +122,8 @@ std::string WriteWebFolderSettings(const std::string& notes, const std::vector<s
 
 std::string ComposeFtpLocation(const std::string& site, const std::string& user, const std::string& password) {
   std::string host = site;
-  if (host.size() >= kFtpSchemeLength && platform::EqualsIgnoringAsciiCase(host.substr(0, kFtpSchemeLength), kFtpScheme))
+  if (host.size() >= kFtpSchemeLength &&
+      platform::EqualsIgnoringAsciiCase(host.substr(0, kFtpSchemeLength), kFtpScheme))
     host.erase(0, kFtpSchemeLength);
   std::string text;
   if (!user.empty()) {
@@ -151,7 +152,8 @@ TFtpLocation ParseFtpLocation(const std::string& location) {
 }
 
 bool IsFtpLocation(const std::string& location) {
-  return location.size() >= kFtpSchemeLength && platform::EqualsIgnoringAsciiCase(location.substr(0, kFtpSchemeLength), kFtpScheme);
+  return location.size() >= kFtpSchemeLength &&
+         platform::EqualsIgnoringAsciiCase(location.substr(0, kFtpSchemeLength), kFtpScheme);
 }
 
 bool IsDirectoryLocation(const std::string& location) {
@@ -173,8 +175,7 @@ std::string DirectoryLocationProblem(const std::string& location) {
   } else {
     absolute = !location.empty() && location[0] == '/';
   }
-  if (!absolute)
-    return "Refused the location " + shown + ": a folder location must be an absolute path";
+  if (!absolute) return "Refused the location " + shown + ": a folder location must be an absolute path";
   return {};
 }
 

@@ -34,10 +34,17 @@ void CheckArgument(const std::string& text, const char* what, bool secret = fals
   if (!secret) {
     for (char c : text) {
       switch (c) {
-        case '\r': shown += "\\r"; break;
-        case '\n': shown += "\\n"; break;
-        case '\0': shown += "\\0"; break;
-        default: shown += c;
+        case '\r':
+          shown += "\\r";
+          break;
+        case '\n':
+          shown += "\\n";
+          break;
+        case '\0':
+          shown += "\\0";
+          break;
+        default:
+          shown += c;
       }
     }
     shown = " \"" + shown + "\"";
@@ -224,8 +231,8 @@ void TNetFTP::Download(const std::string& remoteName, const std::string& localFi
   // the download is created under the name it was given.
   std::error_code ec;
   const auto kind = std::filesystem::status(localFileName, ec).type();
-  const bool exists = !ec && kind != std::filesystem::file_type::not_found &&
-                      kind != std::filesystem::file_type::directory;
+  const bool exists =
+      !ec && kind != std::filesystem::file_type::not_found && kind != std::filesystem::file_type::directory;
   if (!exists) {
     file = std::make_unique<TNetFileStream>(localFileName, TNetFileStream::fmCreate);
   } else {
@@ -317,8 +324,7 @@ void TNetFTP::SetUpDataChannel(TNetTCPConnection& channel) {
   channel.PlaceName = "data connection";
 }
 
-TNetTCPClient& TNetFTP::PassiveClient(const TNetPassiveAddress& address,
-                                      std::unique_ptr<DataChannelScope>& scope) {
+TNetTCPClient& TNetFTP::PassiveClient(const TNetPassiveAddress& address, std::unique_ptr<DataChannelScope>& scope) {
   auto client = std::make_unique<TNetTCPClient>();
   TNetTCPClient& result = *client;
   SetUpDataChannel(result);
@@ -356,9 +362,7 @@ void TNetFTP::Accept(TNetSimpleServer& server) {
   if (!server.AcceptConnection()) throw ENetNotConnected();
 }
 
-void TNetFTP::SendRest(const TNetStream& stream) {
-  SendCommand("REST " + std::to_string(stream.Position()), 350);
-}
+void TNetFTP::SendRest(const TNetStream& stream) { SendCommand("REST " + std::to_string(stream.Position()), 350); }
 
 void TNetFTP::RunTransfer(const std::function<void()>& transfer) {
   ReportStatus(net::stTransferStart, "Starting FTP transfer");
@@ -475,9 +479,7 @@ TNetFTPListItems& TNetFTP::DirectoryListing() {
   return items;
 }
 
-TNetOnParseCustomListFormat& TNetFTP::OnParseCustomListFormat() {
-  return ListingCollection().OnParseCustomListFormat;
-}
+TNetOnParseCustomListFormat& TNetFTP::OnParseCustomListFormat() { return ListingCollection().OnParseCustomListFormat; }
 
 void TNetFTP::SetOnParseCustomListFormat(TNetOnParseCustomListFormat handler) {
   ListingCollection().OnParseCustomListFormat = std::move(handler);

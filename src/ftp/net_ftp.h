@@ -92,8 +92,7 @@ class TNetFTP : public TNetTCPClient {
   int32_t SendRaw(const std::string& line);
   bool ProbeResume();
 
-  void Download(const std::string& remoteName, const std::string& localFileName, bool canOverwrite,
-                bool resume);
+  void Download(const std::string& remoteName, const std::string& localFileName, bool canOverwrite, bool resume);
   void Download(const std::string& remoteName, TNetStream& stream, bool resume);
   void Upload(const std::string& localFileName, const std::string& remoteName, bool append);
   // An empty remote name stores under a name the server chooses ("STOU ").

@@ -116,8 +116,7 @@ bool MatchesUnixRights(const std::string& u) {
   if (u[0] != '-' && u[0] != 'D' && u[0] != 'L') return false;
   for (size_t i = 1; i < 10; ++i) {
     const char c = u[i];
-    const bool ok = c == '-' || c == 'R' || c == 'S' || c == 'T' || c == 'W' || c == 'X' ||
-                    (i == 7 && c == 'A');
+    const bool ok = c == '-' || c == 'R' || c == 'S' || c == 'T' || c == 'W' || c == 'X' || (i == 7 && c == 'A');
     if (!ok) return false;
   }
   return true;
@@ -147,8 +146,7 @@ class Tokens {
 };
 
 int MonthFromName(const std::string& token) {
-  static const char* kMonths[] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
-                                  "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
+  static const char* kMonths[] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN", "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
   const std::string u = Upper(token);
   for (int i = 0; i < 12; ++i) {
     if (u == kMonths[i]) return i + 1;
@@ -220,8 +218,8 @@ std::optional<TDateTime> EncodeDate(int year, int month, int day) {
 }
 
 std::optional<TDateTime> EncodeTime(int hour, int minute, int second, int millisecond) {
-  if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59 ||
-      millisecond < 0 || millisecond > 999) {
+  if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59 || millisecond < 0 ||
+      millisecond > 999) {
     return std::nullopt;
   }
   const double ms = ((hour * 60.0 + minute) * 60.0 + second) * 1000.0 + millisecond;
@@ -281,9 +279,7 @@ TNetFTPListFormat TNetFTPListItems::DetectListFormat(const std::string& firstLin
   const std::string u = Upper(firstLine);
   if (MatchesUnixRights(u) || u.starts_with("TOTAL")) return fmtUnix;
   if (u.find("DSK:") != std::string::npos) return fmtVms;
-  auto dashOrSlash = [&](size_t pos1) {
-    return pos1 <= u.size() && (u[pos1 - 1] == '-' || u[pos1 - 1] == '/');
-  };
+  auto dashOrSlash = [&](size_t pos1) { return pos1 <= u.size() && (u[pos1 - 1] == '-' || u[pos1 - 1] == '/'); };
   if (!dashOrSlash(3) || !dashOrSlash(6)) return fmtUnknown;
   const std::string dirField = Trim(Copy(u, 25, 6));
   const std::string sizeField = WithoutCommas(Trim(Copy(u, 31, 8)));

@@ -76,8 +76,7 @@ void TNetIOHandlerSocket::Notification(net::TNetBaseComponent* component) {
 }
 
 void TNetIOHandlerSocket::ConnectTo(const std::string& host, int32_t port, const std::string& boundIP,
-                                    int32_t boundPort, int32_t boundPortMin, int32_t boundPortMax,
-                                    int32_t timeoutMs) {
+                                    int32_t boundPort, int32_t boundPortMin, int32_t boundPortMax, int32_t timeoutMs) {
   if (!binding_) PrepareHandle();
   TNetSocksInfo* socks = socks_;
   bool viaSocks = socks != nullptr && socks->Version != svNoSocks;

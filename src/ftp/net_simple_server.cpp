@@ -44,14 +44,15 @@ TNetPassiveAddress ParsePasvReply(const std::string& firstTextLine) {
   for (int i = 0; i < 6; ++i) {
     // A missing comma makes the field the rest of the text (and the later ones empty).
     const size_t comma = text.find(',', pos);
-    const std::string field =
-        pos > text.size() ? std::string() : text.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
+    const std::string field = pos > text.size()
+                                  ? std::string()
+                                  : text.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
     fields[i] = PasvField(field);
     pos = comma == std::string::npos ? text.size() + 1 : comma + 1;
   }
   TNetPassiveAddress result;
-  result.IP = std::to_string(fields[0]) + "." + std::to_string(fields[1]) + "." + std::to_string(fields[2]) +
-              "." + std::to_string(fields[3]);
+  result.IP = std::to_string(fields[0]) + "." + std::to_string(fields[1]) + "." + std::to_string(fields[2]) + "." +
+              std::to_string(fields[3]);
   result.Port = fields[4] * 256 + fields[5];
   return result;
 }

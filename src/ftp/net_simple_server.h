@@ -45,7 +45,7 @@ class TNetSimpleServer : public TNetTCPConnection {
   int32_t AcceptWait = 100;
   // Limit of the whole accept wait in ms; 0 waits until a connection or an abort request.
   int32_t AcceptTimeout = 60000;
-  std::string BoundIP;    // empty: any local address
+  std::string BoundIP;  // empty: any local address
   // The one address a connection is taken from (empty: any); a connection from anywhere else
   // is closed and the wait goes on.
   std::string AllowedPeerIP;

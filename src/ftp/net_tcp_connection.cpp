@@ -189,8 +189,7 @@ void TNetTCPConnection::CloseConnection() {
   }
 }
 
-int32_t TNetTCPConnection::ReceiveReady(char* destination, int32_t capacity, int32_t timeoutMs,
-                                        bool raiseOnTimeout) {
+int32_t TNetTCPConnection::ReceiveReady(char* destination, int32_t capacity, int32_t timeoutMs, bool raiseOnTimeout) {
   const int32_t piece = std::max(RecvBufferSize, 1);
   if (deferredError_ != 0) {
     // A failure met while draining, after bytes that were handed out: it counts now.

@@ -16,8 +16,8 @@
 
 namespace skelder::ftp {
 
-using net::ENetException;
 using net::ENetConnClosedGracefully;
+using net::ENetException;
 
 SKELDER_NET_ERROR(ENetTCPConnectionError, ENetException, "");
 SKELDER_NET_ERROR(ENetReadTimeout, ENetException, "Read Timeout");
@@ -36,7 +36,8 @@ SKELDER_NET_ERROR(ENetReplyTooLong, ENetException, "Reply too long.");
 
 class ENetFileNotFound : public ENetTCPConnectionError {
  public:
-  explicit ENetFileNotFound(const std::string& fileName) : ENetTCPConnectionError("File \"" + fileName + "\" not found") {}
+  explicit ENetFileNotFound(const std::string& fileName)
+      : ENetTCPConnectionError("File \"" + fileName + "\" not found") {}
 };
 
 // A reply whose code was not accepted; the message is the reply's text lines, each + CR LF.
@@ -109,7 +110,7 @@ class TNetTCPConnection : public net::TNetComponent {
   TNetMaxLineAction MaxLineAction = maException;
   int32_t MaxLineLength = 16384;  // 0: no limit
   net::TNetNotifyEvent OnDisconnected;
-  int32_t ReadTimeout = 0;        // ms; 0 waits without limit; also bounds a send's wait
+  int32_t ReadTimeout = 0;  // ms; 0 waits without limit; also bounds a send's wait
   int32_t RecvBufferSize = 32768;
   int32_t SendBufferSize = 32768;
   // Bounds of one reply: its lines, and its bytes with the blank lines before it (0: no limit).
@@ -162,8 +163,7 @@ class TNetTCPConnection : public net::TNetComponent {
   virtual int32_t SendCommand(const std::string& line, const TNetReplyCodes& accepted);
   virtual void WriteText(const std::string& text);
   virtual void WriteLine(const std::string& text);
-  virtual void SendStream(TNetStream& stream, bool fromBeginning = true, bool writeByteCount = false,
-                          int64_t size = 0);
+  virtual void SendStream(TNetStream& stream, bool fromBeginning = true, bool writeByteCount = false, int64_t size = 0);
   virtual int64_t SendFile(const std::string& fileName, bool allowPlatformTransmit = true);
 
   std::string ReadNonBlankLine(int32_t maxTries = 2147483647);
@@ -196,8 +196,7 @@ class TNetTCPConnection : public net::TNetComponent {
     int64_t bytesLeft = -1;
     uint64_t deadline = 0;
   };
-  std::string ReadLineWithin(const std::string& terminator, int32_t timeoutMs, int32_t maxLength,
-                             ReplyBudget* budget);
+  std::string ReadLineWithin(const std::string& terminator, int32_t timeoutMs, int32_t maxLength, ReplyBudget* budget);
   std::string ReadReplyLine(ReplyBudget& budget);
   [[noreturn]] void RaiseReplyTooLong();
   // One readiness wait (timeoutMs), then bytes into destination: the receive the wait allows and,

@@ -41,7 +41,8 @@ void Load(Binding<N>& lib) {
   path += lib.fileName;
   if (!platform::FileExists(path)) throw EKvoCannotLocateClient("Could not locate XR Client: " + path);
   platform::LibraryHandle handle = platform::OpenLibrary(path);
-  if (!handle) throw Exception(lib.pathInLoadError ? "Error Loading XR Interface: " + path : "Error Loading XR Interface");
+  if (!handle)
+    throw Exception(lib.pathInLoadError ? "Error Loading XR Interface: " + path : "Error Loading XR Interface");
   lib.handle = handle;
   // No name is required here; a missing one fails only when its wrapper is called.
   for (size_t i = 0; i < N; ++i) lib.entries[i] = platform::LibrarySymbol(handle, lib.names[i]);
@@ -55,10 +56,8 @@ Fn Entry(Binding<N>& lib, size_t slot, const char* operation) {
   return reinterpret_cast<Fn>(lib.entries[slot]);
 }
 
-#define SKELDER_CORE_ENTRY(type, name, operation) \
-  Entry<type>(g_core, SlotOf(kCoreFunctionNames, name), operation)
-#define SKELDER_MAIN_ENTRY(type, name, operation) \
-  Entry<type>(g_main, SlotOf(kMainFunctionNames, name), operation)
+#define SKELDER_CORE_ENTRY(type, name, operation) Entry<type>(g_core, SlotOf(kCoreFunctionNames, name), operation)
+#define SKELDER_MAIN_ENTRY(type, name, operation) Entry<type>(g_main, SlotOf(kMainFunctionNames, name), operation)
 
 // Host text ends at its first zero byte, and never goes past the buffer, zero or not.
 std::string FromBuffer(const char* buffer, size_t capacity) { return std::string(buffer, strnlen(buffer, capacity)); }
@@ -86,14 +85,13 @@ HostBool SKELDER_STDCALL FolderEntry(void* item, void* context, const char* s1, 
 
 HostBool SKELDER_STDCALL FileEntry(void* item, void* context, const char* fileName, const char* s2,
                                    const char* lockHolder, int32_t fileId, int32_t folderId, int32_t i3, int32_t i4,
-                                   int32_t i5, int32_t i6, int32_t i7, int32_t i8, int32_t i9, uint8_t b1,
-                                   uint8_t b2) {
+                                   int32_t i5, int32_t i6, int32_t i7, int32_t i8, int32_t i9, uint8_t b1, uint8_t b2) {
   auto* frame = static_cast<EnumFrame*>(context);
   if (!item || !frame) return 1;
   try {
     auto fn = reinterpret_cast<TEnumFileItem>(item);
-    return fn(frame->context, FromHost(fileName), FromHost(s2), FromHost(lockHolder), fileId, folderId, i3, i4, i5,
-              i6, i7, i8, i9, b1, b2)
+    return fn(frame->context, FromHost(fileName), FromHost(s2), FromHost(lockHolder), fileId, folderId, i3, i4, i5, i6,
+              i7, i8, i9, b1, b2)
                ? 1
                : 0;
   } catch (...) {
@@ -178,8 +176,8 @@ int32_t VcsCheckOutFile(int32_t fileId, int32_t& output, TCheckOutRequest* reque
 
 int32_t VcsGetFileGroupExtensions(const std::string& fileName, std::string& extensions) {
   extensions = platform::ExtractFileExt(fileName);
-  auto fn = SKELDER_CORE_ENTRY(TXRDVcsGetFileGroupExtensions, "XRDVcsGetFileGroupExtensions",
-                               "VcsGetFileGroupExtensions");
+  auto fn =
+      SKELDER_CORE_ENTRY(TXRDVcsGetFileGroupExtensions, "XRDVcsGetFileGroupExtensions", "VcsGetFileGroupExtensions");
   std::vector<char> buffer(kGroupExtensionsSize);
   const int32_t status = fn(fileName.c_str(), buffer.data());
   if (status == kStatusOk) extensions = FromBuffer(buffer.data(), buffer.size());

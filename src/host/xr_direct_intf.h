@@ -36,12 +36,10 @@ void LoadMainLibrary();
 // Item functions of the enumerations: the context first, then the entry's strings and numbers in
 // the host's order. The answer goes back to the host.
 using TEnumFolderItem = bool (*)(void* context, const std::string& s1, const std::string& s2,
-                                 const std::string& folderPath, int32_t folderId, int32_t i2, int32_t i3,
-                                 int32_t i4);
+                                 const std::string& folderPath, int32_t folderId, int32_t i2, int32_t i3, int32_t i4);
 using TEnumFileItem = bool (*)(void* context, const std::string& fileName, const std::string& s2,
-                               const std::string& lockHolder, int32_t fileId, int32_t folderId, int32_t i3,
-                               int32_t i4, int32_t i5, int32_t i6, int32_t i7, int32_t i8, int32_t i9, uint8_t b1,
-                               uint8_t b2);
+                               const std::string& lockHolder, int32_t fileId, int32_t folderId, int32_t i3, int32_t i4,
+                               int32_t i5, int32_t i6, int32_t i7, int32_t i8, int32_t i9, uint8_t b1, uint8_t b2);
 
 // Wrappers over KVOCCore.Dll.
 int32_t VcsInvalidateCache();

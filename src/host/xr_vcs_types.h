@@ -48,21 +48,20 @@ inline constexpr int kCheckOutTargetDirSize = 512;
 // Per-entry functions the host calls during an enumeration; `item` and `context` are passed
 // back as the add-in gave them.
 using TEnumFolderEntry = HostBool(SKELDER_STDCALL*)(void* item, void* context, const char* s1, const char* s2,
-                                                    const char* folderPath, int32_t folderId, int32_t i2,
-                                                    int32_t i3, int32_t i4);
+                                                    const char* folderPath, int32_t folderId, int32_t i2, int32_t i3,
+                                                    int32_t i4);
 using TEnumFileEntry = HostBool(SKELDER_STDCALL*)(void* item, void* context, const char* fileName, const char* s2,
-                                                  const char* lockHolder, int32_t fileId, int32_t folderId,
-                                                  int32_t i3, int32_t i4, int32_t i5, int32_t i6, int32_t i7,
-                                                  int32_t i8, int32_t i9, uint8_t b1, uint8_t b2);
+                                                  const char* lockHolder, int32_t fileId, int32_t folderId, int32_t i3,
+                                                  int32_t i4, int32_t i5, int32_t i6, int32_t i7, int32_t i8,
+                                                  int32_t i9, uint8_t b1, uint8_t b2);
 
 using TXRDVcsInvalidateCache = int32_t(SKELDER_STDCALL*)();
-using TXRDVcsGetFolderInfo = int32_t(SKELDER_STDCALL*)(int32_t folderId, char* name, char* displayPath,
-                                                       char* path, char* notes, int32_t* int1, int32_t* int2,
-                                                       int32_t* int3);
+using TXRDVcsGetFolderInfo = int32_t(SKELDER_STDCALL*)(int32_t folderId, char* name, char* displayPath, char* path,
+                                                       char* notes, int32_t* int1, int32_t* int2, int32_t* int3);
 using TXRDVcsEnumFolders = int32_t(SKELDER_STDCALL*)(int32_t rootId, void* item, void* context,
                                                      TEnumFolderEntry perEntry, int32_t flag);
-using TXRDVcsEnumFiles = int32_t(SKELDER_STDCALL*)(int32_t folderId, void* item, void* context,
-                                                   TEnumFileEntry perEntry, int32_t flag);
+using TXRDVcsEnumFiles = int32_t(SKELDER_STDCALL*)(int32_t folderId, void* item, void* context, TEnumFileEntry perEntry,
+                                                   int32_t flag);
 using TXRDVcsCheckOutFile = int32_t(SKELDER_STDCALL*)(int32_t fileId, int32_t* output, TCheckOutRequest* request);
 using TXRDVcsGetFileGroupExtensions = int32_t(SKELDER_STDCALL*)(const char* fileName, char* extensions);
 using TXRDVcsGetFolderPermissions = int32_t(SKELDER_STDCALL*)(int32_t folderId, uint8_t* area, uint8_t* b1,

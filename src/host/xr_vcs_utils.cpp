@@ -18,7 +18,6 @@ std::string WithSeparator(std::string path) {
   return path;
 }
 
-
 }  // namespace
 
 std::string ClientInstallDir() {

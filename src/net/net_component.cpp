@@ -55,15 +55,21 @@ void TNetBaseComponent::Unlink(TNetBaseComponent* other) {
 
 std::string StatusText(TNetStatus status, const std::string& argument) {
   switch (status) {
-    case stResolving: return "Resolving hostname " + argument + ".";
-    case stConnecting: return "Connecting to " + argument + ".";
-    case stConnected: return "Connected.";
-    case stDisconnecting: return "Disconnecting.";
-    case stDisconnected: return "Disconnected.";
+    case stResolving:
+      return "Resolving hostname " + argument + ".";
+    case stConnecting:
+      return "Connecting to " + argument + ".";
+    case stConnected:
+      return "Connected.";
+    case stDisconnecting:
+      return "Disconnecting.";
+    case stDisconnected:
+      return "Disconnected.";
     case stText:
     case stTransferStart:
     case stTransferReady:
-    case stTransferAborted: return argument;
+    case stTransferAborted:
+      return argument;
   }
   return argument;
 }

@@ -54,8 +54,7 @@ enum TWorkMode : int { wkRead = 0, wkWrite = 1 };
 
 class TNetComponent;
 
-using TNetStatusEvent =
-    std::function<void(TNetComponent* ASender, TNetStatus AStatus, const std::string& AStatusText)>;
+using TNetStatusEvent = std::function<void(TNetComponent* ASender, TNetStatus AStatus, const std::string& AStatusText)>;
 // Work counts are 64-bit so that files beyond 2 GiB report sane progress.
 using TWorkEvent = std::function<void(TNetComponent* Sender, TWorkMode AWorkMode, int64_t AWorkCount)>;
 using TWorkBeginEvent = std::function<void(TNetComponent* Sender, TWorkMode AWorkMode, int64_t AWorkCountMax)>;

@@ -32,11 +32,11 @@ class ENetSilentException : public ENetException {
 };
 
 // Declares an error class with a fixed message that can still be given another one.
-#define SKELDER_NET_ERROR(Name, Parent, Text)                            \
-  class Name : public Parent {                                           \
-   public:                                                               \
-    Name() : Parent(Text) {}                                             \
-    explicit Name(const std::string& message) : Parent(message) {}       \
+#define SKELDER_NET_ERROR(Name, Parent, Text)                      \
+  class Name : public Parent {                                     \
+   public:                                                         \
+    Name() : Parent(Text) {}                                       \
+    explicit Name(const std::string& message) : Parent(message) {} \
   }
 
 SKELDER_NET_ERROR(ENetConnClosedGracefully, ENetSilentException, "Connection Closed Gracefully.");

@@ -47,9 +47,9 @@ inline constexpr int32_t kErrHostNotFound = 11001;
 class TNetSocketList {
  public:
   virtual ~TNetSocketList() = default;
-  virtual TNetSocket Item(int index) const;   // ENetStackSetSizeExceeded outside 0..Count-1
-  virtual void Add(TNetSocket socket);        // ENetStackSetSizeExceeded when full
-  virtual void Remove(TNetSocket socket);     // the last socket moves into the freed slot
+  virtual TNetSocket Item(int index) const;  // ENetStackSetSizeExceeded outside 0..Count-1
+  virtual void Add(TNetSocket socket);       // ENetStackSetSizeExceeded when full
+  virtual void Remove(TNetSocket socket);    // the last socket moves into the freed slot
   virtual int Count() const { return count_; }
   void Clear() { count_ = 0; }
 

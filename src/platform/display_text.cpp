@@ -37,9 +37,15 @@ std::string Escape(const std::string& text, bool keepLines) {
       continue;
     }
     switch (text[i]) {
-      case '\r': out += "\\r"; break;
-      case '\n': out += "\\n"; break;
-      case '\t': out += "\\t"; break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         for (size_t k = 0; k < length; ++k) {
           char buffer[8];

@@ -35,7 +35,9 @@ class DynamicLibrary {
   LibraryHandle Handle() const { return handle_; }
   void* Symbol(const char* name) const { return handle_ ? LibrarySymbol(handle_, name) : nullptr; }
   template <typename Fn>
-  Fn Function(const char* name) const { return reinterpret_cast<Fn>(Symbol(name)); }
+  Fn Function(const char* name) const {
+    return reinterpret_cast<Fn>(Symbol(name));
+  }
   void Reset() {
     if (handle_) CloseLibrary(handle_);
     handle_ = nullptr;

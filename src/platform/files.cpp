@@ -11,9 +11,7 @@ constexpr char kPartialMark[] = ".partial-";
 constexpr size_t kPartialNameKept = 200;
 }  // namespace
 
-std::string PartialFileStem(const std::string& name) {
-  return "." + name.substr(0, kPartialNameKept) + kPartialMark;
-}
+std::string PartialFileStem(const std::string& name) { return "." + name.substr(0, kPartialNameKept) + kPartialMark; }
 
 bool ForceDirectories(const std::string& path, Lookup lookup) {
   std::string dir = path;

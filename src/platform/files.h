@@ -81,7 +81,7 @@ bool RenameFile(const std::string& from, const std::string& to);
 // and stores the system error number ("Error Code: %d") in *errorCode when given. The copy is
 // written beside the target under a hidden partial name (PartialFileName) and renamed over it.
 bool CopyFileWithTimes(const std::string& source, const std::string& target, bool failIfExists,
-              int* errorCode = nullptr, Lookup lookup = Lookup::AnyCase);
+                       int* errorCode = nullptr, Lookup lookup = Lookup::AnyCase);
 
 // Replaces the file's contents with `data` the way a copy does (partial name beside it, then a
 // rename over the name itself), exact name. Refuses a directory (EISDIR) and a read-only file

@@ -63,8 +63,7 @@ ItemIdList ItemTable::Special(int csidl) {
   }
 }
 
-BasicFolderBrowserWindow::BasicFolderBrowserWindow(uint32_t handle, BrowseInfo& info, ItemTable& items,
-                                                   WindowRect rect)
+BasicFolderBrowserWindow::BasicFolderBrowserWindow(uint32_t handle, BrowseInfo& info, ItemTable& items, WindowRect rect)
     : handle_(handle), info_(info), items_(items), rect_(rect), nextButton_(handle + 1) {}
 
 BasicFolderBrowserWindow::~BasicFolderBrowserWindow() {
@@ -103,9 +102,7 @@ void BasicFolderBrowserWindow::SelectItem(ItemIdList item) {
   if (info_.callback) info_.callback->BrowserSelectionChanged(*this, item);
 }
 
-void BasicFolderBrowserWindow::SelectPlace(const std::string& name) {
-  SelectItem(Own(items_.Add(std::nullopt, name)));
-}
+void BasicFolderBrowserWindow::SelectPlace(const std::string& name) { SelectItem(Own(items_.Add(std::nullopt, name))); }
 
 uint32_t BasicFolderBrowserWindow::CreateButton(int controlId, int left, int top, int width, int height,
                                                 const std::string& caption, uint32_t buttonStyle) {

@@ -78,8 +78,8 @@ class FolderBrowserWindow {
 
   // CreateWindow of class "BUTTON" as a child of the browser (WM_SETFONT with the default
   // user-interface font included); returns the button's window, 0 when it cannot be made.
-  virtual uint32_t CreateButton(int controlId, int left, int top, int width, int height,
-                                const std::string& caption, uint32_t buttonStyle) = 0;
+  virtual uint32_t CreateButton(int controlId, int left, int top, int width, int height, const std::string& caption,
+                                uint32_t buttonStyle) = 0;
   virtual bool IsWindow(uint32_t window) const = 0;
   virtual void EnableWindow(uint32_t window, bool enabled) = 0;
   virtual void SetControlText(uint32_t window, const std::string& text) = 0;
@@ -188,14 +188,14 @@ class BasicFolderBrowserWindow : public FolderBrowserWindow {
   void PressEscape() override;
 
   // User input, routed the way the platform routes it.
-  void Initialize();                         // the browser is shown
-  void SelectPath(const std::string& path);  // the user selects a folder
-  void SelectItem(ItemIdList item);          // ... or any item
-  void SelectPlace(const std::string& name); // ... or a place without a path (a printer)
+  void Initialize();                          // the browser is shown
+  void SelectPath(const std::string& path);   // the user selects a folder
+  void SelectItem(ItemIdList item);           // ... or any item
+  void SelectPlace(const std::string& name);  // ... or a place without a path (a printer)
   // A click on a button (1 OK, 2 Cancel, or a child; a check box toggles first). Clicks on a
   // disabled button do nothing; false then.
   bool Command(int controlId);
-  void Move(int left, int top);              // the user drags the window
+  void Move(int left, int top);  // the user drags the window
 
   bool Closed() const { return closed_; }
   // The chosen item when the browser closed with OK, else 0.

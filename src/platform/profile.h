@@ -17,8 +17,7 @@ class ProfileFile {
 
   const std::string& Path() const { return path_; }
 
-  std::string ReadString(const std::string& section, const std::string& key,
-                         const std::string& defaultValue) const;
+  std::string ReadString(const std::string& section, const std::string& key, const std::string& defaultValue) const;
   // Every "key=value" entry of the section (its first occurrence), in file order.
   std::vector<std::pair<std::string, std::string>> ReadSection(const std::string& section) const;
   bool WriteString(const std::string& section, const std::string& key, const std::string& value);

@@ -40,9 +40,12 @@ void ScriptedFolderBrowser::AddScriptLine(const std::string& rawLine) {
     actions_.push_back({verb == "select" ? Action::Select : Action::SelectVirtual, text, 0, 0});
   } else if (verb == "ok" || verb == "cancel" || verb == "esc") {
     if (!rest().empty()) bad();
-    if (verb == "ok") Ok();
-    else if (verb == "cancel") Cancel();
-    else Escape();
+    if (verb == "ok")
+      Ok();
+    else if (verb == "cancel")
+      Cancel();
+    else
+      Escape();
   } else if (verb == "click") {
     int id = 0;
     if (!(in >> id) || !rest().empty()) bad();

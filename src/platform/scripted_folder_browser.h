@@ -28,7 +28,7 @@ class ScriptedFolderBrowser : public FolderBrowser {
     uint32_t flags = 0;
     std::optional<std::string> rootPath;  // none: no root given
     bool rootGiven = false;
-    WindowRect placeAtInit;               // where it stood once the callback had placed it
+    WindowRect placeAtInit;                      // where it stood once the callback had placed it
     std::optional<std::string> selectionAtInit;  // after the callback's own selection request
     std::vector<std::string> statusTexts;        // every status line set, in order
     std::vector<bool> okStates;                  // OK's state after each action and at init

@@ -60,40 +60,56 @@ ScriptAction ScriptAction::Check(std::string component, bool checked) {
 
 std::string ToString(MessageAnswer answer) {
   switch (answer) {
-    case MessageAnswer::Ok: return "OK";
-    case MessageAnswer::Cancel: return "Cancel";
-    case MessageAnswer::Yes: return "Yes";
-    case MessageAnswer::No: return "No";
+    case MessageAnswer::Ok:
+      return "OK";
+    case MessageAnswer::Cancel:
+      return "Cancel";
+    case MessageAnswer::Yes:
+      return "Yes";
+    case MessageAnswer::No:
+      return "No";
   }
   return "?";
 }
 
 std::string ToString(MessageButtons buttons) {
   switch (buttons) {
-    case MessageButtons::Ok: return "OK";
-    case MessageButtons::YesNo: return "YesNo";
-    case MessageButtons::OkCancel: return "OKCancel";
+    case MessageButtons::Ok:
+      return "OK";
+    case MessageButtons::YesNo:
+      return "YesNo";
+    case MessageButtons::OkCancel:
+      return "OKCancel";
   }
   return "?";
 }
 
 std::string ToString(MessageIcon icon) {
   switch (icon) {
-    case MessageIcon::None: return "None";
-    case MessageIcon::Error: return "Error";
-    case MessageIcon::Warning: return "Warning";
-    case MessageIcon::Question: return "Question";
-    case MessageIcon::Information: return "Information";
+    case MessageIcon::None:
+      return "None";
+    case MessageIcon::Error:
+      return "Error";
+    case MessageIcon::Warning:
+      return "Warning";
+    case MessageIcon::Question:
+      return "Question";
+    case MessageIcon::Information:
+      return "Information";
   }
   return "?";
 }
 
 std::string ToString(BeepKind kind) {
   switch (kind) {
-    case BeepKind::Default: return "Default";
-    case BeepKind::Exclamation: return "Exclamation";
-    case BeepKind::Error: return "Error";
-    case BeepKind::Question: return "Question";
+    case BeepKind::Default:
+      return "Default";
+    case BeepKind::Exclamation:
+      return "Exclamation";
+    case BeepKind::Error:
+      return "Error";
+    case BeepKind::Question:
+      return "Question";
   }
   return "?";
 }
@@ -101,14 +117,20 @@ std::string ToString(BeepKind kind) {
 std::string ToString(const ScriptAction& action) {
   using K = ScriptAction::Kind;
   switch (action.kind) {
-    case K::Click: return "click " + action.component;
-    case K::PressEnter: return "press Enter";
-    case K::PressEscape: return "press Esc";
-    case K::SetText: return "set " + action.component + " " + action.text;
-    case K::AppendLine: return "append " + action.component + " " + action.text;
+    case K::Click:
+      return "click " + action.component;
+    case K::PressEnter:
+      return "press Enter";
+    case K::PressEscape:
+      return "press Esc";
+    case K::SetText:
+      return "set " + action.component + " " + action.text;
+    case K::AppendLine:
+      return "append " + action.component + " " + action.text;
     case K::Select:
       return "select " + action.component + " " + (action.text.empty() ? std::to_string(action.index) : action.text);
-    case K::SetChecked: return (action.checked ? "check " : "uncheck ") + action.component;
+    case K::SetChecked:
+      return (action.checked ? "check " : "uncheck ") + action.component;
   }
   return "?";
 }
@@ -193,11 +215,16 @@ Script ParseScript(const std::string& text) {
       if (v == "answer") {
         std::string word = AsciiLower(NextWord(rest));
         if (!Trimmed(rest).empty()) throw Exception("unexpected text after the answer");
-        if (word == "yes") script.answers.push_back(MessageAnswer::Yes);
-        else if (word == "no") script.answers.push_back(MessageAnswer::No);
-        else if (word == "ok") script.answers.push_back(MessageAnswer::Ok);
-        else if (word == "cancel") script.answers.push_back(MessageAnswer::Cancel);
-        else throw Exception("unknown answer \"" + word + "\" (Yes, No, OK or Cancel)");
+        if (word == "yes")
+          script.answers.push_back(MessageAnswer::Yes);
+        else if (word == "no")
+          script.answers.push_back(MessageAnswer::No);
+        else if (word == "ok")
+          script.answers.push_back(MessageAnswer::Ok);
+        else if (word == "cancel")
+          script.answers.push_back(MessageAnswer::Cancel);
+        else
+          throw Exception("unknown answer \"" + word + "\" (Yes, No, OK or Cancel)");
       } else if (v == "at") {
         std::string when = NextWord(rest);
         auto n = ParseNumber(when);
@@ -211,9 +238,12 @@ Script ParseScript(const std::string& text) {
         script.browser.push_back(rest);
       } else if (v == "snapshots") {
         std::string word = AsciiLower(NextWord(rest));
-        if (word == "on") script.snapshots = true;
-        else if (word == "off") script.snapshots = false;
-        else throw Exception("\"snapshots\" takes on or off");
+        if (word == "on")
+          script.snapshots = true;
+        else if (word == "off")
+          script.snapshots = false;
+        else
+          throw Exception("\"snapshots\" takes on or off");
       } else {
         script.actions.push_back(ParseAction(verb, rest));
       }
@@ -341,7 +371,7 @@ void ScriptedToolkit::Error(const Form* form, const std::string& text) {
 }
 
 MessageAnswer ScriptedToolkit::ShowMessageBox(const std::string& text, const std::string& caption, MessageIcon icon,
-                                          MessageButtons buttons) {
+                                              MessageButtons buttons) {
   const MessageAnswer safe = buttons == MessageButtons::YesNo      ? MessageAnswer::No
                              : buttons == MessageButtons::OkCancel ? MessageAnswer::Cancel
                                                                    : MessageAnswer::Ok;
@@ -542,12 +572,23 @@ std::string Quoted(const std::string& text) {
   std::string out = "\"";
   for (char c : text) {
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\r': out += "\\r"; break;
-      case '\n': out += "\\n"; break;
-      case '\t': out += "\\t"; break;
-      default: out += c;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        out += c;
     }
   }
   return out + "\"";
@@ -557,8 +598,8 @@ void DescribeComponents(std::ostringstream& out, const FormSnapshot& s) {
   out << "  page " << s.activePage << "\n";
   for (const auto& c : s.components) {
     // The transcript is a file: secrets and FTP passwords never go into it.
-    out << "  " << c.name << " caption="
-        << Quoted(c.secret ? (c.caption.empty() ? "" : "****") : MaskFtpPasswords(c.caption));
+    out << "  " << c.name
+        << " caption=" << Quoted(c.secret ? (c.caption.empty() ? "" : "****") : MaskFtpPasswords(c.caption));
     if (!c.lines.empty()) {
       out << " lines=[";
       for (size_t i = 0; i < c.lines.size(); ++i) out << (i ? "," : "") << Quoted(MaskFtpPasswords(c.lines[i]));
@@ -584,20 +625,32 @@ std::string ScriptedToolkit::Transcript() const {
     switch (e.kind) {
       case K::ShowMessageBox:
         out << "messagebox " << ToString(e.icon) << " " << ToString(e.buttons) << " caption=" << Quoted(e.caption)
-            << " text=" << Quoted(e.text) << " -> " << ToString(e.answer) << (e.defaulted ? " (default)" : "")
-            << "\n";
+            << " text=" << Quoted(e.text) << " -> " << ToString(e.answer) << (e.defaulted ? " (default)" : "") << "\n";
         break;
-      case K::Beep: out << "beep " << ToString(e.beep) << "\n"; break;
-      case K::Cursor: out << "cursor " << (e.cursor == Cursor::HourGlass ? "HourGlass" : "Default") << "\n"; break;
-      case K::MouseNudge: out << "nudge\n"; break;
-      case K::Repaint: break;  // counted below; one line each would drown the rest
-      case K::FormShown: out << "show " << e.form << "\n"; break;
+      case K::Beep:
+        out << "beep " << ToString(e.beep) << "\n";
+        break;
+      case K::Cursor:
+        out << "cursor " << (e.cursor == Cursor::HourGlass ? "HourGlass" : "Default") << "\n";
+        break;
+      case K::MouseNudge:
+        out << "nudge\n";
+        break;
+      case K::Repaint:
+        break;  // counted below; one line each would drown the rest
+      case K::FormShown:
+        out << "show " << e.form << "\n";
+        break;
       case K::FormClosed:
         out << "close " << e.form << " result=" << e.modalResult << (e.defaulted ? " (default)" : "") << "\n";
         if (const FormSnapshot* s = SnapshotOf(e)) DescribeComponents(out, *s);
         break;
-      case K::Action: out << (e.injected ? "at " + std::to_string(e.turn) + " " : "") << e.text << "\n"; break;
-      case K::ScriptError: out << "error " << Quoted(e.text) << "\n"; break;
+      case K::Action:
+        out << (e.injected ? "at " + std::to_string(e.turn) + " " : "") << e.text << "\n";
+        break;
+      case K::ScriptError:
+        out << "error " << Quoted(e.text) << "\n";
+        break;
     }
   }
   out << "repaints " << repaints_ << "\n";

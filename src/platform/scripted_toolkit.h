@@ -42,9 +42,9 @@ struct ScriptAction {
   enum class Kind { Click, PressEnter, PressEscape, SetText, AppendLine, Select, SetChecked };
   Kind kind = Kind::Click;
   std::string component;
-  std::string text;        // SetText, AppendLine; Select by item text
-  int index = -1;          // Select by index (when text is empty)
-  bool checked = false;    // SetChecked
+  std::string text;      // SetText, AppendLine; Select by item text
+  int index = -1;        // Select by index (when text is empty)
+  bool checked = false;  // SetChecked
 
   static ScriptAction Click(std::string component);
   static ScriptAction Enter();
@@ -109,10 +109,10 @@ struct ToolkitEvent {
     Cursor,
     MouseNudge,
     Repaint,
-    FormShown,   // after onShow
-    FormClosed,  // with the modal result
-    Action,      // a scripted action performed (also when injected)
-    ScriptError, // an action that could not be performed; `text` says why
+    FormShown,    // after onShow
+    FormClosed,   // with the modal result
+    Action,       // a scripted action performed (also when injected)
+    ScriptError,  // an action that could not be performed; `text` says why
   };
   Kind kind = Kind::Repaint;
   uint64_t turn = 0;  // ProcessMessages calls so far
@@ -162,7 +162,7 @@ class ScriptedToolkit : public Toolkit {
 
   // Toolkit
   MessageAnswer ShowMessageBox(const std::string& text, const std::string& caption, MessageIcon icon,
-                           MessageButtons buttons) override;
+                               MessageButtons buttons) override;
   void Beep(BeepKind kind) override;
   Cursor GetCursor() override { return cursor_; }
   void SetCursor(Cursor cursor) override;

@@ -162,8 +162,10 @@ class TerminalFolderBrowser : public FolderBrowser {
       size_t n = static_cast<size_t>(std::stoul(answer));
       if (n >= 1 && n <= subfolders.size()) window.SelectPath(Child(folder, subfolders[n - 1]));
     } else if (PathRootLength(answer) > 0) {
-      if (DirectoryExists(answer)) window.SelectPath(answer);
-      else toolkit_->WriteLine("No folder " + answer);
+      if (DirectoryExists(answer))
+        window.SelectPath(answer);
+      else
+        toolkit_->WriteLine("No folder " + answer);
     } else if (lower.size() == 1) {
       for (const auto& b : window.Buttons())
         if (b.enabled && AcceleratorKey(b.caption) == lower[0]) {

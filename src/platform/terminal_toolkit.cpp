@@ -143,9 +143,12 @@ std::string TerminalToolkit::Styled(const std::string& text, const Component* c)
   if (!(c->fontColor == kWindowText)) {
     const Color& k = c->fontColor;
     const char* code = nullptr;
-    if (k.r >= k.g && k.r >= k.b && k.r > 0) code = "31";
-    else if (k.g >= k.b && k.g > 0) code = "32";
-    else if (k.b > 0) code = "34";
+    if (k.r >= k.g && k.r >= k.b && k.r > 0)
+      code = "31";
+    else if (k.g >= k.b && k.g > 0)
+      code = "32";
+    else if (k.b > 0)
+      code = "34";
     if (code) sgr += sgr.empty() ? code : std::string(";") + code;
   }
   if (!c->enabled) sgr += sgr.empty() ? "2" : ";2";
@@ -334,29 +337,41 @@ void TerminalToolkit::Beep(BeepKind) {
 }
 
 MessageAnswer TerminalToolkit::ShowMessageBox(const std::string& text, const std::string& caption, MessageIcon icon,
-                                          MessageButtons buttons) {
+                                              MessageButtons buttons) {
   EndPanel();
   std::string head;
-  if (icon == MessageIcon::Error) head = color_ ? "\x1b[1;31mError:\x1b[0m " : "Error: ";
-  else if (icon == MessageIcon::Warning) head = color_ ? "\x1b[1;33mWarning:\x1b[0m " : "Warning: ";
+  if (icon == MessageIcon::Error)
+    head = color_ ? "\x1b[1;31mError:\x1b[0m " : "Error: ";
+  else if (icon == MessageIcon::Warning)
+    head = color_ ? "\x1b[1;33mWarning:\x1b[0m " : "Warning: ";
   std::string prefix = caption.empty() ? std::string() : caption + " - ";
   std::string question;
   switch (buttons) {
-    case MessageButtons::Ok: question = " [Enter] "; break;
-    case MessageButtons::YesNo: question = " [y/N] "; break;
-    case MessageButtons::OkCancel: question = " [Enter=OK/c=Cancel] "; break;
+    case MessageButtons::Ok:
+      question = " [Enter] ";
+      break;
+    case MessageButtons::YesNo:
+      question = " [y/N] ";
+      break;
+    case MessageButtons::OkCancel:
+      question = " [Enter=OK/c=Cancel] ";
+      break;
   }
   Write(ShownText(prefix + head + text) + question);
 
-  MessageAnswer safe = buttons == MessageButtons::YesNo ? MessageAnswer::No
+  MessageAnswer safe = buttons == MessageButtons::YesNo      ? MessageAnswer::No
                        : buttons == MessageButtons::OkCancel ? MessageAnswer::Cancel
                                                              : MessageAnswer::Ok;
   auto answerText = [](MessageAnswer a) {
     switch (a) {
-      case MessageAnswer::Yes: return "yes";
-      case MessageAnswer::No: return "no";
-      case MessageAnswer::Cancel: return "cancel";
-      default: return "ok";
+      case MessageAnswer::Yes:
+        return "yes";
+      case MessageAnswer::No:
+        return "no";
+      case MessageAnswer::Cancel:
+        return "cancel";
+      default:
+        return "ok";
     }
   };
   if (options_.autoYes) {

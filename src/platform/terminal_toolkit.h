@@ -44,7 +44,7 @@ class TerminalToolkit : public Toolkit {
   std::string Name() const override { return options_.name; }
 
   MessageAnswer ShowMessageBox(const std::string& text, const std::string& caption, MessageIcon icon,
-                           MessageButtons buttons) override;
+                               MessageButtons buttons) override;
   void Beep(BeepKind kind) override;
   Cursor GetCursor() override { return cursor_; }
   void SetCursor(Cursor cursor) override { cursor_ = cursor; }
@@ -94,8 +94,8 @@ class TerminalToolkit : public Toolkit {
   std::string inBuffer_;
 
   std::vector<Form*> modalStack_;
-  Form* dirtyForm_ = nullptr;     // a repaint that the redraw limit held back
-  int panelLines_ = 0;            // lines of the live panel now on screen
+  Form* dirtyForm_ = nullptr;  // a repaint that the redraw limit held back
+  int panelLines_ = 0;         // lines of the live panel now on screen
   uint64_t lastDrawMs_ = 0;
   bool drawnOnce_ = false;
   uint64_t redraws_ = 0;

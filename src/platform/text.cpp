@@ -13,8 +13,8 @@ std::optional<int32_t> ParseInt32(std::string_view text) {
   }
   if (i == text.size()) return std::nullopt;
   int64_t value = 0;
-  const int64_t limit = negative ? -static_cast<int64_t>(std::numeric_limits<int32_t>::min())
-                                 : std::numeric_limits<int32_t>::max();
+  const int64_t limit =
+      negative ? -static_cast<int64_t>(std::numeric_limits<int32_t>::min()) : std::numeric_limits<int32_t>::max();
   for (; i < text.size(); ++i) {
     const char c = text[i];
     if (c < '0' || c > '9') return std::nullopt;

@@ -26,7 +26,7 @@ class Toolkit {
 
   // Modal message box; closing it without a button counts as Cancel (or No for Yes/No).
   virtual MessageAnswer ShowMessageBox(const std::string& text, const std::string& caption, MessageIcon icon,
-                                   MessageButtons buttons) = 0;
+                                       MessageButtons buttons) = 0;
   virtual void Beep(BeepKind kind) = 0;
 
   virtual Cursor GetCursor() = 0;

@@ -15,7 +15,7 @@ int gRememberedLeft = 0;
 int gRememberedTop = 0;
 
 constexpr uint32_t kFlagValues[] = {
-    platform::kBifReturnOnlyFsDirs, platform::kBifDontGoBelowDomain, platform::kBifStatusText,
+    platform::kBifReturnOnlyFsDirs,  platform::kBifDontGoBelowDomain, platform::kBifStatusText,
     platform::kBifReturnFsAncestors, platform::kBifBrowseForComputer, platform::kBifBrowseForPrinter,
 };
 
@@ -187,8 +187,7 @@ void TKVOClientBrowseFolder::BrowserInitialized(platform::FolderBrowserWindow& w
   if (OnInitialized) OnInitialized(*this, dialogWindow_);
 }
 
-void TKVOClientBrowseFolder::BrowserSelectionChanged(platform::FolderBrowserWindow& window,
-                                                     platform::ItemIdList item) {
+void TKVOClientBrowseFolder::BrowserSelectionChanged(platform::FolderBrowserWindow& window, platform::ItemIdList item) {
   std::optional<std::string> path = browser_ ? browser_->PathFromIDList(item) : std::nullopt;
   currentPath_ = path.value_or(std::string());
   if (ShowPathInStatusArea) window.SetStatusText(ShortenPath(currentPath_));
@@ -209,7 +208,7 @@ void TKVOClientBrowseFolder::HandleBrowserMessage(platform::FolderBrowserWindow&
   if (command && message.controlId == kCustomButtonId) {
     if (Designing) {
       platform::CurrentToolkit().ShowMessageBox("Current directory is " + currentPath_, "",
-                                            platform::MessageIcon::Information, platform::MessageButtons::Ok);
+                                                platform::MessageIcon::Information, platform::MessageButtons::Ok);
     } else if (OnCustomButtonClick) {
       OnCustomButtonClick(*this, window.Handle());
     } else {

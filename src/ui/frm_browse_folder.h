@@ -78,8 +78,7 @@ inline constexpr int kCustomButtonId = 0xFF;
 inline constexpr int kDefaultCustomButtonWidth = 75;
 inline constexpr size_t kStatusPathLimit = 35;
 
-class TKVOClientBrowseFolder : private platform::FolderBrowserCallback,
-                               private platform::FolderBrowserMessageHandler {
+class TKVOClientBrowseFolder : private platform::FolderBrowserCallback, private platform::FolderBrowserMessageHandler {
  public:
   // The owner is the form the component belongs to (none for a free-standing one).
   explicit TKVOClientBrowseFolder(platform::Form* owner = nullptr);
@@ -135,8 +134,8 @@ class TKVOClientBrowseFolder : private platform::FolderBrowserCallback,
   bool ButtonShown() const;
 
   platform::Form* owner_;
-  platform::FolderBrowser* browser_ = nullptr;       // while Execute runs
-  platform::FolderBrowserWindow* shown_ = nullptr;   // while the browser is shown
+  platform::FolderBrowser* browser_ = nullptr;      // while Execute runs
+  platform::FolderBrowserWindow* shown_ = nullptr;  // while the browser is shown
   uint32_t dialogWindow_ = 0;
   uint32_t buttonWindow_ = 0;
   std::string displayName_;

@@ -17,30 +17,30 @@
 namespace skelder::test {
 
 struct AddinExports {
-  void (SKELDER_STDCALL* VcsInitEventAddin)(char*, int32_t, int32_t);
-  void (SKELDER_STDCALL* VcsInstalled)();
-  void (SKELDER_STDCALL* VcsUninstalled)();
-  uint8_t (SKELDER_STDCALL* VcsHandleCommand)(const char*, const char*);
-  void (SKELDER_STDCALL* VcsConfigureAddin)();
-  void (SKELDER_STDCALL* VcsShowAbout)();
-  void (SKELDER_STDCALL* VcsReleaseAddin)();
-  void (SKELDER_STDCALL* GetAddinInfo)(char*, char*);
-  void (SKELDER_STDCALL* ReleaseVcsAddin)();
-  int32_t (SKELDER_STDCALL* MTGetTopMenuCount)();
-  uint8_t (SKELDER_STDCALL* MTGetTopMenuInfo)(int32_t, uint8_t*);
-  uint8_t (SKELDER_STDCALL* MTGetMenuInfo)(int32_t, int32_t, int32_t*, uint8_t*);
-  uint8_t (SKELDER_STDCALL* MTActionStatus)(int32_t, uint8_t*, uint8_t*, uint8_t*, int32_t);
-  uint8_t (SKELDER_STDCALL* MTActionExecute)(int32_t);
-  void (SKELDER_STDCALL* MTNotifySelection)(int32_t, const void*);
-  uint8_t (SKELDER_STDCALL* HasDlgAddin)(int32_t, int32_t);
-  uint32_t (SKELDER_STDCALL* GetDlgAddin)(int32_t, uint32_t, int32_t, const char*, char*, int32_t);
-  void (SKELDER_STDCALL* DlgAddinParentResized)(int32_t, uint32_t, int32_t, int32_t, int32_t, int32_t);
-  uint8_t (SKELDER_STDCALL* DlgAddinGetData)(int32_t, uint32_t, char*);
-  uint8_t (SKELDER_STDCALL* DlgAddinValidate)(int32_t, uint32_t);
-  void (SKELDER_STDCALL* DlgAddinRelease)(int32_t, uint32_t);
+  void(SKELDER_STDCALL* VcsInitEventAddin)(char*, int32_t, int32_t);
+  void(SKELDER_STDCALL* VcsInstalled)();
+  void(SKELDER_STDCALL* VcsUninstalled)();
+  uint8_t(SKELDER_STDCALL* VcsHandleCommand)(const char*, const char*);
+  void(SKELDER_STDCALL* VcsConfigureAddin)();
+  void(SKELDER_STDCALL* VcsShowAbout)();
+  void(SKELDER_STDCALL* VcsReleaseAddin)();
+  void(SKELDER_STDCALL* GetAddinInfo)(char*, char*);
+  void(SKELDER_STDCALL* ReleaseVcsAddin)();
+  int32_t(SKELDER_STDCALL* MTGetTopMenuCount)();
+  uint8_t(SKELDER_STDCALL* MTGetTopMenuInfo)(int32_t, uint8_t*);
+  uint8_t(SKELDER_STDCALL* MTGetMenuInfo)(int32_t, int32_t, int32_t*, uint8_t*);
+  uint8_t(SKELDER_STDCALL* MTActionStatus)(int32_t, uint8_t*, uint8_t*, uint8_t*, int32_t);
+  uint8_t(SKELDER_STDCALL* MTActionExecute)(int32_t);
+  void(SKELDER_STDCALL* MTNotifySelection)(int32_t, const void*);
+  uint8_t(SKELDER_STDCALL* HasDlgAddin)(int32_t, int32_t);
+  uint32_t(SKELDER_STDCALL* GetDlgAddin)(int32_t, uint32_t, int32_t, const char*, char*, int32_t);
+  void(SKELDER_STDCALL* DlgAddinParentResized)(int32_t, uint32_t, int32_t, int32_t, int32_t, int32_t);
+  uint8_t(SKELDER_STDCALL* DlgAddinGetData)(int32_t, uint32_t, char*);
+  uint8_t(SKELDER_STDCALL* DlgAddinValidate)(int32_t, uint32_t);
+  void(SKELDER_STDCALL* DlgAddinRelease)(int32_t, uint32_t);
   // Extension exports.
-  uint8_t (SKELDER_STDCALL* SkelderConfigureToolkit)(const char*, const char*);
-  uint8_t (SKELDER_STDCALL* SkelderRunPropertyPage)(uint32_t);
+  uint8_t(SKELDER_STDCALL* SkelderConfigureToolkit)(const char*, const char*);
+  uint8_t(SKELDER_STDCALL* SkelderRunPropertyPage)(uint32_t);
   bool complete = false;
 };
 
@@ -83,12 +83,12 @@ inline AddinExports LoadAddinExports() {
 }
 
 // In the body: a failed check prints where and ends the body with a non-zero status.
-#define CHILD_CHECK(cond)                                                       \
-  do {                                                                          \
-    if (!(cond)) {                                                              \
-      std::printf("%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond);      \
-      return 1;                                                                 \
-    }                                                                           \
+#define CHILD_CHECK(cond)                                                  \
+  do {                                                                     \
+    if (!(cond)) {                                                         \
+      std::printf("%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
+      return 1;                                                            \
+    }                                                                      \
   } while (0)
 
 // The selection argument of MTNotifySelection: a reference to a reference to the id.

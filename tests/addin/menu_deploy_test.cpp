@@ -22,7 +22,8 @@ TEST_F(MenuDeployTest, ExecutingTheActionDeploysTheSelectedWebFolder) {
   const int32_t img = repo_.FolderId("img");
   const std::string capture = work_ / "lists.txt";
   RunHost([&](const AddinExports& e) {
-    auto setCapture = reinterpret_cast<uint8_t(SKELDER_STDCALL*)(const char*)>(AddinSymbol("SkelderCaptureDeployLists"));
+    auto setCapture =
+        reinterpret_cast<uint8_t(SKELDER_STDCALL*)(const char*)>(AddinSymbol("SkelderCaptureDeployLists"));
     CHILD_CHECK(setCapture && setCapture(capture.c_str()) == 1);
     e.GetAddinInfo(nullptr, nullptr);
     Selection sub(img), top(root);
@@ -47,7 +48,8 @@ TEST_F(MenuDeployTest, RunningTheActionWithoutASelectedWebFolderDeploysNothing) 
   WriteFile(work_ / "script", "");
   const std::string options = (work_ / "script") + ",transcript=" + transcript;
   RunHost([&](const AddinExports& e) {
-    auto setCapture = reinterpret_cast<uint8_t(SKELDER_STDCALL*)(const char*)>(AddinSymbol("SkelderCaptureDeployLists"));
+    auto setCapture =
+        reinterpret_cast<uint8_t(SKELDER_STDCALL*)(const char*)>(AddinSymbol("SkelderCaptureDeployLists"));
     CHILD_CHECK(setCapture && setCapture(capture.c_str()) == 1);
     CHILD_CHECK(e.SkelderConfigureToolkit("scripted", options.c_str()) == 1);
     e.GetAddinInfo(nullptr, nullptr);

@@ -63,7 +63,8 @@ TEST_F(PageTest, OnlyTheFolderPropertiesDialogWithBitZeroGetsThePage) {
 
 TEST_F(PageTest, AnUnchangedSaveOfNotesWithoutSettingsAddsTheSectionByteForByte) {
   const int32_t folder = folder_;
-  RunHost([&](const AddinExports& e) { return OpenAndSave(e, folder, "[General]\r\nA=1\r\n", "[General]\r\nA=1\r\n"); });
+  RunHost(
+      [&](const AddinExports& e) { return OpenAndSave(e, folder, "[General]\r\nA=1\r\n", "[General]\r\nA=1\r\n"); });
   EXPECT_EQ(last_.output, "[General]\r\nA=1\r\n\r\n[Web Folder]\r\nDeployTo=\r\nEnabled=0\r\n\r\n");
   RunHost([&](const AddinExports& e) { return OpenAndSave(e, folder, "", ""); });
   EXPECT_EQ(last_.output, "[Web Folder]\r\nDeployTo=\r\nEnabled=0\r\n\r\n");
@@ -72,7 +73,8 @@ TEST_F(PageTest, AnUnchangedSaveOfNotesWithoutSettingsAddsTheSectionByteForByte)
 TEST_F(PageTest, SaveStartsFromTheNotesTheHostPassesNowAndDropsBlankLines) {
   const int32_t folder = folder_;
   const std::string opened = "[Web Folder]\r\nDeployTo=/a,,ftp://server/pub,\r\n";
-  const std::string current = "[Other Addin]\r\nKey=written meanwhile\r\n[web folder]\r\ndeployto=/old\r\nEnabled=0\r\n";
+  const std::string current =
+      "[Other Addin]\r\nKey=written meanwhile\r\n[web folder]\r\ndeployto=/old\r\nEnabled=0\r\n";
   RunHost([&](const AddinExports& e) { return OpenAndSave(e, folder, opened, current); });
   EXPECT_EQ(last_.output,
             "[Other Addin]\r\nKey=written meanwhile\r\n\r\n[web folder]\r\nDeployTo=/a,ftp://server/pub\r\n"
@@ -115,19 +117,21 @@ TEST_F(PageTest, AScriptedUserAddsAPathAndAnFtpLocationThenSaves) {
   MakeDirs(work_ / "site/www");
   const std::string options = Options(
       "click btnAddPath\n"
-      "browse select " + target + "\n"
+      "browse select " +
+      target +
+      "\n"
       "browse ok\n"
       "click btnAddPath\n"
       "browse cancel\n"
       "click btnFtp\n"
-      "click btnOK\n"        // an empty site is refused, the dialog stays open
+      "click btnOK\n"  // an empty site is refused, the dialog stays open
       "set edtFtpSite server/pub\n"
       "set edtUser bob\n"
       "click btnOK\n"
       "click btnFtp\n"
       "set edtFtpSite other\n"
-      "press Esc\n"          // cancelled: nothing added
-      "press Enter\n");      // the properties dialog's OK
+      "press Esc\n"      // cancelled: nothing added
+      "press Enter\n");  // the properties dialog's OK
   RunHost([&](const AddinExports& e) {
     CHILD_CHECK(e.SkelderConfigureToolkit("scripted", options.c_str()) == 1);
     uint32_t page = e.GetDlgAddin(kDialog, 0, folder, "[Web Folder]\r\nDeployTo=/a\r\n", nullptr, 0);
@@ -141,8 +145,8 @@ TEST_F(PageTest, AScriptedUserAddsAPathAndAnFtpLocationThenSaves) {
     e.DlgAddinRelease(kDialog, page);
     return 0;
   });
-  EXPECT_EQ(last_.output, "[Web Folder]\r\nDeployTo=/a," + (work_ / "site/www/") +
-                              ",ftp://bob@server/pub\r\nEnabled=1\r\n\r\n");
+  EXPECT_EQ(last_.output,
+            "[Web Folder]\r\nDeployTo=/a," + (work_ / "site/www/") + ",ftp://bob@server/pub\r\nEnabled=1\r\n\r\n");
   const std::string transcript = ReadFile(transcript_);
   EXPECT_NE(transcript.find("beep Error"), std::string::npos) << transcript;
   EXPECT_NE(transcript.find("lblWeb caption=\"img\""), std::string::npos) << transcript;

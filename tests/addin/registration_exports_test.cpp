@@ -63,8 +63,8 @@ TEST_F(RegistrationTest, OnlyTheFirstValueOfARepeatedKeyCounts) {
   MakeDirs(user_.UserDir());
   WriteFile(UserList(), "[Addins]\r\nA=Spell.dll\r\nA=Skelder.dll\r\n");
   Install();
-  EXPECT_EQ(SplitLines(ReadFile(UserList())),
-            (std::vector<std::string>{"[Addins]", "A=Spell.dll", "A=Skelder.dll", "Skelder Command Handler=Skelder.dll"}));
+  EXPECT_EQ(SplitLines(ReadFile(UserList())), (std::vector<std::string>{"[Addins]", "A=Spell.dll", "A=Skelder.dll",
+                                                                        "Skelder Command Handler=Skelder.dll"}));
 }
 
 TEST_F(RegistrationTest, UninstallRemovesItsOwnKeyOnly) {

@@ -86,19 +86,23 @@ TEST(RunInChild, TheProgramsStandardStreamsAreItsOwnAgainAfterARun) {
 
 // A body that hangs cannot be taken back inside the process: the program ends with a message.
 TEST(RunInChildDeathTest, ABodyPastItsLimitEndsTheProgramWithAMessage) {
-  EXPECT_EXIT(RunInChild([] {
-    std::this_thread::sleep_for(std::chrono::seconds(30));
-    return 0;
-  }, {}, std::chrono::milliseconds(200)),
+  EXPECT_EXIT(RunInChild(
+                  [] {
+                    std::this_thread::sleep_for(std::chrono::seconds(30));
+                    return 0;
+                  },
+                  {}, std::chrono::milliseconds(200)),
               ::testing::ExitedWithCode(3), "did not end within 200 ms");
 }
 #else
 TEST(RunInChild, ABodyPastItsLimitIsStoppedAndSaysSo) {
   const auto start = std::chrono::steady_clock::now();
-  const ChildResult r = RunInChild([] {
-    std::this_thread::sleep_for(std::chrono::seconds(30));
-    return 0;
-  }, {}, std::chrono::milliseconds(200));
+  const ChildResult r = RunInChild(
+      [] {
+        std::this_thread::sleep_for(std::chrono::seconds(30));
+        return 0;
+      },
+      {}, std::chrono::milliseconds(200));
   EXPECT_TRUE(r.timedOut);
   EXPECT_EQ(r.exitCode, -1);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));

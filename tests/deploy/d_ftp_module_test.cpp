@@ -44,9 +44,8 @@ class FtpModule : public ::testing::Test {
   void Use(FaultServer& server) { dm_.netFtp.SetPortNumber(server.port()); }
   void TearDown() override { dm_.CloseSite(); }
   bool Open(const std::string& host, const std::string& user, const std::string& password, const std::string& base) {
-    return dm_.OpenSite(host, user, password, base, message_, [this](int code, int64_t value) {
-      progress_.emplace_back(code, value);
-    });
+    return dm_.OpenSite(host, user, password, base, message_,
+                        [this](int code, int64_t value) { progress_.emplace_back(code, value); });
   }
   static void Finish(FaultServer& server) {
     EXPECT_TRUE(server.WaitDone(3s));

@@ -58,8 +58,8 @@ TEST(CollectFileTest, LockedFileAcceptedOnSecondPassGivesEachFileOnce) {
 
 TEST(FilterFoldersTest, KeepsTheFolderAndItsSubfoldersAsRelativePaths) {
   // The host reports folder paths with the platform's separator.
-  TFolderList folders = {{"/repo", 1},         {"/repo/web", 2},         {"/repo/web/img", 3},
-                         {"/repo/website", 4}, {"/repo/web/img/x/y", 5}, {"/Repo/web/css", 6},
+  TFolderList folders = {{"/repo", 1},          {"/repo/web", 2},         {"/repo/web/img", 3},
+                         {"/repo/website", 4},  {"/repo/web/img/x/y", 5}, {"/Repo/web/css", 6},
                          {"/repo/other/web", 7}};
   for (auto& folder : folders) folder.Path = NativePath(folder.Path);
   FilterFolders(folders, NativePath("/repo/web"));
@@ -81,8 +81,8 @@ TEST(FilterFoldersTest, FolderPathWithTrailingSeparatorOrEmpty) {
 
 TEST(FilterFilesTest, DropsFilesWhoseFolderWasDroppedAndKeepsOrder) {
   TFolderList folders = {{"", 2}, {"img", 3}, {"img-dup", 3}};
-  TFileList files = {{"z.htm", {3, 1}}, {"sibling.htm", {4, 2}}, {"a.htm", {2, 3}}, {"outside.htm", {99, 4}},
-                     {"b.htm", {3, 5}}};
+  TFileList files = {
+      {"z.htm", {3, 1}}, {"sibling.htm", {4, 2}}, {"a.htm", {2, 3}}, {"outside.htm", {99, 4}}, {"b.htm", {3, 5}}};
   FilterFiles(files, folders);
   EXPECT_EQ(Names(files), (std::vector<std::string>{"z.htm", "a.htm", "b.htm"}));
   // The shown name uses the first folder entry carrying the id.

@@ -176,11 +176,8 @@ TEST_F(DeployRunTest, HostNamesThatWouldEscapeAreRefusedBeforeAnythingIsWritten)
     std::string folder, name, reason;
   };
   const std::vector<Case> cases = {
-      {"", "../a.htm", kUnsafeFileName},
-      {"", "..", kUnsafeFileName},
-      {"../up", "a.htm", kUnsafeFolder},
-      {"img/../../x", "a.htm", kUnsafeFolder},
-      {"/abs", "a.htm", kUnsafeFolder},
+      {"", "../a.htm", kUnsafeFileName},       {"", "..", kUnsafeFileName},      {"../up", "a.htm", kUnsafeFolder},
+      {"img/../../x", "a.htm", kUnsafeFolder}, {"/abs", "a.htm", kUnsafeFolder},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.folder + " " + c.name);
@@ -189,8 +186,9 @@ TEST_F(DeployRunTest, HostNamesThatWouldEscapeAreRefusedBeforeAnythingIsWritten)
     Run(work_ / "web");
     EXPECT_EQ(form_->Outcome(), TDeployOutcome::Failed);
     // Shown as the host names it, the folder's text and the separator before the name.
-    EXPECT_EQ(Log(), (std::vector<std::string>{"Getting files from Ardmoor...", "", test::NativePath("   /a.htm"),
-                                               "   " + c.folder + platform::kPathSeparator + c.name + " - " + c.reason}));
+    EXPECT_EQ(Log(),
+              (std::vector<std::string>{"Getting files from Ardmoor...", "", test::NativePath("   /a.htm"),
+                                        "   " + c.folder + platform::kPathSeparator + c.name + " - " + c.reason}));
     EXPECT_EQ(form_->LastError(), c.reason);
     // Only the log was written: no location, nothing beside the temporary folder.
     EXPECT_EQ(test::ListFiles(work_.path()), std::vector<std::string>{"Skelder.log"});

@@ -36,8 +36,8 @@ TEST(ParseInt32Test, StrictDecimal) {
   EXPECT_EQ(platform::ParseInt32("+0"), 0);
   EXPECT_EQ(platform::ParseInt32("2147483647"), 2147483647);
   EXPECT_EQ(platform::ParseInt32("-2147483648"), -2147483648);
-  for (const char* bad : {"", "-", "+", "12a", " 12", "12 ", "2147483648", "-2147483649", "0x10", "$10",
-                          "99999999999999999999999"})
+  for (const char* bad :
+       {"", "-", "+", "12a", " 12", "12 ", "2147483648", "-2147483649", "0x10", "$10", "99999999999999999999999"})
     EXPECT_FALSE(platform::ParseInt32(bad).has_value()) << bad;
 }
 

@@ -14,8 +14,7 @@ using Lines = std::vector<std::string>;
 TEST(IniTextTest, NotesRewriteKeepsOtherSectionsAndReplacesInPlace) {
   const std::string notes = "[General]\r\nA=1\r\n; remark\r\n[Web Folder]\r\ndeployto=C:\\old\r\n";
   const std::string saved = WriteWebFolderSettings(notes, {"C:\\new", "", "ftp://server/pub"});
-  EXPECT_EQ(saved,
-            "[General]\r\nA=1\r\n\r\n[Web Folder]\r\nDeployTo=C:\\new,ftp://server/pub\r\nEnabled=1\r\n\r\n");
+  EXPECT_EQ(saved, "[General]\r\nA=1\r\n\r\n[Web Folder]\r\nDeployTo=C:\\new,ftp://server/pub\r\nEnabled=1\r\n\r\n");
 }
 
 TEST(IniTextTest, SavingAnEmptyListAddsTheSection) {

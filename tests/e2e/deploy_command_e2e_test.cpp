@@ -77,7 +77,8 @@ TEST_F(DeployCommandE2eTest, HandsTheFolderListsToTheDialog) {
   EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + expected.size()), expected);
   const std::string text = ReadFile(capture_);
   EXPECT_NE(text.find("Files: 4\n"), std::string::npos) << text;
-  EXPECT_NE(text.find(" " + std::to_string(repo_.FolderId("img/sub")) + NativePath(" img/sub/a.css\n")), std::string::npos)
+  EXPECT_NE(text.find(" " + std::to_string(repo_.FolderId("img/sub")) + NativePath(" img/sub/a.css\n")),
+            std::string::npos)
       << text;
   EXPECT_EQ(text.find("pw@"), std::string::npos) << "the password must not show";
   EXPECT_EQ(last_.output.find("pw@"), std::string::npos);
@@ -110,7 +111,8 @@ TEST_F(DeployCommandE2eTest, LockedFilesAcceptedGiveEachFileOnce) {
   for (const char* name : {"a.htm", "b.htm", "c.htm", "d.htm"}) {
     const auto first = text.find(NativePath(std::string("/") + name) + "\n");
     EXPECT_NE(first, std::string::npos) << name << "\n" << text;
-    EXPECT_EQ(text.find(NativePath(std::string("/") + name) + "\n", first + 1), std::string::npos) << name << "\n" << text;
+    EXPECT_EQ(text.find(NativePath(std::string("/") + name) + "\n", first + 1), std::string::npos) << name << "\n"
+                                                                                                   << text;
   }
 }
 

@@ -24,14 +24,12 @@ class ArdmoorDeployTest : public ::testing::Test {
 
   int Deploy(const std::string& extra) {
     output_.clear();
-    const std::string cmd = "'" + BinDir() + "/ardmoor' --repository '" + repo_.Root() + "' deploy '" +
-                            repo_.Root() + "' --install-dir '" + BinDir() + "' --addin '" + install_ +
-                            "/Skelder.so' " + extra + " </dev/null 2>&1";
+    const std::string cmd = "'" + BinDir() + "/ardmoor' --repository '" + repo_.Root() + "' deploy '" + repo_.Root() +
+                            "' --install-dir '" + BinDir() + "' --addin '" + install_ + "/Skelder.so' " + extra +
+                            " </dev/null 2>&1";
     return RunCommand(cmd, &output_);
   }
-  void Locations(const std::string& deployTo) {
-    repo_.Notes("", "[Web Folder]\r\nDeployTo=" + deployTo + "\r\n");
-  }
+  void Locations(const std::string& deployTo) { repo_.Notes("", "[Web Folder]\r\nDeployTo=" + deployTo + "\r\n"); }
 
   HostSimUser user_;
   HostSimRepository repo_;

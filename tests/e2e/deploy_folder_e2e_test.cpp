@@ -1,5 +1,5 @@
-// Directory deployment end to end: the add-in loaded afresh through its exports for each run, the stand-in host serving a repository on disk, the scripted toolkit chosen through
-// the extension export, and real files at the locations.
+// Directory deployment end to end: the add-in loaded afresh through its exports for each run, the stand-in host serving
+// a repository on disk, the scripted toolkit chosen through the extension export, and real files at the locations.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -60,8 +60,8 @@ TEST_F(DeployFolderE2eTest, NestedFoldersToTwoLocationsThenNothingToSend) {
     EXPECT_EQ(Record(loc), Entry("index.htm", kTime1) + "\r\n" + Entry("about/index.htm", kTime1) + "\r\n" +
                                Entry("img/logo.gif", kTime1) + "\r\n" + Entry("img/sub/deep.css", kTime1) + "\r\n");
   }
-  EXPECT_EQ(Log(), Concat({kFetchHeading, SiteShown(), Heading(NativePath(a + "/")), SiteShown(), Heading(NativePath(b + "/")), SiteShown(),
-                           Heading(NativePath(a + "/"))}));
+  EXPECT_EQ(Log(), Concat({kFetchHeading, SiteShown(), Heading(NativePath(a + "/")), SiteShown(),
+                           Heading(NativePath(b + "/")), SiteShown(), Heading(NativePath(a + "/"))}));
   EXPECT_TRUE(MessageBoxes().empty()) << Transcript();
   // The run wrote its locations and the log beside the add-in, nothing else of ours.
   std::vector<std::string> written;
@@ -82,7 +82,8 @@ TEST_F(DeployFolderE2eTest, NestedFoldersToTwoLocationsThenNothingToSend) {
   // Nothing changed in the host: the second run sends nothing and logs only the headings.
   const std::string recordBefore = Record(a);
   ASSERT_EQ(Deploy("", "yes,virtual-clock"), kSucceeded) << last_.output;
-  EXPECT_EQ(Log(), Concat({kFetchHeading, SiteShown(), Heading(NativePath(a + "/")), Heading(NativePath(b + "/")), Heading(NativePath(a + "/"))}));
+  EXPECT_EQ(Log(), Concat({kFetchHeading, SiteShown(), Heading(NativePath(a + "/")), Heading(NativePath(b + "/")),
+                           Heading(NativePath(a + "/"))}));
   EXPECT_EQ(Record(a), recordBefore);
 }
 
@@ -101,7 +102,9 @@ TEST_F(DeployFolderE2eTest, ChangedFileIsSentAgainWithItsFileGroup) {
   ASSERT_EQ(Deploy("", "yes,virtual-clock"), kSucceeded) << last_.output;
   EXPECT_EQ(ReadFile(loc + "/index.htm"), "v2");
   EXPECT_EQ(ReadFile(loc + "/index.txt"), "notes v2");
-  EXPECT_EQ(Log(), Concat({kFetchHeading, {NativePath("   /index.htm"), NativePath("   /index.txt"), NativePath("   /other.css")}, Heading(NativePath(loc + "/")),
+  EXPECT_EQ(Log(), Concat({kFetchHeading,
+                           {NativePath("   /index.htm"), NativePath("   /index.txt"), NativePath("   /other.css")},
+                           Heading(NativePath(loc + "/")),
                            {NativePath("   /index.htm")}}));
   EXPECT_EQ(Record(loc), Entry("index.htm", kTime2) + "\r\n" + Entry("index.txt", kTime1) + "\r\n" +
                              Entry("other.css", kTime1) + "\r\n");
@@ -114,8 +117,7 @@ TEST_F(DeployFolderE2eTest, LockedFileRefusedThenAccepted) {
   EXPECT_EQ(Deploy("answer No\n"), kNotRun) << last_.output;
   EXPECT_FALSE(fs::exists(loc));
   ASSERT_EQ(MessageBoxes().size(), 1u);
-  EXPECT_NE(MessageBoxes()[0].find("The selection included locked files. Do you want to continue?"),
-            std::string::npos);
+  EXPECT_NE(MessageBoxes()[0].find("The selection included locked files. Do you want to continue?"), std::string::npos);
 
   EXPECT_EQ(Deploy("answer Yes\nclick btnOK\n"), kSucceeded) << last_.output << Transcript();
   EXPECT_EQ(ListFiles(loc), (std::vector<std::string>{"XRDeploy.dat", "a.htm", "b.htm"}));
@@ -139,7 +141,9 @@ TEST_F(DeployFolderE2eTest, CancelDuringFetch) {
   Locations(loc);
   // Turn 1 is Continue's own; turn 2 follows the first file fetched.
   EXPECT_EQ(Deploy("click btnOK\nat 2 click btnCancel\nanswer Yes\n"), kCancelled) << last_.output << Transcript();
-  EXPECT_EQ(Log(), Concat({kFetchHeading, {NativePath("   /index.htm"), NativePath("   about/index.htm"), NativePath("   about/index.htm - Cancelled by user")}}));
+  EXPECT_EQ(Log(), Concat({kFetchHeading,
+                           {NativePath("   /index.htm"), NativePath("   about/index.htm"),
+                            NativePath("   about/index.htm - Cancelled by user")}}));
   const auto boxes = MessageBoxes();
   ASSERT_EQ(boxes.size(), 2u) << Transcript();
   EXPECT_NE(boxes[0].find("Are you sure you want to cancell this deployment?"), std::string::npos);
@@ -164,8 +168,11 @@ TEST_F(DeployFolderE2eTest, CancelDuringALocationKeepsWhatWasSent) {
   Locations(loc + "," + later);
   // Turns: 1 Continue, 2-5 the four files fetched, 6 after the first file at the location.
   EXPECT_EQ(Deploy("click btnOK\nat 6 click btnCancel\nanswer Yes\n"), kCancelled) << Transcript();
-  EXPECT_EQ(Log(), Concat({kFetchHeading, SiteShown(), Heading(NativePath(loc + "/")),
-                           {NativePath("   /index.htm"), NativePath("   about/index.htm"), NativePath("   about/index.htm - Cancelled by user")}}));
+  EXPECT_EQ(Log(), Concat({kFetchHeading,
+                           SiteShown(),
+                           Heading(NativePath(loc + "/")),
+                           {NativePath("   /index.htm"), NativePath("   about/index.htm"),
+                            NativePath("   about/index.htm - Cancelled by user")}}));
   EXPECT_EQ(Record(loc), Entry("index.htm", kTime1) + "\r\n" + Entry("about/index.htm", kTime1) + "\r\n");
   EXPECT_FALSE(fs::exists(later));
 }
@@ -194,7 +201,10 @@ TEST_F(DeployFolderE2eTest, LocationThatCannotBeMadeStopsTheRun) {
   const std::string bad = work_ / "plain-file/web", later = work_ / "later";
   Locations(bad + "," + later);
   EXPECT_EQ(Deploy("", "yes,virtual-clock"), kFailed);
-  EXPECT_EQ(Log(), Concat({kFetchHeading, SiteShown(), Heading(NativePath(bad + "/")), {"   Could not create the destination folder"}}));
+  EXPECT_EQ(Log(), Concat({kFetchHeading,
+                           SiteShown(),
+                           Heading(NativePath(bad + "/")),
+                           {"   Could not create the destination folder"}}));
   ASSERT_EQ(MessageBoxes().size(), 1u);
   EXPECT_NE(MessageBoxes()[0].find("text=\"Could not create the destination folder\""), std::string::npos);
   EXPECT_FALSE(fs::exists(later));
@@ -222,7 +232,8 @@ TEST_F(DeployFolderE2eTest, CopyOntoADirectoryFailsWithItsErrorCode) {
   ASSERT_EQ(log.back().rfind(expectedStart, 0), 0u) << log.back();
   EXPECT_GT(std::stoi(log.back().substr(expectedStart.size())), 0);
   ASSERT_EQ(MessageBoxes().size(), 1u);
-  EXPECT_NE(MessageBoxes()[0].find("text=\"" + InTranscript(log.back()) + "\""), std::string::npos) << MessageBoxes()[0];
+  EXPECT_NE(MessageBoxes()[0].find("text=\"" + InTranscript(log.back()) + "\""), std::string::npos)
+      << MessageBoxes()[0];
   // The record keeps the file sent before the failure, not the failed one.
   EXPECT_EQ(Record(loc), Entry("index.htm", kTime1) + "\r\n");
   EXPECT_TRUE(fs::is_directory(loc + "/about/index.htm"));
@@ -243,9 +254,11 @@ TEST_F(DeployFolderE2eTest, EmptyLocationLineIsSkipped) {
   const std::string loc = work_ / "web";
   Locations("," + loc);
   EXPECT_EQ(Deploy("", "yes,virtual-clock"), kSucceeded) << Transcript();
-  EXPECT_EQ(Log(), Concat({kFetchHeading, {NativePath("   /a.htm")},
+  EXPECT_EQ(Log(), Concat({kFetchHeading,
+                           {NativePath("   /a.htm")},
                            {"", "", "Skipped an empty location line: the root of the file system is never deployed to"},
-                           Heading(NativePath(loc + "/")), {NativePath("   /a.htm")}}));
+                           Heading(NativePath(loc + "/")),
+                           {NativePath("   /a.htm")}}));
   EXPECT_NE(Transcript().find("MainProgress caption=\"\" page=1 visible enabled color=0,0,0 position=6/6"),
             std::string::npos);
 }
@@ -256,10 +269,12 @@ TEST_F(DeployFolderE2eTest, FtpWithoutModuleAndLinesOfNeitherKind) {
   Locations("x ftp://not-a-location," + loc);
   EXPECT_EQ(Deploy("", "yes,virtual-clock"), kSucceeded) << Transcript();
   // The line with "ftp://" inside it is deployed by neither pass; the log says so.
-  EXPECT_EQ(Log(), Concat({kFetchHeading, {NativePath("   /a.htm"), "", ""},
+  EXPECT_EQ(Log(), Concat({kFetchHeading,
+                           {NativePath("   /a.htm"), "", ""},
                            {"Skipped the location line 'x ftp://not-a-location': it holds \"ftp://\" but does not "
                             "begin with it, so it is neither a folder nor an FTP location"},
-                           Heading(NativePath(loc + "/")), {NativePath("   /a.htm")}}));
+                           Heading(NativePath(loc + "/")),
+                           {NativePath("   /a.htm")}}));
 }
 
 TEST_F(DeployFolderE2eTest, NoLocationsFetchesAndSucceeds) {

@@ -76,9 +76,7 @@ class HostDeployE2e : public ::testing::Test {
     return nullptr;
   }
   std::string Remote(const Server& s) { return s.root + "/" + bases_[s.name]; }
-  std::string FtpPath(const Server& s) {
-    return (s.ftpRoot == "/" ? "" : s.ftpRoot) + "/" + bases_[s.name];
-  }
+  std::string FtpPath(const Server& s) { return (s.ftpRoot == "/" ? "" : s.ftpRoot) + "/" + bases_[s.name]; }
   std::string Location(const Server& s) {
     const std::string login = s.user == "anonymous" ? "" : s.user + ":" + s.password + "@";
     return "ftp://" + login + s.host + FtpPath(s);
@@ -87,10 +85,10 @@ class HostDeployE2e : public ::testing::Test {
   // `ardmoor deploy --yes` of the repository's root folder; its exit status.
   int Deploy() {
     output_.clear();
-    const int status = RunProgram({BinProgram("ardmoor"), "--repository", repo_.Root(), "deploy", "$",
-                                   "--install-dir", BinDir(), "--addin", install_ + "/" + AddinFileName(), "--yes"},
-                                  &output_, std::chrono::seconds(120),
-                                  {"TMP=" + tmp_, "TEMP=" + tmp_, "TMPDIR=" + tmp_});
+    const int status =
+        RunProgram({BinProgram("ardmoor"), "--repository", repo_.Root(), "deploy", "$", "--install-dir", BinDir(),
+                    "--addin", install_ + "/" + AddinFileName(), "--yes"},
+                   &output_, std::chrono::seconds(120), {"TMP=" + tmp_, "TEMP=" + tmp_, "TMPDIR=" + tmp_});
     // Every run removes the temporary folder it made for the checked-out copies.
     EXPECT_TRUE(fs::is_empty(tmp_)) << "temporary folder left behind";
     return status;
@@ -170,8 +168,7 @@ TEST_F(HostDeployE2e, ADirectoryAndTwoServersByteForByteThenOnlyWhatChanged) {
   expectRecords(kTime1);
   expectLog(all);
   // The host's installation folder came from the user's registry, where --install-dir put it.
-  EXPECT_EQ(platform::registry::ReadString("\\Software\\Vorn\\Ardmoor", "InstallDir"),
-            fs::absolute(BinDir()).string());
+  EXPECT_EQ(platform::registry::ReadString("\\Software\\Vorn\\Ardmoor", "InstallDir"), fs::absolute(BinDir()).string());
 
   ASSERT_EQ(Deploy(), 0) << output_;  // nothing changed: only the records go back
   expectRecords(kTime1);

@@ -66,8 +66,7 @@ struct StatusLog {
 
 // "227 ... (127,0,0,1,p1,p2)" for a listener on loopback.
 std::string PasvReply(uint16_t port) {
-  return "227 Entering Passive Mode (127,0,0,1," + std::to_string(port / 256) + "," + std::to_string(port % 256) +
-         ").";
+  return "227 Entering Passive Mode (127,0,0,1," + std::to_string(port / 256) + "," + std::to_string(port % 256) + ").";
 }
 
 bool CanConnect(uint16_t port) {
@@ -172,15 +171,21 @@ TEST(FtpFaultSession, EveryProxyLogInSequence) {
   const std::string site = "ftp.example.invalid";  // never resolved: the proxy is dialled
   const std::vector<ProxyCase> cases = {
       {fpcmNone, "pu", "pp", {{"USER u", "331 pw"}, {"PASS p", "230 ok"}}},
-      {fpcmUserSite, "pu", "pp",
+      {fpcmUserSite,
+       "pu",
+       "pp",
        {{"USER pu", "331 pw"}, {"PASS pp", "230 ok"}, {"USER u@" + site, "331 pw"}, {"PASS p", "230 ok"}}},
       {fpcmUserSite, "", "", {{"USER u@" + site, "230 ok"}}},
-      {fpcmSite, "pu", "pp",
+      {fpcmSite,
+       "pu",
+       "pp",
        {{"USER pu", "230 ok"}, {"SITE " + site, "500 whatever"}, {"USER u", "331 pw"}, {"PASS p", "230 ok"}}},
       {fpcmOpen, "", "", {{"OPEN " + site, "220 opened"}, {"USER u", "331 pw"}, {"PASS p", "230 ok"}}},
       {fpcmUserPass, "pu", "pp", {{"USER u@pu@" + site, "331 pw"}, {"PASS p@pp", "230 ok"}}},
       {fpcmUserPass, "pu", "", {{"USER u@pu@" + site, "331 pw"}, {"PASS p", "230 ok"}}},
-      {fpcmTransparent, "pu", "pp",
+      {fpcmTransparent,
+       "pu",
+       "pp",
        {{"USER pu", "331 pw"}, {"PASS pp", "230 ok"}, {"USER u", "331 pw"}, {"PASS p", "230 ok"}}},
   };
   for (const ProxyCase& c : cases) {
@@ -356,8 +361,8 @@ TEST(FtpFaultPassive, UploadWritesTheCommandBeforeConnecting) {
 
 // Answers PORT, then the transfer command, and plays `data` on a connection back to the
 // announced port.
-FaultStep ConnectBack(const std::string& command, const std::string& reply,
-                      std::function<void(TestSocket fd)> data, const std::string& final) {
+FaultStep ConnectBack(const std::string& command, const std::string& reply, std::function<void(TestSocket fd)> data,
+                      const std::string& final) {
   return [=](FaultSession& s) {
     auto port = s.ReadLine(5s);
     if (!port || port->rfind("PORT ", 0) != 0) return false;
@@ -393,7 +398,8 @@ TEST(FtpFaultActive, RetrAnswered550LeavesTheStreamAsItWas) {
 
 TEST(FtpFaultActive, ExistingLocalFileRules) {
   FaultScript s = LoggedIn();
-  s.Custom(ConnectBack("RETR f", "150 here", [](TestSocket fd) { SendAll(fd, "new"); }, "226 ok\r\n"));
+  s.Custom(ConnectBack(
+      "RETR f", "150 here", [](TestSocket fd) { SendAll(fd, "new"); }, "226 ok\r\n"));
   s.Stall();
   FaultServer server({s});
   TempDir dir;
@@ -461,8 +467,9 @@ TEST(FtpFaultActive, ServerThatNeverConnectsBackFailsAfterTheAcceptLimit) {
 
 TEST(FtpFaultActive, UnsolicitedAbortReplyIsAFailureNotASuccess) {
   FaultScript s = LoggedIn();
-  s.Custom(ConnectBack("RETR f", "150 here", [](TestSocket fd) { SendAll(fd, "part"); },
-                       "426 Connection closed; transfer aborted.\r\n"));
+  s.Custom(ConnectBack(
+      "RETR f", "150 here", [](TestSocket fd) { SendAll(fd, "part"); },
+      "426 Connection closed; transfer aborted.\r\n"));
   s.Stall();
   FaultServer server({s});
   TNetFTP ftp;
@@ -476,12 +483,13 @@ TEST(FtpFaultActive, UnsolicitedAbortReplyIsAFailureNotASuccess) {
 TEST(FtpFaultActive, ServerClosingMidTransferFails) {
   {  // data reset and the control connection gone
     FaultScript s = LoggedIn();
-    s.Custom(ConnectBack("RETR f", "150 here",
-                         [](TestSocket fd) {
-                           SendAll(fd, "part");
-                           ResetOnClose(fd);
-                         },
-                         ""));
+    s.Custom(ConnectBack(
+        "RETR f", "150 here",
+        [](TestSocket fd) {
+          SendAll(fd, "part");
+          ResetOnClose(fd);
+        },
+        ""));
     s.Close();
     FaultServer server({s});
     TNetFTP ftp;
@@ -492,7 +500,8 @@ TEST(FtpFaultActive, ServerClosingMidTransferFails) {
   }
   {  // upload: the server stops reading and closes everything
     FaultScript s = LoggedIn();
-    s.Custom(ConnectBack("STOR f", "150 send", [](TestSocket) {}, ""));
+    s.Custom(ConnectBack(
+        "STOR f", "150 send", [](TestSocket) {}, ""));
     s.Close();
     FaultServer server({s});
     TNetFTP ftp;

@@ -168,8 +168,9 @@ TEST(FtpHostileReply, EveryEndlessReplyEndsInBoundedTimeAndMemory) {
        true},
       {"one byte every 100 ms", [](FaultScript& s) { s.Send("220 hel").SendForever("l", 100ms); }, 1000, 16384,
        "Read Timeout", true},
-      {"a continuation line every 50 ms", [](FaultScript& s) { s.Send("220-hi\r\n").SendForever("220-more\r\n", 50ms); },
-       1000, 16384, "Read Timeout", true},
+      {"a continuation line every 50 ms",
+       [](FaultScript& s) { s.Send("220-hi\r\n").SendForever("220-more\r\n", 50ms); }, 1000, 16384, "Read Timeout",
+       true},
   };
   const long base = OwnPeakKb();
   for (const HostileReplyCase& c : cases) {
@@ -301,8 +302,8 @@ TEST_F(FtpHostilePyftpd, UploadGoesToTheServerThoughAThirdPartyConnectedFirst) {
   toolkit->onTurn = [&](int) {
     auto* listener = dynamic_cast<TNetSimpleServer*>(ftp_.DataChannel());
     if (intruder != kNoTestSocket || !listener || !listener->Listening()) return;
-    intruder = ConnectFrom(kThirdParty, ParseIPv4(listener->Binding()->IP),
-                           static_cast<uint16_t>(listener->Binding()->Port));
+    intruder =
+        ConnectFrom(kThirdParty, ParseIPv4(listener->Binding()->IP), static_cast<uint16_t>(listener->Binding()->Port));
   };
   const std::string payload(100000, 'p');
   TNetMemoryStream stream(payload);
@@ -346,8 +347,8 @@ TEST(FtpHostilePlaces, ConnectFailuresNameHostAndPort) {
     ftp.Download("f", down, false);
     ADD_FAILURE() << "downloaded";
   } catch (const std::exception& e) {
-    EXPECT_EQ(std::string(e.what()),
-              "Socket Error # 10061\r\nConnection refused. (data connection, 127.0.0.150:" + std::to_string(port) + ")");
+    EXPECT_EQ(std::string(e.what()), "Socket Error # 10061\r\nConnection refused. (data connection, 127.0.0.150:" +
+                                         std::to_string(port) + ")");
   }
 }
 
@@ -415,10 +416,13 @@ TEST(FtpHostileLocalFiles, FileRemovedAfterOpeningIsSentWhole) {
 TEST(FtpHostileLocalFiles, DownloadTargetIsCreatedUnderItsExactName) {
   FaultScript s = LoggedIn();
   for (int i = 0; i < 2; ++i) {
-    s.Custom(ConnectBack("RETR Page.htm", [](TestSocket fd) {
-      SendAll(fd, "new");
-      CloseSocket(fd);
-    }, "226 sent\r\n"));
+    s.Custom(ConnectBack(
+        "RETR Page.htm",
+        [](TestSocket fd) {
+          SendAll(fd, "new");
+          CloseSocket(fd);
+        },
+        "226 sent\r\n"));
   }
   s.Stall();
   FaultServer server({s}, kHost);
@@ -506,18 +510,21 @@ TEST(FtpHostileBrokenOff, LateReplyAfter426IsReadOrTheSessionIsOutOfStep) {
     std::string after;  // what follows the 426
     bool inStep;
   };
-  for (const Case& c : {Case{"226 at once", "226 Closing data connection\r\n", true},
-                        Case{"225 a little later", "(pause)225 Data connection open\r\n", true},
-                        Case{"nothing", "", false}}) {
+  for (const Case& c :
+       {Case{"226 at once", "226 Closing data connection\r\n", true},
+        Case{"225 a little later", "(pause)225 Data connection open\r\n", true}, Case{"nothing", "", false}}) {
     SCOPED_TRACE(c.name);
     FaultScript s = LoggedIn();
     std::string after = c.after;
     const bool pause = after.rfind("(pause)", 0) == 0;
     if (pause) after.erase(0, 7);
-    s.Custom(ConnectBack("RETR f", [](TestSocket fd) {
-      SendAll(fd, "part");
-      CloseSocket(fd);
-    }, "426 Connection closed; transfer aborted.\r\n"));
+    s.Custom(ConnectBack(
+        "RETR f",
+        [](TestSocket fd) {
+          SendAll(fd, "part");
+          CloseSocket(fd);
+        },
+        "426 Connection closed; transfer aborted.\r\n"));
     if (pause) s.Sleep(300ms);
     if (!after.empty()) s.Send(after);
     Reply(s, "NOOP", "200 NOOP ok").Stall();
@@ -585,12 +592,11 @@ TEST(FtpHostileData, ResetDataConnectionIsReportedAsAReset) {
     std::unique_ptr<FaultServer> data;
     FaultScript s = LoggedIn();
     if (c.passive) {
-      data = std::make_unique<FaultServer>(
-          std::vector<FaultScript>{FaultScript().Custom([play](FaultSession& d) {
-            play(d.Detach());
-            return false;
-          })},
-          kHost);
+      data = std::make_unique<FaultServer>(std::vector<FaultScript>{FaultScript().Custom([play](FaultSession& d) {
+                                             play(d.Detach());
+                                             return false;
+                                           })},
+                                           kHost);
       Reply(s, "PASV", PasvReply(data->port()));
       Reply(s, command, "150 go");
       s.Sleep(300ms).Send("426 Connection reset\r\n");
@@ -613,7 +619,8 @@ TEST(FtpHostileData, ResetDataConnectionIsReportedAsAReset) {
     } catch (const std::exception& e) {
       const std::string message = e.what();
       EXPECT_EQ(message.find("not connected"), std::string::npos) << message;
-      EXPECT_EQ(message.rfind("Socket Error # 10054\r\nConnection reset by peer. (data connection, 127.0.0.150:", 0), 0u)
+      EXPECT_EQ(message.rfind("Socket Error # 10054\r\nConnection reset by peer. (data connection, 127.0.0.150:", 0),
+                0u)
           << message;
     }
   }

@@ -31,8 +31,7 @@ std::string Pattern(size_t size, uint32_t seed) {
 
 // True when `commands` holds the expected ones in order, each matched as a prefix, with any
 // other commands between them.
-::testing::AssertionResult InOrder(const std::vector<std::string>& commands,
-                                   const std::vector<std::string>& expected) {
+::testing::AssertionResult InOrder(const std::vector<std::string>& commands, const std::vector<std::string>& expected) {
   size_t at = 0;
   for (const std::string& c : commands) {
     if (at < expected.size() && c.rfind(expected[at], 0) == 0) ++at;
@@ -116,9 +115,8 @@ TEST_P(FtpInterop, DirectoriesAndTransferType) {
   ftp.Upload(text, "t.txt", false);
   ftp.ChangeDirectory("/");
   EXPECT_TRUE(FileExists(server_->root() + "/web/inner/t.txt"));
-  EXPECT_TRUE(InOrder(server_->CommandsSince(mark),
-                      {"MKD web", "CWD web", "MKD inner", "CWD inner", "CWD missing", "TYPE A", "STOR t.txt",
-                       "CWD /"}));
+  EXPECT_TRUE(InOrder(server_->CommandsSince(mark), {"MKD web", "CWD web", "MKD inner", "CWD inner", "CWD missing",
+                                                     "TYPE A", "STOR t.txt", "CWD /"}));
   int typeCommands = 0;
   for (const auto& c : server_->CommandsSince(mark)) typeCommands += c.rfind("TYPE", 0) == 0;
   EXPECT_EQ(typeCommands, 1);
@@ -128,8 +126,8 @@ TEST_P(FtpInterop, UploadAndDownloadSizesByteForByte) {
   TNetFTP ftp;
   Configure(ftp);
   ftp.OpenSession(true, -1);
-  const std::vector<size_t> sizes = {0, 1, static_cast<size_t>(kSend), static_cast<size_t>(kRecv), 32768,
-                                     50u * 1024 * 1024};
+  const std::vector<size_t> sizes = {
+      0, 1, static_cast<size_t>(kSend), static_cast<size_t>(kRecv), 32768, 50u * 1024 * 1024};
   for (size_t size : sizes) {
     SCOPED_TRACE("size " + std::to_string(size));
     const std::string name = "f" + std::to_string(size) + ".bin";
@@ -250,8 +248,7 @@ INSTANTIATE_TEST_SUITE_P(Servers, FtpInterop,
                          ::testing::Combine(::testing::Values(FtpServerKind::kPyFtpd, FtpServerKind::kVsftpd),
                                             ::testing::Bool()),
                          [](const ::testing::TestParamInfo<Param>& p) {
-                           return std::string(std::get<0>(p.param) == FtpServerKind::kPyFtpd ? "pyftpdlib"
-                                                                                                 : "vsftpd") +
+                           return std::string(std::get<0>(p.param) == FtpServerKind::kPyFtpd ? "pyftpdlib" : "vsftpd") +
                                   (std::get<1>(p.param) ? "_passive" : "_active");
                          });
 

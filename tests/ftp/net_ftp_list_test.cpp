@@ -65,19 +65,13 @@ TEST_F(ListingTest, DetectsLayoutFromFirstLine) {
   EXPECT_EQ(TNetFTPListItems::DetectListFormat("-rw-r--a-- 1 u g 0 Jan 1 2001 f", true), fmtUnix);
   EXPECT_EQ(TNetFTPListItems::DetectListFormat("-rwar--r-- 1 u g 0 Jan 1 2001 f", true), fmtUnknown);
   EXPECT_EQ(TNetFTPListItems::DetectListFormat("USER1:[DIR] DSK:FILE.TXT;1", true), fmtVms);
-  EXPECT_EQ(TNetFTPListItems::DetectListFormat("01-15-02  03:45PM       <DIR>          web", true),
-            fmtDos);
-  EXPECT_EQ(TNetFTPListItems::DetectListFormat("01-15-02  03:45PM                 1,234 a.txt", true),
-            fmtDos);
-  EXPECT_EQ(TNetFTPListItems::DetectListFormat("01/15/02  03:45PM       <DIR>          web", true),
-            fmtDos);
+  EXPECT_EQ(TNetFTPListItems::DetectListFormat("01-15-02  03:45PM       <DIR>          web", true), fmtDos);
+  EXPECT_EQ(TNetFTPListItems::DetectListFormat("01-15-02  03:45PM                 1,234 a.txt", true), fmtDos);
+  EXPECT_EQ(TNetFTPListItems::DetectListFormat("01/15/02  03:45PM       <DIR>          web", true), fmtDos);
   // A size field of -1 or text is no DOS size; nor is a date without separators.
-  EXPECT_EQ(TNetFTPListItems::DetectListFormat("01-15-02  03:45PM                    -1 a.txt", true),
-            fmtUnknown);
-  EXPECT_EQ(TNetFTPListItems::DetectListFormat("01-15-02  03:45PM                  abcd a.txt", true),
-            fmtUnknown);
-  EXPECT_EQ(TNetFTPListItems::DetectListFormat("0115202  03:45PM       <DIR>          web", true),
-            fmtUnknown);
+  EXPECT_EQ(TNetFTPListItems::DetectListFormat("01-15-02  03:45PM                    -1 a.txt", true), fmtUnknown);
+  EXPECT_EQ(TNetFTPListItems::DetectListFormat("01-15-02  03:45PM                  abcd a.txt", true), fmtUnknown);
+  EXPECT_EQ(TNetFTPListItems::DetectListFormat("0115202  03:45PM       <DIR>          web", true), fmtUnknown);
   // Short or empty lines must not read past their end.
   EXPECT_EQ(TNetFTPListItems::DetectListFormat("", true), fmtUnknown);
   EXPECT_EQ(TNetFTPListItems::DetectListFormat("01-15", true), fmtUnknown);
@@ -102,8 +96,8 @@ TEST_F(ListingTest, UnixDirectoryWithTimeIsInTheCurrentYearAndTotalIsSkipped) {
 }
 
 TEST_F(ListingTest, UnixTimeOfALaterMonthBelongsToLastYear) {
-  auto items = Parse(fmtUnix, {"-rw-r--r-- 1 u g 10 Dec 24 18:00 xmas.txt",
-                               "-rw-r--r-- 1 u g 10 Jun 15 09:00 today.txt"});
+  auto items =
+      Parse(fmtUnix, {"-rw-r--r-- 1 u g 10 Dec 24 18:00 xmas.txt", "-rw-r--r-- 1 u g 10 Jun 15 09:00 today.txt"});
   ASSERT_EQ(items.Count(), 2u);
   ExpectDate(items.Item(0).Modified, 2025, 12, 24, 18, 0, 0, 999);
   ExpectDate(items.Item(1).Modified, 2026, 6, 15, 9, 0, 0, 999);
@@ -161,8 +155,8 @@ TEST_F(ListingTest, UnixNonNumbersBecomeZeroAndBadDatesFailTheLine) {
 }
 
 TEST_F(ListingTest, AFailedLineEmptiesTheCollectionAndParsingGoesOn) {
-  auto items = Parse(fmtUnix, {"-rw-r--r-- 1 u g 1 Jan 1 2001 a", "garbage", "",
-                               " \t ", "-rw-r--r-- 1 u g 2 Jan 1 2001 b"});
+  auto items =
+      Parse(fmtUnix, {"-rw-r--r-- 1 u g 1 Jan 1 2001 a", "garbage", "", " \t ", "-rw-r--r-- 1 u g 2 Jan 1 2001 b"});
   ASSERT_EQ(items.Count(), 1u);
   EXPECT_EQ(items.Item(0).EntryName, "b");
 }
@@ -203,8 +197,8 @@ TEST_F(ListingTest, NoneNoDetailsAndCustomFormats) {
 }
 
 TEST_F(ListingTest, DosDirectoryAndFile) {
-  auto items = Parse(fmtDos, {"01-15-02  03:45PM       <DIR>          web",
-                              "12-31-99  11:05AM               123,456 big file.zip  "});
+  auto items = Parse(
+      fmtDos, {"01-15-02  03:45PM       <DIR>          web", "12-31-99  11:05AM               123,456 big file.zip  "});
   ASSERT_EQ(items.Count(), 2u);
   EXPECT_EQ(items.Item(0).Kind, ikDirectory);
   EXPECT_EQ(items.Item(0).EntryName, "web");
@@ -225,10 +219,9 @@ TEST_F(ListingTest, DosNameIsTakenAfterTheSizeColumnEvenWhenTheSizeAppearsEarlie
 }
 
 TEST_F(ListingTest, DosTwelveOClockAndBadTimesOrDates) {
-  auto items = Parse(fmtDos, {"01-15-02  12:30AM                    5 midnight",
-                              "01-15-02  12:30PM                    5 noon",
-                              "13-45-02  10:00AM                    5 baddate",
-                              "01-15-02  xx:00AM                    5 badtime"});
+  auto items = Parse(
+      fmtDos, {"01-15-02  12:30AM                    5 midnight", "01-15-02  12:30PM                    5 noon",
+               "13-45-02  10:00AM                    5 baddate", "01-15-02  xx:00AM                    5 badtime"});
   ASSERT_EQ(items.Count(), 4u);
   ExpectDate(items.Item(0).Modified, 2002, 1, 15, 0, 30, 0, 0);
   ExpectDate(items.Item(1).Modified, 2002, 1, 15, 12, 30, 0, 0);

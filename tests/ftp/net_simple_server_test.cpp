@@ -40,10 +40,10 @@ TEST(PasvReply, FormsTheServersSend) {
 }
 
 TEST(PasvReply, BadFieldsRaiseAConversionError) {
-  for (const char* line : {"Entering Passive Mode (10,0,0,9,x,1)", "Entering Passive Mode (10,0,0,9,4)",
-                           "(10,0,0,9,256,1)", "(10,0,0,9,-1,1)", "(a,b,c,d,1,1)", "(10,0,0,9,,1)", "", "()",
-                           ")10,0,0,9,4,1(", "Entering Passive Mode", "(10,0,0,9,4,1x)",
-                           "(99999999999999999999,0,0,1,1,1)"}) {
+  for (const char* line :
+       {"Entering Passive Mode (10,0,0,9,x,1)", "Entering Passive Mode (10,0,0,9,4)", "(10,0,0,9,256,1)",
+        "(10,0,0,9,-1,1)", "(a,b,c,d,1,1)", "(10,0,0,9,,1)", "", "()", ")10,0,0,9,4,1(", "Entering Passive Mode",
+        "(10,0,0,9,4,1x)", "(99999999999999999999,0,0,1,1,1)"}) {
     EXPECT_THROW(ParsePasvReply(line), ENetConvertError) << line;
   }
 }
@@ -119,8 +119,10 @@ TEST(SimpleServer, AcceptLimitRaisesAndClosesTheListener) {
     server.AcceptConnection();
     FAIL() << "accepted nothing without an error";
   } catch (const ENetAcceptTimeout& e) {
-    EXPECT_EQ(std::string(e.what()), "Timed out waiting for the server to open the data connection. (listening on "
-                                     "127.0.0.1:" + std::to_string(port) + ")");
+    EXPECT_EQ(std::string(e.what()),
+              "Timed out waiting for the server to open the data connection. (listening on "
+              "127.0.0.1:" +
+                  std::to_string(port) + ")");
   }
   EXPECT_FALSE(server.Listening());
   EXPECT_EQ(Connect(port), kNoTestSocket);

@@ -118,10 +118,10 @@ TEST_F(SocksExchange, Socks4ReplyCodes) {
     int code;
     const char* message;
   };
-  for (const Case& c : {Case{91, "Request rejected or failed."},
-                        Case{92, "Request rejected because SOCKS server cannot connect."},
-                        Case{93, "Request rejected because the client program and identd report different user-ids."},
-                        Case{0, "Unknown socks error."}, Case{94, "Unknown socks error."}}) {
+  for (const Case& c :
+       {Case{91, "Request rejected or failed."}, Case{92, "Request rejected because SOCKS server cannot connect."},
+        Case{93, "Request rejected because the client program and identd report different user-ids."},
+        Case{0, "Unknown socks error."}, Case{94, "Unknown socks error."}}) {
     SCOPED_TRACE(c.code);
     FaultScript script;
     ReadBytes(script, 9).Send(Bytes({0, c.code, 0, 0, 0, 0, 0, 0})).ReadUntilClose();
@@ -157,8 +157,8 @@ TEST_F(SocksExchange, Socks5WithUserNameAndPassword) {
   Socks().Username = "alice";
   Socks().Password = "s3cr:t@x";
   client_->OpenConnection(3000);
-  EXPECT_EQ(Received(), Bytes({5, 1, 2}) + Bytes({1, 5}) + "alice" + Bytes({8}) + "s3cr:t@x" +
-                            Bytes({5, 1, 0, 3, 8}) + "ftp.test" + Bytes({0x08, 0x49}));
+  EXPECT_EQ(Received(), Bytes({5, 1, 2}) + Bytes({1, 5}) + "alice" + Bytes({8}) + "s3cr:t@x" + Bytes({5, 1, 0, 3, 8}) +
+                            "ftp.test" + Bytes({0x08, 0x49}));
 }
 
 TEST_F(SocksExchange, Socks5RefusedPasswordRaisesAuthError) {
@@ -230,10 +230,8 @@ TEST_F(SocksExchange, Socks5ReplyCodes) {
 TEST_F(SocksExchange, Socks5BoundAddressFormsAreReadPast) {
   const std::string tail = "220 target\r\n";
   const std::string forms[] = {
-      Bytes({5, 0, 0, 1, 1, 2, 3, 4, 0, 21}),
-      Bytes({5, 0, 0, 3, 7}) + "bound.x" + Bytes({0, 21}),
-      Bytes({5, 0, 0, 3, 0, 0, 21}),
-      Bytes({5, 0, 0, 4}) + std::string(16, '\x01') + Bytes({0, 21}),
+      Bytes({5, 0, 0, 1, 1, 2, 3, 4, 0, 21}), Bytes({5, 0, 0, 3, 7}) + "bound.x" + Bytes({0, 21}),
+      Bytes({5, 0, 0, 3, 0, 0, 21}),          Bytes({5, 0, 0, 4}) + std::string(16, '\x01') + Bytes({0, 21}),
       Bytes({5, 0, 0, 9, 0, 0, 21}),  // unknown type: two more after the first five
   };
   for (const auto& reply : forms) {
@@ -283,7 +281,10 @@ TEST_F(SocksExchange, ProxyThatClosesOrFallsSilentDidNotRespond) {
          ReadBytes(s, 16).Stall();
        }},
       {"silent SOCKS 4 proxy", svSocks4, [](FaultScript& s) { ReadBytes(s, 9).Stall(); }},
-      {"short SOCKS 4 reply", svSocks4, [](FaultScript& s) { ReadBytes(s, 9).Send(Bytes({0, 90, 0})).Close(); }},
+      {"short SOCKS 4 reply", svSocks4,
+       [](FaultScript& s) {
+         ReadBytes(s, 9).Send(Bytes({0, 90, 0})).Close();
+       }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -148,8 +148,8 @@ TEST(TcpConnect, StatusEventsOfOpenAndClose) {
   client.OnDisconnected = [&](skelder::net::TNetComponent*) { ++disconnected; };
   client.OpenConnection();
   client.CloseConnection();
-  EXPECT_EQ(seen, (std::vector<std::string>{"Resolving hostname localhost.", "Connecting to 127.0.0.1.",
-                                            "Connected.", "Disconnecting.", "Disconnected."}));
+  EXPECT_EQ(seen, (std::vector<std::string>{"Resolving hostname localhost.", "Connecting to 127.0.0.1.", "Connected.",
+                                            "Disconnecting.", "Disconnected."}));
   EXPECT_EQ(connected, 1);
   EXPECT_EQ(disconnected, 1);
   // Closing made the handler go; the next opening makes a new one.
@@ -233,7 +233,8 @@ TEST(TcpWrite, EveryLineGoesOutInOneSend) {
 }
 
 TEST(TcpWrite, SendCommandWritesTheLineAndChecksTheReply) {
-  FaultServer server({FaultScript().ExpectLine("NOOP").Send("200 ok\r\n").ExpectLine("BAD").Send("500 no\r\n").Stall()});
+  FaultServer server(
+      {FaultScript().ExpectLine("NOOP").Send("200 ok\r\n").ExpectLine("BAD").Send("500 no\r\n").Stall()});
   TNetTCPClient client;
   Aim(client, server);
   client.OpenConnection();

@@ -46,8 +46,7 @@ TEST(TcpReply, MultiLineReplyEndsAtTheClosingPrefix) {
 TEST(TcpReply, ContinuationLinesWithoutTheCodeAreTrimmedAndKeptFromTheFifthCharacter) {
   Session s("230-Hello\r\n  text\r\n  some more text\r\n230 done\r\n");
   EXPECT_EQ(s.client.ReadReply(), 230);
-  EXPECT_EQ(s.client.LastCmdResult().Text,
-            (std::vector<std::string>{"Hello", "", " more text", "done"}));
+  EXPECT_EQ(s.client.LastCmdResult().Text, (std::vector<std::string>{"Hello", "", " more text", "done"}));
 }
 
 TEST(TcpReply, ClosingPrefixComparesWithoutLetterCase) {

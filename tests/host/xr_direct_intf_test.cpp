@@ -22,8 +22,6 @@ using skelder::test::TempDir;
 
 namespace {
 
-
-
 // ---------------------------------------------------------------------------------------------
 // The wrappers, against the stand-in in the bin folder (the test program's own folder).
 
@@ -122,9 +120,8 @@ bool CollectFolder(void* context, const std::string& name, const std::string&, c
   return seen->folders.size() < seen->stopAfter;
 }
 
-bool CollectFile(void* context, const std::string& fileName, const std::string&, const std::string& lockHolder,
-                 int32_t, int32_t folderId, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, uint8_t,
-                 uint8_t) {
+bool CollectFile(void* context, const std::string& fileName, const std::string&, const std::string& lockHolder, int32_t,
+                 int32_t folderId, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, uint8_t, uint8_t) {
   auto* seen = static_cast<Seen*>(context);
   seen->files.push_back(fileName + (lockHolder.empty() ? "" : "@" + lockHolder));
   seen->folderIds.push_back(folderId);

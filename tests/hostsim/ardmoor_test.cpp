@@ -13,8 +13,8 @@
 
 namespace fs = std::filesystem;
 using skelder::test::HostSimUser;
-using skelder::test::ReadFile;
 using skelder::test::NativePath;
+using skelder::test::ReadFile;
 using skelder::test::TempDir;
 using skelder::test::WriteFile;
 
@@ -129,7 +129,8 @@ TEST_F(Ardmoor_, NotesLocksGroupsAndPermissionsAreStored) {
 
   ASSERT_EQ(Ardmoor(site, {"permit", "img", "off"}).status, 0);
   std::string meta = ReadFile(site + "/.ardmoor/repository.dat");
-  EXPECT_NE(meta.find("deny " + Ids(Ardmoor(site, {"ids"}).output)[NativePath("folder $/img")] + "\n"), std::string::npos);
+  EXPECT_NE(meta.find("deny " + Ids(Ardmoor(site, {"ids"}).output)[NativePath("folder $/img")] + "\n"),
+            std::string::npos);
   ASSERT_EQ(Ardmoor(site, {"permit", "img", "on"}).status, 0);
   EXPECT_EQ(ReadFile(site + "/.ardmoor/repository.dat").find("deny "), std::string::npos);
 }

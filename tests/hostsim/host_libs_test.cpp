@@ -257,7 +257,8 @@ TEST_F(HostLibs, InvalidateCacheTakesInFilesAndMetadataChangedMeanwhile) {
 }
 
 struct Request {
-  std::vector<char> comment = std::vector<char>(kCheckOutCommentSize), description = std::vector<char>(kCheckOutDescriptionSize),
+  std::vector<char> comment = std::vector<char>(kCheckOutCommentSize),
+                    description = std::vector<char>(kCheckOutDescriptionSize),
                     label = std::vector<char>(kCheckOutLabelSize), target = std::vector<char>(kCheckOutTargetDirSize);
   TCheckOutRequest rec{comment.data(), description.data(), label.data(), target.data(), 0, 0, 0, 0, 1};
   explicit Request(const std::string& dir) { std::strncpy(target.data(), dir.c_str(), target.size() - 1); }
@@ -433,7 +434,8 @@ TEST_F(HostLibs, FaultSwitchesForFolderInfoAndUnterminatedStrings) {
 TEST_F(HostLibs, NoRepositoryConfiguredIsAClearError) {
   skelder::test::ScopedEnv none(skelder::hostsim::kRepositoryEnvVar, std::nullopt);
   auto f = GetInfo(core.folderInfo, 1);
-  EXPECT_EQ(core.ErrorText(f.status), "No repository is configured: set ARDMOOR_REPOSITORY to the repository's directory");
+  EXPECT_EQ(core.ErrorText(f.status),
+            "No repository is configured: set ARDMOOR_REPOSITORY to the repository's directory");
 
   // The per-user config file names one when the variable does not.
   skelder::test::WriteFile(user.UserDir() + "repository.cfg", repo.Root() + "\n");
@@ -446,7 +448,8 @@ TEST_F(HostLibs, MalformedMetadataIsReportedWithItsLine) {
   int32_t root = repo.FolderId("");
   skelder::test::WriteFile(repo.MetadataPath(), "version 1\nfolder 1\nfolder x img\n");
   auto f = GetInfo(core.folderInfo, root);
-  EXPECT_EQ(core.ErrorText(f.status), "The repository could not be read: Malformed repository metadata at line 3: bad id \"x\"");
+  EXPECT_EQ(core.ErrorText(f.status),
+            "The repository could not be read: Malformed repository metadata at line 3: bad id \"x\"");
   skelder::test::WriteFile(repo.MetadataPath(), "version 1\nfolder 1 ../outside\n");
   f = GetInfo(core.folderInfo, root);
   EXPECT_NE(f.status, 0);

@@ -26,8 +26,8 @@ using skelder::test::WriteFile;
 namespace {
 
 TEST(HostSimEscaping, RoundTripsControlCharactersAndBackslashes) {
-  for (std::string s : {std::string(""), std::string("a\\b"), std::string("line1\r\nline2\n"), std::string("\\r not CR"),
-                        std::string("\\"), std::string("trailing\r")}) {
+  for (std::string s : {std::string(""), std::string("a\\b"), std::string("line1\r\nline2\n"),
+                        std::string("\\r not CR"), std::string("\\"), std::string("trailing\r")}) {
     std::string e = EscapeField(s);
     EXPECT_EQ(e.find('\n'), std::string::npos);
     EXPECT_EQ(e.find('\r'), std::string::npos);
@@ -132,9 +132,9 @@ TEST_F(HostSimStore, RejectsWhatIsNotARepositoryOrIsMalformed) {
   EXPECT_THROW(Repository::Init(tmp / "missing"), RepositoryError);
   Repository::Init(dir);
   const std::string meta = dir + "/.ardmoor/repository.dat";
-  for (const char* bad : {"folder 1\n", "version 2\n", "version 1\nfolder 1 a\nfolder 2 a\n",
-                          "version 1\nfolder 1 a\nfile 1 b\n", "version 1\nbogus 1\n", "version 1\nfile 3 /etc/passwd\n",
-                          "version 1\nfolder 99999999999 a\n"}) {
+  for (const char* bad :
+       {"folder 1\n", "version 2\n", "version 1\nfolder 1 a\nfolder 2 a\n", "version 1\nfolder 1 a\nfile 1 b\n",
+        "version 1\nbogus 1\n", "version 1\nfile 3 /etc/passwd\n", "version 1\nfolder 99999999999 a\n"}) {
     WriteFile(meta, bad);
     EXPECT_THROW(Repository::Open(dir), RepositoryError) << bad;
   }

@@ -38,8 +38,10 @@ TEST(DisplayText, ControlCharactersAreEscapedAndEscapingTwiceChangesNothing) {
       {"a\r\nDeploying to 'x'...", "a\\r\\nDeploying to 'x'..."},
       {"\x1b[31mred\x1b[0m", "\\x1B[31mred\\x1B[0m"},
       {std::string("nul\0tab\t\x7f", 9), "nul\\x00tab\\t\\x7F"},
-      {"csi \xc2\x9b" "2J", "csi \\xC2\\x9B2J"},  // U+009B, a control sequence to some terminals
-      {"caf\xc3\xa9 \xe9", "caf\xc3\xa9 \xe9"},     // 8-bit names stay as they are
+      {"csi \xc2\x9b"
+       "2J",
+       "csi \\xC2\\x9B2J"},                      // U+009B, a control sequence to some terminals
+      {"caf\xc3\xa9 \xe9", "caf\xc3\xa9 \xe9"},  // 8-bit names stay as they are
   };
   for (const auto& [text, shown] : cases) {
     EXPECT_EQ(EscapeControls(text), shown);

@@ -39,8 +39,15 @@ TEST(ResolvePath, FindsNameThatDiffersOnlyInLetterCase) {
   EXPECT_EQ(ResolvePath(dir / "KVOMain.Dl"), dir / "KVOMain.Dl");
   EXPECT_FALSE(FileExists(dir / "KVOMain.Dl"));
   // Only ASCII letters fold.
-  WriteFile(dir / "\xC4" "b", "x");
-  EXPECT_EQ(ResolvePath(dir / "\xE4" "B"), dir / "\xE4" "B");
+  WriteFile(dir /
+                "\xC4"
+                "b",
+            "x");
+  EXPECT_EQ(ResolvePath(dir / "\xE4"
+                              "B"),
+            dir /
+                "\xE4"
+                "B");
 }
 
 TEST(ResolvePath, ExactNameWinsAndIndexFollowsChanges) {
@@ -193,10 +200,10 @@ TEST(FileAge, PacksLocalTimeAsDosDateAndTime) {
   ::tzset();
 
   // Bounds of the packed form.
-  EXPECT_EQ(PackLocalTime({315532800, 0}), (0 << 25) | (1 << 21) | (1 << 16));  // 1980-01-01 00:00
-  EXPECT_EQ(PackLocalTime({315532799, 0}), -1);                                // 1979-12-31 23:59:59
-  EXPECT_EQ(PackLocalTime({4354819199, 0}), static_cast<int32_t>(0xFF9FBF7Du)); // 2107-12-31 23:59:58/59
-  EXPECT_EQ(PackLocalTime({4354819200, 0}), -1);                                // 2108-01-01
+  EXPECT_EQ(PackLocalTime({315532800, 0}), (0 << 25) | (1 << 21) | (1 << 16));   // 1980-01-01 00:00
+  EXPECT_EQ(PackLocalTime({315532799, 0}), -1);                                  // 1979-12-31 23:59:59
+  EXPECT_EQ(PackLocalTime({4354819199, 0}), static_cast<int32_t>(0xFF9FBF7Du));  // 2107-12-31 23:59:58/59
+  EXPECT_EQ(PackLocalTime({4354819200, 0}), -1);                                 // 2108-01-01
   // From 2044 on the packed value is negative as a signed number.
   EXPECT_LT(PackLocalTime({2335219200, 0}), 0);
   EXPECT_GT(PackLocalTime({2335219199, 0}), 0);
@@ -265,7 +272,7 @@ TEST(Directories, CreateRemoveRenameDelete) {
   EXPECT_FALSE(MakeDirectory(dir / "a/b"));
   WriteFile(dir / "Sub/f.txt", "f");
   EXPECT_FALSE(RemoveEmptyDirectory(dir / "sub"));  // not empty
-  EXPECT_FALSE(RemoveFile(dir / "sub"));      // a folder is no file
+  EXPECT_FALSE(RemoveFile(dir / "sub"));            // a folder is no file
   EXPECT_EQ(LastErrorCode(), EISDIR);
 
   WriteFile(dir / "target.txt", "old");
@@ -344,9 +351,9 @@ TEST(ReadRegularFile, OnlyRegularFilesWithinTheBound) {
     uint64_t bound;
     ReadResult result;
     std::string contents;
-  } cases[] = {{"ok", 5, ReadResult::Ok, "12345"},         {"ok", 4, ReadResult::TooLarge, ""},
-               {"missing", 9, ReadResult::Missing, ""},     {"fifo", 9, ReadResult::NotRegular, ""},
-               {"link", 9, ReadResult::NotRegular, ""},     {"", 9, ReadResult::NotRegular, ""}};
+  } cases[] = {{"ok", 5, ReadResult::Ok, "12345"},      {"ok", 4, ReadResult::TooLarge, ""},
+               {"missing", 9, ReadResult::Missing, ""}, {"fifo", 9, ReadResult::NotRegular, ""},
+               {"link", 9, ReadResult::NotRegular, ""}, {"", 9, ReadResult::NotRegular, ""}};
   for (const auto& c : cases) {
     std::string contents = "junk";
     EXPECT_EQ(ReadRegularFile(dir / c.name, c.bound, contents), c.result) << c.name;

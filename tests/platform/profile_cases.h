@@ -34,10 +34,13 @@ struct ReadCase {
   const char* expected;  // "-" is the default passed
 };
 inline const ReadCase kReads[] = {
-    {"addins", "FIRST HANDLER", "One.dll"}, {"Addins", "second", "Two.dll"},
+    {"addins", "FIRST HANDLER", "One.dll"},
+    {"Addins", "second", "Two.dll"},
     {"Addins", "Third", "-"},  // only the first section of a name counts
-    {"Addins", "top", "-"},    {"Missing", "Key", "-"},
-    {"Quoted", "q", "a b"},    {"Quoted", "empty", ""},
+    {"Addins", "top", "-"},
+    {"Missing", "Key", "-"},
+    {"Quoted", "q", "a b"},
+    {"Quoted", "empty", ""},
     {" other ", "KEY", "other"},
 };
 inline const Pairs kAddinsEntries = {{"First Handler", "One.dll"}, {"SECOND", "Two.dll"}};
@@ -77,8 +80,12 @@ struct Refused {
   const char* value;
 };
 inline const Refused kRefused[] = {
-    {"Addins", "k", "line\r\nInjected=1"}, {"Addins", "a=b", "v"}, {"Addins", "  ", "v"},
-    {"Add]ins", "k", "v"},                 {"", "k", "v"},         {"Addins", ";k", "v"},
+    {"Addins", "k", "line\r\nInjected=1"},
+    {"Addins", "a=b", "v"},
+    {"Addins", "  ", "v"},
+    {"Add]ins", "k", "v"},
+    {"", "k", "v"},
+    {"Addins", ";k", "v"},
     {"Addins", "k\nx", "v"},
 };
 
@@ -91,7 +98,8 @@ inline const Pairs kAfterDelete = {{"Other", "Skelder.dll"}, {"skelder command h
 
 // What a backend reads from kReadText (written to `file`) and from a file that is not there.
 inline void ExpectTheSharedReads(const ProfileFile& file, const ProfileFile& missing) {
-  for (const auto& c : kReads) EXPECT_EQ(file.ReadString(c.section, c.key, "-"), c.expected) << c.section << " " << c.key;
+  for (const auto& c : kReads)
+    EXPECT_EQ(file.ReadString(c.section, c.key, "-"), c.expected) << c.section << " " << c.key;
   EXPECT_EQ(file.ReadSection("ADDINS"), kAddinsEntries);
   EXPECT_TRUE(file.ReadSection("none").empty());
   EXPECT_TRUE(file.SectionExists("other"));

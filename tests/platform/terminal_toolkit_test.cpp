@@ -336,7 +336,8 @@ struct SigintRecorder {
 };
 
 TEST(TerminalInterrupt, CtrlCBecomesEscAndThePreviousHandlerComesBack) {
-  struct sigaction mine {}, before {}, after {};
+  struct sigaction mine {
+  }, before{}, after{};
   mine.sa_handler = SigintRecorder::Handler;
   sigemptyset(&mine.sa_mask);
   ASSERT_EQ(sigaction(SIGINT, &mine, &before), 0);
@@ -392,7 +393,8 @@ TEST(TerminalInterrupt, CtrlCAtAPromptTakesTheSafeAnswer) {
 }
 
 TEST(TerminalTermination, SigtermAtAPromptAnswersSafelyThenGoesOnToTheHandlerBefore) {
-  struct sigaction mine {}, before {};
+  struct sigaction mine {
+  }, before{};
   mine.sa_handler = SigintRecorder::Handler;
   sigemptyset(&mine.sa_mask);
   ASSERT_EQ(sigaction(SIGTERM, &mine, &before), 0);

@@ -170,7 +170,8 @@ TEST(ScriptedToolkit, AnswerQueueInOrderThenSafeDefaultsThatAreRecorded) {
   ASSERT_EQ(ui.Errors().size(), 1u);
   EXPECT_NE(ui.Errors()[0].find("does not fit"), std::string::npos);
   EXPECT_EQ(ui.ShowMessageBox("four", "Skelder", MessageIcon::Question, MessageButtons::YesNo), MessageAnswer::No);
-  EXPECT_EQ(ui.ShowMessageBox("five", "Skelder", MessageIcon::Question, MessageButtons::OkCancel), MessageAnswer::Cancel);
+  EXPECT_EQ(ui.ShowMessageBox("five", "Skelder", MessageIcon::Question, MessageButtons::OkCancel),
+            MessageAnswer::Cancel);
   EXPECT_EQ(ui.DefaultedAnswers(), 2u);
   auto boxes = ui.MessageBoxes();
   ASSERT_EQ(boxes.size(), 5u);
@@ -204,7 +205,8 @@ TEST(ScriptedToolkit, RunsFormActionsAndRecordsEveryMoment) {
 
   // The progress bar at each repaint, and the state as the form closed.
   std::vector<int> positions;
-  for (const auto& e : ui.EventsOf(Kind::Repaint)) positions.push_back(ui.SnapshotOf(e)->Get("ActionProgress").position);
+  for (const auto& e : ui.EventsOf(Kind::Repaint))
+    positions.push_back(ui.SnapshotOf(e)->Get("ActionProgress").position);
   EXPECT_EQ(positions, (std::vector<int>{1, 2, 3, 4}));
   const FormSnapshot* shown = ui.SnapshotOf(ui.EventsOf(Kind::FormShown).at(0));
   EXPECT_EQ(shown->focused, "btnOK");
@@ -354,7 +356,8 @@ TEST(ScriptParser, ReportsTheBadLine) {
   EXPECT_EQ(errorOf("snapshots maybe").rfind("line 1:", 0), 0u);
   EXPECT_EQ(errorOf("answer yes extra").rfind("line 1:", 0), 0u);
 
-  Script s = ParseScript("ANSWER ok\r\nPress ESCAPE\r\nat 12 set edtUser anonymous\r\nset edtPassword\r\nsnapshots off\r\n");
+  Script s =
+      ParseScript("ANSWER ok\r\nPress ESCAPE\r\nat 12 set edtUser anonymous\r\nset edtPassword\r\nsnapshots off\r\n");
   ASSERT_EQ(s.answers.size(), 1u);
   EXPECT_EQ(s.answers[0], MessageAnswer::Ok);
   ASSERT_EQ(s.actions.size(), 2u);

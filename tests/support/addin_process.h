@@ -15,15 +15,16 @@
 namespace skelder::test {
 
 struct ChildResult {
-  int exitCode = -1;    // -1: killed by a signal or stopped at the time limit
+  int exitCode = -1;  // -1: killed by a signal or stopped at the time limit
   bool timedOut = false;
-  std::string output;   // stdout and stderr together
-  long peakRssKb = 0;   // the child's peak resident memory (POSIX only)
+  std::string output;  // stdout and stderr together
+  long peakRssKb = 0;  // the child's peak resident memory (POSIX only)
 };
 
 // Feeds `input` on stdin, runs `body` and takes its result as the exit status (122 when it
-// throws; on Windows 123 when the add-in is still loaded after it was freed). At most `limit`: on POSIX the child is then killed; on Windows a body that hangs
-// cannot be taken back, so the test program ends at once with a message saying so.
+// throws; on Windows 123 when the add-in is still loaded after it was freed). At most `limit`: on POSIX the child is
+// then killed; on Windows a body that hangs cannot be taken back, so the test program ends at once with a message
+// saying so.
 ChildResult RunInChild(const std::function<int()>& body, const std::string& input = {},
                        std::chrono::milliseconds limit = std::chrono::seconds(60));
 

@@ -13,7 +13,7 @@ class CountingToolkit : public platform::Toolkit {
  public:
   std::string Name() const override { return "counting"; }
   platform::MessageAnswer ShowMessageBox(const std::string&, const std::string&, platform::MessageIcon,
-                                     platform::MessageButtons) override {
+                                         platform::MessageButtons) override {
     return platform::MessageAnswer::Ok;
   }
   void Beep(platform::BeepKind) override {}

@@ -68,7 +68,7 @@ std::vector<std::string> DeployTest::SiteShown() {
 
 #ifndef _WIN32
 FtpServer* DeployTest::StartServer(FtpServerKind kind, const std::string& host, FtpServerOptions options,
-                                      const DeployServerFaults* faults) {
+                                   const DeployServerFaults* faults) {
   options.host = host;
   options.port = 21;
   if (!CanBind(host, 21)) {
@@ -89,8 +89,8 @@ FtpServer* DeployTest::StartServer(FtpServerKind kind, const std::string& host, 
 #endif
 
 int DeployTest::Deploy(const std::string& script, const std::string& options,
-                          const std::vector<std::pair<std::string, std::string>>& env, const std::string& backend,
-                          std::chrono::milliseconds limit) {
+                       const std::vector<std::pair<std::string, std::string>>& env, const std::string& backend,
+                       std::chrono::milliseconds limit) {
   using HandleCommandFn = uint8_t(SKELDER_STDCALL*)(const char*, const char*);
   using ConfigureFn = uint8_t(SKELDER_STDCALL*)(const char*, const char*);
   using OutcomeFn = int32_t(SKELDER_STDCALL*)();
@@ -108,7 +108,9 @@ int DeployTest::Deploy(const std::string& script, const std::string& options,
 // ASan's shadow memory alone is beyond any such limit; a Windows process has no such limit of
 // its own (the run shares the test process there).
 #if !defined(__SANITIZE_ADDRESS__) && !defined(_WIN32)
-        struct rlimit mem {4ull << 30, 4ull << 30};
+        struct rlimit mem {
+          4ull << 30, 4ull << 30
+        };
         setrlimit(RLIMIT_AS, &mem);
 #endif
         // The installed copy, so the log lands beside it; freed at the end as a host frees it.

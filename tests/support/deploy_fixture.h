@@ -30,7 +30,7 @@ struct DeployServerFaults {
   std::string stallOn;                    // upload of this file name stalls for good
   std::string slowOn;                     // upload of this file name gets its final reply late
   double slowSeconds = 3.0;
-  std::string dropRetrOn;                 // a download of this file name loses the connection
+  std::string dropRetrOn;  // a download of this file name loses the connection
 };
 
 class DeployPyFtpdServer : public PyFtpdServer {
@@ -46,7 +46,6 @@ class DeployPyFtpdServer : public PyFtpdServer {
 #endif
 
 inline constexpr int kNotRun = 0, kSucceeded = 1, kFailed = 2, kCancelled = 3;
-
 
 // Times of the site's files.
 inline constexpr int64_t kTime1 = 1700000000;  // 2023-11-14
@@ -77,8 +76,8 @@ class DeployTest : public ::testing::Test {
   // temporary folder empty; it cannot take more than 4 GiB of address space (a record read without
   // a bound fails instead of taking the machine's memory).
   int Deploy(const std::string& script, const std::string& options = "yes,virtual-clock",
-             const std::vector<std::pair<std::string, std::string>>& env = {},
-             const std::string& backend = "scripted", std::chrono::milliseconds limit = std::chrono::seconds(120));
+             const std::vector<std::pair<std::string, std::string>>& env = {}, const std::string& backend = "scripted",
+             std::chrono::milliseconds limit = std::chrono::seconds(120));
 
   void Locations(const std::string& deployTo);
   std::string LogPath() const { return install_ + "/Skelder.log"; }

@@ -38,8 +38,7 @@ std::string LastLines(const std::string& text, size_t count) {
 
 }  // namespace
 
-FtpServer::FtpServer(const char* name, FtpServerOptions options)
-    : name_(name), options_(std::move(options)) {}
+FtpServer::FtpServer(const char* name, FtpServerOptions options) : name_(name), options_(std::move(options)) {}
 
 FtpServer::~FtpServer() { Stop(); }
 
@@ -110,8 +109,7 @@ std::vector<std::string> FtpServer::CommandsSince(size_t mark) const {
 PyFtpdServer::PyFtpdServer(FtpServerOptions options) : FtpServer("pyftpdlib", std::move(options)) {}
 
 std::vector<std::string> PyFtpdServer::Prepare(std::string* why) {
-  if (access(kPython, X_OK) != 0 ||
-      RunCommand(std::string(kPython) + " -c 'import pyftpdlib' 2>/dev/null") != 0) {
+  if (access(kPython, X_OK) != 0 || RunCommand(std::string(kPython) + " -c 'import pyftpdlib' 2>/dev/null") != 0) {
     *why = "pyftpdlib is not installed for /usr/bin/python3 (package python3-pyftpdlib)";
     return {};
   }
@@ -122,9 +120,9 @@ std::vector<std::string> PyFtpdServer::Prepare(std::string* why) {
     *why = "missing " + script;
     return {};
   }
-  std::vector<std::string> argv = {kPython, script, "--host", options_.host, "--port",
-                                   std::to_string(options_.port), "--root", options_.root,
-                                   "--log", commandLog_};
+  std::vector<std::string> argv = {
+      kPython,  script,        "--host", options_.host, "--port", std::to_string(options_.port),
+      "--root", options_.root, "--log",  commandLog_};
   if (!portFile_.empty()) argv.insert(argv.end(), {"--port-file", portFile_});
   if (!options_.user.empty()) {
     argv.insert(argv.end(), {"--user", options_.user, "--password", options_.password});
@@ -133,9 +131,7 @@ std::vector<std::string> PyFtpdServer::Prepare(std::string* why) {
   return argv;
 }
 
-std::vector<std::string> PyFtpdServer::ParseLog(const std::string& text) const {
-  return SplitLines(text);
-}
+std::vector<std::string> PyFtpdServer::ParseLog(const std::string& text) const { return SplitLines(text); }
 
 // --- vsftpd ------------------------------------------------------------------------------
 
@@ -161,9 +157,9 @@ std::vector<std::string> VsftpdServer::Prepare(std::string* why) {
   const std::string config = *work_ / "vsftpd.conf";
   std::string text = ReadFile(tmpl);
   const std::pair<const char*, std::string> fields[] = {
-      {"@HOST@", options_.host},      {"@PORT@", std::to_string(options_.port)},
-      {"@ROOT@", options_.root},      {"@EMPTY_DIR@", emptyDir},
-      {"@LOG@", commandLog_},         {"@ANONYMOUS@", options_.anonymous ? "YES" : "NO"}};
+      {"@HOST@", options_.host}, {"@PORT@", std::to_string(options_.port)},
+      {"@ROOT@", options_.root}, {"@EMPTY_DIR@", emptyDir},
+      {"@LOG@", commandLog_},    {"@ANONYMOUS@", options_.anonymous ? "YES" : "NO"}};
   for (const auto& [name, value] : fields)
     for (size_t at = text.find(name); at != std::string::npos; at = text.find(name, at + value.size()))
       text.replace(at, std::strlen(name), value);
@@ -191,8 +187,6 @@ std::unique_ptr<FtpServer> MakeFtpServer(FtpServerKind kind, FtpServerOptions op
   return std::make_unique<PyFtpdServer>(std::move(options));
 }
 
-const char* FtpServerKindName(FtpServerKind kind) {
-  return kind == FtpServerKind::kVsftpd ? "vsftpd" : "pyftpdlib";
-}
+const char* FtpServerKindName(FtpServerKind kind) { return kind == FtpServerKind::kVsftpd ? "vsftpd" : "pyftpdlib"; }
 
 }  // namespace skelder::test

@@ -14,11 +14,11 @@ namespace skelder::test {
 
 struct FtpServerOptions {
   std::string host = "127.0.0.1";
-  uint16_t port = 0;           // 0: any free port on host
-  std::string root;            // the served directory; empty: a fresh temporary one
-  std::string user;            // pyftpdlib only: a user with every right (empty: none)
+  uint16_t port = 0;  // 0: any free port on host
+  std::string root;   // the served directory; empty: a fresh temporary one
+  std::string user;   // pyftpdlib only: a user with every right (empty: none)
   std::string password;
-  bool anonymous = true;       // anonymous log-in with write rights
+  bool anonymous = true;  // anonymous log-in with write rights
 };
 
 class FtpServer {

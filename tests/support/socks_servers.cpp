@@ -88,7 +88,9 @@ MicrosocksServer::MicrosocksServer(const std::string& user, const std::string& p
     return;
   }
   logFile_ = *dir_ / "microsocks.out";
-  Launch([&] { return std::vector<std::string>{prog, "-i", host_, "-p", std::to_string(port_), "-u", user, "-P", password}; });
+  Launch([&] {
+    return std::vector<std::string>{prog, "-i", host_, "-p", std::to_string(port_), "-u", user, "-P", password};
+  });
 }
 
 }  // namespace skelder::test

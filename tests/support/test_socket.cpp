@@ -74,7 +74,8 @@ TestSocket OpenTcpSocket() {
   StartSockets();
 #ifdef _WIN32
   // Not inherited by child processes (ardmoor and the like).
-  return static_cast<TestSocket>(::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT));
+  return static_cast<TestSocket>(
+      ::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT));
 #else
   return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
 #endif

@@ -28,8 +28,8 @@ namespace skelder::test {
 TempDir::TempDir(const std::string& prefix) {
   // ${TMPDIR:-/tmp} on POSIX, the user's temporary folder on Windows; a name nobody has yet.
   const fs::path base = fs::temp_directory_path();
-  static std::mt19937_64 rng(std::random_device{}() ^ static_cast<uint64_t>(
-                                 std::chrono::steady_clock::now().time_since_epoch().count()));
+  static std::mt19937_64 rng(std::random_device{}() ^
+                             static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
   for (int attempt = 0; attempt < 1000; ++attempt) {
     const fs::path candidate = base / (prefix + std::to_string(rng() % 1000000000));
     std::error_code ec;
@@ -130,7 +130,8 @@ std::string BinDir() {
   return fs::path(platform::ModuleFileName()).parent_path().string();
 }
 
-ScopedTempFolder::ScopedTempFolder(const std::string& dir) : tmpdir_("TMPDIR", dir), tmp_("TMP", dir), temp_("TEMP", dir) {}
+ScopedTempFolder::ScopedTempFolder(const std::string& dir)
+    : tmpdir_("TMPDIR", dir), tmp_("TMP", dir), temp_("TEMP", dir) {}
 
 std::string BinProgram(const std::string& name) {
 #ifdef _WIN32

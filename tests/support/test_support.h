@@ -145,10 +145,10 @@ int RunCommand(const std::string& command, std::string* output = nullptr);
 }  // namespace skelder::test
 
 // Skips outside CI and fails inside it: for a test whose real component cannot be had.
-#define SKELDER_REQUIRE(condition, reason)                                    \
-  do {                                                                        \
-    if (!(condition)) {                                                       \
-      if (::skelder::test::InCi()) FAIL() << "required in CI: " << (reason);  \
-      GTEST_SKIP() << (reason);                                               \
-    }                                                                         \
+#define SKELDER_REQUIRE(condition, reason)                                   \
+  do {                                                                       \
+    if (!(condition)) {                                                      \
+      if (::skelder::test::InCi()) FAIL() << "required in CI: " << (reason); \
+      GTEST_SKIP() << (reason);                                              \
+    }                                                                        \
   } while (0)

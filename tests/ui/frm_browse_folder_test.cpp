@@ -254,8 +254,7 @@ TEST_F(BrowseFolderTest, WidthRuleAndPlatformBits) {
   browse.SetCustomButtonWidth(120);
   EXPECT_EQ(browse.CustomButtonWidth(), 120);
   EXPECT_EQ(browse.Flags.Bits(), 0b101) << "file-system folders only, status text";
-  EXPECT_EQ((TBrowseInfoFlagSet{bfBrowseForComputer, bfBrowseForPrinter, bfDontGoBelowDomain}).PlatformBits(),
-            0x3002u);
+  EXPECT_EQ((TBrowseInfoFlagSet{bfBrowseForComputer, bfBrowseForPrinter, bfDontGoBelowDomain}).PlatformBits(), 0x3002u);
 }
 
 TEST_F(BrowseFolderTest, RootFolderAndSelectionEventsReachTheCaller) {

@@ -24,8 +24,7 @@ class TNetStackPosix : public TNetStack {
   uint32_t HostToNet32(uint32_t value) override;
   uint32_t NetToHost32(uint32_t value) override;
   int SockReceive(TNetSocket socket, void* buffer, int length, int flags) override;
-  int SockReceiveFrom(TNetSocket socket, void* buffer, int length, int flags, std::string& ip,
-                      int32_t& port) override;
+  int SockReceiveFrom(TNetSocket socket, void* buffer, int length, int flags, std::string& ip, int32_t& port) override;
   int SockReceiveNow(TNetSocket socket, void* buffer, int length) override;
   int SockSelect(std::vector<TNetSocket>* readList, std::vector<TNetSocket>* writeList,
                  std::vector<TNetSocket>* errorList, int32_t timeoutMs) override;

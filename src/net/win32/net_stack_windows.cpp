@@ -178,8 +178,8 @@ int TNetStackWindows::SockReceiveFrom(TNetSocket socket, void* buffer, int lengt
                                       int32_t& port) {
   sockaddr_in addr{};
   int len = sizeof addr;
-  const int n =
-      ws::recvfrom(AsSocket(socket), static_cast<char*>(buffer), length, flags, reinterpret_cast<sockaddr*>(&addr), &len);
+  const int n = ws::recvfrom(AsSocket(socket), static_cast<char*>(buffer), length, flags,
+                             reinterpret_cast<sockaddr*>(&addr), &len);
   if (n == SOCKET_ERROR) return Fail();
   ReadAddress(*this, addr, ip, port);
   return n;

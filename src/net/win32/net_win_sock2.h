@@ -52,35 +52,35 @@ class Entry : public EntryBase {
 
 // Every function of the library the stack calls, as X(name).
 #define SKELDER_WS2_FUNCTIONS(X) \
-  X(WSAStartup) \
-  X(WSACleanup) \
-  X(WSAGetLastError) \
-  X(accept) \
-  X(bind) \
-  X(closesocket) \
-  X(connect) \
-  X(getaddrinfo) \
-  X(freeaddrinfo) \
-  X(getnameinfo) \
-  X(gethostname) \
-  X(getservbyname) \
-  X(getservbyport) \
-  X(htons) \
-  X(ntohs) \
-  X(htonl) \
-  X(ntohl) \
-  X(listen) \
-  X(recv) \
-  X(recvfrom) \
-  X(select) \
-  X(send) \
-  X(sendto) \
-  X(setsockopt) \
-  X(getsockopt) \
-  X(socket) \
-  X(shutdown) \
-  X(getpeername) \
-  X(getsockname) \
+  X(WSAStartup)                  \
+  X(WSACleanup)                  \
+  X(WSAGetLastError)             \
+  X(accept)                      \
+  X(bind)                        \
+  X(closesocket)                 \
+  X(connect)                     \
+  X(getaddrinfo)                 \
+  X(freeaddrinfo)                \
+  X(getnameinfo)                 \
+  X(gethostname)                 \
+  X(getservbyname)               \
+  X(getservbyport)               \
+  X(htons)                       \
+  X(ntohs)                       \
+  X(htonl)                       \
+  X(ntohl)                       \
+  X(listen)                      \
+  X(recv)                        \
+  X(recvfrom)                    \
+  X(select)                      \
+  X(send)                        \
+  X(sendto)                      \
+  X(setsockopt)                  \
+  X(getsockopt)                  \
+  X(socket)                      \
+  X(shutdown)                    \
+  X(getpeername)                 \
+  X(getsockname)                 \
   X(ioctlsocket)
 
 #define SKELDER_WS2_DECLARE(name) extern Entry<decltype(&::name)> name;

@@ -20,7 +20,8 @@ std::optional<std::string> LookUp(const std::string& name) {
   if (auto exact = EnvironmentVariable(name)) return exact;
   for (char** entry = environ; entry && *entry; ++entry) {
     const char* eq = std::strchr(*entry, '=');
-    if (eq && EqualsIgnoringAsciiCase(std::string_view(*entry, static_cast<size_t>(eq - *entry)), name)) return std::string(eq + 1);
+    if (eq && EqualsIgnoringAsciiCase(std::string_view(*entry, static_cast<size_t>(eq - *entry)), name))
+      return std::string(eq + 1);
   }
   if (EqualsIgnoringAsciiCase("UserProfile", name)) return HomeDirectory();
   return std::nullopt;
@@ -59,8 +60,10 @@ std::string ExpandEnvironmentText(const std::string& text) {
     }
     std::string name = text.substr(open + 1, close - open - 1);
     std::optional<std::string> value = name.empty() ? std::nullopt : LookUp(name);
-    if (value) out += *value;
-    else out.append(text, open, close - open + 1);
+    if (value)
+      out += *value;
+    else
+      out.append(text, open, close - open + 1);
     pos = close + 1;
   }
   return out;

@@ -652,7 +652,7 @@ bool RenameFile(const std::string& from, const std::string& to) {
 }
 
 bool CopyFileWithTimes(const std::string& source, const std::string& target, bool failIfExists, int* errorCode,
-              Lookup lookup) {
+                       Lookup lookup) {
   std::string to = Locate(target, lookup);
   DirectoryChange change(to);
   if (!CopyInto(Locate(source, lookup), AT_FDCWD, to, failIfExists, errorCode)) return false;

@@ -259,7 +259,8 @@ std::optional<uint64_t> GetFileSize(const std::string& path) {
 std::string TempDirectory() {
   // The answer's length without its zero, or the size it needs when it does not fit.
   std::vector<char> buffer(MAX_PATH + 1);
-  const auto size = CallWithRoom(buffer, 1, 65536, [](char* out, DWORD capacity) { return ::GetTempPathA(capacity, out); });
+  const auto size =
+      CallWithRoom(buffer, 1, 65536, [](char* out, DWORD capacity) { return ::GetTempPathA(capacity, out); });
   std::string dir = size && *size > 0 ? std::string(buffer.data(), *size) : std::string("C:\\");
   if (dir.back() != '\\') dir += '\\';
   return dir;

@@ -16,10 +16,10 @@ namespace skelder::test {
 namespace {
 
 constexpr const char* kExports[] = {
-    "VcsInitEventAddin", "VcsInstalled",      "VcsUninstalled",        "VcsHandleCommand", "VcsConfigureAddin",
-    "VcsShowAbout",      "VcsReleaseAddin",   "GetAddinInfo",          "ReleaseVcsAddin",  "MTGetTopMenuCount",
-    "MTGetTopMenuInfo",  "MTGetMenuInfo",     "MTActionStatus",        "MTActionExecute",  "MTNotifySelection",
-    "HasDlgAddin",       "GetDlgAddin",       "DlgAddinParentResized", "DlgAddinGetData",  "DlgAddinValidate",
+    "VcsInitEventAddin", "VcsInstalled",    "VcsUninstalled",        "VcsHandleCommand", "VcsConfigureAddin",
+    "VcsShowAbout",      "VcsReleaseAddin", "GetAddinInfo",          "ReleaseVcsAddin",  "MTGetTopMenuCount",
+    "MTGetTopMenuInfo",  "MTGetMenuInfo",   "MTActionStatus",        "MTActionExecute",  "MTNotifySelection",
+    "HasDlgAddin",       "GetDlgAddin",     "DlgAddinParentResized", "DlgAddinGetData",  "DlgAddinValidate",
     "DlgAddinRelease"};
 
 // The stack pointer, to see that a call through the Windows API convention leaves it where it was.

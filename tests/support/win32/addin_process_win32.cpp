@@ -148,8 +148,7 @@ ChildResult RunInChild(const std::function<int()>& body, const std::string& inpu
     if (!redirect.ok()) return result;
     // Loaded after the handles are set, so whatever the add-in takes at its start is the run's.
     g_addin = platform::OpenLibrary(AddinPath());
-    if (!g_addin)
-      std::fprintf(stderr, "cannot load %s: %s\n", AddinPath().c_str(), platform::LastLoadError().c_str());
+    if (!g_addin) std::fprintf(stderr, "cannot load %s: %s\n", AddinPath().c_str(), platform::LastLoadError().c_str());
     Run run{&body};
     HANDLE thread = ::CreateThread(nullptr, kBodyStack, RunBody, &run, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
     if (!thread) {
@@ -160,9 +159,8 @@ ChildResult RunInChild(const std::function<int()>& body, const std::string& inpu
     if (::WaitForSingleObject(thread, static_cast<DWORD>(limit.count())) != WAIT_OBJECT_0) {
       // A body that hangs holds the add-in and this process's descriptors; nothing in the process
       // can take it back, so the program ends here rather than run on with a half-restored state.
-      const std::string message = "RunInChild: the add-in's run did not end within " +
-                                  std::to_string(limit.count()) + " ms; the test program ends (its output so far: " +
-                                  outPath + ")\n";
+      const std::string message = "RunInChild: the add-in's run did not end within " + std::to_string(limit.count()) +
+                                  " ms; the test program ends (its output so far: " + outPath + ")\n";
       DWORD written = 0;
       ::WriteFile(redirect.SavedError(), message.data(), static_cast<DWORD>(message.size()), &written, nullptr);
       ::TerminateProcess(::GetCurrentProcess(), 3);

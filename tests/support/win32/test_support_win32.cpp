@@ -60,8 +60,8 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::stri
   si.hStdOutput = output;
   si.hStdError = output;
   PROCESS_INFORMATION pi{};
-  const BOOL started = ::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                                        &si, &pi);
+  const BOOL started =
+      ::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
   if (input != INVALID_HANDLE_VALUE) ::CloseHandle(input);
   if (output != INVALID_HANDLE_VALUE) ::CloseHandle(output);
   if (!started) throw std::runtime_error("cannot start " + commandLine);
