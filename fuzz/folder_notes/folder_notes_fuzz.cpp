@@ -14,6 +14,7 @@
 #include "deploy/u_utils.h"
 #include "deploy/web_folder_settings.h"
 #include "platform/display_text.h"
+#include "platform/text.h"
 
 using namespace skelder::deploy;
 
@@ -30,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string all(reinterpret_cast<const char*>(data + 1), size - 1);
   const size_t cut = all.empty() ? 0 : data[0] % (all.size() + 1);
   const std::string notes = all.substr(0, cut);
-  const std::vector<std::string> lines = SplitLines(all.substr(cut));
+  const std::vector<std::string> lines = skelder::platform::SplitLines(all.substr(cut));
 
   std::string expected;
   for (const auto& line : lines) {
