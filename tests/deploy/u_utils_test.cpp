@@ -157,7 +157,7 @@ TEST(BusyCursorTest, NestedBusyRestoresTheCursorOfTheOutermostCall) {
 
 TEST(TempFileTest, MakeTempFileNameCreatesAnEmptyTtsFile) {
   test::TempDir tmp;
-  test::ScopedEnv env(test::TempDirVariable(), tmp.path());
+  test::ScopedTempFolder env(tmp.path());
   const std::string a = MakeTempFileName();
   const std::string b = MakeTempFileName();
   EXPECT_NE(a, b);

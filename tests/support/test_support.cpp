@@ -61,8 +61,6 @@ std::string NativePath(std::string path) {
   return path;
 }
 
-const char* TempDirVariable() { return platform::kPathSeparator == '/' ? "TMPDIR" : "TMP"; }
-
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + path);

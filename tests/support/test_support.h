@@ -33,9 +33,6 @@ class TempDir {
 // expectations on paths follow the platform. FTP paths keep "/" and do not come through here.
 std::string NativePath(std::string path);
 
-// The variable that names the system's temporary folder: TMPDIR on POSIX, TMP on Windows.
-const char* TempDirVariable();
-
 std::string ReadFile(const std::string& path);  // throws when unreadable
 bool FileExists(const std::string& path);
 void WriteFile(const std::string& path, const std::string& contents);  // makes parent dirs
