@@ -31,7 +31,13 @@ for preset in "${presets[@]}"; do
       run=(unshare -T --monotonic=-$young --boottime=-$young --fork "${run[@]}")
     fi
   fi
-  "${run[@]}" || status=$?
+  if ! "${run[@]}"; then
+    status=1
+    # Once more, one at a time, with their output at the end of the log, where a reader of a
+    # shortened log looks: a failure that passes now was a flake, and still fails the run.
+    echo "== $preset: the failed tests once more"
+    "${run[@]}" --rerun-failed -j 1 --output-on-failure || true
+  fi
   echo "== $preset: built and tested in $((SECONDS - started)) s"
 done
 exit $status

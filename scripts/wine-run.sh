@@ -3,9 +3,9 @@
 #   scripts/wine-run.sh ARCH PROGRAM [ARG ...]      (ARCH: x86_64 or i686)
 #   scripts/wine-run.sh --prepare                    (makes the prefix once, before ctest -j)
 # Every call shares one prefix and one TMPDIR (another TMPDIR would start a second wineserver),
-# with wine's own messages off and no display needed. Wine never runs as root: as root it does
-# not enforce the read-only attribute, so root's calls run as the user skelder-wine (made by
-# scripts/setup.sh), with a prefix of that user's own.
+# with wine's own messages off and its null graphics driver (no display needed). Wine never runs
+# as root: as root it does not enforce the read-only attribute, so root's calls run as the user
+# skelder-wine (made by scripts/setup.sh), with a prefix of that user's own.
 set -euo pipefail
 arch="${1:?usage: wine-run.sh ARCH PROGRAM [ARG ...] | --prepare}"
 shift
@@ -45,10 +45,20 @@ if [ "$arch" = --prepare ]; then
   # keep ctest's output pipe open, so ctest waits for them. The server ends five minutes after
   # the last program. Making the prefix also happens here, once (parallel first calls would each
   # start making it).
-  "${as_user[@]}" wineserver --kill >/dev/null 2>&1 || true
-  "${as_user[@]}" wineserver --wait >/dev/null 2>&1 || true
-  "${as_user[@]}" wineserver --persistent=300
-  "${as_user[@]}" wineboot --init </dev/null >/dev/null 2>&1 || true
+  restart() {
+    "${as_user[@]}" wineserver --kill >/dev/null 2>&1 || true
+    "${as_user[@]}" wineserver --wait >/dev/null 2>&1 || true
+    "${as_user[@]}" wineserver --persistent=300
+    "${as_user[@]}" wineboot --init </dev/null >/dev/null 2>&1 || true
+  }
+  restart
+  # Windows without a display: wine's null graphics driver gives real windows (rectangles,
+  # styles, messages) with nothing drawn. A process reads the setting when it starts, so the
+  # server and its background programs start again once it is written.
+  if ! "${as_user[@]}" wine reg query 'HKCU\Software\Wine\Drivers' /v Graphics 2>/dev/null | grep -q null; then
+    "${as_user[@]}" wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null
+    restart
+  fi
   exit 0
 fi
 # Debian's wine runs both: 64-bit programs through wine64, 32-bit ones through wine32.
