@@ -4,7 +4,8 @@
 // afresh, so its process-wide state (loaded host libraries, cached directories) never leaks from
 // one test into the next.
 //
-// POSIX (posix/): the body runs in a forked child that loads bin/Skelder.so; the parent waits.
+// POSIX (posix/): the body runs in a forked child that loads bin/Skelder.so and frees it after the
+// body; the parent waits.
 // Windows (win32/): a program cannot fork, so the body runs in the test process on a thread of
 // its own, as a host that loads, uses and unloads the add-in: Skelder.dll is loaded before the
 // body and freed after it, with the standard handles and descriptors pointed at files meanwhile.
@@ -22,9 +23,9 @@ struct ChildResult {
 };
 
 // Feeds `input` on stdin, runs `body` and takes its result as the exit status (122 when it
-// throws; on Windows 123 when the add-in is still loaded after it was freed). At most `limit`: on POSIX the child is
-// then killed; on Windows a body that hangs cannot be taken back, so the test program ends at once with a message
-// saying so.
+// throws; 123 when the add-in is still loaded after it was freed). At most `limit`: on POSIX the
+// child is then killed; on Windows a body that hangs cannot be taken back, so the test program
+// ends at once with a message saying so.
 ChildResult RunInChild(const std::function<int()>& body, const std::string& input = {},
                        std::chrono::milliseconds limit = std::chrono::seconds(60));
 

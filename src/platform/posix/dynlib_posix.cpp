@@ -1,18 +1,23 @@
 // Dynamic libraries on POSIX through the dynamic loader.
 #include <dlfcn.h>
 
+#include <cstring>
+
 #include "platform/dynlib.h"
 #include "platform/files.h"
 
 namespace skelder::platform {
 namespace {
 
-// dlerror() forgets its text once read; keep it for LastLoadError.
-thread_local std::string t_lastError;
+// dlerror() forgets its text once read; keep it for LastLoadError. A plain array: a thread_local
+// with a destructor registers it with the C library, which then keeps this library mapped after
+// the host frees it, so a reload would find the old state.
+thread_local char t_lastError[512];
 
 void Remember() {
   const char* text = ::dlerror();
-  t_lastError = text ? text : "";
+  std::strncpy(t_lastError, text ? text : "", sizeof t_lastError - 1);
+  t_lastError[sizeof t_lastError - 1] = '\0';
 }
 
 }  // namespace

@@ -25,18 +25,32 @@ bool WriteAll(const std::string& path, const std::string& text) {
   return static_cast<bool>(out);
 }
 
+// The add-in as the child loaded it, on the first symbol looked up.
+void* g_addin = nullptr;
+
+// Frees the add-in as a host that unloads it does; false when it stays mapped, which a reference
+// it keeps on itself causes (a later load would then find the old state).
+bool UnloadAddin() {
+  if (!g_addin) return true;
+  dlclose(g_addin);
+  g_addin = nullptr;
+  void* still = dlopen(AddinPath().c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);
+  if (!still) return true;
+  dlclose(still);
+  return false;
+}
+
 }  // namespace
 
 void* AddinSymbol(const char* name) {
-  static void* handle = nullptr;
-  if (!handle) {
-    handle = dlopen(AddinPath().c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!handle) {
+  if (!g_addin) {
+    g_addin = dlopen(AddinPath().c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!g_addin) {
       std::fprintf(stderr, "cannot load %s: %s\n", AddinPath().c_str(), dlerror());
       return nullptr;
     }
   }
-  return dlsym(handle, name);
+  return dlsym(g_addin, name);
 }
 
 ChildResult RunInChild(const std::function<int()>& body, const std::string& input, std::chrono::milliseconds limit) {
@@ -62,6 +76,10 @@ ChildResult RunInChild(const std::function<int()>& body, const std::string& inpu
       code = body();
     } catch (...) {
       code = 122;
+    }
+    if (!UnloadAddin()) {
+      std::fprintf(stderr, "%s is still loaded after it was freed\n", AddinPath().c_str());
+      if (code == 0) code = 123;
     }
     std::fflush(stdout);
     std::fflush(stderr);
