@@ -1,5 +1,5 @@
 #pragma once
-// What both profile backends refuse to write, and how they trim names: a line break, or a key
+// What both profile backends refuse to write, and how they trim names and unquote values: a line break, or a key
 // that a reader would split differently, would write another entry than the one asked for.
 #include <string>
 #include <string_view>
@@ -14,6 +14,13 @@ inline std::string Trim(std::string_view text) {
   while (begin < end && IsBlank(text[begin])) ++begin;
   while (end > begin && IsBlank(text[end - 1])) --end;
   return std::string(text.substr(begin, end - begin));
+}
+
+// A value as the profile API returns it: one pair of matching quotes around it goes.
+inline std::string Unquote(std::string value) {
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+    return value.substr(1, value.size() - 2);
+  return value;
 }
 
 inline bool HasLineBreak(std::string_view text) { return text.find_first_of("\r\n") != std::string_view::npos; }

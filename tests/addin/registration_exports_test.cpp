@@ -51,12 +51,15 @@ TEST_F(RegistrationTest, InstallingTwiceLeavesOneEntry) {
             (std::vector<std::string>{"[Addins]", "Skelder Command Handler=Skelder.dll"}));
 }
 
-TEST_F(RegistrationTest, AnEntryNamingTheLibraryInAnyCaseCountsAsTheRegistration) {
+TEST_F(RegistrationTest, AnEntryNamingTheLibraryInAnyCaseOrInQuotesCountsAsTheRegistration) {
   MakeDirs(user_.UserDir());
-  const std::string text = "[Other]\r\nX=Skelder.dll\r\n[ADDINS]\r\nSpell=Spell.dll\r\nOld Name=sKELDER.DLL\r\n";
-  WriteFile(UserList(), text);
-  Install();
-  EXPECT_EQ(ReadFile(UserList()), text) << "nothing written";
+  for (const char* value : {"sKELDER.DLL", "\"Skelder.dll\"", "'skelder.dll'"}) {
+    const std::string text =
+        "[Other]\r\nX=Skelder.dll\r\n[ADDINS]\r\nSpell=Spell.dll\r\nOld Name=" + std::string(value) + "\r\n";
+    WriteFile(UserList(), text);
+    Install();
+    EXPECT_EQ(ReadFile(UserList()), text) << value << ": nothing written";
+  }
 }
 
 TEST_F(RegistrationTest, OnlyTheFirstValueOfARepeatedKeyCounts) {

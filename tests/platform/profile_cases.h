@@ -101,6 +101,8 @@ inline void ExpectTheSharedReads(const ProfileFile& file, const ProfileFile& mis
   for (const auto& c : kReads)
     EXPECT_EQ(file.ReadString(c.section, c.key, "-"), c.expected) << c.section << " " << c.key;
   EXPECT_EQ(file.ReadSection("ADDINS"), kAddinsEntries);
+  EXPECT_EQ(file.ReadSection("quoted"), (Pairs{{"q", "a b"}, {"empty", ""}}))
+      << "one pair of quotes goes, as for a key";
   EXPECT_TRUE(file.ReadSection("none").empty());
   EXPECT_TRUE(file.SectionExists("other"));
   EXPECT_FALSE(file.SectionExists("Oth"));

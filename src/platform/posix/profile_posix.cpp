@@ -22,6 +22,7 @@ struct Line {
 };
 
 using profile_names::Trim;
+using profile_names::Unquote;
 
 std::optional<std::vector<Line>> Load(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -93,13 +94,6 @@ std::optional<size_t> FindKey(const std::vector<Line>& lines, const SectionRange
   return std::nullopt;
 }
 
-// The profile API strips one pair of matching quotes around a value it returns.
-std::string Unquote(const std::string& value) {
-  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
-    return value.substr(1, value.size() - 2);
-  return value;
-}
-
 // The lines of a file about to be written: empty for a new file; none when the file may not
 // be written, or exists but cannot be read (it must not be replaced by a file of one entry).
 std::optional<std::vector<Line>> LoadForWrite(const std::string& path) {
@@ -163,7 +157,7 @@ std::vector<std::pair<std::string, std::string>> ProfileFile::ReadSection(const 
     if (!entry) continue;
     bool seen = false;
     for (const auto& [k, v] : result) seen = seen || EqualsIgnoringAsciiCase(k, entry->key);
-    if (!seen) result.emplace_back(entry->key, entry->value);
+    if (!seen) result.emplace_back(entry->key, Unquote(entry->value));
   }
   return result;
 }

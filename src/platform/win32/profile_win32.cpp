@@ -17,6 +17,7 @@ namespace skelder::platform {
 namespace {
 
 using profile_names::Trim;
+using profile_names::Unquote;
 
 // A profile answer larger than this is not read at all rather than read in part.
 constexpr size_t kLargestAnswer = 64u << 20;
@@ -67,7 +68,7 @@ std::vector<std::pair<std::string, std::string>> Entries(const std::string& path
     if (key.empty() || key[0] == ';' || key[0] == '[') continue;
     bool seen = false;
     for (const auto& entry : result) seen = seen || EqualsIgnoringAsciiCase(entry.first, key);
-    if (!seen) result.emplace_back(std::move(key), Trim(std::string_view(line).substr(eq + 1)));
+    if (!seen) result.emplace_back(std::move(key), Unquote(Trim(std::string_view(line).substr(eq + 1))));
   }
   return result;
 }
