@@ -437,7 +437,8 @@ void Repository::Save() {
   }
 #else
   {
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // Owner only: the notes hold FTP passwords.
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) throw RepositoryError("Cannot write " + temp + ": " + std::strerror(errno));
     size_t done = 0;
     bool ok = true;
