@@ -75,6 +75,32 @@ TEST(ProfileWrite, CreatesTheFileAndRefusesWhatWouldCorruptIt) {
   EXPECT_FALSE(ProfileFile(dir / "no/such/dir.ini").WriteString("a", "b", "c"));
 }
 
+// A list kept elsewhere and linked into place (dotfiles) stays linked: writes go through to the
+// link's target, by the same atomic replace, and a relative link is read from the link's folder.
+TEST(ProfileWrite, GoesThroughSymbolicLinksToTheirTarget) {
+  TempDir dir;
+  test::MakeDirs(dir / "real");
+  test::MakeDirs(dir / "conf");
+  WriteFile(dir / "real/list.dat", "[Addins]\r\n");
+  ASSERT_EQ(::symlink("../real/list.dat", (dir / "conf/middle.dat").c_str()), 0);
+  ASSERT_EQ(::symlink((dir / "conf/middle.dat").c_str(), (dir / "conf/KVOAddins.dat").c_str()), 0);
+  ProfileFile file(dir / "conf/KVOAddins.dat");
+  ASSERT_TRUE(file.WriteString("Addins", "k", "v"));
+  ASSERT_TRUE(file.DeleteKey("Addins", "k"));
+  ASSERT_TRUE(file.WriteString("Addins", "Skelder Command Handler", "Skelder.dll"));
+  struct stat st {};
+  ASSERT_EQ(::lstat((dir / "conf/KVOAddins.dat").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the link is still a link";
+  ASSERT_EQ(::lstat((dir / "conf/middle.dat").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(ReadFile(dir / "real/list.dat"), "[Addins]\r\nSkelder Command Handler=Skelder.dll\r\n");
+  EXPECT_EQ(test::ListFiles(dir / "real"), std::vector<std::string>{"list.dat"});
+  // A link to a file not there yet: the file is made at the target.
+  ASSERT_EQ(::symlink("../real/new.dat", (dir / "conf/new.dat").c_str()), 0);
+  ASSERT_TRUE(ProfileFile(dir / "conf/new.dat").CreateSection("Software\\Vorn\\Ardmoor"));
+  EXPECT_EQ(ReadFile(dir / "real/new.dat"), "[Software\\Vorn\\Ardmoor]\r\n");
+}
+
 TEST(ProfileDelete, RemovesOnlyThatLine) {
   TempDir dir;
   WriteFile(dir / "d.ini", profile_cases::kDeleteText);

@@ -104,12 +104,27 @@ std::optional<std::vector<Line>> LoadForWrite(const std::string& path) {
   return loaded ? loaded : std::vector<Line>{};
 }
 
+// The file a path names once symbolic links are followed (a relative link from the link's own
+// folder); the path itself when it is no link. A loop of links ends after 40 steps, as the
+// system's own lookup does, and the write then fails at the link.
+std::filesystem::path FollowLinks(std::filesystem::path path) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  for (int hops = 0; hops < 40 && fs::is_symlink(fs::symlink_status(path, ec)); ++hops) {
+    fs::path next = fs::read_symlink(path, ec);
+    if (ec) break;
+    path = next.is_absolute() ? next : path.parent_path() / next;
+  }
+  return path;
+}
+
 // Writes the lines to a temporary file beside the profile and renames it over the profile, so
-// a reader never sees half a file and a failed write leaves the old one.
+// a reader never sees half a file and a failed write leaves the old one. A profile that is a
+// symbolic link stays one: the file it points to is replaced.
 bool Save(const std::string& path, const std::vector<Line>& lines) {
   namespace fs = std::filesystem;
   std::error_code ec;
-  fs::path target(path);
+  fs::path target = FollowLinks(path);
   std::string dir = target.has_parent_path() ? target.parent_path().string() : std::string(".");
   std::string tmp = CreateUniqueTempFile(dir, "." + target.filename().string() + ".");
   if (tmp.empty()) return false;
@@ -123,10 +138,10 @@ bool Save(const std::string& path, const std::vector<Line>& lines) {
     }
   }
   fs::perms perms = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read;
-  auto status = fs::status(path, ec);
+  auto status = fs::status(target, ec);
   if (!ec && fs::exists(status)) perms = status.permissions();
   fs::permissions(tmp, perms, ec);
-  if (!RenameFile(tmp, path)) {
+  if (!RenameFile(tmp, target.string())) {
     fs::remove(tmp, ec);
     return false;
   }
