@@ -326,6 +326,13 @@ void TerminalToolkit::ProcessMessages() {
     if (!modalStack_.empty()) {
       EndPanel();
       Form* top = modalStack_.back();
+      const bool outer = stopping_;
+      stopping_ = true;
+      struct Restore {
+        bool& flag;
+        bool value;
+        ~Restore() { flag = value; }
+      } restore{stopping_, outer};
       top->PressEscape();
       if (tty_) DrawPanel(*top);
     }
@@ -383,8 +390,13 @@ MessageAnswer TerminalToolkit::ShowMessageBox(const std::string& text, const std
     std::string line;
     ReadResult r = ReadLine(line);
     if (r != ReadResult::Line) {
-      Write(std::string(answerText(safe)) + (r == ReadResult::Interrupted ? " (interrupted)\n" : " (end of input)\n"));
-      return safe;
+      // Ctrl-C again at the question the first one asked confirms it; otherwise the safe answer.
+      const MessageAnswer given =
+          r == ReadResult::Interrupted && stopping_ && buttons == MessageButtons::YesNo && !TerminationRequested()
+              ? MessageAnswer::Yes
+              : safe;
+      Write(std::string(answerText(given)) + (r == ReadResult::Interrupted ? " (interrupted)\n" : " (end of input)\n"));
+      return given;
     }
     std::string a = AsciiLower(TrimAnswer(line));
     switch (buttons) {

@@ -7,7 +7,8 @@
 //
 // Ctrl-C while a modal form runs does not kill the process: the signal handler only sets a flag,
 // and the next message-processing turn turns it into Esc on the topmost form (which, in the
-// deploy dialog, asks the cancel question). The previous handler is back when the form closes.
+// deploy dialog, asks the cancel question). Ctrl-C again at a Yes/No question that the Esc brought
+// up answers Yes: the user asked twice to stop. The previous handler is back when the form closes.
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -94,6 +95,7 @@ class TerminalToolkit : public Toolkit {
   std::string inBuffer_;
 
   std::vector<Form*> modalStack_;
+  bool stopping_ = false;      // Ctrl-C's Esc is being handled: questions it asks are about stopping
   Form* dirtyForm_ = nullptr;  // a repaint that the redraw limit held back
   int panelLines_ = 0;         // lines of the live panel now on screen
   uint64_t lastDrawMs_ = 0;

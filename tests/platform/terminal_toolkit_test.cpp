@@ -369,6 +369,34 @@ TEST(TerminalInterrupt, CtrlCBecomesEscAndThePreviousHandlerComesBack) {
   EXPECT_EQ(after.sa_handler, SigintRecorder::Handler);
 }
 
+// Ctrl-C during a run asks the cancel question; Ctrl-C again at that question confirms it. A
+// question that Ctrl-C did not bring up still takes its safe answer (the case below).
+TEST(TerminalInterrupt, CtrlCAgainAtTheQuestionItBroughtUpAnswersYes) {
+  Terminal t("", /*keepInputOpen=*/true);
+  TerminalToolkit kit(t.Options());
+  Form f("frmRun", "Skelder");
+  Component& cancel = f.Add("btnCancel", ComponentKind::Button);
+  cancel.caption = "Cancel";
+  cancel.isCancel = true;
+  std::vector<MessageAnswer> answers;
+  cancel.onClick = [&] {
+    raise(SIGINT);  // pressed again as the question comes up
+    answers.push_back(kit.ShowMessageBox("Are you sure you want to cancel?", "Skelder", MessageIcon::Question,
+                                         MessageButtons::YesNo));
+  };
+  Component& run = f.Add("btnRun", ComponentKind::Button);
+  run.caption = "&Run";
+  run.onClick = [&] {
+    raise(SIGINT);
+    kit.ProcessMessages();
+    f.modalResult = mrOk;
+  };
+  f.onShow = [&] { run.Click(); };
+  EXPECT_EQ(kit.ShowModal(f), mrOk);
+  EXPECT_EQ(answers, std::vector<MessageAnswer>{MessageAnswer::Yes});
+  EXPECT_NE(t.Output().find("yes (interrupted)"), std::string::npos) << t.Output();
+}
+
 TEST(TerminalInterrupt, CtrlCAtAPromptTakesTheSafeAnswer) {
   Terminal t("", /*keepInputOpen=*/true);  // nobody types: the prompt waits
   TerminalToolkit kit(t.Options());
