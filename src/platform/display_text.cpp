@@ -1,6 +1,8 @@
 #include "platform/display_text.h"
 
+#include <cstdint>
 #include <cstdio>
+#include <utility>
 
 #include "platform/ascii.h"
 
@@ -99,6 +101,59 @@ std::string MaskFtpPasswords(const std::string& text) {
   if (done == 0) return text;
   out.append(text, done, std::string::npos);
   return out;
+}
+
+namespace {
+
+// One UTF-8 character at text[i]: its code point and length; a byte that starts no valid
+// sequence is a character of its own (a code point of -1).
+std::pair<int32_t, size_t> DecodeAt(const std::string& text, size_t i) {
+  const auto lead = static_cast<unsigned char>(text[i]);
+  if (lead < 0x80) return {lead, 1};
+  const size_t length = lead >= 0xF0 && lead < 0xF5 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 && lead < 0xE0 ? 2 : 0;
+  if (length == 0 || i + length > text.size()) return {-1, 1};
+  int32_t code = lead & (0x7F >> length);
+  for (size_t k = 1; k < length; ++k) {
+    const auto next = static_cast<unsigned char>(text[i + k]);
+    if ((next & 0xC0) != 0x80) return {-1, 1};
+    code = (code << 6) | (next & 0x3F);
+  }
+  return {code, length};
+}
+
+// Columns a character takes: the ranges terminals draw two columns wide, and the combining and
+// zero-width marks they draw on the character before.
+int ColumnsOf(int32_t code) {
+  struct Range {
+    int32_t first, last;
+  };
+  static constexpr Range kNone[] = {{0x0300, 0x036F}, {0x0483, 0x0489}, {0x0591, 0x05BD}, {0x0610, 0x061A},
+                                    {0x064B, 0x065F}, {0x1AB0, 0x1AFF}, {0x1DC0, 0x1DFF}, {0x200B, 0x200F},
+                                    {0x20D0, 0x20FF}, {0xFE00, 0xFE0F}, {0xFE20, 0xFE2F}};
+  static constexpr Range kWide[] = {{0x1100, 0x115F},   {0x2E80, 0x303E},  {0x3041, 0x33FF}, {0x3400, 0x4DBF},
+                                    {0x4E00, 0x9FFF},   {0xA000, 0xA4CF},  {0xAC00, 0xD7A3}, {0xF900, 0xFAFF},
+                                    {0xFE30, 0xFE4F},   {0xFF00, 0xFF60},  {0xFFE0, 0xFFE6}, {0x1F300, 0x1F64F},
+                                    {0x1F900, 0x1F9FF}, {0x20000, 0x3FFFD}};
+  for (const Range& r : kNone)
+    if (code >= r.first && code <= r.last) return 0;
+  for (const Range& r : kWide)
+    if (code >= r.first && code <= r.last) return 2;
+  return 1;
+}
+
+}  // namespace
+
+std::string CutToColumns(const std::string& text, int columns) {
+  int used = 0;
+  size_t i = 0;
+  while (i < text.size()) {
+    const auto [code, length] = DecodeAt(text, i);
+    const int width = code < 0 ? 1 : ColumnsOf(code);
+    if (used + width > columns) break;
+    used += width;
+    i += length;
+  }
+  return text.substr(0, i);
 }
 
 std::string EscapeControls(const std::string& text) { return Escape(text, false); }

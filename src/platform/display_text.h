@@ -21,6 +21,11 @@ std::string EscapeControls(const std::string& text);
 // here with its controls: names are escaped whole where they become part of a text.
 std::string EscapeControlsKeepLineEnds(const std::string& text);
 
+// The longest start of the text that takes at most `columns` columns on a terminal: characters
+// whole (UTF-8 decoded; a wide one counts two, a combining mark none, a byte that is not UTF-8
+// one). For text already escaped, so no control character is left to count.
+std::string CutToColumns(const std::string& text, int columns);
+
 // What a screen may show: passwords masked, control characters escaped, line ends kept.
 inline std::string ShownText(const std::string& text) { return EscapeControlsKeepLineEnds(MaskFtpPasswords(text)); }
 

@@ -114,7 +114,10 @@ std::string StripAccelerator(const std::string& caption) {
 }
 
 TerminalToolkit::TerminalToolkit(TerminalOptions options) : options_(options) {
-  tty_ = options_.tty ? *options_.tty : console::IsTerminal(options_.outputFd);
+  // A terminal that says it is dumb moves no cursor and shows no colour: it gets plain lines.
+  const char* term = std::getenv("TERM");
+  const bool dumb = term && std::string(term) == "dumb";
+  tty_ = options_.tty ? *options_.tty : console::IsTerminal(options_.outputFd) && !dumb;
   if (options_.color) {
     color_ = *options_.color;
   } else {
@@ -192,16 +195,13 @@ TerminalToolkit::ReadResult TerminalToolkit::ReadLine(std::string& line) {
 
 std::vector<std::string> TerminalToolkit::PanelLines(const Form& form) const {
   int columns = Columns();
-  auto fit = [columns](std::string s) {
-    // One screen row per panel line, or the in-place redraw would miscount.
-    if (static_cast<int>(s.size()) > columns - 1) s.resize(static_cast<size_t>(std::max(1, columns - 1)));
-    return s;
-  };
+  // One screen row per panel line, or the in-place redraw would miscount.
+  auto fit = [columns](const std::string& s) { return CutToColumns(s, std::max(1, columns - 1)); };
   std::vector<std::string> lines;
   const Component* none = nullptr;
   Component title(nullptr, "", ComponentKind::Label);
   title.bold = true;
-  lines.push_back(Styled(fit(form.caption), &title));
+  lines.push_back(Styled(fit(ShownText(form.caption)), &title));
   for (const Component* c : PageComponents(form)) {
     switch (c->kind) {
       case ComponentKind::Label:

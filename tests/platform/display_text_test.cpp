@@ -53,5 +53,27 @@ TEST(DisplayText, ControlCharactersAreEscapedAndEscapingTwiceChangesNothing) {
             "line 1\r\nline 2\nftp://u:****@h \\x1B]0;x\\x07\\r");
 }
 
+// A terminal line is cut by the columns it takes on the screen: a character is never split, a wide
+// one takes two columns, a combining mark none, and a byte that is not UTF-8 one.
+TEST(DisplayText, CutToColumnsCountsWhatTheScreenShows) {
+  struct Case {
+    std::string text;
+    int columns;
+    std::string cut;
+  };
+  const Case cases[] = {
+      {"index.htm", 5, "index"},
+      {"index.htm", 20, "index.htm"},
+      {"caf\xc3\xa9s", 4, "caf\xc3\xa9"},                           // é is one column of two bytes
+      {"\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e", 3, "\xe6\x97\xa5"},  // 日本語: two columns each
+      {"\xe6\x97\xa5\xe6\x9c\xac", 4, "\xe6\x97\xa5\xe6\x9c\xac"},
+      {"e\xcc\x81tude", 2, "e\xcc\x81t"},  // e + combining acute is one column
+      {"\xe9t\xe9", 2, "\xe9t"},           // Latin-1 bytes: one column each
+      {"\xf0\x9f\x93\x81 site", 1, ""},    // a folder emoji does not fit one column
+      {"abc", 0, ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(CutToColumns(c.text, c.columns), c.cut) << c.text << " " << c.columns;
+}
+
 }  // namespace
 }  // namespace skelder::platform

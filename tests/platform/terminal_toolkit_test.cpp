@@ -3,7 +3,9 @@
 #include "platform/terminal_toolkit.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <pthread.h>
+#include <pty.h>
 #include <signal.h>
 #include <stdio.h>
 #include <unistd.h>
@@ -11,6 +13,7 @@
 #include <chrono>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/clock.h"
 #include "platform/termination.h"
@@ -301,6 +304,50 @@ TEST(TerminalPanel, HeldBackRepaintIsShownBeforeAPrompt) {
   ASSERT_NE(full, std::string::npos);
   EXPECT_LT(full, out.find("Error: Stop"));
   EXPECT_EQ(out.find("\x1b[3"), std::string::npos);  // NO_COLOR: no colours
+}
+
+// What reaches a real terminal: a name's controls escaped, lines cut by the columns they take, and
+// on a terminal that says it is dumb plain lines without cursor movement or colour.
+TEST(TerminalPanel, OnAPseudoTerminalNamesAreEscapedCutByColumnsAndDumbGetsPlainLines) {
+  int master = -1, slave = -1;
+  ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+  auto drain = [master] {
+    std::string text;
+    char buf[4096];
+    while (poll(std::vector<pollfd>{{master, POLLIN, 0}}.data(), 1, 50) > 0) {
+      const ssize_t n = read(master, buf, sizeof buf);
+      if (n <= 0) break;
+      text.append(buf, static_cast<size_t>(n));
+    }
+    return text;
+  };
+  Form f("frmRun", "Deploy \x1b]0;owned\x07");
+  Component& label = f.Add("lblXRFolder", ComponentKind::Label);
+  // A folder name of twenty wide characters, wider than the 30 columns of the screen.
+  label.caption.clear();
+  for (int i = 0; i < 20; ++i) label.caption += "\xe6\x97\xa5";
+  for (const char* term : {"xterm", "dumb"}) {
+    test::ScopedEnv env("TERM", term);
+    TerminalOptions o;
+    o.outputFd = slave;
+    o.width = 30;
+    o.minRedrawMs = 0;
+    TerminalToolkit kit(o);
+    kit.Repaint(f);
+    const std::string out = drain();
+    EXPECT_EQ(out.find("\x1b]"), std::string::npos) << term << ": the caption's escape went out raw";
+    EXPECT_NE(out.find("\\x1B]0;owned\\x07"), std::string::npos) << term << out;
+    if (std::string(term) == "dumb") {
+      EXPECT_EQ(out.find('\x1b'), std::string::npos) << "no cursor movement or colour: " << out;
+    } else {
+      EXPECT_NE(out.find("\x1b[2K"), std::string::npos) << "a live panel on a terminal";
+      // 29 columns: fourteen wide characters, never half of one.
+      EXPECT_NE(out.find(std::string(label.caption, 0, 42) + "\r\n"), std::string::npos) << out;
+      EXPECT_EQ(out.find(std::string(label.caption, 0, 43)), std::string::npos) << out;
+    }
+  }
+  close(slave);
+  close(master);
 }
 
 TEST(TerminalPanel, HiddenComponentsAndOtherPagesStayOff) {
