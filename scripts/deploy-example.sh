@@ -9,7 +9,7 @@
 #
 # Everything it writes (repository copy, per-user settings, deployed site) stays under
 # build/<preset>/example/. The exit status is ardmoor's: 0 succeeded, 1 failed, 2 cancelled,
-# 3 nothing deployed.
+# 3 nothing deployed, 64 a usage error.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 yes=()

@@ -18,6 +18,7 @@
 #include "host_session.h"
 #include "hostsim_repository.h"
 #include "platform/callconv.h"
+#include "platform/display_text.h"
 #include "platform/dynlib.h"
 #include "platform/environment.h"
 #include "platform/files.h"
@@ -32,9 +33,9 @@ namespace {
 
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
 constexpr int kExitCancelled = 2;  // deploy: the user cancelled the run
 constexpr int kExitNotRun = 3;     // deploy: nothing was deployed
+constexpr int kExitUsage = 64;     // the command line itself is wrong (EX_USAGE)
 
 struct UsageError : std::runtime_error {
   using std::runtime_error::runtime_error;
@@ -48,7 +49,7 @@ const std::map<std::string, std::string>& Help() {
        "Commands:\n"
        "  init DIR                 make a repository of DIR in place\n"
        "  ids                      list folders and files with their ids\n"
-       "  notes FOLDER [--set FILE]  show a folder's notes, or replace them with FILE ('-': stdin)\n"
+       "  notes FOLDER [--set FILE]  show a folder's notes (passwords as ****), or replace them\n"
        "  lock FILE USER           record USER as the holder of FILE's lock\n"
        "  unlock FILE              clear FILE's lock\n"
        "  group [EXTS]             add a file group (\"htm;asp\"), or list the groups\n"
@@ -59,8 +60,12 @@ const std::map<std::string, std::string>& Help() {
        "  install, uninstall       register or remove the add-in in the host's add-in list\n"
        "\n"
        "FOLDER and FILE are ids, paths on disk, or paths in the repository (\"img/logo.gif\",\n"
-       "\"$/img\"). Without --repository the repository is the current directory or the nearest\n"
-       "one above it. 'ardmoor COMMAND --help' describes one command.\n"},
+       "\"$/img\"). Without --repository the repository is the nearest one holding the path\n"
+       "given on disk, else the current directory or the nearest one above it.\n"
+       "'ardmoor COMMAND --help' describes one command.\n"
+       "\n"
+       "Exit status: 0 done; 1 failed; for deploy 2 cancelled and 3 nothing deployed;\n"
+       "64 a usage error (an unknown command or option, a missing or wrong argument).\n"},
       {"init",
        "usage: ardmoor init DIR\n"
        "Makes a repository of the directory DIR in place: every folder and file gets an id.\n"
@@ -70,9 +75,12 @@ const std::map<std::string, std::string>& Help() {
        "Lists the folders and files, in the order the host enumerates them, one a line:\n"
        "kind, id, path, and for a locked file the lock holder, separated by tabs.\n"},
       {"notes",
-       "usage: ardmoor [--repository DIR] notes FOLDER [--set FILE]\n"
-       "Writes the folder's notes to standard output, or replaces them with the contents\n"
-       "of FILE ('-' reads standard input). Lines are stored ending in CR LF.\n"},
+       "usage: ardmoor [--repository DIR] notes FOLDER [--set FILE | --show-passwords]\n"
+       "Writes the folder's notes to standard output with the password of every FTP location\n"
+       "shown as **** (--show-passwords shows them), or replaces them with the contents of\n"
+       "FILE ('-' reads standard input). Lines are stored ending in CR LF. A location in FILE\n"
+       "whose password is **** keeps the password stored for the same user at the same host,\n"
+       "so the masked copy can be edited and set again; a mask with no such password is refused.\n"},
       {"lock",
        "usage: ardmoor [--repository DIR] lock FILE USER\n"
        "Records USER as the holder of FILE's lock.\n"},
@@ -128,6 +136,7 @@ struct Args {
   std::map<std::string, std::string> options;  // --name VALUE
   bool yes = false;
   bool help = false;
+  bool showPasswords = false;
 };
 
 Args Parse(int argc, char** argv) {
@@ -140,6 +149,8 @@ Args Parse(int argc, char** argv) {
       a.help = true;
     } else if (arg == "--yes") {
       a.yes = true;
+    } else if (arg == "--show-passwords") {
+      a.showPasswords = true;
     } else if (arg.rfind("--", 0) == 0 && arg.size() > 2) {
       std::string name = arg, value;
       size_t eq = arg.find('=');
@@ -171,16 +182,30 @@ void Expect(const Args& a, size_t count) {
                      "; see 'ardmoor " + a.command + " --help'");
 }
 
+// The repository at `from` or the nearest one above it, if any.
+std::optional<std::string> RepositoryAbove(fs::path from) {
+  std::error_code ec;
+  for (fs::path p = fs::absolute(from, ec); !ec && !p.empty(); p = p.parent_path()) {
+    if (Repository::IsRepository(p.string())) return p.string();
+    if (p == p.parent_path()) break;
+  }
+  return std::nullopt;
+}
+
+// --repository; else the repository of the first argument that is a path on disk (so a folder
+// named from elsewhere finds its own); else the one the current directory is in.
 std::string FindRepository(const Args& a) {
   if (!a.repository.empty()) {
     if (!Repository::IsRepository(a.repository)) throw RepositoryError("Not an Ardmoor repository: " + a.repository);
     return a.repository;
   }
   std::error_code ec;
-  for (fs::path p = fs::current_path(ec); !ec && !p.empty(); p = p.parent_path()) {
-    if (Repository::IsRepository(p.string())) return p.string();
-    if (p == p.parent_path()) break;
+  for (const std::string& arg : a.positional) {
+    if (arg.empty() || arg[0] == '$' || !fs::exists(arg, ec)) continue;
+    const fs::path path(arg);
+    if (auto found = RepositoryAbove(fs::is_directory(path, ec) ? path : path.parent_path())) return *found;
   }
+  if (auto found = RepositoryAbove(fs::current_path(ec))) return *found;
   throw RepositoryError("Not inside an Ardmoor repository (use --repository DIR or 'ardmoor init DIR')");
 }
 
@@ -299,11 +324,25 @@ int Deploy(const Args& a, Repository& repo) {
     ardmoor::HostSession session(lib);
     session.Select(folder.id);
     if (!session.ActionEnabled(ardmoor::kDeployActionId)) {
-      std::cerr << "ardmoor: " << a.positional[0]
-                << (repo.DeployAllowed(folder.id)
-                        ? " is not a web folder: its notes name no deployment location (see 'ardmoor properties')"
-                        : " may not be deployed (see 'ardmoor permit')")
-                << "\n";
+      const std::string shown = skelder::platform::EscapeControls(a.positional[0]);
+      if (!repo.DeployAllowed(folder.id)) {
+        std::cerr << "ardmoor: " << shown << " may not be deployed (see 'ardmoor permit')\n";
+        return kExitNotRun;
+      }
+      std::cerr << "ardmoor: " << shown
+                << " is not a web folder: its notes name no deployment location (see 'ardmoor properties')";
+      // A folder inside a web folder: name the one above it that the add-in would deploy.
+      for (const auto* up = repo.FolderById(folder.parentId); up; up = repo.FolderById(up->parentId)) {
+        session.Select(up->id);
+        if (session.ActionEnabled(ardmoor::kDeployActionId)) {
+          const std::string path = skelder::platform::EscapeControls(Repository::HostPath(up->rel));
+          std::cerr << "; it lies in the web folder " << path << ", which deploys it with its files (ardmoor deploy '"
+                    << path << "')";
+          break;
+        }
+        if (up->parentId == 0) break;
+      }
+      std::cerr << "\n";
       return kExitNotRun;
     }
     if (!session.Execute(ardmoor::kDeployActionId))
@@ -345,6 +384,7 @@ int Run(const Args& a) {
     if (a.command == "menu") return ardmoor::MenuCommand(lib, std::nullopt);
     return ardmoor::InstallCommand(lib, a.command == "install");
   }
+  if (!Help().count(a.command)) throw UsageError("unknown command '" + a.command + "'; see 'ardmoor --help'");
   Repository repo = Repository::Open(FindRepository(a));
   repo.SaveIfChanged();
   if (a.command == "ids") {
@@ -363,8 +403,20 @@ int Run(const Args& a) {
     Expect(a, 1);
     const auto& f = FolderArg(repo, a.positional[0]);
     if (auto it = a.options.find("--set"); it != a.options.end()) {
-      repo.SetNotes(f.id, ToCrLf(ReadAll(it->second)));
+      if (a.showPasswords) throw UsageError("--set and --show-passwords do not go together");
+      // A copy edited from the masked output keeps the passwords it does not show.
+      std::vector<std::string> unmatched;
+      const std::string notes =
+          skelder::platform::RestoreMaskedFtpPasswords(ToCrLf(ReadAll(it->second)), repo.Notes(f.id), &unmatched);
+      if (!unmatched.empty())
+        throw std::runtime_error("no stored password to keep for the masked location of " +
+                                 skelder::platform::EscapeControls(unmatched.front()) +
+                                 "; write its password instead of ****. The notes are unchanged.");
+      repo.SetNotes(f.id, notes);
       repo.Save();
+    } else if (a.showPasswords) {
+      // Asked for by name: the passwords, but still no escape sequence someone wrote into them.
+      std::cout << skelder::platform::EscapeControlsKeepLineEnds(repo.Notes(f.id));
     } else {
       // Notes hold FTP locations with their passwords; the terminal never shows those, nor an
       // escape sequence someone wrote into them.

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <utility>
+#include <vector>
 
 #include "platform/ascii.h"
 
@@ -62,17 +63,28 @@ std::string Escape(const std::string& text, bool keepLines) {
 
 }  // namespace
 
-std::string MaskFtpPasswords(const std::string& text) {
-  // Most lines hold no location at all: nothing to look at further.
-  if (text.find("://") == std::string::npos) return text;
+namespace {
+
+// Where the secret of each FTP location ("ftp://" in any letter case) in the text lies: the
+// user's password after the ":" of the user information, or, without a ":", what a password typed
+// with "@" leaves of itself between the first and the last "@". A location runs to the end of its
+// line or to a ","; the host starts after the last "@" before the first "/" that follows an "@".
+struct FtpSecret {
+  size_t begin, end;  // the secret, text[begin, end)
+  std::string user;   // the user information before it
+  std::string host;   // host (and port), letter case folded
+};
+
+std::vector<FtpSecret> FtpSecrets(const std::string& text) {
+  std::vector<FtpSecret> secrets;
+  // Most texts hold no location at all: nothing to look at further.
+  if (text.find("://") == std::string::npos) return secrets;
   const std::string lower = AsciiLower(text);
-  std::string out;
   size_t done = 0;
-  size_t at = lower.find("ftp://");
-  while (at != std::string::npos) {
+  for (size_t at = lower.find("ftp://"); at != std::string::npos;) {
     const size_t start = at + 6;
     if (at < done) {
-      // Inside what was masked already (a password that holds "ftp://").
+      // Inside a secret already found (a password that holds "ftp://").
       at = lower.find("ftp://", done);
       continue;
     }
@@ -80,27 +92,56 @@ std::string MaskFtpPasswords(const std::string& text) {
     if (end == std::string::npos) end = text.size();
     const size_t firstAt = text.find('@', start);
     if (firstAt != std::string::npos && firstAt < end) {
-      // The host starts after the last "@" before the first "/" that follows an "@": what a
-      // password typed with "@" leaves of itself in front of the host is the user's secret too.
       const size_t slash = text.find('/', firstAt);
       const size_t hostEnd = slash != std::string::npos && slash < end ? slash : end;
       const size_t lastAt = text.rfind('@', hostEnd - 1);
       const size_t colon = text.find(':', start);
+      const std::string host = lower.substr(lastAt + 1, hostEnd - lastAt - 1);
       if (colon != std::string::npos && colon < firstAt) {
-        out.append(text, done, colon + 1 - done);
-        out += kMask;
+        secrets.push_back({colon + 1, lastAt, text.substr(start, colon - start), host});
         done = lastAt;
       } else if (lastAt != firstAt) {
-        out.append(text, done, firstAt + 1 - done);
-        out += kMask;
+        secrets.push_back({firstAt + 1, lastAt, text.substr(start, firstAt - start), host});
         done = lastAt;
       }
     }
     at = lower.find("ftp://", start);
   }
-  if (done == 0) return text;
+  return secrets;
+}
+
+// The text with each secret replaced by what `with` gives for it.
+template <typename With>
+std::string ReplaceSecrets(const std::string& text, const std::vector<FtpSecret>& secrets, With with) {
+  if (secrets.empty()) return text;
+  std::string out;
+  size_t done = 0;
+  for (const FtpSecret& s : secrets) {
+    out.append(text, done, s.begin - done);
+    out += with(s);
+    done = s.end;
+  }
   out.append(text, done, std::string::npos);
   return out;
+}
+
+}  // namespace
+
+std::string MaskFtpPasswords(const std::string& text) {
+  return ReplaceSecrets(text, FtpSecrets(text), [](const FtpSecret&) { return std::string(kMask); });
+}
+
+std::string RestoreMaskedFtpPasswords(const std::string& edited, const std::string& stored,
+                                      std::vector<std::string>* unmatched) {
+  const std::vector<FtpSecret> before = FtpSecrets(stored);
+  return ReplaceSecrets(edited, FtpSecrets(edited), [&](const FtpSecret& s) {
+    const std::string given = edited.substr(s.begin, s.end - s.begin);
+    if (given != kMask) return given;
+    for (const FtpSecret& old : before)
+      if (old.user == s.user && old.host == s.host) return stored.substr(old.begin, old.end - old.begin);
+    if (unmatched) unmatched->push_back(s.user + "@" + s.host);
+    return given;
+  });
 }
 
 namespace {

@@ -4,6 +4,7 @@
 // location or a server's reply (a CR or LF would forge log lines, an escape sequence would drive
 // the terminal). Every output goes through these, so there is one rule for each.
 #include <string>
+#include <vector>
 
 namespace skelder::platform {
 
@@ -11,6 +12,12 @@ namespace skelder::platform {
 // A location runs to the end of its line or to a ","; its user information ends at the last "@"
 // before the path, so a password holding "@" or "/" is hidden whole.
 std::string MaskFtpPasswords(const std::string& text);
+// Text edited from a masked copy back into what it stands for: a location of `edited` whose
+// password is the mask gets the password that `stored` gives the same user at the same host
+// (host without letter case). Masks without such a location stay and are named, "user@host",
+// in `unmatched`.
+std::string RestoreMaskedFtpPasswords(const std::string& edited, const std::string& stored,
+                                      std::vector<std::string>* unmatched = nullptr);
 
 // Control characters (0x00-0x1F, 0x7F, and the C1 range as UTF-8) written visibly: "\r", "\n",
 // "\t", else "\xHH". Other bytes, 8-bit ones included, stay. Escaping escaped text changes
