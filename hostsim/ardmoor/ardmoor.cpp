@@ -96,14 +96,16 @@ const std::map<std::string, std::string>& Help() {
        "Allows (the default) or forbids deploying FOLDER.\n"},
       {"deploy",
        "usage: ardmoor [--repository DIR] deploy FOLDER [--install-dir DIR] [--addin FILE]\n"
-       "                      [--ui terminal|plain|scripted] [--ui-options TEXT] [--yes]\n"
+       "                      [--ui terminal|plain|scripted] [--ui-options TEXT] [--yes] [--include-locked]\n"
        "Loads the add-in (Skelder.so, on Windows Skelder.dll, beside ardmoor, or FILE) as the host does, selects\n"
        "FOLDER and, when the add-in enables its \"Deploy Folder...\" action for it (a web\n"
        "folder that may be deployed), runs it. --install-dir records DIR as the host's installation\n"
        "directory in the registry first (without it the add-in uses its own folder).\n"
        "--ui and --ui-options choose the add-in's user interface where it offers the\n"
        "choice (the terminal by default); --yes answers Continue, its questions and\n"
-       "its OK boxes and closes it with Done. The exit status is 0 when the folder\n"
+       "its OK boxes and closes it with Done, but answers No when files someone holds\n"
+       "locked would be published: --include-locked answers that question Yes (with or\n"
+       "without --yes). The exit status is 0 when the folder\n"
        "deployed, 1 when the deployment failed, 2 when it was cancelled and 3 when\n"
        "nothing was deployed (also when FOLDER is not a web folder or may not be\n"
        "deployed).\n"},
@@ -137,6 +139,7 @@ struct Args {
   bool yes = false;
   bool help = false;
   bool showPasswords = false;
+  bool includeLocked = false;
 };
 
 Args Parse(int argc, char** argv) {
@@ -149,6 +152,8 @@ Args Parse(int argc, char** argv) {
       a.help = true;
     } else if (arg == "--yes") {
       a.yes = true;
+    } else if (arg == "--include-locked") {
+      a.includeLocked = true;
     } else if (arg == "--show-passwords") {
       a.showPasswords = true;
     } else if (arg.rfind("--", 0) == 0 && arg.size() > 2) {
@@ -301,6 +306,7 @@ void* LoadAddin(const Args& a, const Repository* repo) {
   std::string ui = a.options.count("--ui") ? a.options.at("--ui") : std::string();
   std::string uiOptions = a.options.count("--ui-options") ? a.options.at("--ui-options") : std::string();
   if (a.yes) uiOptions = uiOptions.empty() ? "yes" : uiOptions + ",yes";
+  if (a.includeLocked) uiOptions = uiOptions.empty() ? "include-locked" : uiOptions + ",include-locked";
   if (auto it = a.options.find("--script"); it != a.options.end()) {
     ui = "scripted";
     std::string script = fs::absolute(it->second).string();

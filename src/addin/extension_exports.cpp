@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "addin/extension_options.h"
+#include "deploy/deploy_command.h"
 #include "deploy/f_deploy.h"
 #include "platform/callconv.h"
 #include "platform/clock.h"
@@ -82,6 +83,8 @@ TToolkitOptions ParseToolkitOptions(const std::string& options) {
     item = b == std::string::npos ? std::string() : item.substr(b, e - b + 1);
     if (item == "yes")
       parsed.AutoYes = true;
+    else if (item == "include-locked")
+      parsed.IncludeLocked = true;
     else if (item == "virtual-clock")
       parsed.VirtualClock = true;
     else if (item.rfind("transcript=", 0) == 0)
@@ -104,6 +107,9 @@ void ConfigureToolkit(const std::string& backend, const std::string& options) {
       throw skelder::Exception("Unknown toolkit option '" + parsed.ScriptPath + parsed.TranscriptPath + "'");
     platform::TerminalOptions terminal;
     terminal.autoYes = parsed.AutoYes;
+    if (parsed.IncludeLocked || parsed.AutoYes)
+      terminal.answers.emplace_back(deploy::kLockedFilesQuestion,
+                                    parsed.IncludeLocked ? platform::MessageAnswer::Yes : platform::MessageAnswer::No);
     toolkit = backend == "plain" ? platform::MakePlainToolkit(terminal)
                                  : std::make_unique<platform::TerminalToolkit>(terminal);
   } else if (backend == "scripted") {

@@ -381,6 +381,11 @@ MessageAnswer TerminalToolkit::ShowMessageBox(const std::string& text, const std
         return "ok";
     }
   };
+  for (const auto& [asked, answer] : options_.answers) {
+    if (asked != text) continue;
+    Write(std::string(answerText(answer)) + " (answered by the command line)\n");
+    return answer;
+  }
   if (options_.autoYes) {
     MessageAnswer a = buttons == MessageButtons::YesNo ? MessageAnswer::Yes : MessageAnswer::Ok;
     Write(std::string(answerText(a)) + "\n");

@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/display_text.h"
@@ -29,6 +30,9 @@ struct TerminalOptions {
   std::optional<bool> color;
   // Answers every prompt by itself: Yes, OK, the form's Enter button (Continue, Done).
   bool autoYes = false;
+  // Questions answered in advance, by their text, with or without autoYes: a host's options
+  // decide these (a locked file is published only when asked for by name).
+  std::vector<std::pair<std::string, MessageAnswer>> answers;
   // Shortest time between two redraws of a live panel.
   uint32_t minRedrawMs = 50;
   // Columns of the terminal; 0: asks the output descriptor (80 when it cannot say).

@@ -209,18 +209,22 @@ TEST_F(Ardmoor_, DeploysAFolderThroughTheAddinsExports) {
   EXPECT_NE(sub.output.find("is not a web folder"), std::string::npos) << sub.output;
   EXPECT_NE(sub.output.find("it lies in the web folder $, which deploys it"), std::string::npos) << sub.output;
   ASSERT_EQ(Ardmoor(site, {"lock", "img/icons/a.png", "bob"}).status, 0);
-  Result r = Ardmoor(site, {"deploy", ".", "--ui", "plain", "--ui-options", "virtual-clock", "--yes", "--install-dir",
-                            skelder::test::BinDir()});
+  // --yes alone never publishes a file someone holds locked: the question takes No.
+  Result r = Ardmoor(site, {"deploy", ".", "--ui", "plain", "--ui-options", "virtual-clock", "--yes"});
+  EXPECT_EQ(r.status, 3) << r.output;
+  EXPECT_FALSE(skelder::test::FileExists(out + "/index.htm")) << r.output;
+  r = Ardmoor(site, {"deploy", ".", "--ui", "plain", "--ui-options", "virtual-clock", "--yes", "--include-locked",
+                     "--install-dir", skelder::test::BinDir()});
   ASSERT_EQ(r.status, 0) << r.output;
   EXPECT_EQ(ReadFile(out + "/index.htm"), "<html/>");
   EXPECT_EQ(ReadFile(out + "/img/logo.gif"), "GIF89a");
-  EXPECT_EQ(ReadFile(out + "/img/icons/a.png"), "png") << "the locked file was taken after the Yes";
+  EXPECT_EQ(ReadFile(out + "/img/icons/a.png"), "png") << "the locked file was taken with --include-locked";
   EXPECT_EQ(user.InstallDir(), skelder::test::BinDir());
 
   // By id, and a failing check-out makes the exit status say so.
   WriteFile(site + "/.ardmoor/repository.dat",
             ReadFile(site + "/.ardmoor/repository.dat") + "fault checkout-fail logo.gif\n");
-  r = Ardmoor(site, {"deploy", "1", "--ui", "plain", "--ui-options", "virtual-clock", "--yes"});
+  r = Ardmoor(site, {"deploy", "1", "--ui", "plain", "--ui-options", "virtual-clock", "--yes", "--include-locked"});
   EXPECT_EQ(r.status, 1) << r.output;
   EXPECT_NE(r.output.find("The repository refused to check out the file: logo.gif"), std::string::npos) << r.output;
 }
