@@ -316,8 +316,16 @@ void* LoadAddin(const Args& a, const Repository* repo) {
     auto configure =
         reinterpret_cast<TSkelderConfigureToolkit>(skelder::platform::LibrarySymbol(lib, "SkelderConfigureToolkit"));
     if (!configure) throw std::runtime_error("the add-in offers no choice of user interface");
-    if (!configure(ui.empty() ? "terminal" : ui.c_str(), uiOptions.c_str()))
-      throw UsageError("the add-in refused --ui " + ui + " --ui-options " + uiOptions);
+    if (!configure(ui.empty() ? "terminal" : ui.c_str(), uiOptions.c_str())) {
+      // The add-in says no more than no: say what it takes.
+      if (!ui.empty() && ui != "terminal" && ui != "plain" && ui != "scripted" && ui != "win32")
+        throw UsageError("--ui takes terminal, plain or scripted (win32 on Windows), not '" +
+                         skelder::platform::EscapeControls(ui) + "'");
+      throw UsageError("the add-in refused --ui " + (ui.empty() ? std::string("terminal") : ui) +
+                       " with the options '" + skelder::platform::EscapeControls(uiOptions) +
+                       "': it takes yes, include-locked and virtual-clock; scripted also takes transcript=PATH and "
+                       "one script file, which must be readable and hold only known actions");
+    }
   }
   return lib;
 }

@@ -158,6 +158,17 @@ TEST_F(Ardmoor_, BadUseGetsAClearMessageAndItsOwnStatus) {
   r = Ardmoor(site, {"deploy", "--help"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.output.rfind("usage: ardmoor [--repository DIR] deploy FOLDER", 0), 0u) << r.output;
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--ui", "fancy"}, std::vector<std::string>{"--script", tmp / "no-such-script"},
+        std::vector<std::string>{"--ui-options", "bogus"}}) {
+    std::vector<std::string> all = {"deploy", "."};
+    all.insert(all.end(), args.begin(), args.end());
+    r = Ardmoor(site, all);
+    EXPECT_EQ(r.status, kUsage) << r.output;
+    EXPECT_NE(r.output.find(args[0] == "--ui" ? "takes terminal, plain or scripted" : "it takes yes, include-locked"),
+              std::string::npos)
+        << r.output;
+  }
   r = Ardmoor(site, {"--help"});
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.output.find("64"), std::string::npos) << "the help names the status: " << r.output;
