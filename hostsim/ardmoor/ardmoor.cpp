@@ -286,6 +286,12 @@ constexpr const char* kAddinFile = "Skelder.so";
 using TSkelderConfigureToolkit = uint8_t(SKELDER_STDCALL*)(const char*, const char*);
 using TSkelderLastOutcome = int32_t(SKELDER_STDCALL*)();
 
+// The add-in's file: --addin, else the one beside ardmoor.
+std::string AddinFile(const Args& a) {
+  if (auto it = a.options.find("--addin"); it != a.options.end()) return fs::absolute(it->second).string();
+  return (fs::path(ProgramDir()) / kAddinFile).string();
+}
+
 // Loads the add-in as the host does, with the installation directory and user interface the
 // options ask for.
 void* LoadAddin(const Args& a, const Repository* repo) {
@@ -298,8 +304,7 @@ void* LoadAddin(const Args& a, const Repository* repo) {
       throw std::runtime_error("cannot write the installation directory to " +
                                skelder::platform::registry::BackingFile());
   }
-  std::string addin = (fs::path(ProgramDir()) / kAddinFile).string();
-  if (auto it = a.options.find("--addin"); it != a.options.end()) addin = fs::absolute(it->second).string();
+  const std::string addin = AddinFile(a);
   // Loaded for the rest of the process, as a host keeps it.
   void* lib = skelder::platform::OpenLibrary(addin);
   if (!lib) throw std::runtime_error("cannot load the add-in: " + skelder::platform::LastLoadError());
@@ -366,19 +371,20 @@ int Deploy(const Args& a, Repository& repo) {
   // The add-in stays loaded until the process ends, as a host keeps it.
   if (!outcome) return kExitOk;
   // The add-in's outcome: 1 succeeded, 2 failed, 3 cancelled, 0 not run (closed before
-  // Continue, or locked files refused).
-  switch (outcome()) {
+  // Continue, or locked files refused). With the log's full path (it lies beside the add-in,
+  // named after it), on standard error: what a script reading standard output does not want.
+  const int32_t result = outcome();
+  const char* words[] = {"not run", "succeeded", "failed", "cancelled"};
+  std::cerr << "Outcome: " << words[result >= 1 && result <= 3 ? result : 0] << "\n";
+  if (result != 0) std::cerr << "Log: " << fs::path(AddinFile(a)).replace_extension(".log").string() << "\n";
+  switch (result) {
     case 1:
-      std::cout << "Outcome: succeeded\n";
       return kExitOk;
     case 2:
-      std::cout << "Outcome: failed\n";
       return kExitFailed;
     case 3:
-      std::cout << "Outcome: cancelled\n";
       return kExitCancelled;
     default:
-      std::cout << "Outcome: not run\n";
       return kExitNotRun;
   }
 }

@@ -129,6 +129,7 @@ TfrmDeploy::TfrmDeploy()
   fontSize = 8;
   activePage = 0;
 
+  lblAction.transient = true;  // the file in hand; a printed run reports what was sent instead
   Button1.isCancel = true;
   Button1.modalResult = platform::mrCancel;
   btnOK.onClick = [this] { btnOKClick(); };
@@ -204,12 +205,29 @@ void TfrmDeploy::StepProgress(Component& bar) {
 
 // Server texts may hold control characters; their own line ends stay (a reply of several lines
 // is logged as such). Names arrive escaped whole: one CR LF of theirs would forge a line.
-void TfrmDeploy::Log(const std::string& text) { FLog.Append(FLogFile, platform::ShownText(text)); }
+void TfrmDeploy::Log(const std::string& text) {
+  const std::string shown = platform::ShownText(text);
+  FLog.Append(FLogFile, shown);
+  if (FTally.Open && !shown.empty()) CurrentToolkit().Report(shown);
+}
+
+void TfrmDeploy::FileSent(const std::string& shownName, size_t files) {
+  Log("   " + shownName);
+  FTally.Sent += files;
+}
+
+void TfrmDeploy::EndLocation() {
+  if (!FTally.Open) return;
+  FTally.Open = false;
+  CurrentToolkit().Report("   " + std::to_string(FTally.Sent) + " sent, " + std::to_string(FTally.Unchanged) +
+                          " unchanged, " + std::to_string(FTally.Failed) + " failed");
+}
 
 void TfrmDeploy::SkipLocation(const std::string& why) {
   Log("");
   Log("");
   Log(why);
+  CurrentToolkit().Report(platform::ShownText(why));
   StepProgress(MainProgress);
   StepProgress(MainProgress);
 }
@@ -227,6 +245,7 @@ bool TfrmDeploy::BeginFile(const TFileEntry& file, std::string& rel, std::string
 }
 
 void TfrmDeploy::FailFile(const std::string& shownName, const std::string& message) {
+  ++FTally.Failed;
   Log("   " + shownName + " - " + message);
   FLastError = message;
 }
@@ -369,12 +388,15 @@ void TfrmDeploy::RunDeployment() {
           // the site somewhere the user never named.
           BeginLocation(AddBackslash(line));
           Log("   " + problem);
+          EndLocation();
           FLastError = platform::EscapeControls(problem);
           StepProgress(MainProgress);
           ok = false;
           break;
         }
-        if (!DeployToFolder(line)) {
+        const bool deployedHere = DeployToFolder(line);
+        EndLocation();
+        if (!deployedHere) {
           ok = false;
           break;
         }
@@ -383,7 +405,9 @@ void TfrmDeploy::RunDeployment() {
       if (ok) {
         for (const auto& line : locations) {
           if (!IsFtpLocation(line)) continue;
-          if (!DeployToFtp(line)) {
+          const bool deployedHere = DeployToFtp(line);
+          EndLocation();
+          if (!deployedHere) {
             ok = false;
             break;
           }
@@ -485,10 +509,13 @@ void TfrmDeploy::BeginLocation(const std::string& target) {
   const std::string heading = platform::MaskFtpPasswords("Deploying to '" + target + "'...");
   lblMain.caption = platform::EscapeControls(heading);
   StepProgress(MainProgress);
+  EndLocation();
   Log("");
   Log("");
   Log(heading);
   Log("");
+  // From here the location's lines are reported too; lblMain shows the heading already.
+  FTally = TTally{true};
   ActionProgress.position = 0;
   Repaint();
 }

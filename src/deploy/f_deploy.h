@@ -137,6 +137,11 @@ class TfrmDeploy : public platform::Form {
                    std::vector<std::string>& group);
   // The line "   <shown name> - <message>" and the message as the run's error.
   void FailFile(const std::string& shownName, const std::string& message);
+  // A file's group went to the location ("   <shown name>" in the log), or nothing had to go.
+  void FileSent(const std::string& shownName, size_t files);
+  void FileUnchanged() { ++FTally.Unchanged; }
+  // After a location: "   N sent, M unchanged, K failed" to the toolkit's report (never the log).
+  void EndLocation();
 
  private:
   void MakeTempDir();
@@ -167,6 +172,11 @@ class TfrmDeploy : public platform::Form {
   FolderIndex folderIndex_;
   platform::DirectoryLock tempDirLock_;  // held while FTempDir exists: marks it as in use
   int64_t fileProgressDivisor_ = 1;
+  // What the location in hand got; its log lines go to the toolkit's report as well.
+  struct TTally {
+    bool Open = false;
+    size_t Sent = 0, Unchanged = 0, Failed = 0;
+  } FTally;
 };
 
 }  // namespace skelder::deploy

@@ -141,12 +141,15 @@ bool TfrmDeploy::DeployToFolder(const std::string& locationLine) {
       }
       if (!copied) {
         FLastError = "   " + shown + " - Error Code: " + std::to_string(errorCode);
+        ++FTally.Failed;
         Log(FLastError);
         result = false;
         break;
       }
       record.SetAge(file.Info.FileId, FFileAges.Age(file.Info.FileId));
-      Log("   " + shown);
+      FileSent(shown, group.size());
+    } else {
+      FileUnchanged();
     }
 
     if (CancelRequested(shown)) {

@@ -75,13 +75,16 @@ bool TfrmDeploy::SendFtpFiles(TdmFtp& ftp, TDeployRecord& record) {
         std::string message;
         if (!ftp.PutFile(candidate, rel, message)) {
           FLastError = message;
+          ++FTally.Failed;
           Log("   " + shown + " - Error Code: " + message);
           return false;
         }
       }
       record.SetAge(file.Info.FileId, FFileAges.Age(file.Info.FileId));
-      Log("   " + shown);
+      FileSent(shown, group.size());
       if (CancelRequested(shown)) return false;
+    } else {
+      FileUnchanged();
     }
     StepProgress(ActionProgress);
     ProcessMessages();

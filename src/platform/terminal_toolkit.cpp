@@ -114,6 +114,8 @@ std::string StripAccelerator(const std::string& caption) {
 }
 
 TerminalToolkit::TerminalToolkit(TerminalOptions options) : options_(options) {
+  if (options_.errorFd < 0) options_.errorFd = options_.outputFd == 1 ? 2 : options_.outputFd;
+  writeFd_ = options_.outputFd;
   // A terminal that says it is dumb moves no cursor and shows no colour: it gets plain lines.
   const char* term = std::getenv("TERM");
   const bool dumb = term && std::string(term) == "dumb";
@@ -135,7 +137,7 @@ int TerminalToolkit::Columns() const {
 }
 
 // Output that is gone does not stop the run.
-void TerminalToolkit::Write(const std::string& text) { console::WriteAll(options_.outputFd, text.data(), text.size()); }
+void TerminalToolkit::Write(const std::string& text) { console::WriteAll(writeFd_, text.data(), text.size()); }
 
 void TerminalToolkit::WriteLine(const std::string& text) { Write(ShownText(text) + "\n"); }
 
@@ -260,6 +262,7 @@ void TerminalToolkit::PrintChanges(Form& form, bool wholePage) {
       if (!OnActivePage(form, *c)) continue;
       if (c->kind != ComponentKind::Label && c->kind != ComponentKind::Memo && c->kind != ComponentKind::ListBox)
         continue;
+      if (c->transient) continue;  // the run's report lists what was done instead
       PlainEntry entry;
       entry.component = c.get();
       for (PlainEntry& old : before)
@@ -339,6 +342,11 @@ void TerminalToolkit::ProcessMessages() {
   }
 }
 
+void TerminalToolkit::Report(const std::string& line) {
+  // The live panel shows the run as it goes; lines are for output that is kept or read later.
+  if (!tty_) WriteLine(line);
+}
+
 void TerminalToolkit::Beep(BeepKind) {
   if (tty_) Write("\a");
 }
@@ -346,6 +354,13 @@ void TerminalToolkit::Beep(BeepKind) {
 MessageAnswer TerminalToolkit::ShowMessageBox(const std::string& text, const std::string& caption, MessageIcon icon,
                                               MessageButtons buttons) {
   EndPanel();
+  // An error box goes where errors go, so output kept in a file still shows it at once.
+  struct Target {
+    int& fd;
+    int before;
+    ~Target() { fd = before; }
+  } target{writeFd_, writeFd_};
+  if (icon == MessageIcon::Error) writeFd_ = options_.errorFd;
   std::string head;
   if (icon == MessageIcon::Error)
     head = color_ ? "\x1b[1;31mError:\x1b[0m " : "Error: ";

@@ -24,6 +24,9 @@ namespace skelder::platform {
 struct TerminalOptions {
   int inputFd = 0;
   int outputFd = 1;
+  // Error boxes (with their answers); -1: standard error when the output is standard output,
+  // else the output itself.
+  int errorFd = -1;
   // Whether output is a live terminal; unset: asks the output descriptor.
   std::optional<bool> tty;
   // Colours; unset: only on a TTY and never when NO_COLOR is set.
@@ -58,6 +61,7 @@ class TerminalToolkit : public Toolkit {
   int ShowModal(Form& form) override;
   void Repaint(Form& form) override;
   void ProcessMessages() override;
+  void Report(const std::string& line) override;
 
   // The folder browser as a directory chooser, and the host's property dialog as the page's
   // lines with actions (terminal_pages.cpp).
@@ -99,7 +103,9 @@ class TerminalToolkit : public Toolkit {
   std::string inBuffer_;
 
   std::vector<Form*> modalStack_;
-  bool stopping_ = false;      // Ctrl-C's Esc is being handled: questions it asks are about stopping
+  bool stopping_ = false;
+  int writeFd_ = 1;  // where Write goes: the output, or standard error for an error box      // Ctrl-C's Esc is being
+                     // handled: questions it asks are about stopping
   Form* dirtyForm_ = nullptr;  // a repaint that the redraw limit held back
   int panelLines_ = 0;         // lines of the live panel now on screen
   uint64_t lastDrawMs_ = 0;

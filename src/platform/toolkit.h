@@ -41,6 +41,9 @@ class Toolkit {
   virtual void Repaint(Form& form) = 0;
   // Handles pending user input: clicks, keys, injected events. Handlers run from here.
   virtual void ProcessMessages() = 0;
+  // A line of what a run did (a file sent, a failure, a location's summary), for presentations
+  // that print lines instead of showing a live form; the others show it in the form already.
+  virtual void Report(const std::string& line) {}
 
   // 32-bit ids for forms and bitmaps handed to the host; 0 is never used.
   virtual uint32_t HandleOf(Form& form);

@@ -52,6 +52,9 @@ class Component {
   bool bold = false;
   Color fontColor = kWindowText;
   int page = -1;  // notebook page the component sits on; -1: on the form itself
+  // Shows what is being done this moment (the file in hand): a live presentation shows it, one
+  // that prints a line per change leaves it out (a run's report says what was done instead).
+  bool transient = false;
 
   // Progress bars.
   int min = 0, max = 100, position = 0;

@@ -231,6 +231,14 @@ TEST_F(Ardmoor_, DeploysAFolderThroughTheAddinsExports) {
   EXPECT_EQ(ReadFile(out + "/img/logo.gif"), "GIF89a");
   EXPECT_EQ(ReadFile(out + "/img/icons/a.png"), "png") << "the locked file was taken with --include-locked";
   EXPECT_EQ(user.InstallDir(), skelder::test::BinDir());
+  // Plain output lists, per location, what was sent and a summary, not every file looked at.
+  const std::string shownLogo = NativePath("   img/logo.gif");
+  EXPECT_NE(r.output.find(shownLogo + "\n"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("   3 sent, 0 unchanged, 0 failed\n"), std::string::npos) << r.output;
+  r = Ardmoor(site, {"deploy", ".", "--ui", "plain", "--ui-options", "virtual-clock", "--yes", "--include-locked"});
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_EQ(r.output.find(shownLogo), std::string::npos) << "nothing was sent: " << r.output;
+  EXPECT_NE(r.output.find("   0 sent, 3 unchanged, 0 failed\n"), std::string::npos) << r.output;
 
   // By id, and a failing check-out makes the exit status say so.
   WriteFile(site + "/.ardmoor/repository.dat",
@@ -238,6 +246,8 @@ TEST_F(Ardmoor_, DeploysAFolderThroughTheAddinsExports) {
   r = Ardmoor(site, {"deploy", "1", "--ui", "plain", "--ui-options", "virtual-clock", "--yes", "--include-locked"});
   EXPECT_EQ(r.status, 1) << r.output;
   EXPECT_NE(r.output.find("The repository refused to check out the file: logo.gif"), std::string::npos) << r.output;
+  // The log's own path follows the outcome.
+  EXPECT_NE(r.output.find("Log: " + skelder::test::BinDir()), std::string::npos) << r.output;
 }
 
 }  // namespace

@@ -127,13 +127,22 @@ TEST(TerminalPrompt, YesNoAnswersAndEndOfInput) {
   EXPECT_NE(out.find("(end of input)"), std::string::npos);
 }
 
-TEST(TerminalPrompt, AutoYesAnswersWithoutReading) {
+// Answers given in advance and by --yes never read; an error box goes to the error output.
+TEST(TerminalPrompt, AutoYesAndAnswersInAdvanceDoNotReadAndErrorsGoToTheErrorOutput) {
   Terminal t("n\n", /*keepInputOpen=*/true);  // reading would block: auto answers must not read
+  Terminal errors("");
   TerminalOptions o = t.Options();
   o.autoYes = true;
+  o.errorFd = errors.Options().outputFd;
+  o.answers = {{"Locked files?", MessageAnswer::No}};
   TerminalToolkit kit(o);
-  EXPECT_EQ(kit.ShowMessageBox("Locked files?", "", MessageIcon::Question, MessageButtons::YesNo), MessageAnswer::Yes);
+  EXPECT_EQ(kit.ShowMessageBox("Locked files?", "", MessageIcon::Question, MessageButtons::YesNo), MessageAnswer::No);
+  EXPECT_EQ(kit.ShowMessageBox("Go on?", "", MessageIcon::Question, MessageButtons::YesNo), MessageAnswer::Yes);
   EXPECT_EQ(kit.ShowMessageBox("Done", "", MessageIcon::Information, MessageButtons::Ok), MessageAnswer::Ok);
+  EXPECT_EQ(kit.ShowMessageBox("Broken", "", MessageIcon::Error, MessageButtons::Ok), MessageAnswer::Ok);
+  EXPECT_EQ(t.Output().find("Broken"), std::string::npos) << t.Output();
+  EXPECT_NE(errors.Output().find("Error: Broken [Enter] ok\n"), std::string::npos) << errors.Output();
+  EXPECT_NE(t.Output().find("Locked files? [y/N] no (answered by the command line)\n"), std::string::npos);
   Dialog d;
   EXPECT_EQ(kit.ShowModal(d), mrOk);
   EXPECT_EQ(d.continued, 1);
