@@ -130,6 +130,15 @@ TfrmDeploy::TfrmDeploy()
   activePage = 0;
 
   lblAction.transient = true;  // the file in hand; a printed run reports what was sent instead
+  // Names and counts for presentations that print them beside the bars.
+  auto counts = [](Component& bar, const char* label, platform::ProgressUnit unit, int stepsPerItem) {
+    bar.label = label;
+    bar.unit = unit;
+    bar.stepsPerItem = stepsPerItem;
+  };
+  counts(MainProgress, "Stages", platform::ProgressUnit::Items, 2);
+  counts(ActionProgress, "Files", platform::ProgressUnit::Items, 2);
+  counts(FileProgress, "Transfer", platform::ProgressUnit::Bytes, 1);
   Button1.isCancel = true;
   Button1.modalResult = platform::mrCancel;
   btnOK.onClick = [this] { btnOKClick(); };
@@ -293,6 +302,7 @@ void TfrmDeploy::FtpProgress(int code, int64_t value) {
       // Transfers beyond the bar's range are shown scaled down.
       fileProgressDivisor_ = 1;
       while (value / fileProgressDivisor_ > INT_MAX) fileProgressDivisor_ *= 2;
+      FileProgress.bytesPerStep = fileProgressDivisor_;
       FileProgress.max = static_cast<int>(value / fileProgressDivisor_);
       FileProgress.position = 0;
       break;
@@ -470,11 +480,11 @@ bool TfrmDeploy::FetchFiles() {
     }
     std::memcpy(request->TargetDir, targetDir.c_str(), targetDir.size() + 1);
     int32_t output = 0;
-    int32_t status = host::VcsCheckOutFile(file.Info.FileId, output, request.get());
+    int32_t checkedOut = host::VcsCheckOutFile(file.Info.FileId, output, request.get());
     StepProgress(ActionProgress);
-    if (status != host::kStatusOk) {
+    if (checkedOut != host::kStatusOk) {
       std::string message;
-      host::VcsErrorString(status, message);
+      host::VcsErrorString(checkedOut, message);
       FailFile(shown, message);
       result = false;
       break;

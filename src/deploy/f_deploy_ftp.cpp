@@ -106,6 +106,9 @@ bool TfrmDeploy::DeployToFtp(const std::string& locationLine) {
   BeginLocation(shown.Host + shown.Path);
 
   std::string message;
+  // Connecting and logging in can take a while on a distant server: say what is going on.
+  statusText = "Connecting to " + shown.Host + ":21...";
+  Repaint();
   if (leaked) {
     FLastError = kHostWithAt;
     Log(std::string("   ") + kHostWithAt);
@@ -119,6 +122,8 @@ bool TfrmDeploy::DeployToFtp(const std::string& locationLine) {
     ftp.CloseSite();
   } else {
     SiteScope session(ftp);
+    statusText = std::string("Reading the deployment record ") + kDeployRecordName + "...";
+    Repaint();
     TdmFtp::TFetch fetch;
     std::string recordProblem;
     {
@@ -135,12 +140,16 @@ bool TfrmDeploy::DeployToFtp(const std::string& locationLine) {
       FLastError = "Could not read the deployment record " + std::string(kDeployRecordName) + " from '" + shown.Host +
                    shown.Path + "': " + message;
       Log("   " + FLastError);
+      statusText.clear();
       FileProgress.visible = false;
       StepProgress(MainProgress);
       return false;
     }
 
+    statusText.clear();
     result = SendFtpFiles(ftp, record);
+    statusText = std::string("Storing the deployment record ") + kDeployRecordName + "...";
+    Repaint();
 
     // The record goes back whatever the loop's outcome, so files sent before a failure are not
     // sent again next time.
@@ -159,6 +168,7 @@ bool TfrmDeploy::DeployToFtp(const std::string& locationLine) {
     }
   }
 
+  statusText.clear();
   FileProgress.visible = false;
   StepProgress(MainProgress);
   return result;

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <cstring>
 
 #include "platform/ascii.h"
@@ -61,11 +63,46 @@ std::vector<Choice> Choices(const Form& form) {
   return choices;
 }
 
-std::string ProgressText(const Component& bar, int columns) {
+// "1.5 KiB", "12.0 MiB": a byte count as a person reads it.
+std::string Bytes(double bytes) {
+  static const char* const kUnits[] = {"B", "KiB", "MiB", "GiB", "TiB"};
+  size_t unit = 0;
+  while (bytes >= 1024 && unit + 1 < std::size(kUnits)) {
+    bytes /= 1024;
+    ++unit;
+  }
+  char text[32];
+  std::snprintf(text, sizeof text, unit == 0 ? "%.0f %s" : "%.1f %s", bytes, kUnits[unit]);
+  return text;
+}
+
+// The numbers beside a bar: "7/319" items, or "1.2 MiB of 3.4 MiB, 850.0 KiB/s" bytes.
+std::string ProgressDetails(const Component& bar, double bytesPerSecond) {
+  const int64_t pos = std::max(0, bar.position - bar.min), span = std::max(0, bar.max - bar.min);
+  switch (bar.unit) {
+    case ProgressUnit::Items: {
+      const int64_t per = std::max(1, bar.stepsPerItem);
+      return "  " + std::to_string(pos / per) + "/" + std::to_string(span / per);
+    }
+    case ProgressUnit::Bytes: {
+      const double per = static_cast<double>(std::max<int64_t>(1, bar.bytesPerStep));
+      std::string text = "  " + Bytes(static_cast<double>(pos) * per) + " of " + Bytes(static_cast<double>(span) * per);
+      if (bytesPerSecond > 0) text += ", " + Bytes(bytesPerSecond) + "/s";
+      return text;
+    }
+    default:
+      return {};
+  }
+}
+
+std::string ProgressText(const Component& bar, int columns, double bytesPerSecond) {
   int span = std::max(1, bar.max - bar.min);
   int pos = std::clamp(bar.position - bar.min, 0, span);
   int percent = static_cast<int>(static_cast<int64_t>(pos) * 100 / span);
-  int cells = std::clamp(columns - 8, 10, 50);
+  const std::string label =
+      bar.label.empty() ? std::string() : bar.label + std::string(bar.label.size() < 9 ? 9 - bar.label.size() : 1, ' ');
+  const std::string details = ProgressDetails(bar, bytesPerSecond);
+  int cells = std::clamp(columns - 8 - static_cast<int>(label.size() + details.size()), 10, 50);
   int full = static_cast<int>(static_cast<int64_t>(pos) * cells / span);
   std::string text = "[";
   text.append(static_cast<size_t>(full), '#');
@@ -73,7 +110,7 @@ std::string ProgressText(const Component& bar, int columns) {
   text += "] ";
   std::string p = std::to_string(percent) + "%";
   text.append(4 - std::min<size_t>(4, p.size()), ' ');
-  return text + p;
+  return label + text + p + details;
 }
 
 }  // namespace
@@ -203,7 +240,18 @@ std::vector<std::string> TerminalToolkit::PanelLines(const Form& form) const {
   const Component* none = nullptr;
   Component title(nullptr, "", ComponentKind::Label);
   title.bold = true;
-  lines.push_back(Styled(fit(ShownText(form.caption)), &title));
+  // The title with the time since the form opened, once it shows progress.
+  std::string heading = ShownText(form.caption);
+  const bool busy = std::any_of(form.Components().begin(), form.Components().end(), [&](const auto& c) {
+    return c->kind == ComponentKind::ProgressBar && c->visible && OnActivePage(form, *c);
+  });
+  if (busy && !modalStartMs_.empty()) {
+    const uint64_t seconds = (NowMs() - modalStartMs_.back()) / 1000;
+    heading +=
+        "  " + std::to_string(seconds / 60) + ":" + (seconds % 60 < 10 ? "0" : "") + std::to_string(seconds % 60);
+  }
+  lines.push_back(Styled(fit(heading), &title));
+  if (!form.statusText.empty()) lines.push_back(fit(ShownText(form.statusText)));
   for (const Component* c : PageComponents(form)) {
     switch (c->kind) {
       case ComponentKind::Label:
@@ -213,7 +261,7 @@ std::vector<std::string> TerminalToolkit::PanelLines(const Form& form) const {
         lines.push_back(Styled(fit(ShownText(StripAccelerator(c->caption))), c));
         break;
       case ComponentKind::ProgressBar:
-        lines.push_back(Styled(fit(ProgressText(*c, columns)), none));
+        lines.push_back(Styled(fit(ProgressText(*c, columns, Rate(*c))), none));
         break;
       case ComponentKind::Memo:
       case ComponentKind::ListBox:
@@ -340,6 +388,18 @@ void TerminalToolkit::ProcessMessages() {
       if (tty_) DrawPanel(*top);
     }
   }
+}
+
+double TerminalToolkit::Rate(const Component& bar) const {
+  if (bar.unit != ProgressUnit::Bytes) return 0;
+  // A transfer starts where the bar's range changes or its position goes back.
+  RateStart& start = rates_[&bar];
+  const uint64_t now = NowMs();
+  if (start.max != bar.max || bar.position < start.position) start = {now, bar.position, bar.max};
+  const uint64_t ms = now - start.ms;
+  if (ms < 200) return 0;  // too soon to say
+  return static_cast<double>(bar.position - start.position) *
+         static_cast<double>(std::max<int64_t>(1, bar.bytesPerStep)) * 1000.0 / static_cast<double>(ms);
 }
 
 void TerminalToolkit::Report(const std::string& line) {
@@ -496,11 +556,15 @@ int TerminalToolkit::ShowModal(Form& form) {
   if (modalStack_.empty()) guard.emplace();
   EndPanel();
   modalStack_.push_back(&form);
+  // The run's own clock (virtual in tests): elapsed time and rates are about the run.
+  modalStartMs_.push_back(NowMs());
   struct Pop {
     TerminalToolkit* self;
     ~Pop() {
       self->EndPanel();
       self->modalStack_.pop_back();
+      self->modalStartMs_.pop_back();
+      if (self->modalStack_.empty()) self->rates_.clear();
       self->plainForm_ = nullptr;
     }
   } pop{this};

@@ -10,6 +10,7 @@
 // deploy dialog, asks the cancel question). Ctrl-C again at a Yes/No question that the Esc brought
 // up answers Yes: the user asked twice to stop. The previous handler is back when the form closes.
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -103,9 +104,16 @@ class TerminalToolkit : public Toolkit {
   std::string inBuffer_;
 
   std::vector<Form*> modalStack_;
-  bool stopping_ = false;
-  int writeFd_ = 1;  // where Write goes: the output, or standard error for an error box      // Ctrl-C's Esc is being
-                     // handled: questions it asks are about stopping
+  std::vector<uint64_t> modalStartMs_;  // when each form of the stack opened
+  // Bytes a second of a bar's transfer: from where its range was last set.
+  struct RateStart {
+    uint64_t ms = 0;
+    int position = 0, max = -1;
+  };
+  mutable std::map<const Component*, RateStart> rates_;
+  double Rate(const Component& bar) const;
+  bool stopping_ = false;      // Ctrl-C's Esc is being handled: questions it asks are about stopping
+  int writeFd_ = 1;            // where Write goes: the output, or the error output for an error box
   Form* dirtyForm_ = nullptr;  // a repaint that the redraw limit held back
   int panelLines_ = 0;         // lines of the live panel now on screen
   uint64_t lastDrawMs_ = 0;

@@ -31,6 +31,11 @@ inline constexpr Color kWindowText{0, 0, 0};
 inline constexpr Color kGreen{0, 128, 0};
 inline constexpr Color kRed{255, 0, 0};
 
+// What a progress bar counts, for presentations that print numbers beside it (a terminal): a
+// percentage only, items (files, stages) at `stepsPerItem` steps each, or bytes at
+// `bytesPerStep` bytes a step.
+enum class ProgressUnit { Percent, Items, Bytes };
+
 // Result of a modal form; 0 keeps the form open.
 enum ModalResult : int { mrNone = 0, mrOk = 1, mrCancel = 2, mrYes = 6, mrNo = 7 };
 
@@ -58,6 +63,10 @@ class Component {
 
   // Progress bars.
   int min = 0, max = 100, position = 0;
+  std::string label;  // the bar's name where a presentation prints one ("Files")
+  ProgressUnit unit = ProgressUnit::Percent;
+  int stepsPerItem = 1;
+  int64_t bytesPerStep = 1;
 
   // Memo and list box lines.
   std::vector<std::string> lines;
@@ -115,6 +124,9 @@ class Form {
   int fontSize = 8;
   int activePage = 0;
   std::string focused;  // name of the component with the focus
+  // What the form is busy with where no component says it ("Connecting to host:21..."), for
+  // presentations that have room for a status line; empty: nothing to say.
+  std::string statusText;
   int modalResult = mrNone;
 
   std::function<void()> onCreate;

@@ -1,11 +1,20 @@
 // `ardmoor deploy` runs the deploy dialog through the terminal backend: --yes, the outcome line
-// and the exit status, a prompt at end of input, and what the terminal shows.
+// and the exit status, a prompt at end of input, what the terminal shows, and Ctrl-C on a
+// pseudo-terminal.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 
+#include "fault_server.h"
 #include "hostsim_fixture.h"
+#include "loopback.h"
 #include "test_support.h"
 
 namespace skelder::test {
@@ -105,6 +114,68 @@ TEST_F(ArdmoorDeployTest, CancelledRunExitsTwo) {
   EXPECT_EQ(Deploy("--ui scripted --ui-options 'virtual-clock," + (work_ / "cancel.txt") + "'"), 2) << output_;
   EXPECT_NE(output_.find("Outcome: cancelled\n"), std::string::npos) << output_;
   EXPECT_FALSE(fs::exists(web));
+}
+
+// A person at a terminal presses Ctrl-C while a server keeps the log-in waiting, and again at the
+// question that brings up: once the wait in hand ends, the run ends as cancelled.
+TEST_F(ArdmoorDeployTest, CtrlCTwiceOnATerminalCancelsTheRun) {
+  // A server that greets and then never answers the log-in.
+  FaultServer server({FaultScript().Send("220 ready\r\n").ExpectLine().Stall()}, loopback::kTerminalCancel, 21);
+  SKELDER_REQUIRE(server.port() == 21, "port 21 of 127.0.0.197 cannot be bound (needs root)");
+  Locations(std::string("ftp://") + loopback::kTerminalCancel + "/site");
+  int terminal = -1;
+  const pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    setenv("TERM", "xterm", 1);
+    setenv("NO_COLOR", "1", 1);
+    setenv("SKELDER_FTP_TIMEOUT_MS", "2000", 1);  // the wait in hand ends first
+    const std::string program = BinDir() + "/ardmoor", addin = install_ + "/Skelder.so";
+    execl(program.c_str(), program.c_str(), "--repository", repo_.Root().c_str(), "deploy", repo_.Root().c_str(),
+          "--install-dir", BinDir().c_str(), "--addin", addin.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  std::string screen;
+  // Reads what the terminal shows until `text` appears (at most 20 s); then sends `keys`.
+  auto when = [&](const std::string& text, const std::string& keys) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (screen.find(text) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+      pollfd p{terminal, POLLIN, 0};
+      if (poll(&p, 1, 100) <= 0) continue;
+      char buffer[4096];
+      const ssize_t n = read(terminal, buffer, sizeof buffer);
+      if (n <= 0) break;
+      screen.append(buffer, static_cast<size_t>(n));
+    }
+    if (screen.find(text) == std::string::npos) return false;
+    return write(terminal, keys.data(), keys.size()) == static_cast<ssize_t>(keys.size());
+  };
+  EXPECT_TRUE(when("Continue (c)?", "c\n")) << screen;
+  EXPECT_TRUE(when(std::string("Connecting to ") + loopback::kTerminalCancel + ":21...", "\x03")) << screen;
+  EXPECT_TRUE(when("Are you sure you want to cancel", "\x03")) << screen;
+  // The wait in hand ends (its error is shown), then the run ends as cancelled.
+  EXPECT_TRUE(when("Error: Read Timeout", "\n")) << screen;
+  EXPECT_TRUE(when("Done (d)?", "d\n")) << screen;
+  when("Outcome: ", "");
+  when("\n", "");  // the rest of the outcome line
+  int status = 0;
+  for (int i = 0; i < 400 && waitpid(child, &status, WNOHANG) == 0; ++i) {
+    pollfd p{terminal, POLLIN, 0};
+    char buffer[4096];
+    if (poll(&p, 1, 50) > 0) {
+      const ssize_t n = read(terminal, buffer, sizeof buffer);
+      if (n > 0) screen.append(buffer, static_cast<size_t>(n));
+    }
+  }
+  if (waitpid(child, &status, WNOHANG) == 0) {
+    kill(child, SIGKILL);
+    waitpid(child, &status, 0);
+    ADD_FAILURE() << "ardmoor did not end: " << screen;
+  }
+  close(terminal);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << status << screen;
+  EXPECT_NE(screen.find("yes (interrupted)"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("Outcome: cancelled"), std::string::npos) << screen;
 }
 
 }  // namespace

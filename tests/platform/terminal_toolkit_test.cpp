@@ -292,6 +292,52 @@ TEST(TerminalPanel, RedrawsInPlaceAtMostTwentyTimesASecond) {
   EXPECT_NE(out.find("\x1b[32mStage\x1b[0m"), std::string::npos);
 }
 
+// The live panel names its bars and says what they count: files done of all, bytes of the
+// transfer with its rate, the time since the form opened, and what the form is busy with.
+TEST(TerminalPanel, BarsShowTheirNameCountsBytesRateElapsedTimeAndStatus) {
+  VirtualClock clock;
+  SetClock(&clock);
+  Terminal t("");
+  TerminalOptions o = t.Options(true);
+  o.color = false;
+  o.minRedrawMs = 0;
+  o.width = 100;
+  TerminalToolkit kit(o);
+  Form f("frmRun", "Skelder");
+  Component& files = f.Add("ActionProgress", ComponentKind::ProgressBar);
+  files.label = "Files";
+  files.unit = ProgressUnit::Items;
+  files.stepsPerItem = 2;
+  files.max = 2 * 319;
+  files.position = 14;
+  Component& transfer = f.Add("FileProgress", ComponentKind::ProgressBar);
+  transfer.label = "Transfer";
+  transfer.unit = ProgressUnit::Bytes;
+  transfer.bytesPerStep = 2;  // a transfer larger than the bar holds, scaled
+  transfer.max = 3 * 1024 * 1024;
+  f.statusText = "Connecting to 127.0.0.2:21...";
+  std::string out;
+  Component& run = f.Add("btnRun", ComponentKind::Button);
+  run.onClick = [&] {
+    kit.Repaint(f);  // the transfer starts
+    clock.Advance(2000);
+    transfer.position = 1024 * 1024;  // 2 MiB in 2 s
+    f.statusText.clear();
+    kit.Repaint(f);
+    f.modalResult = mrOk;
+  };
+  f.onShow = [&] { run.Click(); };
+  kit.ShowModal(f);
+  SetClock(nullptr);
+  out = t.Output();
+  EXPECT_NE(out.find("Connecting to 127.0.0.2:21..."), std::string::npos) << out;
+  EXPECT_NE(out.find("Skelder  0:02"), std::string::npos) << out;
+  EXPECT_NE(out.find("Files    ["), std::string::npos) << out;
+  EXPECT_NE(out.find("2%  7/319"), std::string::npos) << out;
+  EXPECT_NE(out.find("Transfer ["), std::string::npos) << out;
+  EXPECT_NE(out.find("33%  2.0 MiB of 6.0 MiB, 1.0 MiB/s"), std::string::npos) << out;
+}
+
 TEST(TerminalPanel, HeldBackRepaintIsShownBeforeAPrompt) {
   test::ScopedEnv noColor("NO_COLOR", "1");
   Terminal t("");

@@ -38,6 +38,9 @@ inline constexpr char kUpperCaseScheme[] = "127.0.0.191";
 inline constexpr char kMissingAfterCheckOut[] = "127.0.0.194";
 inline constexpr char kControlCharacters[] = "127.0.0.195";
 
+// e2e_deploy_folder_ardmoor
+inline constexpr char kTerminalCancel[] = "127.0.0.197";
+
 // e2e_deploy_generated_e2e
 inline constexpr char kGeneratedTrees[] = "127.0.0.193";
 
