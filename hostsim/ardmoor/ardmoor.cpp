@@ -393,8 +393,8 @@ int Run(const Args& a) {
   if (a.command == "init") {
     Expect(a, 1);
     Repository repo = Repository::Init(a.positional[0]);
-    std::cout << "Repository " << repo.Root() << ": " << repo.Folders().size() << " folders, " << repo.Files().size()
-              << " files\n";
+    std::cout << "Repository " << skelder::platform::EscapeControls(repo.Root()) << ": " << repo.Folders().size()
+              << " folders, " << repo.Files().size() << " files\n";
     return kExitOk;
   }
   // The add-in's own commands that need no repository.
@@ -456,7 +456,7 @@ int Run(const Args& a) {
       for (const auto& g : repo.Groups()) {
         std::string joined;
         for (const auto& e : g) joined += (joined.empty() ? "" : ";") + e;
-        std::cout << joined << "\n";
+        std::cout << skelder::platform::EscapeControls(joined) << "\n";
       }
       return kExitOk;
     }
@@ -496,10 +496,12 @@ int main(int argc, char** argv) {
     }
     return Run(a);
   } catch (const UsageError& e) {
-    std::cerr << "ardmoor: " << e.what() << "\n";
+    // Messages quote what was typed or found on disk: never a control character raw.
+    std::cerr << "ardmoor: " << skelder::platform::EscapeControls(e.what()) << "\n";
     return kExitUsage;
   } catch (const std::exception& e) {
-    std::cerr << "ardmoor: " << e.what() << "\n";
+    // Messages quote what was typed or found on disk: never a control character raw.
+    std::cerr << "ardmoor: " << skelder::platform::EscapeControls(e.what()) << "\n";
     return kExitFailed;
   }
 }

@@ -148,6 +148,8 @@ TEST_F(Ardmoor_, BadUseGetsAClearMessageAndItsOwnStatus) {
   r = Ardmoor(site, {"notes", "nowhere"});
   EXPECT_EQ(r.status, kUsage);
   EXPECT_EQ(r.output, "ardmoor: no folder nowhere in the repository\n");
+  r = Ardmoor(site, {"notes", "a\x1b]0;owned\x07"});  // what was typed comes back escaped
+  EXPECT_EQ(r.output, "ardmoor: no folder a\\x1B]0;owned\\x07 in the repository\n");
   r = Ardmoor(site, {"notes", tmp.path()});
   EXPECT_EQ(r.status, kUsage);
   EXPECT_NE(r.output.find("is outside the repository"), std::string::npos) << r.output;
