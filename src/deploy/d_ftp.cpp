@@ -124,10 +124,11 @@ void TdmFtp::SetTimeout(int32_t ms) {
 }
 
 bool TdmFtp::OpenSite(const std::string& host, const std::string& user, const std::string& password,
-                      const std::string& baseDir, std::string& message, TFtpProgressEvent onProgress) {
+                      const std::string& baseDir, std::string& message, TFtpProgressEvent onProgress, int32_t port) {
   FOnProgress = std::move(onProgress);
   FBaseDir = baseDir;
   FHost = host;
+  FPort = port;
   FUser = user;
   FPassword = password;
   message.clear();
@@ -139,6 +140,7 @@ bool TdmFtp::ReopenSite(std::string& message) {
   return Guarded(message, [&] {
     netFtp.CloseConnection();
     netFtp.SetHost(FHost);
+    netFtp.SetPortNumber(FPort);
     netFtp.Username = FUser.empty() ? kAnonymousUser : FUser;
     netFtp.Password = FPassword.empty() ? kAnonymousPassword : FPassword;
     netFtp.OpenSession(true, -1);

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "deploy/web_folder_settings.h"
 #include "ftp/net_ftp.h"
 #include "net/net_anti_freeze.h"
 
@@ -40,7 +41,8 @@ class TdmFtp {
   void SetTimeout(int32_t ms);
 
   bool OpenSite(const std::string& host, const std::string& user, const std::string& password,
-                const std::string& baseDir, std::string& message, TFtpProgressEvent onProgress);
+                const std::string& baseDir, std::string& message, TFtpProgressEvent onProgress,
+                int32_t port = kFtpDefaultPort);
   bool GetFile(const std::string& localFile, const std::string& remoteName, std::string& message);
   // GetFile that tells a file the server says it does not have (a 550 reply to the retrieve)
   // from a fetch that failed: only the first means there is nothing to read. A file larger
@@ -81,6 +83,7 @@ class TdmFtp {
   std::string FBaseDir;
   // The site of the last OpenSite, for ReopenSite; kept in memory only.
   std::string FHost, FUser, FPassword;
+  int32_t FPort = kFtpDefaultPort;
   bool FBroken = false;
   int32_t timeoutMs_ = kDefaultFtpTimeoutMs;
 };

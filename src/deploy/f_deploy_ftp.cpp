@@ -105,16 +105,24 @@ bool TfrmDeploy::DeployToFtp(const std::string& locationLine) {
   const TFtpLocation shown = ParseFtpLocation(platform::MaskFtpPasswords(locationLine));
   BeginLocation(shown.Host + shown.Path);
 
-  std::string message;
+  std::string message, host, portProblem;
+  int32_t port = kFtpDefaultPort;
+  const bool portOk = leaked || SplitHostPort(site.Host, host, port, portProblem);
   // Connecting and logging in can take a while on a distant server: say what is going on.
-  statusText = "Connecting to " + shown.Host + ":21...";
+  if (!leaked && portOk) statusText = "Connecting to " + host + ":" + std::to_string(port) + "...";
   Repaint();
   if (leaked) {
     FLastError = kHostWithAt;
     Log(std::string("   ") + kHostWithAt);
     result = false;
-  } else if (!ftp.OpenSite(site.Host, site.User, site.Password, site.Path, message,
-                           [this](int code, int64_t value) { FtpProgress(code, value); })) {
+  } else if (!portOk) {
+    // Refused before any name lookup or connection.
+    FLastError = platform::EscapeControls(portProblem);
+    Log("   " + portProblem);
+    result = false;
+  } else if (!ftp.OpenSite(
+                 host, site.User, site.Password, site.Path, message,
+                 [this](int code, int64_t value) { FtpProgress(code, value); }, port)) {
     Log("   " + message);
     FLastError = message;
     result = false;

@@ -179,4 +179,28 @@ std::string DirectoryLocationProblem(const std::string& location) {
   return {};
 }
 
+bool SplitHostPort(const std::string& hostText, std::string& host, int32_t& port, std::string& problem) {
+  problem.clear();
+  const size_t colon = hostText.find(':');
+  if (colon == std::string::npos) {
+    host = hostText;
+    port = kFtpDefaultPort;
+    return true;
+  }
+  const std::string digits = hostText.substr(colon + 1);
+  int64_t value = 0;
+  bool valid = colon > 0 && !digits.empty() && digits.size() <= 5;
+  for (char c : digits) {
+    valid = valid && c >= '0' && c <= '9';
+    if (valid) value = value * 10 + (c - '0');
+  }
+  if (!valid || value < 1 || value > 65535) {
+    problem = "The FTP server '" + hostText + "' is not a host name followed by a port from 1 to 65535";
+    return false;
+  }
+  host = hostText.substr(0, colon);
+  port = static_cast<int32_t>(value);
+  return true;
+}
+
 }  // namespace skelder::deploy

@@ -63,6 +63,11 @@ struct TFtpLocation {
   std::string Path;  // with its leading "/", or empty
 };
 TFtpLocation ParseFtpLocation(const std::string& location);
+// A location's host text as the host to connect to and its port: "host:port" with a port of 1 to
+// 65535 written in digits, or the host alone on the default port 21. False, with a message that
+// quotes the text, for anything else after a ":" (or an empty host before it).
+bool SplitHostPort(const std::string& hostText, std::string& host, int32_t& port, std::string& problem);
+inline constexpr int32_t kFtpDefaultPort = 21;
 
 // Begins with "ftp://" in any letter case: "FTP://host/x" is what the user meant, never a folder.
 bool IsFtpLocation(const std::string& location);

@@ -41,11 +41,12 @@ FaultScript LoggedIn(const std::string& user = "anonymous", const std::string& p
 
 class FtpModule : public ::testing::Test {
  protected:
-  void Use(FaultServer& server) { dm_.netFtp.SetPortNumber(server.port()); }
+  void Use(FaultServer& server) { port_ = server.port(); }
   void TearDown() override { dm_.CloseSite(); }
   bool Open(const std::string& host, const std::string& user, const std::string& password, const std::string& base) {
-    return dm_.OpenSite(host, user, password, base, message_,
-                        [this](int code, int64_t value) { progress_.emplace_back(code, value); });
+    return dm_.OpenSite(
+        host, user, password, base, message_, [this](int code, int64_t value) { progress_.emplace_back(code, value); },
+        port_);
   }
   static void Finish(FaultServer& server) {
     EXPECT_TRUE(server.WaitDone(3s));
@@ -55,6 +56,7 @@ class FtpModule : public ::testing::Test {
   test::ScopedCountingToolkit toolkit_;
   TdmFtp dm_;
   std::string message_ = "stale";
+  uint16_t port_ = 21;  // the server of the test
   std::vector<std::pair<int, int64_t>> progress_;
 };
 
@@ -240,7 +242,7 @@ TEST_F(FtpModule, TransfersReportTheirProgressAndFilesArriveWhole) {
   std::string why;
   SKELDER_REQUIRE(server.Start(&why), why);
   test::MakeDirs(server.root() + "/base");
-  dm_.netFtp.SetPortNumber(server.port());
+  port_ = server.port();
   ASSERT_TRUE(Open(server.host(), "", "", "/base")) << message_;
 
   test::TempDir dir;
@@ -278,7 +280,7 @@ TEST_F(FtpModule, UploadToAServerThatStopsReadingFailsAfterTheLimit) {
   test::DeployPyFtpdServer server({}, faults);
   std::string why;
   SKELDER_REQUIRE(server.Start(&why), why);
-  dm_.netFtp.SetPortNumber(server.port());
+  port_ = server.port();
   dm_.SetTimeout(1000);
   ASSERT_TRUE(Open(server.host(), "", "", "/")) << message_;
   test::TempDir dir;

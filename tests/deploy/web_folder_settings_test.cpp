@@ -135,6 +135,43 @@ TEST(FtpLocationTest, ParsesTheComponentTable) {
   EXPECT_EQ(twoAt.Path, "/d@e");
 }
 
+// A location's host text may carry a port: 1 to 65535, digits only; anything else after a ":"
+// is refused with a message that quotes it, before any connection.
+TEST(FtpLocationTest, TheHostTextSplitsIntoHostAndPort) {
+  struct Case {
+    const char* text;
+    const char* host;
+    int32_t port;  // 0: refused
+  };
+  const Case cases[] = {
+      {"server", "server", 21},
+      {"server:2121", "server", 2121},
+      {"127.0.0.1:1", "127.0.0.1", 1},
+      {"h:65535", "h", 65535},
+      {"h:0", "", 0},
+      {"h:65536", "", 0},
+      {"h:x", "", 0},
+      {"h:", "", 0},
+      {"h:+21", "", 0},
+      {"h:-1", "", 0},
+      {"h:99999999999999999999", "", 0},
+      {"a:b:21", "", 0},
+      {":21", "", 0},
+  };
+  for (const auto& c : cases) {
+    std::string host, problem;
+    int32_t port = -1;
+    EXPECT_EQ(SplitHostPort(c.text, host, port, problem), c.port != 0) << c.text;
+    if (c.port != 0) {
+      EXPECT_EQ(host, c.host) << c.text;
+      EXPECT_EQ(port, c.port) << c.text;
+      EXPECT_EQ(problem, "") << c.text;
+    } else {
+      EXPECT_NE(problem.find(std::string("'") + c.text + "'"), std::string::npos) << problem;
+    }
+  }
+}
+
 TEST(FtpLocationTest, ShortAndEmptyTextsGiveEmptyComponents) {
   for (const char* text : {"", "ftp:", "ftp://", "ftp://@", "ftp:///x"}) {
     auto location = ParseFtpLocation(text);

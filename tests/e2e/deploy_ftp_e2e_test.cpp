@@ -113,6 +113,32 @@ TEST_P(DeployFtpE2e, NestedFoldersThenNothingThenAChangedFile) {
                                 Entry("img/sub/deep.css", kTime1) + "\r\n");
 }
 
+// A location may name the server's port: a server on 2121 is reached there. Text after the ":"
+// that is no port from 1 to 65535 fails the location under its heading, before any connection.
+using DeployFtpPortE2e = DeployTest;
+TEST_F(DeployFtpPortE2e, APortInTheLocationIsUsedAndNoPortIsRefused) {
+  FtpServer* server = StartServer(FtpServerKind::kPyFtpd, kOtherPort, {}, nullptr, 2121);
+  SKELDER_REQUIRE(server, Why());
+  MakeDirs(server->root() + "/base");
+  Site();
+  const std::string target = std::string(kOtherPort) + ":2121/base";
+  Locations("ftp://" + target);
+  ASSERT_EQ(Deploy(""), kSucceeded) << LogText();
+  for (const auto& rel : SiteFiles()) EXPECT_EQ(ReadFile(server->root() + "/base/" + rel), ReadFile(repo_.Path(rel)));
+  EXPECT_EQ(Log(), Concat({kFetchHeading, SiteShown(), Heading(target), SiteShown()}));
+
+  for (const std::string port : {"0", "65536", "x", ""}) {
+    const size_t mark = server->CommandCount();
+    const std::string host = std::string(kOtherPort) + ":" + port;
+    Locations("ftp://" + host + "/base");
+    EXPECT_EQ(Deploy(""), kFailed) << port;
+    const std::string problem =
+        "   The FTP server '" + host + "' is not a host name followed by a port from 1 to 65535";
+    EXPECT_EQ(Log(), Concat({kFetchHeading, SiteShown(), Heading(host + "/base"), {problem}})) << port;
+    EXPECT_EQ(server->CommandCount(), mark) << "nothing connected";
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Servers, DeployFtpE2e, ::testing::Values(FtpServerKind::kPyFtpd, FtpServerKind::kVsftpd),
                          [](const auto& param) { return std::string(FtpServerKindName(param.param)); });
 

@@ -68,11 +68,11 @@ std::vector<std::string> DeployTest::SiteShown() {
 
 #ifndef _WIN32
 FtpServer* DeployTest::StartServer(FtpServerKind kind, const std::string& host, FtpServerOptions options,
-                                   const DeployServerFaults* faults) {
+                                   const DeployServerFaults* faults, uint16_t port) {
   options.host = host;
-  options.port = 21;
-  if (!CanBind(host, 21)) {
-    why_ = "cannot bind port 21 on " + host + " (needs root)";
+  options.port = port;
+  if (!CanBind(host, port)) {
+    why_ = "cannot bind port " + std::to_string(port) + " on " + host + " (needs root below 1024)";
     return nullptr;
   }
   if (faults)

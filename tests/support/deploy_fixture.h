@@ -62,10 +62,11 @@ class DeployTest : public ::testing::Test {
   static std::vector<std::string> SiteShown();
 
 #ifndef _WIN32
-  // A server on port 21 of `host` (a loopback address no other test uses). Null when it could
-  // not be had: the caller must then skip (or fail in CI) through SKELDER_REQUIRE with Why().
+  // A server on port 21 (or `port`) of `host` (a loopback address no other test uses). Null when
+  // it could not be had: the caller must then skip (or fail in CI) through SKELDER_REQUIRE with
+  // Why().
   FtpServer* StartServer(FtpServerKind kind, const std::string& host, FtpServerOptions options = {},
-                         const DeployServerFaults* faults = nullptr);
+                         const DeployServerFaults* faults = nullptr, uint16_t port = 21);
   const std::string& Why() const { return why_; }
 #endif
 

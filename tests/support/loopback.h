@@ -9,6 +9,7 @@ namespace skelder::test::loopback {
 // e2e_deploy_ftp_e2e
 inline constexpr char kFtpE2ePyFtpd[] = "127.0.0.21";
 inline constexpr char kFtpE2eVsftpd[] = "127.0.0.22";
+inline constexpr char kOtherPort[] = "127.0.0.198";
 
 // e2e_deploy_ftp_faults
 inline constexpr char kRefusedLogIn[] = "127.0.0.31";
