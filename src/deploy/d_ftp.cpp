@@ -129,6 +129,7 @@ bool TdmFtp::OpenSite(const std::string& host, const std::string& user, const st
   FBaseDir = baseDir;
   FHost = host;
   FPort = port;
+  FPassive = FPassiveSetting;
   FUser = user;
   FPassword = password;
   message.clear();
@@ -141,6 +142,12 @@ bool TdmFtp::ReopenSite(std::string& message) {
     netFtp.CloseConnection();
     netFtp.SetHost(FHost);
     netFtp.SetPortNumber(FPort);
+    netFtp.Passive = FPassive;
+    netFtp.PassiveOnPortRefused = true;
+    netFtp.OnSwitchedToPassive = [this] {
+      FPassive = true;  // a fresh session of the same site starts passive too
+      if (OnNote) OnNote("The server " + FHost + " refused active mode (PORT): passive mode from here on");
+    };
     netFtp.Username = FUser.empty() ? kAnonymousUser : FUser;
     netFtp.Password = FPassword.empty() ? kAnonymousPassword : FPassword;
     netFtp.OpenSession(true, -1);

@@ -40,6 +40,11 @@ class TdmFtp {
   int32_t Timeout() const { return timeoutMs_; }
   void SetTimeout(int32_t ms);
 
+  // Passive mode for the sites opened from now on (active when false). In active mode a server
+  // that refuses PORT switches the site to passive, and OnNote says so.
+  void SetPassive(bool passive) { FPassiveSetting = passive; }
+  std::function<void(const std::string& note)> OnNote;
+
   bool OpenSite(const std::string& host, const std::string& user, const std::string& password,
                 const std::string& baseDir, std::string& message, TFtpProgressEvent onProgress,
                 int32_t port = kFtpDefaultPort);
@@ -84,6 +89,8 @@ class TdmFtp {
   // The site of the last OpenSite, for ReopenSite; kept in memory only.
   std::string FHost, FUser, FPassword;
   int32_t FPort = kFtpDefaultPort;
+  bool FPassiveSetting = false;
+  bool FPassive = false;  // the site's mode: the setting, or passive once active was refused
   bool FBroken = false;
   int32_t timeoutMs_ = kDefaultFtpTimeoutMs;
 };

@@ -73,7 +73,7 @@ void Deploy(int32_t folderId) {
   FilterFiles(files, folders);
   busy.End();
 
-  ShowDeployDialog(caption, deployTo, files, folders);
+  ShowDeployDialog(caption, deployTo, files, folders, notes);
 }
 
 }  // namespace

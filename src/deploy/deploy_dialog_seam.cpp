@@ -50,17 +50,17 @@ std::string DescribeDeployLists(const std::string& caption, const std::string& d
 }
 
 void ShowDeployDialog(const std::string& caption, const std::string& deployTo, const TFileList& files,
-                      const TFolderList& folders) {
+                      const TFolderList& folders, const std::string& notes) {
   if (!CapturePath().empty()) {
     std::ofstream out(CapturePath(), std::ios::binary | std::ios::trunc);
     out << DescribeDeployLists(caption, deployTo, files, folders);
     return;
   }
   if (InstalledDialog()) {
-    InstalledDialog()(caption, deployTo, files, folders);
+    InstalledDialog()(caption, deployTo, files, folders, notes);
     return;
   }
-  TfrmDeploy::ShowDeployDialog(caption, deployTo, files, folders);
+  TfrmDeploy::ShowDeployDialog(caption, deployTo, files, folders, notes);
 }
 
 }  // namespace skelder::deploy

@@ -8,14 +8,16 @@
 
 namespace skelder::deploy {
 
-// Runs the dialog modally; the lists are borrowed and must not be changed.
-using TShowDeployDialog = std::function<void(const std::string& caption, const std::string& deployTo,
-                                             const TFileList& files, const TFolderList& folders)>;
+// Runs the dialog modally; the lists are borrowed and must not be changed. `notes` are the
+// folder's notes, for the settings beside DeployTo (FtpPassive).
+using TShowDeployDialog =
+    std::function<void(const std::string& caption, const std::string& deployTo, const TFileList& files,
+                       const TFolderList& folders, const std::string& notes)>;
 
 // An empty function puts the dialog back.
 void SetShowDeployDialog(TShowDeployDialog show);
 void ShowDeployDialog(const std::string& caption, const std::string& deployTo, const TFileList& files,
-                      const TFolderList& folders);
+                      const TFolderList& folders, const std::string& notes = {});
 
 // While a capture path is set, the hand-off writes the lists to that file instead of showing
 // anything, so a host that only knows the exports can see what a command collected. An empty

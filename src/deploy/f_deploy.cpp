@@ -165,9 +165,10 @@ void TfrmDeploy::FormDestroy() { FFileAges = TCurrentAges(); }
 void TfrmDeploy::FormShow() { focused = btnOK.name; }
 
 void TfrmDeploy::Setup(const std::string& folderCaption, const std::string& deployTo, const TFileList& files,
-                       const TFolderList& folders) {
+                       const TFolderList& folders, const std::string& notes) {
   FFolderCaption = folderCaption;
   FLocationsText = deployTo;
+  FNotes = notes;
   FFiles = &files;
   FFolders = &folders;
   folderIndex_ = FolderIndex(folders);
@@ -183,13 +184,13 @@ void TfrmDeploy::Setup(const std::string& folderCaption, const std::string& depl
 }
 
 void TfrmDeploy::ShowDeployDialog(const std::string& folderCaption, const std::string& deployTo, const TFileList& files,
-                                  const TFolderList& folders) {
+                                  const TFolderList& folders, const std::string& notes) {
   ResetLastDeployOutcome();
   // SIGTERM or SIGHUP during the run cancel it, so that it cleans up; the signal goes on when
   // the dialog is gone.
   platform::TerminationGuard termination;
   auto form = std::make_unique<TfrmDeploy>();
-  form->Setup(folderCaption, deployTo, files, folders);
+  form->Setup(folderCaption, deployTo, files, folders, notes);
   // Also when an error escapes the dialog, the host learns how far the run got.
   struct Report {
     TfrmDeploy& form;

@@ -57,7 +57,7 @@ class TfrmDeploy : public platform::Form {
 
   // Creates the dialog for the command's lists, runs it modally and releases it.
   static void ShowDeployDialog(const std::string& folderCaption, const std::string& deployTo, const TFileList& files,
-                               const TFolderList& folders);
+                               const TFolderList& folders, const std::string& notes = {});
 
   // Components, in declaration order.
   platform::Component& nbMain;
@@ -99,7 +99,7 @@ class TfrmDeploy : public platform::Form {
 
   // Stores the command's values and fills the confirmation page.
   void Setup(const std::string& folderCaption, const std::string& deployTo, const TFileList& files,
-             const TFolderList& folders);
+             const TFolderList& folders, const std::string& notes = {});
 
   void FormCreate();
   void FormDestroy();
@@ -158,6 +158,7 @@ class TfrmDeploy : public platform::Form {
 
   // Fields.
   std::string FLocationsText;
+  std::string FNotes;                     // the folder's notes, for the settings beside DeployTo
   const TFolderList* FFolders = nullptr;  // borrowed
   const TFileList* FFiles = nullptr;      // borrowed
   std::string FFolderCaption;

@@ -110,6 +110,8 @@ bool TfrmDeploy::DeployToFtp(const std::string& locationLine) {
   const bool portOk = leaked || SplitHostPort(site.Host, host, port, portProblem);
   // Connecting and logging in can take a while on a distant server: say what is going on.
   if (!leaked && portOk) statusText = "Connecting to " + host + ":" + std::to_string(port) + "...";
+  ftp.SetPassive(ReadFtpPassive(FNotes));
+  ftp.OnNote = [this](const std::string& note) { Log("   " + note); };
   Repaint();
   if (leaked) {
     FLastError = kHostWithAt;

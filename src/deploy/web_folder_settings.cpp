@@ -98,6 +98,10 @@ std::string IniText::ToText() const {
 
 std::string ReadDeployTo(const std::string& notes) { return IniText(notes).Read(kWebFolderSection, kDeployToKey, ""); }
 
+bool ReadFtpPassive(const std::string& notes) {
+  return IniText(notes).Read(kWebFolderSection, kFtpPassiveKey, "") == "1";
+}
+
 bool IsWebFolder(const std::string& notes) { return !ReadDeployTo(notes).empty(); }
 
 std::vector<std::string> SplitLocations(const std::string& deployTo) {

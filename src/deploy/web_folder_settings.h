@@ -43,6 +43,10 @@ class IniText {
 };
 
 std::string ReadDeployTo(const std::string& notes);
+// "FtpPassive" in "Web Folder": "1" passive, "0" active; absent (or any other value): active,
+// the mode FTP locations have always used.
+inline constexpr const char* kFtpPassiveKey = "FtpPassive";
+bool ReadFtpPassive(const std::string& notes);
 bool IsWebFolder(const std::string& notes);
 
 // One entry per location: every "," is a line break. An empty item between commas is an empty

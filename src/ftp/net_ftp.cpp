@@ -335,13 +335,16 @@ TNetTCPClient& TNetFTP::PassiveClient(const TNetPassiveAddress& address, std::un
     handler->SocksInfo().Assign(control->SocksInfo());
     result.SetIOHandler(handler.get());
   }
-  result.SetHost(address.IP);
+  // The server's own address: a server behind NAT names its private one in the reply, and a
+  // hostile one could name any. Through a proxy the server's address is the one the reply names.
+  const bool direct = !Socket() || Socket()->SocksInfo().Version == svNoSocks;
+  result.SetHost(direct && Socket() && Socket()->Binding() ? Socket()->Binding()->PeerIP : address.IP);
   result.SetPortNumber(address.Port);
   scope = std::make_unique<DataChannelScope>(*this, std::move(client), std::move(handler));
   return result;
 }
 
-TNetSimpleServer& TNetFTP::AnnouncedListener(std::unique_ptr<DataChannelScope>& scope) {
+TNetSimpleServer* TNetFTP::AnnouncedListener(std::unique_ptr<DataChannelScope>& scope) {
   auto server = std::make_unique<TNetSimpleServer>();
   TNetSimpleServer& result = *server;
   SetUpDataChannel(result);
@@ -354,8 +357,16 @@ TNetSimpleServer& TNetFTP::AnnouncedListener(std::unique_ptr<DataChannelScope>& 
   }
   scope = std::make_unique<DataChannelScope>(*this, std::move(server));
   result.StartListening();
-  SendPort(*result.Binding());
-  return result;
+  try {
+    SendPort(*result.Binding());
+  } catch (const ENetProtocolReplyError& e) {
+    if (!PassiveOnPortRefused || e.ReplyErrorCode < 500 || e.ReplyErrorCode > 599) throw;
+    scope.reset();
+    Passive = true;
+    if (OnSwitchedToPassive) OnSwitchedToPassive();
+    return nullptr;
+  }
+  return &result;
 }
 
 void TNetFTP::Accept(TNetSimpleServer& server) {
@@ -380,19 +391,18 @@ void TNetFTP::RunTransfer(const std::function<void()>& transfer) {
 void TNetFTP::RunIncoming(const std::string& command, TNetStream& stream, bool resume) {
   RunTransfer([&] {
     std::unique_ptr<DataChannelScope> scope;
-    if (Passive) {
+    if (TNetSimpleServer* server = Passive ? nullptr : AnnouncedListener(scope)) {
+      if (resume) SendRest(stream);
+      SendCommand(command, {125, 150, 154});
+      Accept(*server);
+      server->ReceiveStream(stream, -1, true);
+    } else {
       TNetTCPClient& client = PassiveClient(RequestPassive(), scope);
       client.OpenConnection(-1);
       if (resume) SendRest(stream);
       WriteLine(command);
       AwaitReply({125, 150, 154});
       client.ReceiveStream(stream, -1, true);
-    } else {
-      TNetSimpleServer& server = AnnouncedListener(scope);
-      if (resume) SendRest(stream);
-      SendCommand(command, {125, 150, 154});
-      Accept(server);
-      server.ReceiveStream(stream, -1, true);
     }
   });
 }
@@ -400,7 +410,11 @@ void TNetFTP::RunIncoming(const std::string& command, TNetStream& stream, bool r
 void TNetFTP::RunOutgoing(const std::string& command, TNetStream& stream, bool fromBeginning) {
   RunTransfer([&] {
     std::unique_ptr<DataChannelScope> scope;
-    if (Passive) {
+    if (TNetSimpleServer* server = Passive ? nullptr : AnnouncedListener(scope)) {
+      SendCommand(command, {125, 150});
+      Accept(*server);
+      server->SendStream(stream, fromBeginning, false, 0);
+    } else {
       const TNetPassiveAddress address = RequestPassive();
       WriteLine(command);  // before the data connection exists; the reply comes after it
       TNetTCPClient& client = PassiveClient(address, scope);
@@ -411,11 +425,6 @@ void TNetFTP::RunOutgoing(const std::string& command, TNetStream& stream, bool f
       } catch (const net::ENetSocketError& e) {
         if (e.LastError != net::kErrNotSocket) throw;
       }
-    } else {
-      TNetSimpleServer& server = AnnouncedListener(scope);
-      SendCommand(command, {125, 150});
-      Accept(server);
-      server.SendStream(stream, fromBeginning, false, 0);
     }
   });
 }

@@ -56,6 +56,10 @@ class TNetFTP : public TNetTCPClient {
   ~TNetFTP() override;
 
   bool Passive = false;
+  // Active mode refused by the server (a 5xx reply to PORT): switch the session to passive and
+  // go on, telling OnSwitchedToPassive once; false fails the transfer with the server's reply.
+  bool PassiveOnPortRefused = false;
+  std::function<void()> OnSwitchedToPassive;
   // Active mode: how long to wait for the server to connect back, in ms (0: no limit).
   int32_t AcceptTimeout = 60000;
   // Read timeout of the data connections in ms; 0 waits without limit.
@@ -134,7 +138,9 @@ class TNetFTP : public TNetTCPClient {
   // Passive mode: the data client, published as the data channel, not yet connected.
   TNetTCPClient& PassiveClient(const TNetPassiveAddress& address, std::unique_ptr<DataChannelScope>& scope);
   // Active mode: the listener, published as the data channel, listening and announced.
-  TNetSimpleServer& AnnouncedListener(std::unique_ptr<DataChannelScope>& scope);
+  // Active mode: the listener announced by PORT; null when the server refused PORT and the
+  // session switched to passive (PassiveOnPortRefused).
+  TNetSimpleServer* AnnouncedListener(std::unique_ptr<DataChannelScope>& scope);
   void Accept(TNetSimpleServer& server);
   void SendRest(const TNetStream& stream);
   void RunTransfer(const std::function<void()>& transfer);

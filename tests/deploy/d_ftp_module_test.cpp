@@ -317,7 +317,7 @@ TEST_F(FtpModule, TransferBrokenOffByTheServerLeavesTheSessionInStepOnlyWithItsL
     s.Stall();
     FaultServer server({s}, host);
     Use(server);
-    dm_.netFtp.Passive = true;
+    dm_.SetPassive(true);
     dm_.netFtp.LateReplyWait = 500;
     ASSERT_TRUE(Open(host, "", "", "/")) << message_;
     test::TempDir dir;

@@ -29,7 +29,7 @@ class DeployCommandFlowTest : public ::testing::Test {
     toolkit_ = toolkit.get();
     platform::SetToolkit(std::move(toolkit));
     SetShowDeployDialog([this](const std::string& caption, const std::string& deployTo, const TFileList& files,
-                               const TFolderList& folders) {
+                               const TFolderList& folders, const std::string&) {
       ++shown_;
       caption_ = caption;
       deployTo_ = deployTo;
@@ -188,9 +188,8 @@ TEST_F(DeployCommandFlowTest, MalformedFolderIdIsSilent) {
 
 TEST_F(DeployCommandFlowTest, DialogFailureKeepsTheResult) {
   repo_.File("index.htm");
-  SetShowDeployDialog([](const std::string&, const std::string&, const TFileList&, const TFolderList&) {
-    throw std::runtime_error("dialog broke");
-  });
+  SetShowDeployDialog([](const std::string&, const std::string&, const TFileList&, const TFolderList&,
+                         const std::string&) { throw std::runtime_error("dialog broke"); });
   EXPECT_TRUE(HandleCommand("Deploy", std::to_string(repo_.FolderId(""))));
   EXPECT_EQ(BusyDepth(), 0);
 }

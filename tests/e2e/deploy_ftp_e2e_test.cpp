@@ -139,6 +139,34 @@ TEST_F(DeployFtpPortE2e, APortInTheLocationIsUsedAndNoPortIsRefused) {
   }
 }
 
+// A server with active mode off: FtpPassive=1 goes passive from the start; without the setting
+// the first refused PORT switches the location to passive, the log says so, and it deploys.
+TEST_F(DeployFtpPortE2e, PassiveBySettingOrAfterARefusedPort) {
+  DeployServerFaults noActive;
+  noActive.noActive = true;
+  FtpServer* server = StartServer(FtpServerKind::kPyFtpd, kPassive, {}, &noActive);
+  SKELDER_REQUIRE(server, Why());
+  Site();
+  const std::string target = std::string(kPassive) + "/base";
+  const std::string switched =
+      std::string("   The server ") + kPassive + " refused active mode (PORT): passive mode from here on";
+  for (const bool setting : {true, false}) {
+    repo_.Notes("", "[Web Folder]\r\nDeployTo=ftp://" + target + (setting ? "\r\nFtpPassive=1\r\n" : "\r\n"));
+    fs::remove_all(server->root() + "/base");  // everything goes again
+    MakeDirs(server->root() + "/base");
+    const size_t mark = server->CommandCount();
+    ASSERT_EQ(Deploy(""), kSucceeded) << LogText();
+    for (const auto& rel : SiteFiles())
+      EXPECT_EQ(ReadFile(server->root() + "/base/" + rel), ReadFile(repo_.Path(rel))) << rel;
+    const auto commands = server->CommandsSince(mark);
+    size_t ports = 0;
+    for (const auto& c : commands) ports += c.rfind("PORT", 0) == 0;
+    EXPECT_EQ(ports, setting ? 0u : 1u) << ::testing::PrintToString(commands);
+    const auto shown = SiteShown();
+    EXPECT_EQ(Log(), Concat({kFetchHeading, shown, Heading(target), setting ? shown : Concat({{switched}, shown})}));
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Servers, DeployFtpE2e, ::testing::Values(FtpServerKind::kPyFtpd, FtpServerKind::kVsftpd),
                          [](const auto& param) { return std::string(FtpServerKindName(param.param)); });
 

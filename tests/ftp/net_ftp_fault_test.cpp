@@ -309,6 +309,55 @@ TEST(FtpFaultPassive, ReplyWithAndWithoutParenthesesAndStouWithItsBlank) {
   EXPECT_TRUE(server.Failures().empty()) << server.Failures().front();
 }
 
+// A server behind NAT names its private address in the PASV reply, and a hostile one could name
+// any: the data connection goes to the control connection's peer, on the port the reply names.
+TEST(FtpFaultPassive, DataConnectionGoesToTheControlPeerWhateverTheReplyNames) {
+  FaultServer data({FaultScript().Send("payload").Close()});
+  FaultScript s = LoggedIn();
+  Reply(s, "PASV",
+        "227 Entering Passive Mode (10,9,8,7," + std::to_string(data.port() / 256) + "," +
+            std::to_string(data.port() % 256) + ").");
+  Reply(s, "RETR f", "150 here\r\n226 sent").Stall();
+  FaultServer server({s});
+  TNetFTP ftp;
+  Configure(ftp, server);
+  ftp.Passive = true;
+  ftp.OpenSession(true, -1);
+  TNetMemoryStream down;
+  ftp.Download("f", down, false);
+  EXPECT_EQ(down.Data(), "payload");
+  EXPECT_TRUE(server.Failures().empty()) << server.Failures().front();
+}
+
+// A server that refuses PORT (active mode off) fails the transfer, unless the session may switch
+// to passive: then it does, says so once, and stays passive.
+TEST(FtpFaultPassive, ARefusedPortSwitchesTheSessionToPassiveWhenAllowed) {
+  FaultServer data({FaultScript().Send("one").Close(), FaultScript().Send("two").Close()});
+  FaultScript s = LoggedIn();
+  s.ExpectLineStartingWith("PORT ").Send("500 Illegal PORT command.\r\n");
+  s.ExpectLineStartingWith("PORT ").Send("500 Illegal PORT command.\r\n");
+  Reply(s, "PASV", PasvReply(data.port()));
+  Reply(s, "RETR a", "150 here\r\n226 sent");
+  Reply(s, "PASV", PasvReply(data.port()));
+  Reply(s, "RETR b", "150 here\r\n226 sent").Stall();
+  FaultServer server({s});
+  TNetFTP ftp;
+  Configure(ftp, server);
+  ftp.OpenSession(true, -1);
+  TNetMemoryStream down;
+  EXPECT_THROW(ftp.Download("a", down, false), ENetProtocolReplyError);
+  int switched = 0;
+  ftp.OnSwitchedToPassive = [&switched] { ++switched; };
+  ftp.PassiveOnPortRefused = true;
+  TNetMemoryStream a, b;
+  ftp.Download("a", a, false);
+  ftp.Download("b", b, false);
+  EXPECT_EQ(a.Data() + b.Data(), "onetwo");
+  EXPECT_TRUE(ftp.Passive);
+  EXPECT_EQ(switched, 1);
+  EXPECT_TRUE(server.Failures().empty()) << server.Failures().front();
+}
+
 TEST(FtpFaultPassive, BadPortFieldRaisesAConversionErrorAndReadsNoFinalReply) {
   FaultScript s = LoggedIn();
   Reply(s, "PASV", "227 Entering Passive Mode (127,0,0,1,x,1)");

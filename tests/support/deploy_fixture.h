@@ -31,6 +31,7 @@ struct DeployServerFaults {
   std::string slowOn;                     // upload of this file name gets its final reply late
   double slowSeconds = 3.0;
   std::string dropRetrOn;  // a download of this file name loses the connection
+  bool noActive = false;   // PORT is refused (500)
 };
 
 class DeployPyFtpdServer : public PyFtpdServer {

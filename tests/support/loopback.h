@@ -10,6 +10,7 @@ namespace skelder::test::loopback {
 inline constexpr char kFtpE2ePyFtpd[] = "127.0.0.21";
 inline constexpr char kFtpE2eVsftpd[] = "127.0.0.22";
 inline constexpr char kOtherPort[] = "127.0.0.198";
+inline constexpr char kPassive[] = "127.0.0.199";
 
 // e2e_deploy_ftp_faults
 inline constexpr char kRefusedLogIn[] = "127.0.0.31";

@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """A pyftpdlib server for the FTP deployment tests, with the command log of pyftpd_server.py
-(one line per command received, "PASS ****" for a password) and four ways to misbehave:
+(one line per command received, "PASS ****" for a password) and five ways to misbehave:
 
   --readonly DIR   uploads below DIR (relative to the root) are refused (550), as a server's
                    own permissions would refuse them;
@@ -9,7 +9,8 @@
   --drop-retr NAME a download of a file named NAME closes the control connection unanswered:
                    a connection lost in the middle of a fetch;
   --slow NAME      the final reply to an upload of a file named NAME comes only --slow-seconds
-                   after the data arrived, so the client blocks in that transfer for a while.
+                   after the data arrived, so the client blocks in that transfer for a while;
+  --no-active      PORT is refused (500), as by a server whose active mode is off.
 """
 import argparse
 import os
@@ -27,6 +28,7 @@ def main():
     parser.add_argument("--slow", default="")
     parser.add_argument("--drop-retr", default="")
     parser.add_argument("--slow-seconds", type=float, default=3.0)
+    parser.add_argument("--no-active", action="store_true")
     args = parser.parse_args()
 
     authorizer, users = make_authorizer(args)
@@ -55,6 +57,12 @@ def main():
             if args.slow and os.path.basename(file) == args.slow:
                 self.delay_final_reply = True
             return super().ftp_STOR(file, mode)
+
+        def ftp_PORT(self, line):
+            if args.no_active:
+                self.respond("500 Active mode is off here.")
+                return None
+            return super().ftp_PORT(line)
 
         def ftp_RETR(self, file):
             if args.drop_retr and os.path.basename(file) == args.drop_retr:
