@@ -21,12 +21,15 @@ TfrmFtpDetails::TfrmFtpDetails()
       btnCancel(Add("btnCancel", ComponentKind::Button)) {
   clientWidth = 336;
   clientHeight = 142;
+  borderStyle = platform::BorderStyle::Dialog;
+  centred = true;
   Label1.caption = "&FTP Site:";
   SetBounds(Label1, 18, 17, 49, 13);
   Label2.caption = "&Username:";
   SetBounds(Label2, 11, 49, 56, 13);
   Label3.caption = "&Password:";
   SetBounds(Label3, 13, 82, 54, 13);
+  for (platform::Component* label : {&Label1, &Label2, &Label3}) label->alignRight = true;
   SetBounds(edtFtpSite, 71, 14, 254, 21);
   SetBounds(edtUser, 71, 46, 137, 21);
   // Shown as typed in the dialog; a terminal asks for it without echo.

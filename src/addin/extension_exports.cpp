@@ -3,6 +3,8 @@
 // ended. A host that does not know them gets the terminal backend and the real clock.
 #include <cstdint>
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -108,6 +110,23 @@ void ConfigureToolkit(const std::string& backend, const std::string& options) {
                                  : std::make_unique<platform::TerminalToolkit>(terminal);
   } else if (backend == "scripted") {
     toolkit = MakeScriptedToolkit(parsed);
+#ifdef _WIN32
+  } else if (backend == "win32") {
+    // Real windows for a person, or for a script played on them; nothing answers by itself.
+    if (parsed.AutoYes || !parsed.TranscriptPath.empty())
+      throw skelder::Exception("The win32 toolkit takes a script file and virtual-clock only");
+    std::string script;
+    if (!parsed.ScriptPath.empty()) {
+      std::ifstream in(parsed.ScriptPath, std::ios::binary);
+      if (!in) throw skelder::Exception("Cannot read the script " + parsed.ScriptPath);
+      std::ostringstream text;
+      text << in.rdbuf();
+      script = text.str();
+      // An empty script is still a script: its boxes take the safe answer.
+      if (script.empty()) script = "\n";
+    }
+    toolkit = platform::MakeWin32Toolkit(script);
+#endif
   } else {
     throw skelder::Exception("Unknown toolkit backend '" + backend + "'");
   }
@@ -117,10 +136,10 @@ void ConfigureToolkit(const std::string& backend, const std::string& options) {
 
 }  // namespace skelder::addin
 
-// Backend "terminal", "plain" or "scripted"; options separated by ",": "yes" answers Continue,
+// Backend "terminal", "plain", "scripted" or (on Windows) "win32"; options separated by ",": "yes" answers Continue,
 // the questions, the OK boxes and Done by themselves, "virtual-clock" makes the run's waits
 // instant; for "scripted" "transcript=PATH" writes what was shown to PATH, and one more item
-// names the script file. 1 when the backend was set;
+// names the script file (for "win32" too, played on the real windows). 1 when the backend was set;
 // 0 (and nothing changed) for an unknown backend, option or an unreadable script.
 SKELDER_EXPORT uint8_t SKELDER_STDCALL SkelderConfigureToolkit(const char* backend, const char* options) {
   try {

@@ -61,6 +61,15 @@ TdlgWebFolder::TdlgWebFolder(uint32_t parentWindow, int32_t dialogId, int32_t ob
   clientHeight = Height;
   fontName = "MS Sans Serif";
   fontSize = 8;
+  borderStyle = platform::BorderStyle::None;
+  borderIcons = false;
+  for (platform::Component* part :
+       {&Bevel5, &lblWeb, &imgWeb, &Label13, &Label14, &memoDeploymentPaths, &btnFtp, &btnAddPath})
+    part->parent = Panel4.name;
+  Bevel5.bottomLine = true;
+  lblWeb.accelChar = false;  // a folder name
+  Label14.wordWrap = true;
+  memoDeploymentPaths.verticalScrollBar = true;
   SetBounds(Panel1, 0, 0, kSpacerSide, Height);
   SetBounds(Panel2, Width - kSpacerSide, 0, kSpacerSide, Height);
   SetBounds(Panel3, kSpacerSide, 0, Width - 2 * kSpacerSide, kSpacerTop);
@@ -165,14 +174,19 @@ uint32_t CreatePage(int32_t dialogId, uint32_t parent, int32_t objectId, const c
   Page() = std::make_unique<TdlgWebFolder>(parent, dialogId, objectId, notes ? notes : "");
   TdlgWebFolder& page = *Page();
   page.BorderVisible = false;
-  page.Showing = true;
   page.LoadPage();
+  // Shown as the host's child window where the backend has windows; its handle is the page's.
+  const uint32_t handle = platform::CurrentToolkit().ShowAsChild(page, parent);
+  page.Showing = true;
   if (caption) std::memcpy(caption, kPageCaption, std::strlen(kPageCaption) + 1);
-  return page.Handle();
+  return handle;
 }
 
 void PagePlace(int32_t dialogId, uint32_t window, int32_t left, int32_t top, int32_t right, int32_t bottom) {
-  if (TdlgWebFolder* page = PageFor(dialogId, window)) page->PlacePage(left, top, right, bottom);
+  if (TdlgWebFolder* page = PageFor(dialogId, window)) {
+    page->PlacePage(left, top, right, bottom);
+    platform::CurrentToolkit().Repaint(*page);  // a real child window follows the form
+  }
 }
 
 bool PageGetData(int32_t dialogId, uint32_t window, char* notes) {

@@ -66,6 +66,7 @@ Component& AddNotebook(platform::Form& form) {
 Component& AddMemo(platform::Form& form) {
   Component& c = AddControl(form, "memoLocations", ComponentKind::Memo, 0, 35, 83, 372, 57);
   c.readOnly = true;
+  c.border = false;  // on the dialog's colour, like the labels around it
   return c;
 }
 
@@ -128,6 +129,14 @@ TfrmDeploy::TfrmDeploy()
   fontName = "MS Sans Serif";
   fontSize = 8;
   activePage = 0;
+  // No close box: the dialog closes through its buttons only.
+  borderStyle = platform::BorderStyle::Dialog;
+  borderIcons = false;
+  centred = true;
+  // These show folder and file names, in which "&" is a character, not an access key.
+  lblXRFolder.accelChar = false;
+  lblMain.accelChar = false;
+  lblAction.accelChar = false;
 
   Button1.isCancel = true;
   Button1.modalResult = platform::mrCancel;

@@ -19,9 +19,10 @@ TNetAntiFreezeBase::~TNetAntiFreezeBase() { g_current = nullptr; }
 TNetAntiFreezeBase* TNetAntiFreezeBase::Current() { return g_current.load(); }
 
 void TNetAntiFreeze::ProcessMessagesTurn() {
-  // The toolkit offers one way to run pending input, so both priority modes use it; with
-  // ApplicationHasPriority false a backend with nothing pending returns at once.
-  platform::CurrentToolkit().ProcessMessages();
+  if (ApplicationHasPriority)
+    platform::CurrentToolkit().ProcessMessages();
+  else
+    platform::CurrentToolkit().ProcessOneMessage();
 }
 
 bool HookInUse() {

@@ -14,6 +14,11 @@ std::unique_ptr<Toolkit> MakePlainToolkit(TerminalOptions options) {
   return std::make_unique<TerminalToolkit>(options);
 }
 
+#ifdef _WIN32
+// A host that knows nothing of the extension exports gets real windows, as the real host does.
+std::unique_ptr<Toolkit> MakeDefaultToolkit() { return MakeWin32Toolkit(); }
+#else
 std::unique_ptr<Toolkit> MakeDefaultToolkit() { return std::make_unique<TerminalToolkit>(); }
+#endif
 
 }  // namespace skelder::platform

@@ -1,6 +1,8 @@
 #include "platform/toolkit.h"
 
+#include <algorithm>
 #include <mutex>
+#include <vector>
 #include <unordered_map>
 
 namespace skelder::platform {
@@ -64,7 +66,27 @@ std::unique_ptr<Toolkit>& Installed() {
 
 }  // namespace
 
-void ReleaseHandlesOf(Form& form) { Handles().ReleaseForm(form); }
+static std::vector<Toolkit*>& Watchers() {
+  static auto* watchers = new std::vector<Toolkit*>;  // outlives forms destroyed during exit
+  return *watchers;
+}
+
+void ReleaseHandlesOf(Form& form) {
+  // Only backends that exist can show the form; none is made for a form going away.
+  Toolkit* installed = Installed().get();
+  if (installed) installed->FormDestroyed(form);
+  for (Toolkit* watcher : std::vector<Toolkit*>(Watchers()))
+    if (watcher != installed) watcher->FormDestroyed(form);
+  Handles().ReleaseForm(form);
+}
+
+void WatchFormDestruction(Toolkit& toolkit, bool on) {
+  auto& watchers = Watchers();
+  watchers.erase(std::remove(watchers.begin(), watchers.end(), &toolkit), watchers.end());
+  if (on) watchers.push_back(&toolkit);
+}
+
+uint32_t Toolkit::ShowAsChild(Form& form, uint32_t) { return HandleOf(form); }
 
 uint32_t Toolkit::HandleOf(Form& form) { return Handles().HandleOf(form); }
 Form* Toolkit::FormOf(uint32_t handle) { return Handles().FormOf(handle); }

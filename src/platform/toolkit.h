@@ -41,6 +41,16 @@ class Toolkit {
   virtual void Repaint(Form& form) = 0;
   // Handles pending user input: clicks, keys, injected events. Handlers run from here.
   virtual void ProcessMessages() = 0;
+  // Handles at most one pending message, and only if one is waiting (the responsiveness hook's
+  // turn when the application does not have priority). Backends without a queue of their own
+  // run ProcessMessages.
+  virtual void ProcessOneMessage() { ProcessMessages(); }
+
+  // Makes the form a child window of a host window and shows it; returns its handle. Backends
+  // without windows only hand out the form's id.
+  virtual uint32_t ShowAsChild(Form& form, uint32_t parentWindow);
+  // The form is going away: a backend drops whatever it shows it with.
+  virtual void FormDestroyed(Form&) {}
 
   // 32-bit ids for forms and bitmaps handed to the host; 0 is never used.
   virtual uint32_t HandleOf(Form& form);
@@ -59,6 +69,14 @@ class Toolkit {
 
 // The platform's default backend, made when no other was installed.
 std::unique_ptr<Toolkit> MakeDefaultToolkit();
+
+// The Win32 backend (Windows only): forms as real windows. A script in the scripted backend's
+// text form is played on those windows by real messages; without one a person uses them.
+std::unique_ptr<Toolkit> MakeWin32Toolkit(const std::string& scriptText = {});
+
+// A backend that is not the installed one (a test's own) learns of destroyed forms too while
+// it watches.
+void WatchFormDestruction(Toolkit& toolkit, bool on);
 
 // The process-wide backend. Until one is installed it is the platform's default (terminal on
 // POSIX). SetToolkit takes ownership; the previous backend is destroyed.

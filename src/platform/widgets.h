@@ -31,6 +31,10 @@ inline constexpr Color kWindowText{0, 0, 0};
 inline constexpr Color kGreen{0, 128, 0};
 inline constexpr Color kRed{255, 0, 0};
 
+// How a form's window is framed: resizable, a fixed dialog frame, or none (a page inside a host
+// window).
+enum class BorderStyle { Sizeable, Dialog, None };
+
 // Result of a modal form; 0 keeps the form open.
 enum ModalResult : int { mrNone = 0, mrOk = 1, mrCancel = 2, mrYes = 6, mrNo = 7 };
 
@@ -52,6 +56,19 @@ class Component {
   bool bold = false;
   Color fontColor = kWindowText;
   int page = -1;  // notebook page the component sits on; -1: on the form itself
+  // The panel the component sits in: its place is relative to that panel's (empty: the form).
+  std::string parent;
+
+  // Labels: a width of 0 sizes the label to its text; word wrap within the width; right
+  // alignment; "&" marks the access key (off for labels that show names, which may hold "&").
+  bool wordWrap = false;  // also memos: long lines wrap instead of scrolling sideways
+  bool alignRight = false;
+  bool accelChar = true;
+  // Memos and edits: a border and a vertical scroll bar.
+  bool border = true;
+  bool verticalScrollBar = false;
+  // Panels: drawn as a line along their bottom edge (a bevel) instead of a plain area.
+  bool bottomLine = false;
 
   // Progress bars.
   int min = 0, max = 100, position = 0;
@@ -89,7 +106,8 @@ class Form {
  public:
   explicit Form(std::string formName, std::string formCaption = {})
       : name(std::move(formName)), caption(std::move(formCaption)) {}
-  // Releases the form's toolkit handle, so a handle never outlives its form.
+  // Releases the form's toolkit handle and tells the backend, so neither a handle nor a window
+  // outlives its form.
   virtual ~Form();
   Form(const Form&) = delete;
   Form& operator=(const Form&) = delete;
@@ -110,6 +128,9 @@ class Form {
   int left = 0, top = 0;
   std::string fontName = "MS Sans Serif";
   int fontSize = 8;
+  BorderStyle borderStyle = BorderStyle::Sizeable;
+  bool borderIcons = true;  // the title bar's system menu and close box
+  bool centred = false;     // shown in the middle of the screen
   int activePage = 0;
   std::string focused;  // name of the component with the focus
   int modalResult = mrNone;

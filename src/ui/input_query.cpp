@@ -15,6 +15,8 @@ TfrmInputQuery::TfrmInputQuery(const std::string& title, const std::string& prom
       btnCancel(Add("btnCancel", ComponentKind::Button)) {
   clientWidth = 233;
   clientHeight = 85;
+  borderStyle = platform::BorderStyle::Dialog;
+  centred = true;
   lblPrompt.caption = prompt;
   SetBounds(lblPrompt, 8, 8, 217, 13);
   edtValue.caption = value;
