@@ -123,7 +123,14 @@ class FolderBrowser {
   virtual void FreeItem(ItemIdList item) = 0;
   // Size of the whole primary screen.
   virtual std::pair<int, int> ScreenSize() const = 0;
+  // Items handed out and not freed yet (by callers that forgot, or by an open browser).
+  virtual size_t LiveItems() const = 0;
 };
+
+#ifdef _WIN32
+// The shell's own browser (SHBrowseForFolderA) with its items kept in a table of 32-bit ids.
+std::unique_ptr<FolderBrowser> MakeShellFolderBrowser();
+#endif
 
 // Items of a POSIX browser: a table from ids to paths (or to names of places that have no path)
 // with the CSIDL places the POSIX desktop has.
@@ -239,6 +246,7 @@ class NoFolderBrowser : public FolderBrowser {
   ItemIdList SpecialFolderLocation(int csidl) override { return items_.Special(csidl); }
   void FreeItem(ItemIdList item) override { items_.Free(item); }
   std::pair<int, int> ScreenSize() const override { return {1024, 768}; }
+  size_t LiveItems() const override { return items_.Count(); }
 
  private:
   ItemTable items_;

@@ -66,8 +66,7 @@ class ScriptedFolderBrowser : public FolderBrowser {
   ItemIdList SpecialFolderLocation(int csidl) override { return items_.Special(csidl); }
   void FreeItem(ItemIdList item) override { items_.Free(item); }
   std::pair<int, int> ScreenSize() const override { return screen_; }
-  // Items still held (by callers that forgot to free them, or by an open browser).
-  size_t LiveItems() const { return items_.Count(); }
+  size_t LiveItems() const override { return items_.Count(); }
 
  private:
   class Recorder;

@@ -123,6 +123,7 @@ class TerminalFolderBrowser : public FolderBrowser {
   ItemIdList SpecialFolderLocation(int csidl) override { return items_.Special(csidl); }
   void FreeItem(ItemIdList item) override { items_.Free(item); }
   std::pair<int, int> ScreenSize() const override { return {80, 24}; }
+  size_t LiveItems() const override { return items_.Count(); }
 
  private:
   void Turn(BasicFolderBrowserWindow& window, const BrowseInfo& info) {
