@@ -162,7 +162,12 @@ PropertiesWindow::PropertiesWindow() : state_(std::make_unique<State>()) {
   // From here on the window procedure lays the window out.
   s.tab = tab;
 
-  // A client area whose tab shows the page at its designed size, centred on the screen.
+  // A client area whose tab shows the page at its designed size, centred on the screen. The
+  // tab's row counts only once it holds an item: the page's caption replaces this one.
+  TCITEMA item{};
+  item.mask = TCIF_TEXT;
+  item.pszText = const_cast<char*>("");
+  SendMessageA(tab, TCM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
   RECT tabRect{0, 0, kPageWidth, kPageHeight};
   TabCtrl_AdjustRect(tab, TRUE, &tabRect);
   RECT frame{0, 0, 2 * kMargin + (tabRect.right - tabRect.left),
@@ -196,8 +201,7 @@ bool PropertiesWindow::Run(uint32_t page, const std::string& caption, const Page
   item.mask = TCIF_TEXT;
   std::string text = caption;
   item.pszText = text.data();
-  SendMessageA(s.tab, TCM_DELETEALLITEMS, 0, 0);
-  SendMessageA(s.tab, TCM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
+  SendMessageA(s.tab, TCM_SETITEMA, 0, reinterpret_cast<LPARAM>(&item));
   SetWindowPos(s.page, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   s.Layout();
   ShowWindow(s.window, SW_SHOWNORMAL);
