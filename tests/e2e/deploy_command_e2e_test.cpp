@@ -16,6 +16,7 @@ namespace {
 
 using HandleCommandFn = uint8_t(SKELDER_STDCALL*)(const char*, const char*);
 using CaptureFn = uint8_t(SKELDER_STDCALL*)(const char*);
+using ConfigureFn = uint8_t(SKELDER_STDCALL*)(const char*, const char*);
 
 class DeployCommandE2eTest : public ::testing::Test {
  protected:
@@ -32,8 +33,11 @@ class DeployCommandE2eTest : public ::testing::Test {
         [&]() -> int {
           auto handle = reinterpret_cast<HandleCommandFn>(AddinSymbol("VcsHandleCommand"));
           auto setCapture = reinterpret_cast<CaptureFn>(AddinSymbol("SkelderCaptureDeployLists"));
-          if (!handle || !setCapture) return 100;
+          auto configure = reinterpret_cast<ConfigureFn>(AddinSymbol("SkelderConfigureToolkit"));
+          if (!handle || !setCapture || !configure) return 100;
           if (setCapture(capture.c_str()) != 1) return 101;
+          // Answers come on the terminal; a host that chooses nothing gets real windows on Windows.
+          if (configure("terminal", "") != 1) return 102;
           return handle(command.c_str(), data.c_str());
         },
         answers);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "deploy_log.h"
+#include "fixture_servers.h"
 #include "hostsim_fixture.h"
 #include "platform/registry.h"
 #include "test_support.h"
@@ -27,28 +28,7 @@ constexpr int64_t kTime1 = 1700000000;
 constexpr int64_t kTime2 = 1700003600;
 constexpr char kSep = static_cast<char>(fs::path::preferred_separator);
 
-struct Server {
-  std::string name, host, root, ftpRoot, user, password;
-  std::string unavailable;  // why, when it is not there
-};
-
-// What the fixture started, from the bin folder's test-servers/servers.txt.
-std::vector<Server> FixtureServers() {
-  std::vector<Server> servers;
-  std::ifstream in(BinDir() + "/test-servers/servers.txt");
-  for (std::string line; std::getline(in, line);) {
-    std::vector<std::string> f;
-    for (size_t at = 0;; ++at) {
-      const size_t tab = line.find('\t', at);
-      f.push_back(line.substr(at, tab - at));
-      if (tab == std::string::npos) break;
-      at = tab;
-    }
-    if (f.size() == 3 && f[1] == "unavailable") servers.push_back({f[0], {}, {}, {}, {}, {}, f[2]});
-    if (f.size() == 7) servers.push_back({f[0], f[1], f[2], f[3], f[4], f[5], {}});
-  }
-  return servers;
-}
+using Server = FixtureServer;
 
 class HostDeployE2e : public ::testing::Test {
  protected:

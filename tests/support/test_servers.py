@@ -5,8 +5,12 @@ A Windows test program under wine can start a Linux program but can neither wait
 it, so the servers the end-to-end tests deploy to are started here, on the Linux side, before the
 tests and stopped after them:
 
-    test_servers.py start STATE_DIR --pyftpd HOST --vsftpd HOST
+    test_servers.py start STATE_DIR --pyftpd HOST --vsftpd HOST [--stalling HOST]
     test_servers.py stop STATE_DIR
+
+With --stalling a third server, "pyftpdlib-stall", takes uploads like the first but stops
+reading an upload of a file named "stall.bin" after its first bytes and never answers it: a
+transfer that blocks, for the tests that cancel in the middle of one.
 
 Both listen on port 21 of their loopback address (the add-in always connects to the default
 port), which needs root. STATE_DIR/servers.txt tells the tests what runs, one line per server,
@@ -74,11 +78,15 @@ def start_one(state, name, host):
     os.chmod(root, 0o1777)
     if listening(host, PORT):
         return "%s\tunavailable\tsomething already listens on %s:%d" % (name, host, PORT)
-    if name == "pyftpdlib":
+    if name.startswith("pyftpdlib"):
         if subprocess.call([PYTHON, "-c", "import pyftpdlib"], stderr=subprocess.DEVNULL) != 0:
             return "%s\tunavailable\tpyftpdlib is not installed for %s" % (name, PYTHON)
-        argv = [PYTHON, os.path.join(HERE, "pyftpd_server.py"), "--host", host, "--port", str(PORT),
+        stall = name == "pyftpdlib-stall"
+        script = "pyftpd_deploy.py" if stall else "pyftpd_server.py"
+        argv = [PYTHON, os.path.join(HERE, script), "--host", host, "--port", str(PORT),
                 "--root", root, "--log", log, "--user", USER, "--password", PASSWORD, "--anonymous"]
+        if stall:
+            argv += ["--stall", "stall.bin"]
         ftp_root, user, password = "/", USER, PASSWORD
     else:
         if not os.access(VSFTPD, os.X_OK):
@@ -145,6 +153,8 @@ def main(argv):
     os.chmod(state, 0o755)
     lines = [start_one(state, "pyftpdlib", options["--pyftpd"]),
              start_one(state, "vsftpd", options["--vsftpd"])]
+    if "--stalling" in options:
+        lines.append(start_one(state, "pyftpdlib-stall", options["--stalling"]))
     with open(os.path.join(state, "servers.txt"), "w") as f:
         f.write("\n".join(lines) + "\n")
     sys.stdout.write("\n".join(lines) + "\n")
