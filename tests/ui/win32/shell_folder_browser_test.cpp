@@ -11,6 +11,9 @@
 
 #include <functional>
 #include <memory>
+#include <future>
+#include <stdexcept>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -47,17 +50,18 @@ std::string TextOf(HWND window) {
   return text;
 }
 
+BOOL CALLBACK AddWindow(HWND window, LPARAM list) {
+  reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
+  return TRUE;
+}
+
 // The children of a window, or with none the top-level windows of this thread.
 std::vector<HWND> Windows(HWND parent = nullptr) {
   std::vector<HWND> found;
-  auto add = [](HWND window, LPARAM list) {
-    reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
-    return TRUE;
-  };
   if (parent)
-    ::EnumChildWindows(parent, add, reinterpret_cast<LPARAM>(&found));
+    ::EnumChildWindows(parent, AddWindow, reinterpret_cast<LPARAM>(&found));
   else
-    ::EnumThreadWindows(::GetCurrentThreadId(), add, reinterpret_cast<LPARAM>(&found));
+    ::EnumThreadWindows(::GetCurrentThreadId(), AddWindow, reinterpret_cast<LPARAM>(&found));
   return found;
 }
 
@@ -139,6 +143,35 @@ class BrowserUser {
   UINT_PTR timer_ = 0;
   size_t shown_ = 0;
   int ticks_ = 0;
+};
+
+// A window of another thread in front, as another program's would be: keys go to its thread.
+class WindowInFront {
+ public:
+  WindowInFront() {
+    std::promise<DWORD> started;
+    auto threadId = started.get_future();
+    thread_ = std::thread([&started] {
+      HWND window = ::CreateWindowExA(0, "STATIC", "in front", WS_POPUP | WS_VISIBLE, 0, 0, 10, 10, nullptr, nullptr,
+                                      nullptr, nullptr);
+      ::SetForegroundWindow(window);
+      started.set_value(::GetCurrentThreadId());
+      MSG message;
+      while (::GetMessageA(&message, nullptr, 0, 0) > 0) ::DispatchMessageA(&message);
+      ::DestroyWindow(window);
+    });
+    threadId_ = threadId.get();
+  }
+  ~WindowInFront() {
+    ::PostThreadMessageA(threadId_, WM_QUIT, 0, 0);
+    thread_.join();
+  }
+  WindowInFront(const WindowInFront&) = delete;
+  WindowInFront& operator=(const WindowInFront&) = delete;
+
+ private:
+  std::thread thread_;
+  DWORD threadId_ = 0;
 };
 
 class ShellBrowserTest : public ::testing::Test {
@@ -292,20 +325,18 @@ TEST_F(ShellBrowserTest, NewFolderIsMadeAndTheBrowserReopensOnItInPlace) {
     test::MakeDirs(web);
     toolkit_->Then(ScriptAction::SetText("edtValue", c.typed)).Then(ScriptAction::Click("btnOK"));
     RECT before{}, after{};
-    HWND other = nullptr;
+    std::unique_ptr<WindowInFront> other;
     std::string result;
     Play({[&](HWND browser) {
             ::GetWindowRect(browser, &before);
             if (c.otherWindowInFront) {
-              other = ::CreateWindowExA(0, "STATIC", "other", WS_POPUP | WS_VISIBLE, 0, 0, 10, 10, nullptr, nullptr,
-                                        nullptr, nullptr);
-              ::SetForegroundWindow(other);
+              other = std::make_unique<WindowInFront>();
               EXPECT_NE(::GetForegroundWindow(), browser);
             }
             ::SendMessageA(::GetDlgItem(browser, kCustomButtonId), BM_CLICK, 0, 0);
           },
           [&](HWND browser) {
-            if (other) ::DestroyWindow(other);
+            other.reset();
             ::GetWindowRect(browser, &after);
             EXPECT_TRUE(ShowsText(browser, ShortenPath(site)));
             EXPECT_TRUE(platform::DirectoryExists(site));
@@ -364,15 +395,27 @@ TEST_F(ShellBrowserTest, CancelReturnsTheInitialTextAndAChoiceItsFolder) {
   }
 }
 
+TEST_F(ShellBrowserTest, AFailureInTheCallersHandlerClosesTheBrowserAndReachesTheCaller) {
+  TKVOClientBrowseFolder browse;
+  browse.RootFolder = foPersonal;
+  browse.CustomButtonVisible = true;
+  browse.OnCustomButtonClick = [](TKVOClientBrowseFolder&, uint32_t) { throw std::runtime_error("handler failed"); };
+  Play({[](HWND browser) { ::SendMessageA(::GetDlgItem(browser, kCustomButtonId), BM_CLICK, 0, 0); }},
+       [&] { EXPECT_THROW(browse.Execute(), std::runtime_error); });
+}
+
 TEST_F(ShellBrowserTest, EveryItemListIsFreedAcrossAHundredBrowses) {
   platform::FolderBrowser& shell = toolkit_->Shell();
   for (int cycle = 0; cycle < 100; ++cycle) {
     TKVOClientBrowseFolder browse;
-    browse.RootFolder = foPersonal;
+    browse.RootFolder = foDesktop;
     browse.ShowPathInStatusArea = true;
     size_t liveWhileShown = 0;
     Play({[&](HWND browser) {
-           // The selection items the callback saw are the shell's; only the root is ours.
+           // The selection items the callback sees are the shell's; only the root is ours.
+           HWND tree = Tree(browser);
+           HTREEITEM place = TreeItem(tree, TVGN_CHILD, TreeItem(tree, TVGN_ROOT));
+           ::SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(place));
            liveWhileShown = shell.LiveItems();
            Command(browser, cycle % 2 ? IDOK : IDCANCEL);
          }},
