@@ -9,6 +9,8 @@
 //                                                        (from 0) of the window CAPTION
 //   window_probe rect TEXT                                the outer rectangle of the window that
 //                                                        shows TEXT, as WxH+LEFT+TOP
+//   window_probe tree TEXT                                that window's child windows in their
+//                                                        order: class, text, rectangle
 // Exit status 0 done, 1 not found (in time), 2 usage.
 #include <windows.h>
 
@@ -116,7 +118,7 @@ int Wait(const std::string& text, int seconds, const std::string& dismiss) {
 int Usage() {
   std::fprintf(stderr,
                "usage: window_probe wait TEXT [SECONDS] [--dismiss BUTTON] | click TEXT | set CAPTION INDEX VALUE |"
-               " rect TEXT\n");
+               " rect TEXT | tree TEXT\n");
   return 2;
 }
 
@@ -161,6 +163,21 @@ int main(int argc, char** argv) {
                  : 1;
     }
     return 1;
+  }
+  if (command == "tree") {
+    HWND top = TopShowing(args[1]);
+    if (!top) return 1;
+    std::function<void(HWND, int)> print = [&](HWND parent, int depth) {
+      for (HWND w = GetWindow(parent, GW_CHILD); w; w = GetWindow(w, GW_HWNDNEXT)) {
+        RECT r{};
+        GetWindowRect(w, &r);
+        std::printf("%*s%s \"%s\" %ldx%ld+%ld+%ld%s\n", 2 * depth, "", ClassOf(w).c_str(), TextOf(w).c_str(),
+                    r.right - r.left, r.bottom - r.top, r.left, r.top, IsWindowVisible(w) ? "" : " hidden");
+        print(w, depth + 1);
+      }
+    };
+    print(top, 0);
+    return 0;
   }
   if (command == "rect") {
     HWND top = TopShowing(args[1]);
