@@ -116,8 +116,9 @@ const std::map<std::string, std::string>& Help() {
        "(the add-in's scripted interface: 'append memoDeploymentPaths /srv/www',\n"
        "'click btnAddPath', 'browse select DIR', 'browse ok', 'press Enter' to save).\n"
 #if defined(_WIN32)
-       "With the add-in's windows (--ui win32) the page sits in a \"Folder properties\" window\n"
-       "of ardmoor's own; --host-click OK|Cancel[@MS] clicks its OK or Cancel, at the earliest\n"
+       "With the add-in's windows (--ui win32, what it shows when nothing else is chosen) the\n"
+       "page sits in a \"Folder properties\" window of ardmoor's own;\n"
+       "--host-click OK|Cancel[@MS] clicks its OK or Cancel, at the earliest\n"
        "MS milliseconds after it shows and once the add-in is not busy (no window of its own\n"
        "open over it).\n"
 #endif
