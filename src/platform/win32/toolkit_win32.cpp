@@ -623,9 +623,10 @@ bool Win32Toolkit::Dispatch(MSG& msg) {
   return true;
 }
 
-void Win32Toolkit::ProcessMessages() {
+// A turn of message processing: injections due at it go to the topmost modal form as real
+// messages, which the turn then handles, and the model's changes go to the windows first.
+void Win32Toolkit::BeginTurn() {
   ++turn_;
-  // Injections due at this turn go to the topmost modal form as real messages, handled below.
   auto range = injections_.equal_range(turn_);
   std::vector<ScriptAction> due;
   for (auto it = range.first; it != range.second; ++it) due.push_back(it->second);
@@ -637,30 +638,34 @@ void Win32Toolkit::ProcessMessages() {
       Play(*modal_.back(), action);
   }
   SyncAll();
+}
+
+// WM_QUIT inside a handler: the host's loop must still see it, after our modal loops end.
+void Win32Toolkit::KeepQuit(WPARAM code) {
+  if (modal_.empty()) {
+    ::PostQuitMessage(static_cast<int>(code));
+  } else {
+    quit_ = true;
+    quitCode_ = code;
+  }
+}
+
+void Win32Toolkit::ProcessMessages() {
+  BeginTurn();
   MSG msg;
   for (int n = 0; n < kMostMessagesPerPump && ::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE); ++n) {
     if (!Dispatch(msg)) {
-      if (modal_.empty())
-        ::PostQuitMessage(static_cast<int>(msg.wParam));  // the host's loop sees it when we are back
-      else
-        quit_ = true, quitCode_ = msg.wParam;
+      KeepQuit(msg.wParam);
       break;
     }
   }
 }
 
 void Win32Toolkit::ProcessOneMessage() {
-  ++turn_;
-  SyncAll();
+  BeginTurn();
   MSG msg;
   if (!::PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) return;
-  if (!::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) return;
-  if (!Dispatch(msg)) {
-    if (modal_.empty())
-      ::PostQuitMessage(static_cast<int>(msg.wParam));
-    else
-      quit_ = true, quitCode_ = msg.wParam;
-  }
+  if (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE) && !Dispatch(msg)) KeepQuit(msg.wParam);
 }
 
 void Win32Toolkit::Repaint(Form& form) {

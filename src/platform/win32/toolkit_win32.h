@@ -75,6 +75,8 @@ class Win32Toolkit : public Toolkit {
   void SyncAll();
   void Pull(Window& window);
   bool Dispatch(MSG& msg);
+  void BeginTurn();
+  void KeepQuit(WPARAM code);
   void Play(Form& form, const ScriptAction& action);
   HFONT Font(const Form& form, bool bold);
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);

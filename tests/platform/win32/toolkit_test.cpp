@@ -439,6 +439,32 @@ TEST_F(Win32ToolkitTest, AHookTurnWithoutPriorityHandlesOneMessageAndAFullTurnAl
   ::DestroyWindow(hwnd);
 }
 
+TEST_F(Win32ToolkitTest, BusyShowsTheHourglassOverTheFormsAndTheNudgeLeavesThePointerWhereItWas) {
+  HCURSOR wait = ::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_WAIT));
+  HCURSOR arrow = ::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+  POINT before{}, after{};
+  ::GetCursorPos(&before);
+  toolkit_.SetCursor(Cursor::HourGlass);
+  EXPECT_EQ(::GetCursor(), wait);
+  EXPECT_EQ(toolkit_.GetCursor(), Cursor::HourGlass);
+  toolkit_.NudgeMouse();
+  ::GetCursorPos(&after);
+  EXPECT_EQ(after.x, before.x);
+  EXPECT_EQ(after.y, before.y);
+  ui::TfrmInputQuery form("t", "p", "v");
+  toolkit_.onModalShown = [&](Form&) {
+    // The mouse over any control of the form keeps the hourglass while busy.
+    HWND edit = toolkit_.ControlOf(form, "edtValue");
+    ::SetCursor(arrow);
+    EXPECT_TRUE(::SendMessageA(edit, WM_SETCURSOR, reinterpret_cast<WPARAM>(edit), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE)));
+    EXPECT_EQ(::GetCursor(), wait);
+    toolkit_.SetCursor(Cursor::Default);
+    EXPECT_EQ(::GetCursor(), arrow);
+    form.modalResult = mrCancel;
+  };
+  toolkit_.ShowModal(form);
+}
+
 // ---- message boxes ---------------------------------------------------------------------------
 
 struct SeenBox {
@@ -543,21 +569,28 @@ TEST(Win32ToolkitScript, FormActionsArePlayedAsRealMessagesOnTheControls) {
   SetToolkit(nullptr);
 }
 
-TEST(Win32ToolkitScript, AnInjectionRunsAtItsTurnOnTheTopmostForm) {
-  auto owned = std::make_unique<Win32Toolkit>(ParseScript("at 3 press Esc\n"));
-  Win32Toolkit& toolkit = *owned;
-  SetToolkit(std::move(owned));
-  ui::TfrmInputQuery form("t", "p", "v");
-  std::vector<uint64_t> openAt;
-  toolkit.onModalShown = [&](Form&) {
-    for (int i = 0; i < 5 && form.modalResult == mrNone; ++i) {
-      openAt.push_back(toolkit.ProcessMessagesCount());
-      toolkit.ProcessMessages();
-    }
-  };
-  EXPECT_EQ(toolkit.ShowModal(form), mrCancel);
-  EXPECT_EQ(openAt, (std::vector<uint64_t>{0, 1, 2}));
-  SetToolkit(nullptr);
+TEST(Win32ToolkitScript, AnInjectionRunsAtItsTurnOnTheTopmostFormAlsoInAOneMessageTurn) {
+  for (const bool oneMessage : {false, true}) {
+    SCOPED_TRACE(oneMessage ? "ProcessOneMessage" : "ProcessMessages");
+    auto owned = std::make_unique<Win32Toolkit>(ParseScript("at 3 press Esc\n"));
+    Win32Toolkit& toolkit = *owned;
+    SetToolkit(std::move(owned));
+    ui::TfrmInputQuery form("t", "p", "v");
+    std::vector<uint64_t> openAt;
+    toolkit.onModalShown = [&](Form&) {
+      for (int i = 0; i < 5 && form.modalResult == mrNone; ++i) {
+        openAt.push_back(toolkit.ProcessMessagesCount());
+        if (oneMessage)
+          toolkit.ProcessOneMessage();
+        else
+          toolkit.ProcessMessages();
+      }
+      if (form.modalResult == mrNone) form.modalResult = mrOk;  // never injected: fail, not wait
+    };
+    EXPECT_EQ(toolkit.ShowModal(form), mrCancel);
+    EXPECT_EQ(openAt, (std::vector<uint64_t>{0, 1, 2}));
+    SetToolkit(nullptr);
+  }
 }
 
 // ---- leaks -----------------------------------------------------------------------------------
