@@ -3,7 +3,9 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <exception>
 #include <stdexcept>
+#include <utility>
 
 #include "properties_window.h"
 
@@ -47,6 +49,7 @@ struct PropertiesWindow::State {
   const PageCalls* calls = nullptr;
   std::optional<HostClick> click;
   Outcome outcome = Outcome::Open;
+  std::exception_ptr failure;
   SIZE minimum{0, 0};
 
   // Buttons at the bottom right, the tab above them, the page in the tab's display area.
@@ -75,7 +78,14 @@ struct PropertiesWindow::State {
   void Command(int id) {
     if (outcome != Outcome::Open) return;
     if (id == IDOK) {
-      if (calls && calls->ok()) outcome = Outcome::Saved;
+      // Raised from inside the system's dispatch, an error would cross its frames: it closes the
+      // dialog and is raised again once the loop is left.
+      try {
+        if (calls && calls->ok()) outcome = Outcome::Saved;
+      } catch (...) {
+        failure = std::current_exception();
+        outcome = Outcome::Cancelled;
+      }
     } else if (id == IDCANCEL) {
       outcome = Outcome::Cancelled;
     }
@@ -229,6 +239,7 @@ bool PropertiesWindow::Run(uint32_t page, const std::string& caption, const Page
   ShowWindow(s.window, SW_HIDE);
   s.calls = nullptr;
   s.page = nullptr;
+  if (s.failure) std::rethrow_exception(std::exchange(s.failure, nullptr));
   return s.outcome == State::Outcome::Saved;
 }
 

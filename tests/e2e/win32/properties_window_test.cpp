@@ -203,7 +203,8 @@ TEST_F(PropertiesWindowE2e, ThePageIsAChildOfTheHostWindowFollowsItsSizeAndSaves
 }
 
 // The host's own clicks, for runs without a person: OK saves what the page holds (here the
-// section, empty), Cancel leaves the notes as they were.
+// section, empty), Cancel leaves the notes as they were; notes too long for the host's buffer
+// end the dialog with the reason and are left as they were.
 TEST_F(PropertiesWindowE2e, TheHostsOwnClickSavesOrCancels) {
   const struct {
     const char* click;
@@ -220,7 +221,14 @@ TEST_F(PropertiesWindowE2e, TheHostsOwnClickSavesOrCancels) {
     EXPECT_EQ(RunProgram(Ardmoor("$", {"--ui", "win32", "--host-click", c.click}), &out, 60s), c.status) << out;
     EXPECT_EQ(Notes(""), c.notes);
   }
+  // Notes that outgrow the host's buffer are not saved, and ardmoor says why.
+  std::string big = "[General]\r\n";
+  while (big.size() < 70000) big += "K=" + std::string(98, 'v') + "\r\n";
+  repo_.Notes("", big);
   std::string out;
+  EXPECT_EQ(RunProgram(Ardmoor("$", {"--ui", "win32", "--host-click", "OK"}), &out, 60s), 1) << out;
+  EXPECT_NE(out.find("do not fit the host's buffer"), std::string::npos) << out;
+  EXPECT_EQ(Notes(""), big);
   EXPECT_EQ(RunProgram(Ardmoor("$", {"--host-click", "Apply"}), &out), 2) << out;
   EXPECT_NE(out.find("--host-click takes OK or Cancel"), std::string::npos) << out;
 }
