@@ -3,6 +3,8 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <exception>
+#include <utility>
 
 #include "platform/exception.h"
 
@@ -91,6 +93,7 @@ struct Shown {
   Color color;
   RECT rect{};
   int min = 0, max = 100, position = 0, itemIndex = -1;
+  int textWidth = 0;  // a label sized by its text: the text's width, measured when it changes
 };
 
 struct Control {
@@ -382,6 +385,7 @@ void Win32Toolkit::Sync(Window& w) {
     HWND h = control.hwnd;
     const bool fresh = s.fresh;
     s.fresh = false;
+    bool remeasure = fresh;
 
     switch (c.kind) {
       case ComponentKind::Label:
@@ -391,6 +395,7 @@ void Win32Toolkit::Sync(Window& w) {
         if (fresh || c.caption != s.text) {
           ::SetWindowTextA(h, c.caption.c_str());
           s.text = c.caption;
+          remeasure = true;
         }
         break;
       case ComponentKind::Memo: {
@@ -444,6 +449,7 @@ void Win32Toolkit::Sync(Window& w) {
     if (fresh || c.bold != s.bold) {
       ::SendMessageA(h, WM_SETFONT, reinterpret_cast<WPARAM>(Font(form, c.bold)), TRUE);
       s.bold = c.bold;
+      remeasure = true;
     }
     if (fresh || !(c.fontColor == s.color)) {
       s.color = c.fontColor;
@@ -454,13 +460,16 @@ void Win32Toolkit::Sync(Window& w) {
     int width = c.width, height = c.height;
     if (c.kind == ComponentKind::Label && width == 0) {
       // A label without a width is as wide as its text, one line high.
-      HDC dc = ::GetDC(h);
-      HGDIOBJ old = ::SelectObject(dc, Font(form, c.bold));
-      SIZE size{};
-      ::GetTextExtentPoint32A(dc, c.caption.c_str(), static_cast<int>(c.caption.size()), &size);
-      ::SelectObject(dc, old);
-      ::ReleaseDC(h, dc);
-      width = size.cx;
+      if (remeasure) {
+        HDC dc = ::GetDC(h);
+        HGDIOBJ old = ::SelectObject(dc, Font(form, c.bold));
+        SIZE size{};
+        ::GetTextExtentPoint32A(dc, c.caption.c_str(), static_cast<int>(c.caption.size()), &size);
+        ::SelectObject(dc, old);
+        ::ReleaseDC(h, dc);
+        s.textWidth = size.cx;
+      }
+      width = s.textWidth;
       if (height == 0) height = 13;
     }
     const RECT want{at.x, at.y, at.x + width, at.y + height};
@@ -520,10 +529,12 @@ void Win32Toolkit::Pull(Window& w) {
 LRESULT CALLBACK Win32Toolkit::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   auto* window = reinterpret_cast<Window*>(::GetWindowLongPtrA(hwnd, GWLP_USERDATA));
   if (!window) return ::DefWindowProcA(hwnd, message, wParam, lParam);
-  // An exception never unwinds through the system's code: a handler's failure ends the click.
+  // An exception never unwinds through the system's code: it waits at the window procedure and
+  // goes on from the loop that dispatched the message.
   try {
     return window->toolkit->Handle(*window, message, wParam, lParam);
   } catch (...) {
+    if (!window->toolkit->failure_) window->toolkit->failure_ = std::current_exception();
     return 0;
   }
 }
@@ -658,6 +669,7 @@ void Win32Toolkit::ProcessMessages() {
       KeepQuit(msg.wParam);
       break;
     }
+    RethrowFailure();
   }
 }
 
@@ -666,6 +678,13 @@ void Win32Toolkit::ProcessOneMessage() {
   MSG msg;
   if (!::PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) return;
   if (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE) && !Dispatch(msg)) KeepQuit(msg.wParam);
+  RethrowFailure();
+}
+
+void Win32Toolkit::RethrowFailure() {
+  if (!failure_) return;
+  std::exception_ptr failure = std::exchange(failure_, nullptr);
+  std::rethrow_exception(failure);
 }
 
 void Win32Toolkit::Repaint(Form& form) {
@@ -728,6 +747,7 @@ int Win32Toolkit::ShowModal(Form& form) {
         quit_ = true;
         quitCode_ = msg.wParam;
       }
+      RethrowFailure();  // a handler's error ends the form as it would end a scripted one
       continue;
     }
     // Idle: the script's next action, as real messages; without one the user has the window.
@@ -893,7 +913,8 @@ void Win32Toolkit::NudgeMouse() {
 
 void Win32Toolkit::Play(Form& form, const ScriptAction& action) {
   using K = ScriptAction::Kind;
-  const std::string what = ToString(action);
+  // A typed text may be a password: what a failure says names the box, not the text.
+  const std::string what = action.kind == K::SetText ? "set " + action.component : ToString(action);
   Window* w = Find(form);
   if (!w) return errors_.push_back(what + ": " + form.name + " has no window");
   Control* control = nullptr;

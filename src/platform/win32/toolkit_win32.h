@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <map>
 #include <memory>
@@ -77,6 +78,7 @@ class Win32Toolkit : public Toolkit {
   bool Dispatch(MSG& msg);
   void BeginTurn();
   void KeepQuit(WPARAM code);
+  void RethrowFailure();
   void Play(Form& form, const ScriptAction& action);
   HFONT Font(const Form& form, bool bold);
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
@@ -89,6 +91,7 @@ class Win32Toolkit : public Toolkit {
   uint64_t turn_ = 0;
   bool quit_ = false;  // WM_QUIT seen inside a modal loop: posted again when the loops are left
   WPARAM quitCode_ = 0;
+  std::exception_ptr failure_;  // a handler's error, on its way out of the window procedure
 
   bool scripted_ = false;
   std::deque<MessageAnswer> answers_;

@@ -17,6 +17,7 @@
 #include "addin/dlg_ftp_details.h"
 #include "addin/frm_main.h"
 #include "deploy/f_deploy.h"
+#include "platform/exception.h"
 #include "platform/toolkit.h"
 #include "platform/win32/toolkit_win32.h"
 #include "ui/input_query.h"
@@ -416,6 +417,17 @@ TEST_F(Win32ToolkitTest, TheOwnerIsDisabledWhileTheFormRunsAndAQuitIsPassedOn) {
   MSG msg;
   ASSERT_TRUE(::PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << "WM_QUIT is posted again";
   EXPECT_EQ(msg.wParam, 3u);
+}
+
+TEST_F(Win32ToolkitTest, AHandlersErrorLeavesThroughShowModalAndTheWindowGoes) {
+  ui::TfrmInputQuery form("t", "p", "v");
+  form.btnOK.onClick = [] { throw Exception("disk full"); };
+  toolkit_.onModalShown = [&](Form&) {
+    ::PostMessageA(toolkit_.ControlOf(form, "btnOK"), BM_CLICK, 0, 0);
+    ::PostMessageA(toolkit_.WindowOf(form), WM_CLOSE, 0, 0);  // would close it, were the error lost
+  };
+  EXPECT_THROW(toolkit_.ShowModal(form), Exception);
+  EXPECT_EQ(toolkit_.WindowOf(form), nullptr);
 }
 
 LRESULT CALLBACK CountingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
