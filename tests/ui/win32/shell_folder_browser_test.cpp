@@ -10,11 +10,11 @@
 #include <shlobj.h>
 
 #include <functional>
-#include <memory>
 #include <future>
+#include <memory>
 #include <stdexcept>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/files.h"
@@ -329,10 +329,12 @@ TEST_F(ShellBrowserTest, NewFolderIsMadeAndTheBrowserReopensOnItInPlace) {
     std::string result;
     Play({[&](HWND browser) {
             ::GetWindowRect(browser, &before);
-            if (c.otherWindowInFront) {
+            // The foreground is the whole desktop's: other test programs' windows come and go.
+            if (c.otherWindowInFront)
               other = std::make_unique<WindowInFront>();
-              EXPECT_NE(::GetForegroundWindow(), browser);
-            }
+            else
+              ::SetForegroundWindow(browser);
+            EXPECT_EQ(::GetForegroundWindow() == browser, !c.otherWindowInFront);
             ::SendMessageA(::GetDlgItem(browser, kCustomButtonId), BM_CLICK, 0, 0);
           },
           [&](HWND browser) {
@@ -369,8 +371,9 @@ std::string InFolder(const std::string& dir, const char* text) {
 TEST_F(ShellBrowserTest, CancelReturnsTheInitialTextAndAChoiceItsFolder) {
   test::MakeDirs(dir_ / "Web");
   auto press = [](HWND browser) {
-    // Escape as the keyboard delivers it to the focused control.
-    ::PostMessageA(::GetFocus(), WM_KEYDOWN, VK_ESCAPE, 0);
+    // Escape as the keyboard delivers it to the browser's focused control, its tree (the focus
+    // itself may be another test program's: the foreground is the whole desktop's).
+    ::PostMessageA(Tree(browser), WM_KEYDOWN, VK_ESCAPE, 0);
   };
   auto close = [](HWND browser) { ::PostMessageA(browser, WM_CLOSE, 0, 0); };
   auto cancel = [](HWND browser) { Command(browser, IDCANCEL); };
