@@ -256,6 +256,8 @@ TEST_F(ShellBrowserTest, ExtraButtonStandsWhereItsWidthAndTypeSay) {
          [&] { chosen = browse.Execute(); });
     EXPECT_TRUE(chosen);
     EXPECT_EQ(browse.Directory, dir_.path());
+    // The folder's display name: its own name on Windows, the whole path from wine's browser.
+    EXPECT_TRUE(browse.DisplayName().ends_with(dir_.path().substr(dir_.path().rfind('\\') + 1)));
     // Only a check box's state is read back when OK is pressed.
     EXPECT_EQ(browse.CustomButtonChecked, c.type != btCheckBox);
   }
@@ -426,6 +428,9 @@ TEST_F(ShellBrowserTest, EveryItemListIsFreedAcrossAHundredBrowses) {
     ASSERT_EQ(liveWhileShown, 1u) << "cycle " << cycle;
     ASSERT_EQ(shell.LiveItems(), 0u) << "cycle " << cycle;
   }
+  // Each browse left COM as it found it: this thread has none.
+  EXPECT_EQ(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+  ::CoUninitialize();
 }
 
 }  // namespace
