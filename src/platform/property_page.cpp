@@ -7,6 +7,9 @@ inline constexpr const char* kPropertiesCancel = "btnPropertiesCancel";
 
 bool Toolkit::RunPropertyPage(Form& page) {
   if (!page.Find(kPropertiesOk)) {
+    // Under the page, at its right edge, as a properties dialog has them; the page grows by
+    // their row.
+    constexpr int kWidth = 75, kHeight = 25, kGap = 8;
     Component& ok = page.Add(kPropertiesOk, ComponentKind::Button);
     ok.caption = "OK";
     ok.isDefault = true;
@@ -15,6 +18,12 @@ bool Toolkit::RunPropertyPage(Form& page) {
     cancel.caption = "Cancel";
     cancel.isCancel = true;
     cancel.modalResult = mrCancel;
+    cancel.left = page.clientWidth - kGap - kWidth;
+    ok.left = cancel.left - kGap - kWidth;
+    ok.top = cancel.top = page.clientHeight + kGap;
+    ok.width = cancel.width = kWidth;
+    ok.height = cancel.height = kHeight;
+    page.clientHeight += kHeight + 2 * kGap;
   }
   return ShowModal(page) == mrOk;
 }

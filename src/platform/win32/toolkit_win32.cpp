@@ -763,6 +763,24 @@ int Win32Toolkit::ShowModal(Form& form) {
   return form.modalResult;
 }
 
+bool Win32Toolkit::RunPropertyPage(Form& page) {
+  // A host without a window of its own: the page gets a dialog frame of its own while it runs.
+  struct Frame {
+    Form& page;
+    BorderStyle borderStyle;
+    bool borderIcons, centred;
+    ~Frame() {
+      page.borderStyle = borderStyle;
+      page.borderIcons = borderIcons;
+      page.centred = centred;
+    }
+  } frame{page, page.borderStyle, page.borderIcons, page.centred};
+  page.borderStyle = BorderStyle::Dialog;
+  page.borderIcons = true;
+  page.centred = true;
+  return Toolkit::RunPropertyPage(page);
+}
+
 // ---- message boxes, beeps, the cursor --------------------------------------------------------
 
 namespace {

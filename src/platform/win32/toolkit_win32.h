@@ -50,6 +50,7 @@ class Win32Toolkit : public Toolkit {
   void FormDestroyed(Form& form) override;
   uint32_t HandleOf(Form& form) override;
   Form* FormOf(uint32_t handle) override;
+  bool RunPropertyPage(Form& page) override;
 
   // The window that shows a form, and the control that shows one of its components (null when
   // there is none).

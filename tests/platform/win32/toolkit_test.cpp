@@ -330,6 +330,29 @@ TEST_F(Win32ToolkitTest, AHostWithoutWindowsGetsAnIdForThePage) {
   EXPECT_EQ(toolkit_.FormOf(id), &page);
 }
 
+TEST(Win32ToolkitPage, APageRunForAHostWithoutWindowsGetsAFrameAndItsButtonsUnderIt) {
+  auto owned = std::make_unique<Win32Toolkit>(ParseScript("append memoDeploymentPaths D:\\x\nclick btnPropertiesOK\n"));
+  Win32Toolkit& toolkit = *owned;
+  SetToolkit(std::move(owned));
+  addin::TdlgWebFolder page(0x1234, addin::kFolderPropertiesDialog, 1, "");
+  page.memoDeploymentPaths.lines = {"C:\\a"};
+  toolkit.onModalShown = [&](Form&) {
+    HWND w = toolkit.WindowOf(page);
+    EXPECT_NE(Style(w) & WS_CAPTION, 0);
+    EXPECT_NE(Style(w) & WS_SYSMENU, 0);
+    EXPECT_EQ(Text(w), "Web Projects");
+    EXPECT_EQ(ClientSize(w).cy, 421 + 41);
+    ExpectRows(toolkit, page,
+               {{"btnPropertiesOK", "button", 414 - 166, 429, 75, 25, "OK", kDefault},
+                {"btnPropertiesCancel", "button", 414 - 83, 429, 75, 25, "Cancel", 0, kDefault}});
+  };
+  EXPECT_TRUE(toolkit.RunPropertyPage(page));
+  EXPECT_EQ(page.memoDeploymentPaths.lines, (std::vector<std::string>{"C:\\a", "D:\\x"}));
+  EXPECT_EQ(page.borderStyle, BorderStyle::None) << "the frame was the run's only";
+  EXPECT_EQ(toolkit.WindowOf(page), nullptr);
+  SetToolkit(nullptr);
+}
+
 // ---- the FTP Connection dialog and the prompt ------------------------------------------------
 
 TEST_F(Win32ToolkitTest, FtpConnectionDialogAsItsTableGivesItThenTypedAndConfirmed) {
