@@ -30,6 +30,9 @@ TfrmFtpDetails::TfrmFtpDetails()
   Label3.caption = "&Password:";
   SetBounds(Label3, 13, 82, 54, 13);
   for (platform::Component* label : {&Label1, &Label2, &Label3}) label->alignRight = true;
+  Label1.focusControl = edtFtpSite.name;
+  Label2.focusControl = edtUser.name;
+  Label3.focusControl = edtPassword.name;
   SetBounds(edtFtpSite, 71, 14, 254, 21);
   SetBounds(edtUser, 71, 46, 137, 21);
   // Shown as typed in the dialog; a terminal asks for it without echo.

@@ -64,6 +64,7 @@ class Component {
   bool wordWrap = false;  // also memos: long lines wrap instead of scrolling sideways
   bool alignRight = false;
   bool accelChar = true;
+  std::string focusControl;  // the control the label's access key puts the focus in
   // Memos and edits: a border and a vertical scroll bar.
   bool border = true;
   bool verticalScrollBar = false;

@@ -363,6 +363,7 @@ void Win32Toolkit::Sync(Window& w) {
   const auto& components = form.Components();
   // Components added after the window was made (the property dialog's OK and Cancel) get
   // controls too.
+  bool created = false;
   for (size_t i = w.controls.size(); i < components.size(); ++i) {
     Component& c = *components[i];
     const ControlClass cls = ClassOf(c);
@@ -377,6 +378,16 @@ void Win32Toolkit::Sync(Window& w) {
       ::SendMessageA(hwnd, STM_SETICON,
                      reinterpret_cast<WPARAM>(::LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION))), 0);
     w.controls.push_back(Control{&c, hwnd, {}});
+    created = true;
+  }
+  // A label's access key moves the focus to the next stop after it in the window order: each
+  // label that names a control goes just before it.
+  for (const Control& control : w.controls) {
+    const std::string& target = control.component->focusControl;
+    HWND to = created && !target.empty() ? ControlOf(form, target) : nullptr;
+    if (!to) continue;
+    HWND before = ::GetWindow(to, GW_HWNDPREV);
+    ::SetWindowPos(control.hwnd, before ? before : HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   }
 
   for (Control& control : w.controls) {
@@ -603,6 +614,14 @@ LRESULT Win32Toolkit::Handle(Window& w, UINT message, WPARAM wParam, LPARAM lPar
       ::FillRect(item->hDC, &r, ::GetSysColorBrush(COLOR_BTNFACE));
       ::DrawEdge(item->hDC, &r, EDGE_ETCHED, BF_BOTTOM);
       return TRUE;
+    }
+    case WM_NEXTDLGCTL: {
+      // The dialog rules move the focus with this (a label's access key, Tab): a dialog's own
+      // handling, which a window of ours does not get from the system.
+      HWND to = LOWORD(lParam) ? reinterpret_cast<HWND>(wParam)
+                               : ::GetNextDlgTabItem(w.hwnd, ::GetFocus(), wParam != 0 ? TRUE : FALSE);
+      if (to) ::SetFocus(to);
+      return 0;
     }
     case WM_SETCURSOR:
       if (cursor_ == Cursor::HourGlass) {

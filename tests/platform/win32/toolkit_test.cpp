@@ -377,6 +377,15 @@ TEST_F(Win32ToolkitTest, FtpConnectionDialogAsItsTableGivesItThenTypedAndConfirm
                    {"btnCancel", "button", 250, 110, 75, 25, "Cancel", WS_TABSTOP, kDefault},
                });
     EXPECT_EQ(::GetFocus(), toolkit_.ControlOf(form, "edtFtpSite"));
+    // Each label's access key puts the focus in its box.
+    for (auto [key, box] : {std::pair{'p', "edtPassword"}, {'u', "edtUser"}, {'f', "edtFtpSite"}}) {
+      ::PostMessageA(::GetFocus(), WM_SYSCHAR, static_cast<WPARAM>(key), 0x20000000);
+      toolkit_.ProcessMessages();
+      EXPECT_EQ(::GetFocus(), toolkit_.ControlOf(form, box)) << key;
+    }
+    ::PostMessageA(::GetFocus(), WM_KEYDOWN, VK_TAB, 0);
+    toolkit_.ProcessMessages();
+    EXPECT_EQ(::GetFocus(), toolkit_.ControlOf(form, "edtUser")) << "Tab follows the tab order";
     // OK with no site: refused, the focus back in the site box, the dialog open.
     ::SetFocus(toolkit_.ControlOf(form, "edtUser"));
     ::SendMessageA(toolkit_.ControlOf(form, "btnOK"), BM_CLICK, 0, 0);
