@@ -96,7 +96,11 @@ const std::map<std::string, std::string>& Help() {
        "Allows (the default) or forbids deploying FOLDER.\n"},
       {"deploy",
        "usage: ardmoor [--repository DIR] deploy FOLDER [--install-dir DIR] [--addin FILE]\n"
+#if defined(_WIN32)
+       "                      [--ui win32|terminal|plain|scripted] [--ui-options TEXT] [--yes] [--include-locked]\n"
+#else
        "                      [--ui terminal|plain|scripted] [--ui-options TEXT] [--yes] [--include-locked]\n"
+#endif
        "Loads the add-in (Skelder.so, on Windows Skelder.dll, beside ardmoor, or FILE) as the host does, selects\n"
        "FOLDER and, when the add-in enables its \"Deploy Folder...\" action for it (a web\n"
        "folder that may be deployed), runs it. --install-dir records DIR as the host's installation\n"
@@ -111,11 +115,23 @@ const std::map<std::string, std::string>& Help() {
        "deployed).\n"},
       {"properties",
        "usage: ardmoor [--repository DIR] properties FOLDER [--script FILE] [--install-dir DIR]\n"
+#if defined(_WIN32)
+       "                      [--addin FILE] [--ui win32|terminal|plain|scripted] [--ui-options TEXT]\n"
+       "                      [--host-click OK|Cancel[@MS]]\n"
+#else
        "                      [--addin FILE] [--ui terminal|plain|scripted] [--ui-options TEXT]\n"
+#endif
        "Opens the folder properties with the add-in's \"Web Projects\" page for FOLDER and\n"
        "stores the notes when the page is saved. --script FILE plays the user from FILE\n"
        "(the add-in's scripted interface: 'append memoDeploymentPaths /srv/www',\n"
        "'click btnAddPath', 'browse select DIR', 'browse ok', 'press Enter' to save).\n"
+#if defined(_WIN32)
+       "With the add-in's windows (--ui win32, what it shows when nothing else is chosen) the\n"
+       "page sits in a \"Folder properties\" window of ardmoor's own;\n"
+       "--host-click OK|Cancel[@MS] clicks its OK or Cancel, at the earliest\n"
+       "MS milliseconds after it shows and once the add-in is not busy (no window of its own\n"
+       "open over it).\n"
+#endif
        "Exit status 0 saved, 2 cancelled.\n"},
       {"menu",
        "usage: ardmoor [--repository DIR] menu [FOLDER] [--install-dir DIR] [--addin FILE]\n"
@@ -143,8 +159,15 @@ struct Args {
 };
 
 Args Parse(int argc, char** argv) {
-  static const std::vector<std::string> withValue = {"--repository", "--set",        "--install-dir", "--addin",
-                                                     "--ui",         "--ui-options", "--script"};
+  static const std::vector<std::string> withValue = [] {
+    std::vector<std::string> names = {"--repository", "--set",        "--install-dir", "--addin",
+                                      "--ui",         "--ui-options", "--script"};
+#if defined(_WIN32)
+    // The folder properties dialog is a window of ardmoor's own there.
+    names.push_back("--host-click");
+#endif
+    return names;
+  }();
   Args a;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
@@ -473,7 +496,12 @@ int Run(const Args& a) {
     return Deploy(a, repo);
   } else if (a.command == "properties") {
     Expect(a, 1);
-    return ardmoor::PropertiesCommand(repo, FolderArg(repo, a.positional[0]).id, LoadAddin(a, &repo));
+    ardmoor::PropertiesOptions options;
+    if (auto it = a.options.find("--host-click"); it != a.options.end()) {
+      options.click = ardmoor::ParseHostClick(it->second);
+      if (!options.click) throw UsageError("--host-click takes OK or Cancel, with @MILLISECONDS or without");
+    }
+    return ardmoor::PropertiesCommand(repo, FolderArg(repo, a.positional[0]).id, LoadAddin(a, &repo), options);
   } else if (a.command == "menu") {
     Expect(a, 1);
     return ardmoor::MenuCommand(LoadAddin(a, &repo), FolderArg(repo, a.positional[0]).id);

@@ -129,16 +129,23 @@ bool HostSession::ActionEnabled(int32_t actionId) {
 bool HostSession::Execute(int32_t actionId) { return Get<TMTActionExecute>("MTActionExecute")(actionId) != 0; }
 
 std::optional<std::string> HostSession::EditProperties(int32_t folderId, const std::string& notes,
-                                                       const std::function<std::string()>& current, std::ostream& out) {
+                                                       const std::function<std::string()>& current, std::ostream& out,
+                                                       const PropertiesOptions& options) {
   if (!Get<THasDlgAddin>("HasDlgAddin")(kFolderProperties, 1)) {
     out << "The add-in adds no page to the folder properties.\n";
     return std::nullopt;
   }
-  auto run = Get<TSkelderRunPropertyPage>("SkelderRunPropertyPage");
   auto release = Get<TDlgAddinRelease>("DlgAddinRelease");
+  auto place = Get<TDlgAddinParentResized>("DlgAddinParentResized");
+  uint32_t parent = 0;
+#if defined(_WIN32)
+  // The dialog the page goes into, as the host's own; it outlives the page.
+  PropertiesWindow window;
+  parent = window.Handle();
+#endif
   std::vector<char> caption(kNameBuffer, 0);
   const uint32_t page =
-      Get<TGetDlgAddin>("GetDlgAddin")(kFolderProperties, 0, folderId, notes.c_str(), caption.data(), 0);
+      Get<TGetDlgAddin>("GetDlgAddin")(kFolderProperties, parent, folderId, notes.c_str(), caption.data(), 0);
   if (page == 0) {
     out << "The add-in did not open its page.\n";
     return std::nullopt;
@@ -149,17 +156,64 @@ std::optional<std::string> HostSession::EditProperties(int32_t folderId, const s
     uint32_t page;
     ~Release() { release(kFolderProperties, page); }
   } releaseAtEnd{release, page};
-  Get<TDlgAddinParentResized>("DlgAddinParentResized")(kFolderProperties, page, 0, 0, kPageWidth, kPageHeight);
-  out << "Folder properties: " << std::string(caption.data(), strnlen(caption.data(), kNameBuffer)) << "\n";
-  if (!run(page)) return std::nullopt;
-  if (!Get<TDlgAddinValidate>("DlgAddinValidate")(kFolderProperties, page)) return std::nullopt;
+  const std::string title(caption.data(), strnlen(caption.data(), kNameBuffer));
+  out << "Folder properties: " << title << "\n";
+
   // Saving starts from the notes as they are now: another add-in may have written meanwhile.
-  const std::string now = current();
-  if (now.size() >= kNotesBuffer) throw std::runtime_error("the folder's notes do not fit the host's buffer");
-  std::vector<char> buffer(kNotesBuffer, 0);
-  std::memcpy(buffer.data(), now.c_str(), now.size() + 1);
-  if (!Get<TDlgAddinGetData>("DlgAddinGetData")(kFolderProperties, page, buffer.data())) return std::nullopt;
-  return std::string(buffer.data(), strnlen(buffer.data(), kNotesBuffer));
+  auto collect = [&]() -> std::optional<std::string> {
+    const std::string now = current();
+    if (now.size() >= kNotesBuffer) throw std::runtime_error("the folder's notes do not fit the host's buffer");
+    std::vector<char> buffer(kNotesBuffer, 0);
+    std::memcpy(buffer.data(), now.c_str(), now.size() + 1);
+    if (!Get<TDlgAddinGetData>("DlgAddinGetData")(kFolderProperties, page, buffer.data())) return std::nullopt;
+    return std::string(buffer.data(), strnlen(buffer.data(), kNotesBuffer));
+  };
+  auto validate = Get<TDlgAddinValidate>("DlgAddinValidate");
+
+#if defined(_WIN32)
+  if (window.Hosts(page)) {
+    // A page with a window of its own: the dialog places it on every resize, and its OK
+    // collects the notes once the page accepts them.
+    std::optional<std::string> saved;
+    PageCalls calls;
+    calls.place = [&](int32_t left, int32_t top, int32_t right, int32_t bottom) {
+      place(kFolderProperties, page, left, top, right, bottom);
+    };
+    calls.ok = [&] {
+      if (!validate(kFolderProperties, page)) return false;
+      saved = collect();
+      return true;
+    };
+    if (!window.Run(page, title, calls, options.click)) return std::nullopt;
+    return saved;
+  }
+#else
+  (void)options;
+#endif
+  // A toolkit without windows shows the dialog around the page itself.
+  place(kFolderProperties, page, 0, 0, kPageWidth, kPageHeight);
+  if (!Get<TSkelderRunPropertyPage>("SkelderRunPropertyPage")(page)) return std::nullopt;
+  if (!validate(kFolderProperties, page)) return std::nullopt;
+  return collect();
+}
+
+std::optional<HostClick> ParseHostClick(const std::string& text) {
+  const size_t at = text.find('@');
+  const std::string button = text.substr(0, at);
+  HostClick click;
+  if (button == "OK")
+    click.ok = true;
+  else if (button == "Cancel")
+    click.ok = false;
+  else
+    return std::nullopt;
+  if (at != std::string::npos) {
+    const std::string delay = text.substr(at + 1);
+    if (delay.empty() || delay.size() > 7 || delay.find_first_not_of("0123456789") != std::string::npos)
+      return std::nullopt;
+    click.delayMs = static_cast<unsigned>(std::stoul(delay));
+  }
+  return click;
 }
 
 void HostSession::Installed() { Get<TVoid>("VcsInstalled")(); }
@@ -182,11 +236,12 @@ int MenuCommand(void* addin, std::optional<int32_t> selectedFolder) {
   return 0;
 }
 
-int PropertiesCommand(skelder::hostsim::Repository& repo, int32_t folderId, void* addin) {
+int PropertiesCommand(skelder::hostsim::Repository& repo, int32_t folderId, void* addin,
+                      const PropertiesOptions& options) {
   HostSession session(addin);
   const std::string opened = repo.Notes(folderId);
   auto saved = session.EditProperties(
-      folderId, opened, [&] { return repo.Notes(folderId); }, std::cout);
+      folderId, opened, [&] { return repo.Notes(folderId); }, std::cout, options);
   if (!saved) {
     std::cout << "Not saved.\n";
     return 2;

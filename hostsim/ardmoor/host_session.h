@@ -8,7 +8,15 @@
 #include <optional>
 #include <string>
 
+#include "properties_window.h"
+
 namespace ardmoor {
+
+// How ardmoor runs the folder properties dialog.
+struct PropertiesOptions {
+  // A click on the dialog's own OK or Cancel (Windows, where the dialog is a window of ardmoor's).
+  std::optional<HostClick> click;
+};
 
 class HostSession {
  public:
@@ -33,12 +41,14 @@ class HostSession {
   bool ActionEnabled(int32_t actionId);
   bool Execute(int32_t actionId);
 
-  // The folder properties dialog (id 1006) with the add-in's page, opened on `notes`: shown
-  // through the add-in's toolkit; on save validated and collected from the notes `current`
-  // gives at that moment. The collected notes, or none when the user cancelled or the add-in
-  // offers no page.
+  // The folder properties dialog (id 1006) with the add-in's page, opened on `notes`: on Windows
+  // a window of ardmoor's own that holds the page's window, otherwise (or when the page has no
+  // window) shown through the add-in's toolkit; on save validated and collected from the notes
+  // `current` gives at that moment. The collected notes, or none when the user cancelled or the
+  // add-in offers no page.
   std::optional<std::string> EditProperties(int32_t folderId, const std::string& notes,
-                                            const std::function<std::string()>& current, std::ostream& out);
+                                            const std::function<std::string()>& current, std::ostream& out,
+                                            const PropertiesOptions& options = {});
 
   void Installed();
   void Uninstalled();
@@ -64,7 +74,8 @@ namespace ardmoor {
 
 // The subcommands that drive the add-in as a host; each returns ardmoor's exit status.
 int MenuCommand(void* addin, std::optional<int32_t> selectedFolder);
-int PropertiesCommand(skelder::hostsim::Repository& repo, int32_t folderId, void* addin);
+int PropertiesCommand(skelder::hostsim::Repository& repo, int32_t folderId, void* addin,
+                      const PropertiesOptions& options = {});
 int InstallCommand(void* addin, bool install);
 
 }  // namespace ardmoor
