@@ -192,6 +192,8 @@ void PagePlace(int32_t dialogId, uint32_t window, int32_t left, int32_t top, int
 bool PageGetData(int32_t dialogId, uint32_t window, char* notes) {
   TdlgWebFolder* page = PageFor(dialogId, window);
   if (!page || !notes) return false;
+  // What was typed since the last handler ran is in the page's windows only.
+  platform::CurrentToolkit().TakeInput(*page);
   std::string current(notes, strnlen(notes, host::kNotesSize));
   std::string result = page->SavePage(current);
   // The host keeps notes in buffers of this size; a longer text would come back cut short.

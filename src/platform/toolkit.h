@@ -54,6 +54,9 @@ class Toolkit {
   virtual uint32_t ShowAsChild(Form& form, uint32_t parentWindow);
   // The form is going away: a backend drops whatever it shows it with.
   virtual void FormDestroyed(Form&) {}
+  // Takes what the user typed into the form's windows into its components, for a host that
+  // reads the form without a handler running first (a property page saved by the host).
+  virtual void TakeInput(Form&) {}
 
   // 32-bit ids for forms and bitmaps handed to the host; 0 is never used.
   virtual uint32_t HandleOf(Form& form);

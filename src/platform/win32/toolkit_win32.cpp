@@ -321,6 +321,15 @@ Win32Toolkit::Window& Win32Toolkit::Create(Form& form, HWND parent, bool child) 
 
 void Win32Toolkit::FormDestroyed(Form& form) { Destroy(form); }
 
+void Win32Toolkit::TakeInput(Form& form) {
+  if (Window* w = Find(form)) Pull(*w);
+}
+
+FolderBrowser& Win32Toolkit::FolderBrowserBackend() {
+  if (!browser_) browser_ = MakeShellFolderBrowser();
+  return *browser_;
+}
+
 void Win32Toolkit::Destroy(Form& form) {
   auto found = windows_.find(&form);
   if (found == windows_.end()) return;
@@ -372,13 +381,18 @@ void Win32Toolkit::Sync(Window& w) {
                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstControlId + i)), ThisModule(), nullptr);
     if (!hwnd) throw Exception("Cannot create the control " + c.name + " of " + form.name);
     ::SendMessageA(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(Font(form, c.bold)), FALSE);
-    // Areas lie under the controls placed on them.
-    if (IsContainer(c.kind)) ::SetWindowPos(hwnd, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     if (c.kind == ComponentKind::Image)
       ::SendMessageA(hwnd, STM_SETICON,
                      reinterpret_cast<WPARAM>(::LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION))), 0);
     w.controls.push_back(Control{&c, hwnd, {}});
     created = true;
+  }
+  // Areas lie under everything placed on them, an area inside another above that one: going
+  // backwards, each goes to the bottom, so the first (outermost) ends lowest.
+  if (created) {
+    for (auto it = w.controls.rbegin(); it != w.controls.rend(); ++it)
+      if (IsContainer(it->component->kind))
+        ::SetWindowPos(it->hwnd, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   }
   // A label's access key moves the focus to the next stop after it in the window order: each
   // label that names a control goes just before it.

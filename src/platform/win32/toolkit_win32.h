@@ -48,6 +48,8 @@ class Win32Toolkit : public Toolkit {
   void ProcessOneMessage() override;
   uint32_t ShowAsChild(Form& form, uint32_t parentWindow) override;
   void FormDestroyed(Form& form) override;
+  void TakeInput(Form& form) override;
+  FolderBrowser& FolderBrowserBackend() override;
   uint32_t HandleOf(Form& form) override;
   Form* FormOf(uint32_t handle) override;
   bool RunPropertyPage(Form& page) override;
@@ -86,6 +88,7 @@ class Win32Toolkit : public Toolkit {
   LRESULT Handle(Window& window, UINT message, WPARAM wParam, LPARAM lParam);
 
   std::map<const Form*, std::unique_ptr<Window>> windows_;
+  std::unique_ptr<FolderBrowser> browser_;              // the shell's, made when first asked for
   std::map<std::pair<std::string, int>, HFONT> fonts_;  // (face, height), bold as negative
   std::vector<Form*> modal_;
   Cursor cursor_ = Cursor::Default;

@@ -117,8 +117,8 @@ class PropertiesWindowE2e : public ::testing::Test {
   // The FTP Connection dialog, played by the add-in's script on its real windows: an empty site
   // refused first, then a site and a user.
   std::string ftpDialog_ = "click btnOK\nset edtFtpSite server/pub\nset edtUser bob\nclick btnOK\n";
-  std::string saved_ =
-      "[General]\r\nA=1\r\n\r\n[Web Folder]\r\nDeployTo=" + www_ + "\\,ftp://bob@server/pub\r\nEnabled=1\r\n\r\n";
+  std::string saved_ = "[General]\r\nA=1\r\n\r\n[Web Folder]\r\nDeployTo=" + www_ +
+                       "\\,ftp://bob@server/pub,C:\\typed\\last\r\nEnabled=1\r\n\r\n";
 };
 
 TEST_F(PropertiesWindowE2e, ThePageIsAChildOfTheHostWindowFollowsItsSizeAndSavesByteForByte) {
@@ -162,6 +162,10 @@ TEST_F(PropertiesWindowE2e, ThePageIsAChildOfTheHostWindowFollowsItsSizeAndSaves
   PostMessageA(addFtp, BM_CLICK, 0, 0);
   const std::string lines = typed + "\r\nftp://bob@server/pub";
   ASSERT_TRUE(WaitFor([&] { return TextOf(memo) == lines; })) << TextOf(memo);
+  // A last line typed after the last click: the host's save must see it too (a multi-line box
+  // set by WM_SETTEXT tells nobody, so only reading the window back at the save finds it).
+  const std::string last = lines + "\r\nC:\\typed\\last";
+  SendMessageTimeoutA(memo, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(last.c_str()), SMTO_ABORTIFHUNG, 5000, &ignored);
 
   // The page lies inside the host's client area, at the designed size or more; it grows with
   // the host window by what the window grows, and its list with it.
@@ -193,9 +197,10 @@ TEST_F(PropertiesWindowE2e, ThePageIsAChildOfTheHostWindowFollowsItsSizeAndSaves
   // The same actions on the scripted page (no windows) store the same bytes.
   repo_.Notes("img", "[General]\r\nA=1\r\n");
   std::string out;
-  ASSERT_EQ(RunProgram(Ardmoor("img", {"--script",
-                                       Script("scripted", "append memoDeploymentPaths " + www_ + "\\\nclick btnFtp\n" +
-                                                              ftpDialog_ + "press Enter\n")}),
+  ASSERT_EQ(RunProgram(Ardmoor("img", {"--script", Script("scripted", "append memoDeploymentPaths " + www_ +
+                                                                          "\\\nclick btnFtp\n" + ftpDialog_ +
+                                                                          "append memoDeploymentPaths C:\\typed\\last\n"
+                                                                          "press Enter\n")}),
                        &out),
             0)
       << out;
@@ -229,7 +234,7 @@ TEST_F(PropertiesWindowE2e, TheHostsOwnClickSavesOrCancels) {
   EXPECT_EQ(RunProgram(Ardmoor("$", {"--ui", "win32", "--host-click", "OK"}), &out, 60s), 1) << out;
   EXPECT_NE(out.find("do not fit the host's buffer"), std::string::npos) << out;
   EXPECT_EQ(Notes(""), big);
-  EXPECT_EQ(RunProgram(Ardmoor("$", {"--host-click", "Apply"}), &out), 2) << out;
+  EXPECT_EQ(RunProgram(Ardmoor("$", {"--host-click", "Apply"}), &out), 64) << out;  // a usage error
   EXPECT_NE(out.find("--host-click takes OK or Cancel"), std::string::npos) << out;
 }
 

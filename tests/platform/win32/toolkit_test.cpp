@@ -9,6 +9,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <memory>
 #include <set>
 #include <string>
@@ -305,6 +306,18 @@ TEST(Win32ToolkitPage, PropertyPageIsAChildOfTheHostsWindowPlacedAndReleased) {
     };
   };
   ExpectRows(toolkit, *page, rows(414));
+  // Stacking: the areas lie under everything placed on them, Bevel5 above Panel4, which it
+  // lies in (an area on top would paint over the parts; the null driver draws nothing, so only
+  // the order shows it).
+  std::vector<HWND> order;  // topmost first
+  for (HWND c = ::GetWindow(w, GW_CHILD); c; c = ::GetWindow(c, GW_HWNDNEXT)) order.push_back(c);
+  auto rank = [&](const char* name) {
+    return std::find(order.begin(), order.end(), toolkit.ControlOf(*page, name)) - order.begin();
+  };
+  for (const char* part : {"lblWeb", "imgWeb", "Label13", "Label14", "memoDeploymentPaths", "btnFtp", "btnAddPath"})
+    EXPECT_LT(rank(part), rank("Bevel5")) << part;
+  EXPECT_LT(rank("Bevel5"), rank("Panel4"));
+  EXPECT_LT(rank("Panel4"), rank("Panel1"));
 
   // The host widens its dialog: the page and the parts that follow Panel4's width move with it.
   addin::PagePlace(addin::kFolderPropertiesDialog, handle, 5, 6, 5 + 500, 6 + 421);
