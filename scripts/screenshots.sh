@@ -176,7 +176,7 @@ fi
 probe click Cancel
 wait_exit "$app" 30
 
-# The slow server: anonymous uploads at 40 KB a second.
+# The slow server: anonymous uploads at 8 KB a second (the picture takes some 50 s).
 $SUDO /usr/bin/python3 - "$work/ftp" "$ftp_host" "$ftp_port" >"$work/ftp.log" 2>&1 <<'EOF' &
 import sys
 from pyftpdlib.authorizers import DummyAuthorizer
@@ -185,8 +185,8 @@ from pyftpdlib.servers import FTPServer
 root, host, port = sys.argv[1], sys.argv[2], int(sys.argv[3])
 authorizer = DummyAuthorizer()
 authorizer.add_anonymous(root, perm="elradfmw")
-ThrottledDTPHandler.read_limit = 40 * 1024
-ThrottledDTPHandler.write_limit = 40 * 1024
+ThrottledDTPHandler.read_limit = 8 * 1024
+ThrottledDTPHandler.write_limit = 8 * 1024
 FTPHandler.authorizer = authorizer
 FTPHandler.dtp_handler = ThrottledDTPHandler
 FTPServer((host, port), FTPHandler).serve_forever()

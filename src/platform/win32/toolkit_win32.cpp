@@ -483,18 +483,27 @@ void Win32Toolkit::Sync(Window& w) {
 
     POINT at = Origin(form, c);
     int width = c.width, height = c.height;
-    if (c.kind == ComponentKind::Label && width == 0) {
-      // A label without a width is as wide as its text, one line high.
+    if (c.kind == ComponentKind::Label && (width == 0 || !c.wordWrap)) {
+      // A label without a width is as wide as its text, one line high; one with a width never
+      // cuts its text (the width was made for the designed face; a substitute may be wider):
+      // it grows to the right, or, right-aligned, to the left.
       if (remeasure) {
         HDC dc = ::GetDC(h);
         HGDIOBJ old = ::SelectObject(dc, Font(form, c.bold));
-        SIZE size{};
-        ::GetTextExtentPoint32A(dc, c.caption.c_str(), static_cast<int>(c.caption.size()), &size);
+        // As the label draws it: an access-key "&" takes no room.
+        RECT box{0, 0, 0, 0};
+        ::DrawTextA(dc, c.caption.c_str(), static_cast<int>(c.caption.size()), &box,
+                    DT_CALCRECT | DT_SINGLELINE | (c.accelChar ? 0 : DT_NOPREFIX));
         ::SelectObject(dc, old);
         ::ReleaseDC(h, dc);
-        s.textWidth = size.cx;
+        s.textWidth = box.right - box.left;
       }
-      width = s.textWidth;
+      if (width == 0) {
+        width = s.textWidth;
+      } else if (s.textWidth > width) {
+        if (c.alignRight) at.x -= s.textWidth - width;
+        width = s.textWidth;
+      }
       if (height == 0) height = 13;
     }
     const RECT want{at.x, at.y, at.x + width, at.y + height};
