@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -41,19 +40,7 @@ class HostDeployE2e : public ::testing::Test {
 
   // A server of the fixture with a fresh folder "base" of this test's own below its root.
   const Server* Start(const std::string& name) {
-    for (const Server& s : servers_) {
-      if (s.name != name) continue;
-      if (!s.unavailable.empty()) {
-        why_ = name + ": " + s.unavailable;
-        return nullptr;
-      }
-      static std::mt19937 rng(std::random_device{}());
-      bases_[name] = "base" + std::to_string(rng() % 1000000000);
-      MakeDirs(s.root + "/" + bases_[name]);
-      return &s;
-    }
-    why_ = "no " + name + " in the fixture's servers.txt (did the TestServers fixture run?)";
-    return nullptr;
+    return FixtureServerWithFolder(servers_, name, "base", bases_[name], why_);
   }
   std::string Remote(const Server& s) { return s.root + "/" + bases_[s.name]; }
   std::string FtpPath(const Server& s) { return (s.ftpRoot == "/" ? "" : s.ftpRoot) + "/" + bases_[s.name]; }

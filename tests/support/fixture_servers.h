@@ -2,6 +2,7 @@
 // The FTP servers of the test_servers fixture (tests/support/test_servers.py), as its
 // servers.txt in the bin folder lists them: what runs where, or why it does not.
 #include <fstream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,26 @@ inline std::vector<FixtureServer> FixtureServers() {
     if (f.size() == 7) servers.push_back({f[0], f[1], f[2], f[3], f[4], f[5], {}});
   }
   return servers;
+}
+
+// The fixture's server of that name, with a fresh folder of the caller's own below its root
+// (`prefix` and a random number, in `folder`); null, with the reason in `why`, when the fixture
+// could not start it or has none of that name.
+inline const FixtureServer* FixtureServerWithFolder(const std::vector<FixtureServer>& servers, const std::string& name,
+                                                    const std::string& prefix, std::string& folder, std::string& why) {
+  for (const FixtureServer& s : servers) {
+    if (s.name != name) continue;
+    if (!s.unavailable.empty()) {
+      why = name + ": " + s.unavailable;
+      return nullptr;
+    }
+    static std::mt19937 rng(std::random_device{}());
+    folder = prefix + std::to_string(rng() % 1000000000);
+    MakeDirs(s.root + "/" + folder);
+    return &s;
+  }
+  why = "no " + name + " in the fixture's servers.txt (did the TestServers fixture run?)";
+  return nullptr;
 }
 
 }  // namespace skelder::test

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -34,19 +33,7 @@ class RealWindowsDeploy : public ::testing::Test {
   // A server of the fixture with a fresh folder of this test's own below its root; null (and
   // why_ says why) when the fixture could not start it.
   const FixtureServer* Server(const std::string& name) {
-    for (const FixtureServer& s : servers_) {
-      if (s.name != name) continue;
-      if (!s.unavailable.empty()) {
-        why_ = name + ": " + s.unavailable;
-        return nullptr;
-      }
-      static std::mt19937 rng(std::random_device{}());
-      base_ = "win" + std::to_string(rng() % 1000000000);
-      MakeDirs(s.root + "/" + base_);
-      return &s;
-    }
-    why_ = "no " + name + " in the fixture's servers.txt (did the TestServers fixture run?)";
-    return nullptr;
+    return FixtureServerWithFolder(servers_, name, "win", base_, why_);
   }
   std::string Location(const FixtureServer& s) {
     return "ftp://" + s.user + ":" + s.password + "@" + s.host + "/" + base_;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "hostsim_fixture.h"
+#include "win32/window_text.h"
 #include "hostsim_repository.h"
 #include "test_support.h"
 
@@ -22,25 +23,6 @@ namespace skelder::test {
 namespace {
 
 using namespace std::chrono_literals;
-
-std::string ClassOf(HWND w) {
-  char name[64] = {};
-  GetClassNameA(w, name, sizeof name);
-  return name;
-}
-
-// The text of a window of another process: its own answer to WM_GETTEXT, which for an edit
-// control is what it holds now.
-std::string TextOf(HWND w) {
-  DWORD_PTR length = 0;
-  if (!SendMessageTimeoutA(w, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length)) return {};
-  std::string text(length + 1, '\0');
-  DWORD_PTR copied = 0;
-  SendMessageTimeoutA(w, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), SMTO_ABORTIFHUNG, 5000,
-                      &copied);
-  text.resize(copied);
-  return text;
-}
 
 std::vector<HWND> Children(HWND parent) {
   std::vector<HWND> children;

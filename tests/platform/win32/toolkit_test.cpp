@@ -22,21 +22,13 @@
 #include "platform/toolkit.h"
 #include "platform/win32/toolkit_win32.h"
 #include "ui/input_query.h"
+#include "win32/window_text.h"
 
 namespace skelder::platform {
 namespace {
 
-std::string Text(HWND hwnd) {
-  char buffer[1024] = {};
-  ::GetWindowTextA(hwnd, buffer, sizeof buffer);
-  return buffer;
-}
-
-std::string ClassOf(HWND hwnd) {
-  char buffer[64] = {};
-  ::GetClassNameA(hwnd, buffer, sizeof buffer);
-  return buffer;
-}
+using test::ClassOf;
+using test::TextOf;
 
 // A window's rectangle in the client coordinates of another.
 RECT RectIn(HWND hwnd, HWND relativeTo) {
@@ -95,7 +87,7 @@ void ExpectRows(Win32Toolkit& toolkit, const Form& form, const std::vector<Row>&
     EXPECT_EQ(r.bottom - r.top, row.height);
     EXPECT_STRCASEEQ(ClassOf(control).c_str(), row.cls);
     if (row.text) {
-      EXPECT_EQ(Text(control), row.text);
+      EXPECT_EQ(TextOf(control), row.text);
     }
     EXPECT_EQ(Style(control) & row.present, row.present);
     EXPECT_EQ(Style(control) & row.absent, 0);
@@ -145,7 +137,7 @@ TEST_F(Win32ToolkitTest, DeployDialogConfirmationPageAsItsTableGivesIt) {
   toolkit_.onModalShown = [&](Form&) {
     checked = true;
     HWND w = toolkit_.WindowOf(form);
-    EXPECT_EQ(Text(w), "Skelder");
+    EXPECT_EQ(TextOf(w), "Skelder");
     const SIZE client = ClientSize(w);
     EXPECT_EQ(client.cx, 421);
     EXPECT_EQ(client.cy, 195);
@@ -232,7 +224,7 @@ TEST_F(Win32ToolkitTest, DeployDialogProgressPageFollowsTheModelAfterASteps) {
       EXPECT_EQ(Style(toolkit_.ControlOf(form, first)) & WS_VISIBLE, 0) << first << " is on the other page";
     for (const char* second : {"btnCancel", "btnDone", "lblMain", "lblAction", "lblEnd", "lblEndAdd"})
       EXPECT_NE(Style(toolkit_.ControlOf(form, second)) & WS_VISIBLE, 0) << second;
-    EXPECT_EQ(Text(toolkit_.ControlOf(form, "lblAction")), "\\img\\a&b.gif");
+    EXPECT_EQ(TextOf(toolkit_.ControlOf(form, "lblAction")), "\\img\\a&b.gif");
     EXPECT_EQ(LabelColour(w, toolkit_.ControlOf(form, "lblEnd")), RGB(0, 128, 0));
     EXPECT_EQ(LabelColour(w, toolkit_.ControlOf(form, "lblEndAdd")), RGB(255, 0, 0));
     EXPECT_EQ(LabelColour(w, toolkit_.ControlOf(form, "lblMain")), RGB(0, 0, 0));
@@ -366,7 +358,7 @@ TEST(Win32ToolkitPage, APageRunForAHostWithoutWindowsGetsAFrameAndItsButtonsUnde
     HWND w = toolkit.WindowOf(page);
     EXPECT_NE(Style(w) & WS_CAPTION, 0);
     EXPECT_NE(Style(w) & WS_SYSMENU, 0);
-    EXPECT_EQ(Text(w), "Web Projects");
+    EXPECT_EQ(TextOf(w), "Web Projects");
     EXPECT_EQ(ClientSize(w).cy, 421 + 41);
     ExpectRows(toolkit, page,
                {{"btnPropertiesOK", "button", 414 - 166, 429, 75, 25, "OK", kDefault},
@@ -385,7 +377,7 @@ TEST_F(Win32ToolkitTest, FtpConnectionDialogAsItsTableGivesItThenTypedAndConfirm
   addin::TfrmFtpDetails form;
   toolkit_.onModalShown = [&](Form&) {
     HWND w = toolkit_.WindowOf(form);
-    EXPECT_EQ(Text(w), "FTP Connection");
+    EXPECT_EQ(TextOf(w), "FTP Connection");
     EXPECT_EQ(ClientSize(w).cx, 336);
     EXPECT_EQ(ClientSize(w).cy, 142);
     EXPECT_NE(Style(w) & WS_SYSMENU, 0) << "it has a close box";
@@ -420,7 +412,7 @@ TEST_F(Win32ToolkitTest, FtpConnectionDialogAsItsTableGivesItThenTypedAndConfirm
     ::SetWindowTextA(toolkit_.ControlOf(form, "edtFtpSite"), "server/pub");
     ::SetWindowTextA(toolkit_.ControlOf(form, "edtUser"), "bob");
     ::SetWindowTextA(toolkit_.ControlOf(form, "edtPassword"), "se cret");
-    EXPECT_EQ(Text(toolkit_.ControlOf(form, "edtPassword")), "se cret");
+    EXPECT_EQ(TextOf(toolkit_.ControlOf(form, "edtPassword")), "se cret");
     ::PostMessageA(::GetFocus(), WM_KEYDOWN, VK_RETURN, 0);
   };
   EXPECT_EQ(toolkit_.ShowModal(form), mrOk);
@@ -439,7 +431,7 @@ TEST_F(Win32ToolkitTest, InputQueryAsItsLayoutGivesIt) {
   ui::TfrmInputQuery form("New Folder", "Name:", "untitled");
   toolkit_.onModalShown = [&](Form&) {
     HWND w = toolkit_.WindowOf(form);
-    EXPECT_EQ(Text(w), "New Folder");
+    EXPECT_EQ(TextOf(w), "New Folder");
     EXPECT_EQ(ClientSize(w).cx, 233);
     EXPECT_EQ(ClientSize(w).cy, 85);
     ExpectRows(toolkit_, form,
@@ -556,8 +548,8 @@ BOOL CALLBACK FindIcon(HWND child, LPARAM out) {
 LRESULT CALLBACK WatchBox(int code, WPARAM wParam, LPARAM lParam) {
   if (code == HCBT_ACTIVATE && seenBox && ClassOf(reinterpret_cast<HWND>(wParam)) == "#32770") {
     HWND box = reinterpret_cast<HWND>(wParam);
-    seenBox->caption = Text(box);
-    seenBox->text = Text(::GetDlgItem(box, 0xFFFF));
+    seenBox->caption = TextOf(box);
+    seenBox->text = TextOf(::GetDlgItem(box, 0xFFFF));
     for (int id : {IDOK, IDCANCEL, IDYES, IDNO, IDABORT, IDRETRY, IDIGNORE})
       if (HWND b = ::GetDlgItem(box, id); b && (Style(b) & WS_VISIBLE)) seenBox->buttons.insert(id);
     ::EnumChildWindows(box, FindIcon, reinterpret_cast<LPARAM>(&seenBox->icon));

@@ -22,9 +22,13 @@
 #include "platform/scripted_toolkit.h"
 #include "test_support.h"
 #include "ui/frm_browse_folder.h"
+#include "win32/window_text.h"
 
 namespace skelder::ui {
 namespace {
+
+using test::ClassOf;
+using test::TextOf;
 
 using platform::ScriptAction;
 
@@ -37,18 +41,6 @@ class ShellToolkit : public platform::ScriptedToolkit {
  private:
   std::unique_ptr<platform::FolderBrowser> shell_ = platform::MakeShellFolderBrowser();
 };
-
-std::string ClassOf(HWND window) {
-  char name[64] = {};
-  ::GetClassNameA(window, name, sizeof name);
-  return name;
-}
-
-std::string TextOf(HWND window) {
-  char text[512] = {};
-  ::GetWindowTextA(window, text, sizeof text);
-  return text;
-}
 
 BOOL CALLBACK AddWindow(HWND window, LPARAM list) {
   reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
