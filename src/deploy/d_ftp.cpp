@@ -111,6 +111,12 @@ void TdmFtp::DataModuleCreate() {
     netFtpWork(sender, mode, count);
   };
   netFtp.OnWorkEnd = [this](net::TNetComponent* sender, net::TWorkMode mode) { netFtpWorkEnd(sender, mode); };
+  // A server that refuses active mode gets passive mode, for the rest of its site's sessions.
+  netFtp.PassiveOnPortRefused = true;
+  netFtp.OnSwitchedToPassive = [this] {
+    FPassive = true;
+    if (OnNote) OnNote("The server " + FHost + " refused active mode (PORT): passive mode from here on");
+  };
   SetTimeout(TimeoutFromEnvironment());
 }
 
@@ -143,11 +149,6 @@ bool TdmFtp::ReopenSite(std::string& message) {
     netFtp.SetHost(FHost);
     netFtp.SetPortNumber(FPort);
     netFtp.Passive = FPassive;
-    netFtp.PassiveOnPortRefused = true;
-    netFtp.OnSwitchedToPassive = [this] {
-      FPassive = true;  // a fresh session of the same site starts passive too
-      if (OnNote) OnNote("The server " + FHost + " refused active mode (PORT): passive mode from here on");
-    };
     netFtp.Username = FUser.empty() ? kAnonymousUser : FUser;
     netFtp.Password = FPassword.empty() ? kAnonymousPassword : FPassword;
     netFtp.OpenSession(true, -1);
