@@ -102,6 +102,24 @@ bool ReadFtpPassive(const std::string& notes) {
   return IniText(notes).Read(kWebFolderSection, kFtpPassiveKey, "") == "1";
 }
 
+std::string FtpConnectionsProblem(const std::string& text) {
+  const bool digits = !text.empty() && text.size() <= 2 && text.find_first_not_of("0123456789") == std::string::npos;
+  if (digits && std::stoi(text) >= 1 && std::stoi(text) <= kMaxFtpConnections) return {};
+  return "The number of FTP connections '" + text + "' is not a number from 1 to " + std::to_string(kMaxFtpConnections);
+}
+
+int ReadFtpConnections(const std::string& notes, std::string& problem) {
+  problem.clear();
+  const std::string text = IniText(notes).Read(kWebFolderSection, kFtpConnectionsKey, "");
+  if (text.empty()) return 1;
+  problem = FtpConnectionsProblem(text);
+  if (!problem.empty()) {
+    problem += ": one connection is used";
+    return 1;
+  }
+  return std::stoi(text);
+}
+
 bool IsWebFolder(const std::string& notes) { return !ReadDeployTo(notes).empty(); }
 
 std::vector<std::string> SplitLocations(const std::string& deployTo) {

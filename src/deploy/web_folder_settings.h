@@ -47,6 +47,14 @@ std::string ReadDeployTo(const std::string& notes);
 // the mode FTP locations have always used.
 inline constexpr const char* kFtpPassiveKey = "FtpPassive";
 bool ReadFtpPassive(const std::string& notes);
+// "FtpConnections" in "Web Folder": how many sessions an FTP location uploads over at once, 1 to
+// 16 written in digits. Absent means 1. Any other value also means 1, with `problem` saying why
+// (for the log: notes written by others are never refused at deployment).
+inline constexpr const char* kFtpConnectionsKey = "FtpConnections";
+inline constexpr int kMaxFtpConnections = 16;
+int ReadFtpConnections(const std::string& notes, std::string& problem);
+// Empty when `text` is a connection count the page may save, else the message that says why not.
+std::string FtpConnectionsProblem(const std::string& text);
 bool IsWebFolder(const std::string& notes);
 
 // One entry per location: every "," is a line break. An empty item between commas is an empty

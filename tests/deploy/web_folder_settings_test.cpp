@@ -172,6 +172,37 @@ TEST(FtpLocationTest, TheHostTextSplitsIntoHostAndPort) {
   }
 }
 
+TEST(WebFolderSettingsTest, FtpConnectionsAreOneToSixteenAndAnythingElseReadsAsOne) {
+  const struct {
+    const char* value;  // null: no entry
+    int connections;
+    bool problem;
+  } cases[] = {{nullptr, 1, false},
+               {"1", 1, false},
+               {"4", 4, false},
+               {"16", 16, false},
+               {"08", 8, false},
+               {"0", 1, true},
+               {"17", 1, true},
+               {"-2", 1, true},
+               {"4x", 1, true},
+               {"999", 1, true},
+               {"99999999999999999999", 1, true}};
+  for (const auto& c : cases) {
+    const std::string notes = std::string("[Web Folder]\r\nDeployTo=/x\r\n") +
+                              (c.value ? std::string("FtpConnections=") + c.value + "\r\n" : "");
+    std::string problem;
+    EXPECT_EQ(ReadFtpConnections(notes, problem), c.connections) << notes;
+    EXPECT_EQ(!problem.empty(), c.problem) << notes;
+    if (c.problem) {
+      EXPECT_NE(problem.find(std::string("'") + c.value + "'"), std::string::npos) << problem;
+    }
+    if (c.value) {
+      EXPECT_EQ(FtpConnectionsProblem(c.value).empty(), !c.problem) << c.value;
+    }
+  }
+}
+
 TEST(FtpLocationTest, ShortAndEmptyTextsGiveEmptyComponents) {
   for (const char* text : {"", "ftp:", "ftp://", "ftp://@", "ftp:///x"}) {
     auto location = ParseFtpLocation(text);
