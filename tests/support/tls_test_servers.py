@@ -27,6 +27,8 @@ STATE_DIR/roots.crt. The servers:
     closing        trusted certificate; sends "bye\\n" and close_notify, then waits
     garbage-hello  answers the client's hello with bytes that are no TLS, then waits
     garbage-record after the handshake, a record that does not decrypt, then waits
+    renegotiating  openssl s_server, TLS 1.2: on a line "go" from the client it asks for a new
+                   handshake, and a second later sends "after\n" (one client at a time)
 
 A wait ends when the client closes, or after a minute.
 """
@@ -154,6 +156,38 @@ def serve_one(raw, context, behaviour):
             tls.close()
 
 
+def renegotiating(state, host):
+    """openssl s_server at TLS 1.2 (Python's ssl cannot start a renegotiation): on a line "go"
+    from the client it renegotiates and, a moment later, sends "after\\n"."""
+    probe = socket.socket()
+    probe.bind((host, 0))
+    port = probe.getsockname()[1]
+    probe.close()
+    server = subprocess.Popen([OPENSSL, "s_server", "-accept", "%s:%d" % (host, port), "-tls1_2", "-ign_eof",
+                               "-cert", os.path.join(state, "server.pem"), "-key", os.path.join(state, "server.key")],
+                              stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                              bufsize=1)
+
+    def drive():
+        for line in server.stdout:
+            if line.strip() == "go":
+                server.stdin.write("r\n")
+                server.stdin.flush()
+                time.sleep(1)
+                server.stdin.write("after\n")
+                server.stdin.flush()
+
+    threading.Thread(target=drive, daemon=True).start()
+    deadline = time.monotonic() + 10
+    while time.monotonic() < deadline and server.poll() is None:
+        try:
+            socket.create_connection((host, port), timeout=1).close()
+            break
+        except OSError:
+            time.sleep(0.05)
+    return "%s\t%d\t%s" % ("renegotiating", port, fingerprint(state, "server"))
+
+
 def serve(state, host):
     lines = ["host\t" + host]
     listeners = []
@@ -175,6 +209,7 @@ def serve(state, host):
 
     for args in listeners:
         threading.Thread(target=accept, args=args, daemon=True).start()
+    lines.append(renegotiating(state, host))
     with open(os.path.join(state, "servers.tmp"), "w") as f:
         f.write("\n".join(lines) + "\n")
     os.rename(os.path.join(state, "servers.tmp"), os.path.join(state, "servers.txt"))

@@ -295,6 +295,20 @@ TEST_F(SchannelTest, ChannelsOfOneCacheResumeTheSession) {
   }
 }
 
+TEST_F(SchannelTest, AHandshakeTheServerAsksForLaterIsTakenInByRead) {
+  Link link("renegotiating", Settings(), 11);
+  link.Handshake();
+  link.Send("go\n");
+  try {
+    EXPECT_EQ(link.Receive(6), "after\n");
+  } catch (const ETlsError& e) {
+    // Wine answers the call that should start the new handshake with "incomplete message" and
+    // sends nothing, so the server's next record meets a handshake that never began.
+    if (!RunningUnderWine()) throw;
+    GTEST_SKIP() << "wine's Schannel (over GnuTLS) does not renegotiate when the server asks: " << e.what();
+  }
+}
+
 TEST_F(SchannelTest, ThePeersCloseNotifyEndsTheData) {
   Link link("closing", Settings(), 3);
   link.Handshake();
