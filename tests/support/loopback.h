@@ -3,7 +3,8 @@
 // connects to port 21, so every server a test starts needs an address of its own: no two test
 // cases that may run at once (ctest -j) share one. Ranges kept for others: 127.0.0.1 (servers on
 // any port), .2 (scripts/ftp-demo-server.sh), .150-.157 (the FTP client's hostile-server tests),
-// .220-.227 (the test_servers fixture of tests/CMakeLists.txt, one pair per preset).
+// .220-.227 (the test_servers fixture of tests/CMakeLists.txt, one pair per preset), .50 and .51
+// (the TLS servers fixture of tests/net/CMakeLists.txt, one per Windows architecture).
 namespace skelder::test::loopback {
 
 // e2e_deploy_ftp_e2e
