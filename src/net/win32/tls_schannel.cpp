@@ -13,6 +13,7 @@
 #include <sspi.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -37,6 +38,7 @@ constexpr DWORD kIgnoreUnknownAuthority = 0x00000100;
 constexpr DWORD kIgnoreWrongUsage = 0x00000200;
 constexpr DWORD kIgnoreDateInvalid = 0x00002000;
 constexpr DWORD kIgnoreRevocation = 0x00000080;
+constexpr DWORD kIgnoreName = 0x00001000;
 
 // What the fed bytes start with is a record's header (content type 20 to 24, a protocol version
 // 3.x, a length a record can have), as far as it has come. A server that answers in anything but
@@ -49,6 +51,22 @@ bool LooksLikeRecord(const std::string& bytes) {
   if (bytes.size() > 1 && byte(1) != 3) return false;
   if (bytes.size() > 4 && static_cast<size_t>((byte(3) << 8) | byte(4)) > kMaxRecordBytes - 5) return false;
   return true;
+}
+
+// The four bytes of a dotted address ("127.0.0.1"): four decimal numbers of 0 to 255; false
+// for anything else (a host name).
+bool DottedAddress(const std::string& text, std::array<BYTE, 4>& address) {
+  size_t at = 0;
+  for (size_t part = 0; part < 4; ++part) {
+    if (part > 0 && (at >= text.size() || text[at++] != '.')) return false;
+    unsigned value = 0;
+    size_t digits = 0;
+    for (; at < text.size() && text[at] >= '0' && text[at] <= '9' && digits < 4; ++at, ++digits)
+      value = value * 10 + static_cast<unsigned>(text[at] - '0');
+    if (digits == 0 || digits > 3 || value > 255) return false;
+    address[part] = static_cast<BYTE>(value);
+  }
+  return at == text.size();
 }
 
 std::string HexCode(long code) {
@@ -120,6 +138,8 @@ struct TSystemTls {
   decltype(&::CertFreeCertificateChain) CertFreeCertificateChain = nullptr;
   decltype(&::CertFreeCertificateContext) CertFreeCertificateContext = nullptr;
   decltype(&::CryptHashCertificate2) CryptHashCertificate2 = nullptr;
+  decltype(&::CertFindExtension) CertFindExtension = nullptr;
+  decltype(&::CryptDecodeObjectEx) CryptDecodeObjectEx = nullptr;
 
   TSystemTls() {
     INIT_SECURITY_INTERFACE_W init = nullptr;
@@ -131,6 +151,8 @@ struct TSystemTls {
     crypt32.Bind(CertFreeCertificateChain, "CertFreeCertificateChain");
     crypt32.Bind(CertFreeCertificateContext, "CertFreeCertificateContext");
     crypt32.Bind(CryptHashCertificate2, "CryptHashCertificate2");
+    crypt32.Bind(CertFindExtension, "CertFindExtension");
+    crypt32.Bind(CryptDecodeObjectEx, "CryptDecodeObjectEx");
   }
 
   static std::shared_ptr<const TSystemTls> Get() {
@@ -560,16 +582,42 @@ class TSchannelChannel : public TTlsChannel {
                                        chain.Out()))
       return "its chain cannot be built: " + platform::SystemErrorText(::GetLastError());
     DWORD problem = PolicyError(chain.Get(), 0);
+    // A server named by its address carries the address among its alternative names, which some
+    // policies (wine's) do not compare: the address is compared here, and the rest is theirs.
+    const bool addressMatches = CertificateHasAddress(certificate);
+    if (problem == static_cast<DWORD>(CERT_E_CN_NO_MATCH) && addressMatches) problem = PolicyError(chain.Get(), kIgnoreName);
     // Some policies pass a chain that ends short of any root (wine's does): the chain's own
     // status is read as well.
     if (problem == 0) problem = ChainError(chain.Get()->TrustStatus.dwErrorStatus);
     if (problem == 0) return {};
     std::string text = ProblemText(problem, chain.Get());
-    if (problem != static_cast<DWORD>(CERT_E_CN_NO_MATCH) &&
+    if (problem != static_cast<DWORD>(CERT_E_CN_NO_MATCH) && !addressMatches &&
         PolicyError(chain.Get(), kIgnoreUnknownAuthority | kIgnoreWrongUsage | kIgnoreDateInvalid |
                                      kIgnoreRevocation) == static_cast<DWORD>(CERT_E_CN_NO_MATCH))
       text += "; " + ProblemText(static_cast<DWORD>(CERT_E_CN_NO_MATCH), chain.Get());
     return text;
+  }
+
+  // Whether the host is a dotted address that the certificate names as an address.
+  bool CertificateHasAddress(PCCERT_CONTEXT certificate) const {
+    std::array<BYTE, 4> address{};
+    if (!DottedAddress(hostName_, address)) return false;
+    const CERT_INFO* info = certificate->pCertInfo;
+    PCERT_EXTENSION extension = tls_->CertFindExtension(szOID_SUBJECT_ALT_NAME2, info->cExtension, info->rgExtension);
+    if (!extension) return false;
+    CERT_ALT_NAME_INFO* names = nullptr;
+    DWORD size = 0;
+    if (!tls_->CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ALTERNATE_NAME, extension->Value.pbData,
+                                   extension->Value.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr, &names, &size))
+      return false;
+    bool found = false;
+    for (DWORD i = 0; i < names->cAltEntry && !found; ++i) {
+      const CERT_ALT_NAME_ENTRY& entry = names->rgAltEntry[i];
+      found = entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS && entry.IPAddress.cbData == address.size() &&
+              std::memcmp(entry.IPAddress.pbData, address.data(), address.size()) == 0;
+    }
+    ::LocalFree(names);
+    return found;
   }
 
   // The policy's error for what the chain's status says; revocation is not asked for, so its
