@@ -542,9 +542,16 @@ class TSchannelChannel : public TTlsChannel {
     }
     SecPkgContext_CipherInfo cipher{};
     cipher.dwVersion = SECPKGCONTEXT_CIPHERINFO_V1;
-    if (tls_->sspi->QueryContextAttributesW(&context_, SECPKG_ATTR_CIPHER_INFO, &cipher) == SEC_E_OK &&
-        cipher.szCipherSuite[0])
-      peer_.Cipher = Narrow(cipher.szCipherSuite);
+    if (tls_->sspi->QueryContextAttributesW(&context_, SECPKG_ATTR_CIPHER_INFO, &cipher) == SEC_E_OK) {
+      // The suite's name. Wine leaves its last part, the hash, unnamed ("..._GCM_<unknown>"):
+      // the connection's hash names it.
+      std::string suite = Narrow(cipher.szCipherSuite);
+      const size_t unnamed = suite.find("<unknown>");
+      const std::string hash = AlgorithmName(connection.aiHash, connection.dwHashStrength);
+      if (unnamed != std::string::npos && unnamed + 9 == suite.size() && hash.rfind("SHA", 0) == 0)
+        suite.replace(unnamed, 9, hash);
+      if (!suite.empty() && suite.find('<') == std::string::npos) peer_.Cipher = suite;
+    }
     SecPkgContext_SessionInfo session{};
     if (tls_->sspi->QueryContextAttributesW(&context_, SECPKG_ATTR_SESSION_INFO, &session) == SEC_E_OK)
       peer_.Resumed = (session.dwFlags & SSL_SESSION_RECONNECT) != 0;

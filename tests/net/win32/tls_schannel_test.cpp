@@ -209,6 +209,7 @@ TEST_F(SchannelTest, DataGoesBothWaysAcrossRecordsFedInPieces) {
       EXPECT_EQ(peer.Protocol, c.protocol);
     }
     EXPECT_NE(peer.Cipher, "");
+    EXPECT_EQ(peer.Cipher.find("unknown"), std::string::npos) << peer.Cipher;
     EXPECT_FALSE(peer.Resumed);
     EXPECT_EQ(link.Receive(9), "reused 0\n");
     // Writes larger than a record, and one byte.
