@@ -358,13 +358,14 @@ TEST_F(DeployFtpParallel, AFailedFileFailsTheLocationAndKeepsWhatTheOthersStored
 // Cancel while every session waits for an upload's final reply: the question comes at once, no
 // session takes another file, the files in flight end whole and are recorded.
 TEST_F(DeployFtpParallel, CancelStopsHandingOutAndKeepsTheFilesInFlight) {
-  SKELDER_REQUIRE(StartPyFtpd(kParallelCancel, ParallelFaults::Hold(2.0)), Why());
+  SKELDER_REQUIRE(StartPyFtpd(kParallelCancel, ParallelFaults::Hold(3.0)), Why());
   MakeDirs(Remote("/base"));
   FlatSite(12);
   Notes(std::string(kParallelCancel) + "/base", "4");
   // Turns 1-13: Continue and the twelve files fetched; then the dialog turns every few tens of
-  // milliseconds while the four sessions wait out their first uploads' two seconds.
-  ASSERT_EQ(Deploy("click btnOK\nat 20 click btnCancel\nanswer Yes\n"), kCancelled) << LogText() << Transcript();
+  // milliseconds while the four sessions wait out their first uploads' three seconds: turn 40
+  // comes about a second into that wait, when every session has its file.
+  ASSERT_EQ(Deploy("click btnOK\nat 40 click btnCancel\nanswer Yes\n"), kCancelled) << LogText() << Transcript();
   const std::vector<std::string> lines = LocationLines();
   ASSERT_EQ(lines.size(), 5u) << LogText();
   EXPECT_EQ(lines[4], lines[3] + " - Cancelled by user");
@@ -377,7 +378,7 @@ TEST_F(DeployFtpParallel, CancelStopsHandingOutAndKeepsTheFilesInFlight) {
   ASSERT_EQ(boxes.size(), 2u) << Transcript();
   EXPECT_NE(boxes[0].find("Are you sure you want to cancell this deployment?"), std::string::npos);
   EXPECT_NE(boxes[1].find("text=\"Cancelled by User\""), std::string::npos) << boxes[1];
-  EXPECT_NE(Transcript().find("at 20 click btnCancel"), std::string::npos) << Transcript();
+  EXPECT_NE(Transcript().find("at 40 click btnCancel"), std::string::npos) << Transcript();
 }
 
 // A server that allows two sessions: the two that could not be opened are noted and the others
