@@ -104,6 +104,9 @@ bool TfrmDeploy::DeployToFtp(const std::string& locationLine) {
   const bool leaked = site.Host.find('@') != std::string::npos;
   const TFtpLocation shown = ParseFtpLocation(platform::MaskFtpPasswords(locationLine));
   BeginLocation(shown.Host + shown.Path);
+  std::string connectionsProblem;
+  const int connections = ReadFtpConnections(FNotes, connectionsProblem);
+  if (!connectionsProblem.empty()) Log("   " + connectionsProblem);
 
   std::string message, host, portProblem;
   int32_t port = kFtpDefaultPort;
@@ -157,7 +160,7 @@ bool TfrmDeploy::DeployToFtp(const std::string& locationLine) {
     }
 
     statusText.clear();
-    result = SendFtpFiles(ftp, record);
+    result = connections > 1 ? SendFtpFilesParallel(ftp, record, connections, host) : SendFtpFiles(ftp, record);
     statusText = std::string("Storing the deployment record ") + kDeployRecordName + "...";
     Repaint();
 

@@ -44,6 +44,14 @@ inline constexpr char kControlCharacters[] = "127.0.0.195";
 // e2e_deploy_folder_ardmoor
 inline constexpr char kTerminalCancel[] = "127.0.0.197";
 
+// e2e_deploy_ftp_parallel (127.0.0.60 to .69)
+inline constexpr char kParallelPyFtpd[] = "127.0.0.60";
+inline constexpr char kParallelVsftpd[] = "127.0.0.61";
+inline constexpr char kParallelRefused[] = "127.0.0.62";
+inline constexpr char kParallelReset[] = "127.0.0.63";
+inline constexpr char kParallelCancel[] = "127.0.0.64";
+inline constexpr char kParallelFewerSessions[] = "127.0.0.65";
+
 // e2e_deploy_generated_e2e
 inline constexpr char kGeneratedTrees[] = "127.0.0.193";
 
