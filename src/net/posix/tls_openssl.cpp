@@ -17,26 +17,38 @@ namespace {
 // arrives after the handshake (as a ticket), and a resumed handshake brings new ones.
 class OpenSslSessionCache : public TTlsSessionCache {
  public:
-  ~OpenSslSessionCache() override {
-    if (session_ != nullptr) SSL_SESSION_free(session_);
-  }
   // Takes over the caller's reference.
   void Keep(SSL_SESSION* session) {
+    std::string bytes;
+    const int length = i2d_SSL_SESSION(session, nullptr);
+    if (length > 0) {
+      bytes.resize(static_cast<size_t>(length));
+      auto* at = reinterpret_cast<unsigned char*>(bytes.data());
+      if (i2d_SSL_SESSION(session, &at) != length) bytes.clear();
+    }
+    SSL_SESSION_free(session);
     std::lock_guard<std::mutex> guard(mutex_);
-    if (session_ != nullptr) SSL_SESSION_free(session_);
-    session_ = session;
+    if (!bytes.empty()) session_ = std::move(bytes);
   }
-  // A reference of the caller's own, or null.
+  // A session of the caller's own, or null. Each is made afresh from the kept bytes: the TLS
+  // library takes a TLS 1.3 session that was resumed once for used up, while the server may
+  // take its ticket again and again.
   SSL_SESSION* Take() {
     std::lock_guard<std::mutex> guard(mutex_);
-    if (session_ == nullptr || SSL_SESSION_is_resumable(session_) != 1) return nullptr;
-    SSL_SESSION_up_ref(session_);
-    return session_;
+    if (session_.empty()) return nullptr;
+    const auto* at = reinterpret_cast<const unsigned char*>(session_.data());
+    SSL_SESSION* session = d2i_SSL_SESSION(nullptr, &at, static_cast<long>(session_.size()));
+    if (session != nullptr && SSL_SESSION_is_resumable(session) != 1) {
+      SSL_SESSION_free(session);
+      session = nullptr;
+    }
+    ERR_clear_error();
+    return session;
   }
 
  private:
   std::mutex mutex_;
-  SSL_SESSION* session_ = nullptr;
+  std::string session_;  // the newest session, serialised
 };
 
 // What the TLS library has to say about the last failure, its queue emptied.
