@@ -149,6 +149,8 @@ bool TdmFtp::ReopenSite(std::string& message) {
     netFtp.SetHost(FHost);
     netFtp.SetPortNumber(FPort);
     netFtp.Passive = FPassive;
+    netFtp.UseTls = FTls;
+    netFtp.TrustedCertificates = FTrusted;
     netFtp.Username = FUser.empty() ? kAnonymousUser : FUser;
     netFtp.Password = FPassword.empty() ? kAnonymousPassword : FPassword;
     netFtp.OpenSession(true, -1);
