@@ -499,8 +499,7 @@ void TNetFTP::StartControlTls() {
   }
   // Bytes that came with the 234 were sent in clear text and could be anyone's: a reply
   // injected there would pass for one of the server's once TLS is on.
-  if (InputBuffer().Size() > 0)
-    throw net::ETlsError("TLS failed: the server sent more after accepting \"AUTH TLS\"");
+  if (InputBuffer().Size() > 0) throw net::ETlsError("TLS failed: the server sent more after accepting \"AUTH TLS\"");
   tlsSession_ = net::NewTlsSessionCache();
   Handshake(*this, ReadTimeout, "control connection");
   SendCommand("PBSZ 0", 200);

@@ -63,8 +63,8 @@ bool ParseFingerprints(const std::string& text, std::vector<TSha256>& fingerprin
     if (!ParseOne(item, fingerprint)) {
       // A fingerprint is no secret, but the item may be anything: quote a bounded start of it.
       const std::string shown = item.size() > 100 ? item.substr(0, 100) + "..." : item;
-      problem = "'" + shown +
-                "' is not a SHA-256 fingerprint (64 hexadecimal digits, colons between byte pairs allowed)";
+      problem =
+          "'" + shown + "' is not a SHA-256 fingerprint (64 hexadecimal digits, colons between byte pairs allowed)";
       fingerprints.clear();
       return false;
     }

@@ -338,9 +338,14 @@ TEST(FtpsLocationTest, ASchemeTypedIntoTheSiteIsKept) {
 
 TEST(FtpsSettingsTest, PassiveUnlessSaidOtherwiseOverTlsActiveOtherwise) {
   const std::tuple<const char*, bool, bool> cases[] = {
-      {"", true, true},     {"", false, false},     {"FtpPassive=0\r\n", true, false},
-      {"FtpPassive=1\r\n", false, true}, {"FtpPassive=1\r\n", true, true}, {"FtpPassive=0\r\n", false, false},
-      {"FtpPassive=yes\r\n", true, true}, {"FtpPassive=yes\r\n", false, false},
+      {"", true, true},
+      {"", false, false},
+      {"FtpPassive=0\r\n", true, false},
+      {"FtpPassive=1\r\n", false, true},
+      {"FtpPassive=1\r\n", true, true},
+      {"FtpPassive=0\r\n", false, false},
+      {"FtpPassive=yes\r\n", true, true},
+      {"FtpPassive=yes\r\n", false, false},
   };
   for (const auto& [entry, tls, passive] : cases) {
     const std::string notes = std::string("[Web Folder]\r\nDeployTo=x\r\n") + entry;
@@ -356,8 +361,8 @@ TEST(FtpsSettingsTest, TrustedCertificatesAreReadOrRefusedWhole) {
   std::string problem;
   EXPECT_TRUE(ReadTrustedCertificates("[Web Folder]\r\nDeployTo=x\r\n", got, problem));
   EXPECT_TRUE(got.empty());
-  ASSERT_TRUE(ReadTrustedCertificates("[Web Folder]\r\nTrustedCertificates= " + colons + ", " + bare + "\r\n", got,
-                                      problem))
+  ASSERT_TRUE(
+      ReadTrustedCertificates("[Web Folder]\r\nTrustedCertificates= " + colons + ", " + bare + "\r\n", got, problem))
       << problem;
   ASSERT_EQ(got.size(), 2u);
   EXPECT_EQ(net::FingerprintText(got[0]), colons);

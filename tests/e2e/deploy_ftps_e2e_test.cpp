@@ -235,7 +235,9 @@ TEST_F(DeployFtps, AnUntrustedCertificateFailsWithItsFingerprintUntilTheNotesTru
   const size_t mark = server_->CommandCount();
   Notes("ftps://" + target, "TrustedCertificates=" + Certificates().good.fingerprint + ",12:34\r\n");
   ASSERT_EQ(Deploy(""), kFailed);
-  EXPECT_EQ(Log(), Concat({kFetchHeading, SiteShown(), Heading(target),
+  EXPECT_EQ(Log(), Concat({kFetchHeading,
+                           SiteShown(),
+                           Heading(target),
                            {"   The folder's TrustedCertificates cannot be read: '12:34' is not a SHA-256 "
                             "fingerprint (64 hexadecimal digits, colons between byte pairs allowed)"}}));
   EXPECT_EQ(server_->CommandCount(), mark) << "nothing connected";
@@ -254,7 +256,9 @@ TEST_F(DeployFtps, AServerThatRefusesAuthTlsFailsTheLocation) {
   const std::string target = std::string(kFtpsAuthRefused) + ":" + std::to_string(server.port()) + "/base";
   Notes(std::string("ftps://") + kUser + ":" + kSecret + "@" + target);
   ASSERT_EQ(Deploy(""), kFailed) << LogText();
-  EXPECT_EQ(Log(), Concat({kFetchHeading, SiteShown(), Heading(target),
+  EXPECT_EQ(Log(), Concat({kFetchHeading,
+                           SiteShown(),
+                           Heading(target),
                            {"   The server refused TLS: it answered \"AUTH TLS\" with 530 Please login with USER and "
                             "PASS."}}));
   server.Stop();

@@ -80,9 +80,7 @@ using Param = std::tuple<FtpServerKind, bool /*passive*/>;
 
 class FtpTls : public ::testing::TestWithParam<Param> {
  protected:
-  void SetUp() override {
-    SKELDER_REQUIRE(Certificates().why.empty(), Certificates().why);
-  }
+  void SetUp() override { SKELDER_REQUIRE(Certificates().why.empty(), Certificates().why); }
   FtpServerKind Kind() const { return std::get<0>(GetParam()); }
   bool PassiveMode() const { return std::get<1>(GetParam()); }
 };
@@ -206,21 +204,38 @@ TEST(FtpTlsFaults, TheSessionFailsWithoutEverFallingBackToClearText) {
     const char* message;  // start of the error's message
   };
   Case cases[] = {
-      {"AUTH TLS refused", FaultScript().Send("220 hi\r\n").ExpectLine("AUTH TLS").Send("500 AUTH not understood\r\n").ReadUntilClose(),
+      {"AUTH TLS refused",
+       FaultScript().Send("220 hi\r\n").ExpectLine("AUTH TLS").Send("500 AUTH not understood\r\n").ReadUntilClose(),
        "The server refused TLS: it answered \"AUTH TLS\" with 500 AUTH not understood"},
       {"AUTH TLS answered with another positive code",
        FaultScript().Send("220 hi\r\n").ExpectLine("AUTH TLS").Send("200 fine\r\n").ReadUntilClose(),
        "The server refused TLS: it answered \"AUTH TLS\" with 200 fine"},
       {"clear text after the 234",
-       FaultScript().Send("220 hi\r\n").ExpectLine("AUTH TLS").Send("234 go ahead\r\n230 logged in\r\n").ReadUntilClose(),
+       FaultScript()
+           .Send("220 hi\r\n")
+           .ExpectLine("AUTH TLS")
+           .Send("234 go ahead\r\n230 logged in\r\n")
+           .ReadUntilClose(),
        "TLS failed: the server sent more after accepting \"AUTH TLS\""},
-      {"no handshake after the 234", FaultScript().Send("220 hi\r\n").ExpectLine("AUTH TLS").Send("234 go ahead\r\n").Stall(),
+      {"no handshake after the 234",
+       FaultScript().Send("220 hi\r\n").ExpectLine("AUTH TLS").Send("234 go ahead\r\n").Stall(),
        "TLS handshake failed: no answer from the server within 1 second"},
       {"closed instead of a handshake",
-       FaultScript().Send("220 hi\r\n").ExpectLine("AUTH TLS").Send("234 go ahead\r\n").Sleep(std::chrono::milliseconds(100)).Close(),
+       FaultScript()
+           .Send("220 hi\r\n")
+           .ExpectLine("AUTH TLS")
+           .Send("234 go ahead\r\n")
+           .Sleep(std::chrono::milliseconds(100))
+           .Close(),
        "TLS handshake failed: the server closed the connection"},
       {"not TLS after the 234",
-       FaultScript().Send("220 hi\r\n").ExpectLine("AUTH TLS").Send("234 go ahead\r\n").Sleep(std::chrono::milliseconds(200)).Send("331 send PASS\r\n").ReadUntilClose(),
+       FaultScript()
+           .Send("220 hi\r\n")
+           .ExpectLine("AUTH TLS")
+           .Send("234 go ahead\r\n")
+           .Sleep(std::chrono::milliseconds(200))
+           .Send("331 send PASS\r\n")
+           .ReadUntilClose(),
        "TLS handshake failed: "},
   };
   for (Case& c : cases) {

@@ -64,22 +64,22 @@ TEST(TlsFingerprint, AnythingElseIsRefusedWithTheFirstWrongItemQuoted) {
     if (c != ':') bare += c;
   const std::string sha1(40, 'A');
   const std::string cases[] = {
-      bare.substr(0, 62),                // one byte short
-      bare + "00",                       // one byte long
-      bare.substr(0, 63) + "G",          // not a hexadecimal digit
-      good.substr(0, 94) + ":",          // a colon where the last digit belongs
+      bare.substr(0, 62),                        // one byte short
+      bare + "00",                               // one byte long
+      bare.substr(0, 63) + "G",                  // not a hexadecimal digit
+      good.substr(0, 94) + ":",                  // a colon where the last digit belongs
       good.substr(0, 2) + good.substr(3) + "0",  // a colon missing, the length kept
       std::string("01-") + good.substr(3),       // another separator
-      sha1,                              // a SHA-1 fingerprint
-      "SHA256:" + bare,                  // a prefix
+      sha1,                                      // a SHA-1 fingerprint
+      "SHA256:" + bare,                          // a prefix
   };
   for (const std::string& wrong : cases) {
     std::vector<TSha256> got;
     std::string problem;
     EXPECT_FALSE(ParseFingerprints(good + "," + wrong + ",also-wrong", got, problem)) << wrong;
     EXPECT_TRUE(got.empty()) << wrong;
-    EXPECT_EQ(problem, "'" + wrong +
-                           "' is not a SHA-256 fingerprint (64 hexadecimal digits, colons between byte pairs allowed)")
+    EXPECT_EQ(problem,
+              "'" + wrong + "' is not a SHA-256 fingerprint (64 hexadecimal digits, colons between byte pairs allowed)")
         << wrong;
   }
   // A long item is quoted by its start only.

@@ -27,8 +27,15 @@ class EchoServer {
                                            std::string& why) {
     auto server = std::unique_ptr<EchoServer>(new EchoServer);
     const std::string portFile = server->dir_ / "port";
-    std::vector<std::string> argv = {"/usr/bin/python3", SourceDir() + "/tests/support/tls_echo_server.py",
-                                     "--host", kHost, "--port-file", portFile, "--cert", cert.cert, "--key",
+    std::vector<std::string> argv = {"/usr/bin/python3",
+                                     SourceDir() + "/tests/support/tls_echo_server.py",
+                                     "--host",
+                                     kHost,
+                                     "--port-file",
+                                     portFile,
+                                     "--cert",
+                                     cert.cert,
+                                     "--key",
                                      cert.key};
     if (!maxVersion.empty()) argv.insert(argv.end(), {"--max-version", maxVersion});
     server->process_ = ChildProcess(argv, server->dir_ / "out.txt");

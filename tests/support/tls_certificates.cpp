@@ -43,8 +43,8 @@ bool MakeSigned(const std::string& dir, const std::string& name, const std::stri
                 TestCertificate& out, std::string& why) {
   const std::string base = dir + "/" + name;
   WriteFile(base + ".ext", "subjectAltName=" + altNames + "\nbasicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n");
-  if (!Run("openssl req -newkey rsa:2048 -nodes -keyout '" + base + ".key' -out '" + base + ".csr' -subj '/CN=" +
-               name + "'",
+  if (!Run("openssl req -newkey rsa:2048 -nodes -keyout '" + base + ".key' -out '" + base + ".csr' -subj '/CN=" + name +
+               "'",
            why) ||
       !Run("openssl x509 -req -in '" + base + ".csr' -CA '" + dir + "/" + ca + ".pem' -CAkey '" + dir + "/" + ca +
                ".key' -CAcreateserial -out '" + base + ".pem' -days 30 -extfile '" + base + ".ext'",

@@ -9,15 +9,15 @@
 namespace skelder::test {
 
 struct TestCertificate {
-  std::string cert, key;  // PEM files
+  std::string cert, key;    // PEM files
   std::string fingerprint;  // SHA-256, "AB:CD:..." as the openssl command prints it
 };
 
 struct TestCertificates {
-  std::string caFile;        // the authority the process trusts
-  TestCertificate good;      // for 127.0.0.40 to 127.0.0.49, by the trusted authority
-  TestCertificate wrongName; // for "wrong.example" only, by the trusted authority
-  TestCertificate unknownCa; // for the loopback addresses, by an authority nobody trusts
+  std::string caFile;         // the authority the process trusts
+  TestCertificate good;       // for 127.0.0.40 to 127.0.0.49, by the trusted authority
+  TestCertificate wrongName;  // for "wrong.example" only, by the trusted authority
+  TestCertificate unknownCa;  // for the loopback addresses, by an authority nobody trusts
   TestCertificate selfSigned;
   std::string why;  // why they could not be made (no openssl command); the rest is then empty
 };
