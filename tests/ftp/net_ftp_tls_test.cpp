@@ -12,7 +12,9 @@
 
 #include "fault_server.h"
 #include "ftp/net_ftp.h"
+#include "ftp/net_io_handler_tls.h"
 #include "ftp_servers.h"
+#include "socks_servers.h"
 #include "test_support.h"
 #include "tls_certificates.h"
 
@@ -195,6 +197,63 @@ INSTANTIATE_TEST_SUITE_P(Servers, FtpTls,
 
 INSTANTIATE_TEST_SUITE_P(Servers, FtpTlsTrust, ::testing::Values(FtpServerKind::kPyFtpd, FtpServerKind::kVsftpd),
                          [](const auto& param) { return std::string(FtpServerKindName(param.param)); });
+
+// TLS runs over whatever the socket handler connected through: a SOCKS proxy carries the
+// control connection and the passive data connections, TLS from end to end.
+TEST(FtpTlsThroughSocks, ControlAndDataConnectionsGoThroughTheProxy) {
+  SKELDER_REQUIRE(Certificates().why.empty(), Certificates().why);
+  MicrosocksServer proxy("proxyuser", "proxy-pw");
+  SKELDER_REQUIRE(proxy.Started(), proxy.Error());
+  std::string why;
+  auto server = StartTlsServer(FtpServerKind::kPyFtpd, Certificates().good, why);
+  SKELDER_REQUIRE(server, why);
+
+  TNetIOHandlerTls handler;
+  TNetSocksInfo& socks = handler.SocksInfo();
+  socks.Version = svSocks5;
+  socks.Authentication = saUsernamePassword;
+  socks.Host = proxy.Host();
+  socks.Port = proxy.Port();
+  socks.Username = "proxyuser";
+  socks.Password = "proxy-pw";
+  TNetFTP ftp;
+  ftp.SetIOHandler(&handler);
+  Handshakes seen;
+  Configure(ftp, server->host(), server->port(), &seen);
+  ftp.Passive = true;
+  ftp.OpenSession(true, -1);
+  const std::string payload = Pattern(100000, 7);
+  TNetMemoryStream up(payload);
+  ftp.Upload(up, "via-proxy.bin", false);
+  TNetMemoryStream down;
+  ftp.Download("via-proxy.bin", down, false);
+  ftp.CloseConnection();
+  EXPECT_EQ(ReadFile(server->root() + "/via-proxy.bin"), payload);
+  EXPECT_EQ(down.Data(), payload);
+  EXPECT_EQ(seen.places.size(), 3u);
+  EXPECT_EQ(seen.resumed, (std::vector<bool>{false, true, true}));
+  const std::string log = proxy.Log();
+  size_t connections = 0;
+  for (size_t at = log.find("connected to "); at != std::string::npos; at = log.find("connected to ", at + 1))
+    ++connections;
+  EXPECT_EQ(connections, 3u) << log;
+}
+
+// A socket handler assigned from outside cannot turn to TLS: the session refuses to start
+// rather than log in in clear text.
+TEST(FtpTlsThroughSocks, AnAssignedPlainHandlerIsRefused) {
+  TNetIOHandlerSocket plain;
+  TNetFTP ftp;
+  ftp.SetIOHandler(&plain);
+  Configure(ftp, kFaultHost, 21);
+  try {
+    ftp.OpenSession(true, -1);
+    ADD_FAILURE() << "the session opened";
+  } catch (const skelder::net::ETlsError& e) {
+    EXPECT_STREQ(e.what(), "TLS needs the connection's I/O handler to be a TLS handler");
+  }
+  EXPECT_FALSE(plain.HandleConnected());
+}
 
 // What the scripted server does that no real one does on demand.
 TEST(FtpTlsFaults, TheSessionFailsWithoutEverFallingBackToClearText) {
