@@ -57,7 +57,11 @@ void TNetIOHandlerTls::CloseBinding() {
         // Records the peer sent that were never read (TLS 1.3 tickets after an upload's
         // handshake) would turn the close into a reset, and a reset can cost the peer the end
         // of what it has not read yet: our end is said, then the peer's is awaited, briefly.
-        net::ProcessStack().SockShutdown(Binding()->Socket(), net::kShutSend);
+        // A proxy may end both of its connections at our end of data, leaving unread what the
+        // server sent it, which resets the server's side: through one, the server's close_notify
+        // is awaited before ours goes out as the end of the connection.
+        const bool viaProxy = SocksInfo().Version != svNoSocks;
+        if (!viaProxy) net::ProcessStack().SockShutdown(Binding()->Socket(), net::kShutSend);
         const uint64_t start = platform::MonotonicMs();
         if (raw_.size() < kRawBlock) raw_.resize(kRawBlock);
         while (Binding()->Allocated()) {
