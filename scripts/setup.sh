@@ -3,14 +3,16 @@
 # root (or through sudo); installs only what is missing, so a second run is quick.
 set -euo pipefail
 
-# What each is for: the build (compiler, cmake, ninja, GoogleTest), the fuzz targets (clang and
-# its sanitizer runtime) and the format check (clang-format), the test servers (pyftpdlib, vsftpd,
-# dante, microsocks), the tests' tools (pkill, ip netns), and the benchmarks' rivals (lftp, curl).
+# What each is for: the build (compiler, cmake, ninja, GoogleTest, OpenSSL's headers for the TLS
+# backend), the fuzz targets (clang and its sanitizer runtime) and the format check
+# (clang-format), the test servers (pyftpdlib with its TLS handler's python3-openssl, vsftpd,
+# dante, microsocks), the tests' tools (pkill, ip netns, openssl for test certificates), and the
+# benchmarks' rivals (lftp, curl).
 packages=(
-  build-essential cmake ninja-build libgtest-dev
+  build-essential cmake ninja-build libgtest-dev libssl-dev
   clang libclang-rt-dev clang-format
-  python3 python3-pyftpdlib vsftpd dante-server microsocks
-  procps iproute2
+  python3 python3-pyftpdlib python3-openssl vsftpd dante-server microsocks
+  procps iproute2 openssl
   lftp curl
   # The TLS tests' certificates (the openssl command).
   openssl

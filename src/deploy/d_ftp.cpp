@@ -1,5 +1,7 @@
 #include "deploy/d_ftp.h"
 
+#include "ftp/net_io_handler_tls.h"
+
 #include <exception>
 
 #include "ftp/net_stream.h"
@@ -149,6 +151,8 @@ bool TdmFtp::ReopenSite(std::string& message) {
     netFtp.SetHost(FHost);
     netFtp.SetPortNumber(FPort);
     netFtp.Passive = FPassive;
+    netFtp.UseTls = FTls;
+    netFtp.TrustedCertificates = FTrusted;
     netFtp.Username = FUser.empty() ? kAnonymousUser : FUser;
     netFtp.Password = FPassword.empty() ? kAnonymousPassword : FPassword;
     netFtp.OpenSession(true, -1);
@@ -166,6 +170,8 @@ std::unique_ptr<ftp::TNetIOHandlerSocket> TdmFtp::PrepareSession(ftp::TNetFTP& c
   client.AcceptTimeout = netFtp.AcceptTimeout;
   client.PassiveOnPortRefused = netFtp.PassiveOnPortRefused;
   client.Passive = FPassive;
+  client.UseTls = FTls;
+  client.TrustedCertificates = FTrusted;
   client.SetHost(FHost);
   client.SetPortNumber(FPort);
   client.Username = FUser.empty() ? kAnonymousUser : FUser;
@@ -173,7 +179,8 @@ std::unique_ptr<ftp::TNetIOHandlerSocket> TdmFtp::PrepareSession(ftp::TNetFTP& c
   std::unique_ptr<ftp::TNetIOHandlerSocket> handler;
   if (auto* own = dynamic_cast<ftp::TNetIOHandlerSocket*>(netFtp.IOHandler());
       own != nullptr && own->SocksInfo().Version != ftp::svNoSocks) {
-    handler = std::make_unique<ftp::TNetIOHandlerSocket>();
+    // The same kind of handler as the first session's: one that can turn to TLS for ftps://.
+    handler = FTls ? std::make_unique<ftp::TNetIOHandlerTls>() : std::make_unique<ftp::TNetIOHandlerSocket>();
     handler->SocksInfo().Assign(own->SocksInfo());
     client.SetIOHandler(handler.get());
   }

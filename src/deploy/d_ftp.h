@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "deploy/web_folder_settings.h"
 #include "ftp/net_ftp.h"
@@ -44,6 +45,11 @@ class TdmFtp {
   // Passive mode for the sites opened from now on (active when false). In active mode a server
   // that refuses PORT switches the site to passive, and OnNote says so.
   void SetPassive(bool passive) { FPassiveSetting = passive; }
+  // Explicit TLS for the sites opened from now on, and the certificates trusted by fingerprint.
+  void SetTls(bool tls, std::vector<net::TSha256> trusted) {
+    FTls = tls;
+    FTrusted = std::move(trusted);
+  }
   std::function<void(const std::string& note)> OnNote;
 
   bool OpenSite(const std::string& host, const std::string& user, const std::string& password,
@@ -97,6 +103,8 @@ class TdmFtp {
   std::string FHost, FUser, FPassword;
   int32_t FPort = kFtpDefaultPort;
   bool FPassiveSetting = false;
+  bool FTls = false;
+  std::vector<net::TSha256> FTrusted;
   bool FPassive = false;  // the site's mode: the setting, or passive once active was refused
   bool FBroken = false;
   int32_t timeoutMs_ = kDefaultFtpTimeoutMs;

@@ -113,12 +113,22 @@ bool TfrmDeploy::DeployToFtp(const std::string& locationLine) {
   const bool portOk = leaked || SplitHostPort(site.Host, host, port, portProblem);
   // Connecting and logging in can take a while on a distant server: say what is going on.
   if (!leaked && portOk) statusText = "Connecting to " + host + ":" + std::to_string(port) + "...";
-  ftp.SetPassive(ReadFtpPassive(FNotes));
+  const bool tls = IsFtpsLocation(locationLine);
+  std::vector<net::TSha256> trusted;
+  std::string trustProblem;
+  const bool trustOk = !tls || ReadTrustedCertificates(FNotes, trusted, trustProblem);
+  ftp.SetPassive(FtpPassiveFor(FNotes, tls));
+  ftp.SetTls(tls, std::move(trusted));
   ftp.OnNote = [this](const std::string& note) { Log("   " + note); };
   Repaint();
   if (leaked) {
     FLastError = kHostWithAt;
     Log(std::string("   ") + kHostWithAt);
+    result = false;
+  } else if (!trustOk) {
+    // Refused before anything connects: a list the user meant to trust must not be half read.
+    FLastError = platform::EscapeControls(trustProblem);
+    Log("   " + trustProblem);
     result = false;
   } else if (!portOk) {
     // Refused before any name lookup or connection.

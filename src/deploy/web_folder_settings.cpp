@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+#include "net/tls.h"
+
 #include "deploy/u_utils.h"
 #include "platform/ascii.h"
 #include "platform/display_text.h"
@@ -14,6 +16,12 @@ namespace {
 
 constexpr const char* kFtpScheme = "ftp://";
 constexpr size_t kFtpSchemeLength = 6;
+constexpr const char* kFtpsScheme = "ftps://";
+constexpr size_t kFtpsSchemeLength = 7;
+
+bool StartsWithIgnoringCase(const std::string& text, const char* prefix, size_t length) {
+  return text.size() >= length && platform::EqualsIgnoringAsciiCase(text.substr(0, length), prefix);
+}
 
 // Notes written by other tools may carry blanks around names; names match without them.
 std::string TrimBlanks(const std::string& text) {
@@ -102,6 +110,21 @@ bool ReadFtpPassive(const std::string& notes) {
   return IniText(notes).Read(kWebFolderSection, kFtpPassiveKey, "") == "1";
 }
 
+bool FtpPassiveFor(const std::string& notes, bool tls) {
+  const std::string value = IniText(notes).Read(kWebFolderSection, kFtpPassiveKey, "");
+  if (value == "1") return true;
+  if (value == "0") return false;
+  return tls;
+}
+
+bool ReadTrustedCertificates(const std::string& notes, std::vector<std::array<uint8_t, 32>>& fingerprints,
+                             std::string& problem) {
+  const std::string text = IniText(notes).Read(kWebFolderSection, kTrustedCertificatesKey, "");
+  if (net::ParseFingerprints(text, fingerprints, problem)) return true;
+  problem = std::string("The folder's ") + kTrustedCertificatesKey + " cannot be read: " + problem;
+  return false;
+}
+
 std::string FtpConnectionsProblem(const std::string& text) {
   const bool digits = !text.empty() && text.size() <= 2 && text.find_first_not_of("0123456789") == std::string::npos;
   if (digits && std::stoi(text) >= 1 && std::stoi(text) <= kMaxFtpConnections) return {};
@@ -144,21 +167,26 @@ std::string WriteWebFolderSettings(const std::string& notes, const std::vector<s
 
 std::string ComposeFtpLocation(const std::string& site, const std::string& user, const std::string& password) {
   std::string host = site;
-  if (host.size() >= kFtpSchemeLength &&
-      platform::EqualsIgnoringAsciiCase(host.substr(0, kFtpSchemeLength), kFtpScheme))
+  const char* scheme = kFtpScheme;
+  if (StartsWithIgnoringCase(host, kFtpScheme, kFtpSchemeLength)) {
     host.erase(0, kFtpSchemeLength);
+  } else if (StartsWithIgnoringCase(host, kFtpsScheme, kFtpsSchemeLength)) {
+    host.erase(0, kFtpsSchemeLength);
+    scheme = kFtpsScheme;
+  }
   std::string text;
   if (!user.empty()) {
     text = user;
     if (!password.empty()) text += ":" + password;
     text += "@";
   }
-  return kFtpScheme + text + host;
+  return scheme + text + host;
 }
 
 TFtpLocation ParseFtpLocation(const std::string& location) {
   TFtpLocation result;
-  std::string rest = location.size() > kFtpSchemeLength ? location.substr(kFtpSchemeLength) : std::string();
+  const size_t schemeLength = IsFtpsLocation(location) ? kFtpsSchemeLength : kFtpSchemeLength;
+  std::string rest = location.size() > schemeLength ? location.substr(schemeLength) : std::string();
   const auto at = rest.find('@');
   if (at != std::string::npos) {
     const std::string userInfo = rest.substr(0, at);
@@ -174,12 +202,16 @@ TFtpLocation ParseFtpLocation(const std::string& location) {
 }
 
 bool IsFtpLocation(const std::string& location) {
-  return location.size() >= kFtpSchemeLength &&
-         platform::EqualsIgnoringAsciiCase(location.substr(0, kFtpSchemeLength), kFtpScheme);
+  return StartsWithIgnoringCase(location, kFtpScheme, kFtpSchemeLength) || IsFtpsLocation(location);
+}
+
+bool IsFtpsLocation(const std::string& location) {
+  return StartsWithIgnoringCase(location, kFtpsScheme, kFtpsSchemeLength);
 }
 
 bool IsDirectoryLocation(const std::string& location) {
-  return platform::AsciiLower(location).find(kFtpScheme) == std::string::npos;
+  const std::string lower = platform::AsciiLower(location);
+  return lower.find(kFtpScheme) == std::string::npos && lower.find(kFtpsScheme) == std::string::npos;
 }
 
 std::string DirectoryLocationProblem(const std::string& location) {

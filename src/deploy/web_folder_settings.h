@@ -3,6 +3,8 @@
 // A folder is a web folder when "DeployTo" of section "Web Folder" reads non-empty; its value
 // lists the locations joined by ",". A location is used exactly as typed: a directory path, or
 // "ftp://" [user [":" password] "@"] host ["/" path].
+#include <array>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -47,6 +49,15 @@ std::string ReadDeployTo(const std::string& notes);
 // the mode FTP locations have always used.
 inline constexpr const char* kFtpPassiveKey = "FtpPassive";
 bool ReadFtpPassive(const std::string& notes);
+// The mode of one location: FtpPassive when it says "1" or "0", else passive for an "ftps://"
+// location (a firewall cannot follow PORT inside TLS) and active for an "ftp://" one.
+bool FtpPassiveFor(const std::string& notes, bool tls);
+// "TrustedCertificates" in "Web Folder": SHA-256 fingerprints of server certificates accepted
+// for "ftps://" locations although they do not verify, separated by commas. False, with the
+// message that says which item is wrong, for a value that is not such a list.
+inline constexpr const char* kTrustedCertificatesKey = "TrustedCertificates";
+bool ReadTrustedCertificates(const std::string& notes, std::vector<std::array<uint8_t, 32>>& fingerprints,
+                             std::string& problem);
 // "FtpConnections" in "Web Folder": how many sessions an FTP location uploads over at once, 1 to
 // 16 written in digits. Absent means 1. Any other value also means 1, with `problem` saying why
 // (for the log: notes written by others are never refused at deployment).
@@ -65,7 +76,8 @@ std::vector<std::string> SplitLocations(const std::string& deployTo);
 std::string WriteWebFolderSettings(const std::string& notes, const std::vector<std::string>& lines);
 
 // "ftp://" + [user [":" password] "@"] + site. A scheme typed into the site ("ftp://" in any
-// letter case) is dropped first, so the result always starts with a lower-case "ftp://".
+// letter case) is dropped first, so the result always starts with a lower-case "ftp://"; a typed
+// "ftps://" (any letter case) is kept as a lower-case "ftps://".
 std::string ComposeFtpLocation(const std::string& site, const std::string& user, const std::string& password);
 
 struct TFtpLocation {
@@ -81,10 +93,13 @@ TFtpLocation ParseFtpLocation(const std::string& location);
 bool SplitHostPort(const std::string& hostText, std::string& host, int32_t& port, std::string& problem);
 inline constexpr int32_t kFtpDefaultPort = 21;
 
-// Begins with "ftp://" in any letter case: "FTP://host/x" is what the user meant, never a folder.
+// Begins with "ftp://" or "ftps://" in any letter case: "FTP://host/x" is what the user meant,
+// never a folder.
 bool IsFtpLocation(const std::string& location);
-// Contains no "ftp://" (in any letter case) anywhere. A line with "ftp://" later than its start
-// is neither kind.
+// Begins with "ftps://" in any letter case: FTP over explicit TLS.
+bool IsFtpsLocation(const std::string& location);
+// Contains no "ftp://" nor "ftps://" (in any letter case) anywhere. A line with either later
+// than its start is neither kind.
 bool IsDirectoryLocation(const std::string& location);
 
 // Why a directory location cannot be deployed to, before anything is written: it begins with a

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "ftp/net_io_handler_tls.h"
 #include "platform/files.h"
 
 namespace skelder::ftp {
@@ -68,6 +69,12 @@ class ListingStream : public TNetMemoryStream {
   int64_t limit_;
 };
 
+// The active-mode listener of a TLS session: the accepted connection turns to TLS.
+class TlsDataListener : public TNetSimpleServer {
+ public:
+  std::unique_ptr<TNetIOHandlerSocket> NewSocketHandler() override { return std::make_unique<TNetIOHandlerTls>(); }
+};
+
 }  // namespace
 
 // Holds the data connection of one transfer: published as the session's data channel while it
@@ -109,6 +116,15 @@ void TNetFTP::OpenSession(bool autoLogin, int32_t timeoutMs) {
       SetHost(proxySettings_.Host);
       SetPortNumber(proxySettings_.Port);
     }
+    if (UseTls && !dynamic_cast<TNetIOHandlerTls*>(IOHandler())) {
+      // Our own handler, able to turn to TLS; one assigned from outside must be such already.
+      if (IOHandler() != nullptr && !OwnsHandler())
+        throw net::ETlsError("TLS needs the connection's I/O handler to be a TLS handler");
+      FreeOwnedHandler();
+      auto handler = std::make_unique<TNetIOHandlerTls>(this);
+      handler->OnStatus = OnStatus;
+      AdoptIOHandler(std::move(handler));
+    }
     try {
       OpenConnection(timeoutMs);
     } catch (...) {
@@ -121,6 +137,7 @@ void TNetFTP::OpenSession(bool autoLogin, int32_t timeoutMs) {
 
     AwaitReply(220);
     Greeting.Assign(LastCmdResult());
+    if (UseTls) StartControlTls();
     if (autoLogin) {
       LogIn();
       if (OnAfterClientLogin) OnAfterClientLogin(this);
@@ -330,9 +347,10 @@ TNetTCPClient& TNetFTP::PassiveClient(const TNetPassiveAddress& address, std::un
   SetUpDataChannel(result);
   // The data connection goes through the same SOCKS proxy as the control connection.
   std::unique_ptr<TNetIOHandlerSocket> handler;
-  if (TNetIOHandlerSocket* control = Socket()) {
-    handler = std::make_unique<TNetIOHandlerSocket>();
-    handler->SocksInfo().Assign(control->SocksInfo());
+  TNetIOHandlerSocket* control = Socket();
+  if (control || UseTls) {
+    handler = UseTls ? std::make_unique<TNetIOHandlerTls>() : std::make_unique<TNetIOHandlerSocket>();
+    if (control) handler->SocksInfo().Assign(control->SocksInfo());
     result.SetIOHandler(handler.get());
   }
   // The server's own address: a server behind NAT names its private one in the reply, and a
@@ -345,7 +363,8 @@ TNetTCPClient& TNetFTP::PassiveClient(const TNetPassiveAddress& address, std::un
 }
 
 TNetSimpleServer* TNetFTP::AnnouncedListener(std::unique_ptr<DataChannelScope>& scope) {
-  auto server = std::make_unique<TNetSimpleServer>();
+  std::unique_ptr<TNetSimpleServer> server =
+      UseTls ? std::make_unique<TlsDataListener>() : std::make_unique<TNetSimpleServer>();
   TNetSimpleServer& result = *server;
   SetUpDataChannel(result);
   result.AcceptTimeout = AcceptTimeout;
@@ -395,6 +414,7 @@ void TNetFTP::RunIncoming(const std::string& command, TNetStream& stream, bool r
       if (resume) SendRest(stream);
       SendCommand(command, {125, 150, 154});
       Accept(*server);
+      SecureDataChannel(*server);
       server->ReceiveStream(stream, -1, true);
     } else {
       TNetTCPClient& client = PassiveClient(RequestPassive(), scope);
@@ -402,6 +422,7 @@ void TNetFTP::RunIncoming(const std::string& command, TNetStream& stream, bool r
       if (resume) SendRest(stream);
       WriteLine(command);
       AwaitReply({125, 150, 154});
+      SecureDataChannel(client);
       client.ReceiveStream(stream, -1, true);
     }
   });
@@ -413,6 +434,7 @@ void TNetFTP::RunOutgoing(const std::string& command, TNetStream& stream, bool f
     if (TNetSimpleServer* server = Passive ? nullptr : AnnouncedListener(scope)) {
       SendCommand(command, {125, 150});
       Accept(*server);
+      SecureDataChannel(*server);
       server->SendStream(stream, fromBeginning, false, 0);
     } else {
       const TNetPassiveAddress address = RequestPassive();
@@ -420,6 +442,7 @@ void TNetFTP::RunOutgoing(const std::string& command, TNetStream& stream, bool f
       TNetTCPClient& client = PassiveClient(address, scope);
       client.OpenConnection(-1);
       AwaitReply({110, 125, 150});
+      SecureDataChannel(client);
       try {
         client.SendStream(stream, fromBeginning, false, 0);
       } catch (const net::ENetSocketError& e) {
@@ -462,6 +485,52 @@ bool TNetFTP::ReadLateReply(const TNetReplyCodes& codes) {
     // Nothing came (or the connection went): whether it is still on its way is unknown.
     return false;
   }
+}
+
+// --- TLS --------------------------------------------------------------------------------
+
+void TNetFTP::StartControlTls() {
+  WriteLine("AUTH TLS");
+  if (ReadReply() != 234) {
+    const TNetRFCReply& reply = LastCmdResult();
+    throw ENetProtocolReplyError(reply.NumericCode(), "The server refused TLS: it answered \"AUTH TLS\" with " +
+                                                          reply.TextCode() + " " +
+                                                          (reply.Text.empty() ? std::string() : reply.Text.front()));
+  }
+  // Bytes that came with the 234 were sent in clear text and could be anyone's: a reply
+  // injected there would pass for one of the server's once TLS is on.
+  if (InputBuffer().Size() > 0) throw net::ETlsError("TLS failed: the server sent more after accepting \"AUTH TLS\"");
+  tlsSession_ = net::NewTlsSessionCache();
+  Handshake(*this, ReadTimeout, "control connection");
+  SendCommand("PBSZ 0", 200);
+  SendCommand("PROT P", 200);
+}
+
+void TNetFTP::SecureDataChannel(TNetTCPConnection& channel) {
+  if (UseTls) Handshake(channel, DataReadTimeout, "data connection");
+}
+
+void TNetFTP::Handshake(TNetTCPConnection& connection, int32_t readTimeoutMs, const std::string& place) {
+  auto* handler = dynamic_cast<TNetIOHandlerTls*>(connection.IOHandler());
+  if (handler == nullptr) throw net::ETlsError("TLS needs the connection's I/O handler to be a TLS handler");
+  handler->TimeoutMs = readTimeoutMs;
+  const int32_t limit = readTimeoutMs > 0 ? readTimeoutMs : kTlsHandshakeTimeoutMs;
+  try {
+    handler->StartTls({Host(), tlsSession_}, limit);
+  } catch (net::ENetException& e) {
+    if (place != "control connection") e.AddPlace(place);
+    throw;
+  }
+  const net::TTlsPeer peer = handler->Peer();
+  bool trusted = peer.Verified;
+  for (const net::TSha256& fingerprint : TrustedCertificates) trusted = trusted || fingerprint == peer.Fingerprint;
+  if (!trusted) {
+    // Said before anything of ours goes over the connection.
+    throw ETlsCertificateRefused("The server's certificate is not trusted (" + peer.Problem +
+                                 "); its SHA-256 fingerprint is " + net::FingerprintText(peer.Fingerprint) +
+                                 ". If that is your server's certificate, add the fingerprint to TrustedCertificates.");
+  }
+  if (OnTlsHandshake) OnTlsHandshake(place, peer);
 }
 
 // --- listing ----------------------------------------------------------------------------

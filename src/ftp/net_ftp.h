@@ -14,6 +14,7 @@
 #include "ftp/net_simple_server.h"
 #include "ftp/net_stream.h"
 #include "ftp/net_tcp_client.h"
+#include "net/tls.h"
 
 namespace skelder::ftp {
 
@@ -41,6 +42,8 @@ class TNetFtpProxySettings {
 enum TNetFTPTransferType : uint8_t { ftASCII = 0, ftBinary = 1 };
 
 SKELDER_NET_ERROR(ENetFTPFileAlreadyExists, net::ENetException, "Destination file already exists.");
+// A server certificate that neither verifies nor is trusted by its fingerprint.
+SKELDER_NET_ERROR(ETlsCertificateRefused, net::ETlsError, "The server's certificate is not trusted.");
 // A directory listing longer than MaxListingBytes.
 SKELDER_NET_ERROR(ENetListingTooLong, net::ENetException, "Directory listing too long.");
 
@@ -70,6 +73,15 @@ class TNetFTP : public TNetTCPClient {
   // Most bytes a directory listing may hold (0: no limit): far above a directory of a hundred
   // thousand entries, it stops a listing that never ends.
   int64_t MaxListingBytes = 8 * 1024 * 1024;
+
+  // Explicit TLS: after the greeting "AUTH TLS" (234 or the session fails: nothing goes in
+  // clear text), the handshake, "PBSZ 0", "PROT P", then the log-in. Every data connection is
+  // TLS as well and resumes the control connection's session. A certificate is accepted when it
+  // verifies or when its SHA-256 fingerprint is among TrustedCertificates.
+  bool UseTls = false;
+  std::vector<net::TSha256> TrustedCertificates;
+  // Each accepted handshake: "control connection" or "data connection", and what it gave.
+  std::function<void(const std::string& place, const net::TTlsPeer& peer)> OnTlsHandshake;
 
   TNetCheckListFormat OnCheckListFormat;
   TNetCreateFTPList OnCreateFTPList;
@@ -149,6 +161,11 @@ class TNetFTP : public TNetTCPClient {
   // ask for, or after we stopped reading); false when none of `codes` came in time.
   bool ReadLateReply(const TNetReplyCodes& codes);
   TNetFTPListItems& ListingCollection();
+  // AUTH TLS and the handshake on the control connection, then the data connections' protection.
+  void StartControlTls();
+  // The data connection's handshake, once the server has answered the transfer command.
+  void SecureDataChannel(TNetTCPConnection& channel);
+  void Handshake(TNetTCPConnection& connection, int32_t readTimeoutMs, const std::string& place);
 
   bool resumeAnswer_ = false;
   bool resumeProbed_ = false;
@@ -161,6 +178,7 @@ class TNetFTP : public TNetTCPClient {
   std::unique_ptr<TNetFTPListItems> directoryListing_;
   bool listingParsed_ = false;
   TNetFtpProxySettings proxySettings_;
+  std::shared_ptr<net::TTlsSessionCache> tlsSession_;  // of the session that is open
 };
 
 }  // namespace skelder::ftp

@@ -49,6 +49,9 @@ class TNetIOHandlerSocket : public TNetIOHandler {
   int ReceiveNow(void* buffer, int length) override;   // the same
   int SendFrom(const void* buffer, int length) override;
   bool WaitWritable(int32_t timeoutMs) override;
+  // False when the bytes on the socket are not the connection's own (encrypted), so nothing may
+  // send a file straight to the socket.
+  virtual bool PassesBytesUnchanged() const { return true; }
 
   // Null until PrepareHandle.
   net::TNetSocketHandle* Binding() const { return binding_.get(); }

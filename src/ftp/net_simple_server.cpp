@@ -84,7 +84,7 @@ void TNetSimpleServer::StartListening() {
   try {
     if (!Binding()) {
       ResetInput();
-      AdoptIOHandler(std::make_unique<TNetIOHandlerSocket>());
+      AdoptIOHandler(NewSocketHandler());
       Socket()->PrepareHandle();
     }
     if (listeningSocket_ == net::kNoSocket) BindListener();

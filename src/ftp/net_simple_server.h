@@ -2,6 +2,7 @@
 // The data connection of an FTP transfer: the single-connection listener of active mode, and
 // the PASV and PORT texts both modes exchange on the control connection.
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "ftp/net_io_handler_socket.h"
@@ -59,6 +60,8 @@ class TNetSimpleServer : public TNetTCPConnection {
   // request. ENetAcceptTimeout when the limit passes. The listening socket is closed on every path.
   virtual bool AcceptConnection();
   void ResetInput() override;
+  // The handler that listens and then carries the accepted connection.
+  virtual std::unique_ptr<TNetIOHandlerSocket> NewSocketHandler() { return std::make_unique<TNetIOHandlerSocket>(); }
 
   bool AbortRequested() const { return abortRequested_; }
   bool Listening() const { return listening_; }

@@ -639,7 +639,7 @@ int64_t TNetTCPConnection::SendFile(const std::string& fileName, bool allowPlatf
   if (!std::filesystem::is_regular_file(fileName, ec)) throw ENetFileNotFound(fileName);
   net::TNetStack& stack = ProcessStack();
   if (stack.HasFileTransmit() && intercept_ == nullptr && allowPlatformTransmit && socketHandler_ != nullptr &&
-      socketHandler_->Binding() != nullptr)
+      socketHandler_->PassesBytesUnchanged() && socketHandler_->Binding() != nullptr)
     return stack.TransmitFile(socketHandler_->Binding()->Socket(), fileName);
   TNetFileStream file(fileName, TNetFileStream::fmOpenRead);
   SendStream(file, true, false, 0);

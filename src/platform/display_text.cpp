@@ -65,7 +65,7 @@ std::string Escape(const std::string& text, bool keepLines) {
 
 namespace {
 
-// Where the secret of each FTP location ("ftp://" in any letter case) in the text lies: the
+// Where the secret of each FTP location ("ftp://" or "ftps://" in any letter case) lies: the
 // user's password after the ":" of the user information, or, without a ":", what a password typed
 // with "@" leaves of itself between the first and the last "@". A location runs to the end of its
 // line or to a ","; the host starts after the last "@" before the first "/" that follows an "@".
@@ -75,17 +75,29 @@ struct FtpSecret {
   std::string host;   // host (and port), letter case folded
 };
 
+// The next "ftp://" or "ftps://" (lower-case text) at or after `from`, and where its rest starts.
+size_t FindScheme(const std::string& lower, size_t from, size_t& rest) {
+  const size_t plain = lower.find("ftp://", from);
+  const size_t tls = lower.find("ftps://", from);
+  if (tls < plain) {
+    rest = tls + 7;
+    return tls;
+  }
+  rest = plain + 6;
+  return plain;
+}
+
 std::vector<FtpSecret> FtpSecrets(const std::string& text) {
   std::vector<FtpSecret> secrets;
   // Most texts hold no location at all: nothing to look at further.
   if (text.find("://") == std::string::npos) return secrets;
   const std::string lower = AsciiLower(text);
   size_t done = 0;
-  for (size_t at = lower.find("ftp://"); at != std::string::npos;) {
-    const size_t start = at + 6;
+  size_t start = 0;
+  for (size_t at = FindScheme(lower, 0, start); at != std::string::npos;) {
     if (at < done) {
       // Inside a secret already found (a password that holds "ftp://").
-      at = lower.find("ftp://", done);
+      at = FindScheme(lower, done, start);
       continue;
     }
     size_t end = text.find_first_of(",\r\n", start);
@@ -105,7 +117,7 @@ std::vector<FtpSecret> FtpSecrets(const std::string& text) {
         done = lastAt;
       }
     }
-    at = lower.find("ftp://", start);
+    at = FindScheme(lower, start, start);
   }
   return secrets;
 }

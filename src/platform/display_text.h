@@ -8,7 +8,8 @@
 
 namespace skelder::platform {
 
-// The password of every FTP location ("ftp://" in any letter case) in the text becomes "****".
+// The password of every FTP location ("ftp://" or "ftps://" in any letter case) in the text
+// becomes "****".
 // A location runs to the end of its line or to a ","; its user information ends at the last "@"
 // before the path, so a password holding "@" or "/" is hidden whole.
 std::string MaskFtpPasswords(const std::string& text);

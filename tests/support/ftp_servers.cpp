@@ -128,6 +128,8 @@ std::vector<std::string> PyFtpdServer::Prepare(std::string* why) {
     argv.insert(argv.end(), {"--user", options_.user, "--password", options_.password});
   }
   if (options_.anonymous) argv.push_back("--anonymous");
+  if (!options_.tlsCert.empty())
+    argv.insert(argv.end(), {"--tls-cert", options_.tlsCert, "--tls-key", options_.tlsKey});
   return argv;
 }
 
@@ -163,6 +165,13 @@ std::vector<std::string> VsftpdServer::Prepare(std::string* why) {
   for (const auto& [name, value] : fields)
     for (size_t at = text.find(name); at != std::string::npos; at = text.find(name, at + value.size()))
       text.replace(at, std::strlen(name), value);
+  if (!options_.tlsCert.empty()) {
+    text +=
+        "ssl_enable=YES\nallow_anon_ssl=YES\nforce_anon_logins_ssl=YES\nforce_anon_data_ssl=YES\n"
+        "require_ssl_reuse=YES\nssl_ciphers=HIGH\nrsa_cert_file=" +
+        options_.tlsCert + "\nrsa_private_key_file=" + options_.tlsKey + "\n";
+  }
+  for (const std::string& line : options_.extraConfig) text += line + "\n";
   WriteFile(config, text);
   return {kVsftpd, config};
 }

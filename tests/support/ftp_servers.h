@@ -19,6 +19,11 @@ struct FtpServerOptions {
   std::string user;   // pyftpdlib only: a user with every right (empty: none)
   std::string password;
   bool anonymous = true;  // anonymous log-in with write rights
+  // Explicit TLS required for log-ins and data (both set): the server's certificate and key.
+  // vsftpd also requires every data connection to resume the control connection's session.
+  std::string tlsCert, tlsKey;
+  // vsftpd only: further lines for its config.
+  std::vector<std::string> extraConfig;
 };
 
 class FtpServer {

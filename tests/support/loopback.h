@@ -13,6 +13,12 @@ inline constexpr char kFtpE2eVsftpd[] = "127.0.0.22";
 inline constexpr char kOtherPort[] = "127.0.0.198";
 inline constexpr char kPassive[] = "127.0.0.199";
 
+// e2e_deploy_ftps_e2e (the TLS tests' certificates name 127.0.0.40 to .49)
+inline constexpr char kFtpsPyFtpd[] = "127.0.0.43";
+inline constexpr char kFtpsVsftpd[] = "127.0.0.44";
+inline constexpr char kFtpsCertificates[] = "127.0.0.45";
+inline constexpr char kFtpsAuthRefused[] = "127.0.0.46";
+
 // e2e_deploy_ftp_faults
 inline constexpr char kRefusedLogIn[] = "127.0.0.31";
 inline constexpr char kPasswordNeverShows[] = "127.0.0.32";

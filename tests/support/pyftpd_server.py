@@ -28,6 +28,9 @@ def add_common_arguments(parser):
     parser.add_argument("--user", default="")
     parser.add_argument("--password", default="")
     parser.add_argument("--anonymous", action="store_true")
+    parser.add_argument("--tls-cert", default="",
+                        help="explicit TLS required for log-ins and data, with this certificate")
+    parser.add_argument("--tls-key", default="")
 
 
 def make_authorizer(args):
@@ -61,8 +64,19 @@ def serve(args, handler):
 
 def logging_handler(args, authorizer, banner, base=FTPHandler):
     """A control-connection handler that appends each command line to --log before answering
-    it, with a password written as "PASS ****"."""
+    it, with a password written as "PASS ****". With --tls-cert, the TLS handler of pyftpdlib
+    (python3-openssl) that refuses log-ins and transfers in clear text."""
     log = open(args.log, "a", buffering=1, encoding="latin-1")
+    if getattr(args, "tls_cert", ""):
+        from pyftpdlib.handlers import TLS_FTPHandler, TLS_DTPHandler
+
+        class TlsHandler(TLS_FTPHandler, base):
+            pass
+        TlsHandler.certfile = args.tls_cert
+        TlsHandler.keyfile = args.tls_key
+        TlsHandler.tls_control_required = True
+        TlsHandler.tls_data_required = True
+        base = TlsHandler
 
     class LoggingHandler(base):
         def pre_process_command(self, line, cmd, arg):

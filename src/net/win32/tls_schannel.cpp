@@ -108,8 +108,8 @@ class TLibrary {
     if (!module_ && ::GetLastError() == ERROR_INVALID_PARAMETER) module_ = ::LoadLibraryW(name);
     if (!module_) {
       const DWORD code = ::GetLastError();
-      throw ETlsError("TLS is not available: " + Narrow(name) + " cannot be loaded: " +
-                      platform::SystemErrorText(code));
+      throw ETlsError("TLS is not available: " + Narrow(name) +
+                      " cannot be loaded: " + platform::SystemErrorText(code));
     }
   }
   ~TLibrary() { ::FreeLibrary(module_); }
@@ -282,20 +282,34 @@ std::string ProtocolName(DWORD protocol) {
 
 std::string AlgorithmName(ALG_ID algorithm, DWORD strength) {
   switch (algorithm) {
-    case CALG_AES_128: return "AES-128";
-    case CALG_AES_192: return "AES-192";
-    case CALG_AES_256: return "AES-256";
-    case CALG_AES: return "AES-" + std::to_string(strength);
-    case CALG_3DES: return "3DES";
-    case CALG_SHA1: return "SHA1";
-    case CALG_SHA_256: return "SHA256";
-    case CALG_SHA_384: return "SHA384";
-    case CALG_SHA_512: return "SHA512";
-    case CALG_ECDH_EPHEM: return "ECDHE";
-    case CALG_ECDH: return "ECDH";
-    case CALG_DH_EPHEM: return "DHE";
-    case CALG_RSA_KEYX: return "RSA";
-    default: return "algorithm " + HexCode(static_cast<long>(algorithm));
+    case CALG_AES_128:
+      return "AES-128";
+    case CALG_AES_192:
+      return "AES-192";
+    case CALG_AES_256:
+      return "AES-256";
+    case CALG_AES:
+      return "AES-" + std::to_string(strength);
+    case CALG_3DES:
+      return "3DES";
+    case CALG_SHA1:
+      return "SHA1";
+    case CALG_SHA_256:
+      return "SHA256";
+    case CALG_SHA_384:
+      return "SHA384";
+    case CALG_SHA_512:
+      return "SHA512";
+    case CALG_ECDH_EPHEM:
+      return "ECDHE";
+    case CALG_ECDH:
+      return "ECDH";
+    case CALG_DH_EPHEM:
+      return "DHE";
+    case CALG_RSA_KEYX:
+      return "RSA";
+    default:
+      return "algorithm " + HexCode(static_cast<long>(algorithm));
   }
 }
 
@@ -343,11 +357,10 @@ class TSchannelChannel : public TTlsChannel {
       const size_t piece = std::min<size_t>(count, sizes_.cbMaximumMessage);
       std::string record(sizes_.cbHeader + piece + sizes_.cbTrailer, '\0');
       std::memcpy(record.data() + sizes_.cbHeader, data, piece);
-      SecBuffer buffers[4] = {
-          {sizes_.cbHeader, SECBUFFER_STREAM_HEADER, record.data()},
-          {static_cast<unsigned long>(piece), SECBUFFER_DATA, record.data() + sizes_.cbHeader},
-          {sizes_.cbTrailer, SECBUFFER_STREAM_TRAILER, record.data() + sizes_.cbHeader + piece},
-          {0, SECBUFFER_EMPTY, nullptr}};
+      SecBuffer buffers[4] = {{sizes_.cbHeader, SECBUFFER_STREAM_HEADER, record.data()},
+                              {static_cast<unsigned long>(piece), SECBUFFER_DATA, record.data() + sizes_.cbHeader},
+                              {sizes_.cbTrailer, SECBUFFER_STREAM_TRAILER, record.data() + sizes_.cbHeader + piece},
+                              {0, SECBUFFER_EMPTY, nullptr}};
       SecBufferDesc description{SECBUFFER_VERSION, 4, buffers};
       const SECURITY_STATUS status = tls_->sspi->EncryptMessage(&context_, 0, &description, 0);
       if (status != SEC_E_OK) {
@@ -428,8 +441,7 @@ class TSchannelChannel : public TTlsChannel {
     ULONG attributes = 0;
     const SECURITY_STATUS status = tls_->sspi->InitializeSecurityContextW(
         credentials_->Handle(), haveContext_ ? &context_ : nullptr, TargetName(), kRequest, 0, 0,
-        withInput ? &inDescription : nullptr, 0, &context_, &outDescription, &attributes,
-        nullptr);
+        withInput ? &inDescription : nullptr, 0, &context_, &outDescription, &attributes, nullptr);
     TContextBuffer token(*tls_, out[0].pvBuffer), alert(*tls_, out[1].pvBuffer);
     if (!haveContext_ && (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED)) haveContext_ = true;
     // A failure may still carry an alert for the server: it goes out with the rest.
@@ -456,7 +468,8 @@ class TSchannelChannel : public TTlsChannel {
         case SEC_E_OK:
           return true;
         case SEC_E_INCOMPLETE_MESSAGE:
-          if (in_.size() > kMaxHandshakeBytes) throw ETlsError("TLS handshake failed: the server's message is too long");
+          if (in_.size() > kMaxHandshakeBytes)
+            throw ETlsError("TLS handshake failed: the server's message is too long");
           return false;
         case SEC_I_CONTINUE_NEEDED:
         // The server asks for a client certificate: the handshake goes on without one.
@@ -506,7 +519,8 @@ class TSchannelChannel : public TTlsChannel {
       if (in_.empty()) {
         // Nothing left over: the system holds the message itself and wants an empty call.
         const SECURITY_STATUS again = StepWithEmptyToken();
-        if (again == SEC_E_OK) renegotiating_ = false;
+        if (again == SEC_E_OK)
+          renegotiating_ = false;
         else if (again != SEC_I_CONTINUE_NEEDED && again != SEC_E_INCOMPLETE_MESSAGE)
           throw ETlsError("TLS handshake failed: " + StatusText(again));
       }
@@ -592,7 +606,8 @@ class TSchannelChannel : public TTlsChannel {
     // A server named by its address carries the address among its alternative names, which some
     // policies (wine's) do not compare: the address is compared here, and the rest is theirs.
     const bool addressMatches = CertificateHasAddress(certificate);
-    if (problem == static_cast<DWORD>(CERT_E_CN_NO_MATCH) && addressMatches) problem = PolicyError(chain.Get(), kIgnoreName);
+    if (problem == static_cast<DWORD>(CERT_E_CN_NO_MATCH) && addressMatches)
+      problem = PolicyError(chain.Get(), kIgnoreName);
     // Some policies pass a chain that ends short of any root (wine's does): the chain's own
     // status is read as well.
     if (problem == 0) problem = ChainError(chain.Get()->TrustStatus.dwErrorStatus);

@@ -55,7 +55,8 @@ const TlsFixture& Fixture() {
       if (fields.size() == 2 && fields[0] == "unavailable") f.unavailable = fields[1];
       if (fields.size() == 3) f.servers[fields[0]] = {static_cast<uint16_t>(std::stoi(fields[1])), fields[2]};
     }
-    if (f.unavailable.empty() && f.servers.empty()) f.unavailable = "no tls-servers/servers.txt (did the TlsServers fixture run?)";
+    if (f.unavailable.empty() && f.servers.empty())
+      f.unavailable = "no tls-servers/servers.txt (did the TlsServers fixture run?)";
     return f;
   }();
   return fixture;
@@ -153,7 +154,8 @@ class Link {
 
   // The next bytes from the socket; empty at its end.
   std::string Arrive() {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - std::chrono::steady_clock::now());
     if (left.count() <= 0 || WaitForSocket(socket_, false, static_cast<int>(left.count())) != 1)
       throw std::runtime_error("nothing came from the server in time");
     char buffer[16384];
@@ -198,8 +200,8 @@ TEST_F(SchannelTest, DataGoesBothWaysAcrossRecordsFedInPieces) {
     size_t piece;
     const char* protocol;
   };
-  for (const Case& c : {Case{"trusted", 7, nullptr}, Case{"trusted", 65536, nullptr},
-                        Case{"tls12", 5, "TLSv1.2"}, Case{"tls12", 65536, "TLSv1.2"}}) {
+  for (const Case& c : {Case{"trusted", 7, nullptr}, Case{"trusted", 65536, nullptr}, Case{"tls12", 5, "TLSv1.2"},
+                        Case{"tls12", 65536, "TLSv1.2"}}) {
     SCOPED_TRACE(std::string(c.server) + ", pieces of " + std::to_string(c.piece));
     Link link(c.server, Settings(), c.piece);
     link.Handshake();
@@ -234,8 +236,9 @@ TEST_F(SchannelTest, TheNewestProtocolIsNegotiated) {
 }
 
 TEST_F(SchannelTest, AChainToATrustedAuthorityVerifies) {
-  SKELDER_REQUIRE(AuthorityTrusted(), "the test authority is not among the system's trusted certificates (under "
-                                      "wine that needs root: tests/support/wine/with-host-roots.sh)");
+  SKELDER_REQUIRE(AuthorityTrusted(),
+                  "the test authority is not among the system's trusted certificates (under "
+                  "wine that needs root: tests/support/wine/with-host-roots.sh)");
   for (const char* server : {"trusted", "tls12"}) {
     SCOPED_TRACE(server);
     Link link(server, Settings());
