@@ -9,3 +9,5 @@ for program in bench_collection bench_deploy_folder bench_platform_files bench_h
   echo "== $program"
   "$bin/$program"
 done
+echo "== bench_deploy_ftp --tls"
+"$bin/bench_deploy_ftp" --tls

@@ -4,8 +4,10 @@
 //     (goal: no slower, although every upload changes directory twice);
 //   - a deployment with nothing changed, against lftp's no-change mirror, which lists every
 //     remote directory (goal: at least 4 times faster).
-// The run's clean-up waits are taken out with the virtual clock. The add-in always connects to
-// port 21, so vsftpd listens on 127.0.0.41:21 (root needed).
+// --tls does the same over explicit TLS (an ftps:// location; lftp with ftp:ssl-force), both
+// in passive mode, with a certificate of the tests' own authority (goal: no slower than lftp).
+// The run's clean-up waits are taken out with the virtual clock. vsftpd listens on
+// 127.0.0.41:21 (root needed).
 //
 // Everything (repository, temporary folders, served tree) lives under one work folder, on
 // /dev/shm when the machine has it. Each deployment makes and deletes 2,000 files within
@@ -14,7 +16,7 @@
 // history rather than the programs measured. --work puts the tree elsewhere.
 //
 //   bench_deploy_ftp [--files N] [--folders N] [--rounds N] [--host ADDRESS] [--work DIR]
-//                    [--no-change-only]
+//                    [--no-change-only] [--tls]
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -30,6 +32,7 @@
 #include <utility>
 #include <vector>
 
+#include "tls_certificates.h"
 #include "deploy/d_ftp.h"
 #include "deploy/deploy_record.h"
 #include "ftp_servers.h"
@@ -85,10 +88,15 @@ class Addin {
   OutcomeFn outcome_ = nullptr;
 };
 
-double Mirror(const std::string& host, const std::string& from, const std::string& to) {
-  const std::string command = "lftp -e \"set ftp:passive-mode off; set net:max-retries 1; mirror -R --parallel=1 '" +
-                              from + "' '" + to + "'; quit\" -u anonymous,bench@localhost ftp://" + host +
-                              " >/dev/null 2>&1";
+// Over explicit TLS (caFile not empty) both sides use passive mode, as a deployment to an
+// ftps:// location does by default; lftp is made to protect the log-in and every data connection.
+double Mirror(const std::string& host, const std::string& from, const std::string& to, const std::string& caFile) {
+  const std::string mode = caFile.empty() ? "set ftp:passive-mode off; "
+                                          : "set ftp:passive-mode on; set ftp:ssl-force true; "
+                                            "set ftp:ssl-protect-data true; set ssl:ca-file " +
+                                                caFile + "; ";
+  const std::string command = "lftp -e \"" + mode + "set net:max-retries 1; mirror -R --parallel=1 '" + from + "' '" +
+                              to + "'; quit\" -u anonymous,bench@localhost ftp://" + host + " >/dev/null 2>&1";
   const auto start = std::chrono::steady_clock::now();
   if (std::system(command.c_str()) != 0) throw std::runtime_error("lftp failed: " + command);
   return Seconds(std::chrono::steady_clock::now() - start);
@@ -98,8 +106,11 @@ size_t CountFiles(const std::string& root) { return skelder::test::ListFiles(roo
 
 // What a no-change FTP location does on the network, timed on its own through the FTP module:
 // log in, fetch the record, decide for every file, store the record back, close.
-double NoChangeLocation(const std::string& host, const std::string& base, const std::string& scratch, int files) {
+double NoChangeLocation(const std::string& host, const std::string& base, const std::string& scratch, int files,
+                        bool tls) {
   skelder::deploy::TdmFtp ftp;
+  ftp.SetTls(tls, {});
+  ftp.SetPassive(tls);
   std::string message;
   const auto start = std::chrono::steady_clock::now();
   if (!ftp.OpenSite(host, "", "", base, message, nullptr)) throw std::runtime_error("open: " + message);
@@ -166,7 +177,7 @@ double CheckOutFloor(const std::string& repository, const std::string& scratch) 
 
 int main(int argc, char** argv) {
   int files = 2000, folders = 40, rounds = 5;
-  bool noChangeOnly = false;
+  bool noChangeOnly = false, tls = false;
   std::string host = "127.0.0.41";
   std::string workBase = fs::is_directory("/dev/shm") ? "/dev/shm" : "";
   for (int i = 1; i < argc; ++i) {
@@ -183,10 +194,12 @@ int main(int argc, char** argv) {
       workBase = argv[++i];
     else if (a == "--no-change-only")
       noChangeOnly = true;
+    else if (a == "--tls")
+      tls = true;
     else {
       std::fprintf(stderr,
                    "usage: %s [--files N] [--folders N] [--rounds N] [--host ADDRESS] [--work DIR] "
-                   "[--no-change-only]\n",
+                   "[--no-change-only] [--tls]\n",
                    argv[0]);
       return 2;
     }
@@ -204,6 +217,14 @@ int main(int argc, char** argv) {
     options.host = host;
     options.port = 21;
     options.root = work / "served";
+    std::string caFile;
+    if (tls) {
+      const auto& certificates = skelder::test::Certificates();
+      if (!certificates.why.empty()) throw std::runtime_error("no certificates: " + certificates.why);
+      options.tlsCert = certificates.good.cert;
+      options.tlsKey = certificates.good.key;
+      caFile = certificates.caFile;
+    }
     fs::create_directories(options.root);
     skelder::test::VsftpdServer server(options);
     std::string why;
@@ -218,10 +239,12 @@ int main(int argc, char** argv) {
     // vsftpd, running as the launching user, names its files by their real paths.
     const std::string ours = options.root + "/skelder", theirs = options.root + "/lftp";
     fs::create_directories(ours);
-    repo.Notes("", "[Web Folder]\r\nDeployTo=ftp://" + host + ours + "\r\nEnabled=1\r\n");
+    const std::string scheme = tls ? "ftps://" : "ftp://";
+    const std::string ftpNotes = "[Web Folder]\r\nDeployTo=" + scheme + host + ours + "\r\nEnabled=1\r\n";
+    repo.Notes("", ftpNotes);
     const std::string folderId = std::to_string(repo.FolderId(""));
-    std::printf("tree: %d files of 4 KiB in %d folders; vsftpd on %s:21, active mode; work folder %s\n", files, folders,
-                host.c_str(), work.path().c_str());
+    std::printf("tree: %d files of 4 KiB in %d folders; vsftpd on %s:21, %s; work folder %s\n", files, folders,
+                host.c_str(), tls ? "explicit TLS, passive mode" : "active mode", work.path().c_str());
 
     Addin addin(work / "install");
     if (noChangeOnly) {
@@ -230,19 +253,18 @@ int main(int argc, char** argv) {
       for (int r = 0; r < rounds; ++r) std::printf("no-change deployment: %8.4f s\n", addin.Deploy(folderId));
       return 0;
     }
-    const double lftpFirst = Mirror(host, repo.Root(), theirs);
+    const double lftpFirst = Mirror(host, repo.Root(), theirs, caFile);
     const double first = addin.Deploy(folderId);
     if (CountFiles(ours) != static_cast<size_t>(files) + 1)
       throw std::runtime_error("the deployment arrived incomplete: " + std::to_string(CountFiles(ours)) + " files");
     // No-change runs, alternating with lftp's, best of the rounds each (the machine is shared). A
     // run without any location tells what fetching the files from the host and cleaning up cost.
-    const std::string ftpNotes = "[Web Folder]\r\nDeployTo=ftp://" + host + ours + "\r\nEnabled=1\r\n";
     const std::string noLocation = "[Web Folder]\r\nDeployTo=\r\nEnabled=1\r\n";
     double again = 1e9, lftpAgain = 1e9, fetchOnly = 1e9, location = 1e9, floor = 1e9;
     for (int round = 0; round < rounds; ++round) {
       again = std::min(again, addin.Deploy(folderId));
-      lftpAgain = std::min(lftpAgain, Mirror(host, repo.Root(), theirs));
-      location = std::min(location, NoChangeLocation(host, ours, work / "record", files));
+      lftpAgain = std::min(lftpAgain, Mirror(host, repo.Root(), theirs, caFile));
+      location = std::min(location, NoChangeLocation(host, ours, work / "record", files, tls));
       floor = std::min(floor, CheckOutFloor(repo.Root(), work / "floor"));
       repo.Notes("", noLocation);
       fetchOnly = std::min(fetchOnly, addin.Deploy(folderId));
