@@ -92,7 +92,7 @@ bool TdmFtp::Guarded(std::string& message, Body&& body) {
     message = "Unknown FTP error.";
     FBroken = true;
   }
-  ftp::Trace().Note(netFtp.TraceSession(), "Error: " + message);
+  ftp::Trace().Note(netFtp.TraceSession(), "Error: " + ftp::TraceMessage(message));
   return false;
 }
 

@@ -93,9 +93,9 @@ class DataTrace {
   void Ended() { Trace().Note(session_, "Data connection closed: " + Bytes() + ", complete"); }
   void Failed(const char* what) {
     if (opened_)
-      Trace().Note(session_, "Data connection failed after " + Bytes() + ": " + what);
+      Trace().Note(session_, "Data connection failed after " + Bytes() + ": " + TraceMessage(what));
     else
-      Trace().Note(session_, std::string("Data connection not opened: ") + what);
+      Trace().Note(session_, "Data connection not opened: " + TraceMessage(what));
   }
 
  private:

@@ -153,6 +153,19 @@ std::string TraceLineText(std::string_view text) {
   return out;
 }
 
+std::string TraceMessage(std::string_view message) {
+  while (!message.empty() && (message.back() == '\r' || message.back() == '\n')) message.remove_suffix(1);
+  std::string out;
+  for (size_t i = 0; i < message.size(); ++i) {
+    if (message[i] == '\r' && i + 1 < message.size() && message[i + 1] == '\n') continue;
+    if (message[i] == '\n')
+      out += " | ";
+    else
+      out += message[i];
+  }
+  return out;
+}
+
 std::string TraceTimeStamp(int64_t unixMs) {
   int64_t days = unixMs >= 0 ? unixMs / 86400000 : (unixMs - 86399999) / 86400000;
   int64_t msOfDay = unixMs - days * 86400000;

@@ -63,6 +63,8 @@ std::string MaskedCommand(std::string_view command);
 // One trace line's text: control bytes escaped (\r, \n, \t, \xNN), cut to kMaxTraceLineBytes
 // with a mark that says how long it was.
 std::string TraceLineText(std::string_view text);
+// An error's message on one line: its line ends dropped at the end and " | " between its lines.
+std::string TraceMessage(std::string_view message);
 // "2026-12-08 15:44:22.123": UTC, from milliseconds since 1970.
 std::string TraceTimeStamp(int64_t unixMs);
 

@@ -69,6 +69,9 @@ TEST(FtpTraceText, ControlBytesAreEscapedAndLongLinesCutWithAMark) {
   // An escape is never split by the cut.
   const std::string escaped = TraceLineText(std::string(kMaxTraceLineBytes - 1, 'x') + "\x01");
   EXPECT_EQ(escaped, std::string(kMaxTraceLineBytes - 1, 'x') + " [... cut: 4096 bytes in all]");
+  // A server's message of several lines, as errors carry it.
+  EXPECT_EQ(TraceMessage("Login incorrect.\r\nBye\r\n"), "Login incorrect. | Bye");
+  EXPECT_EQ(TraceMessage("Read Timeout"), "Read Timeout");
 }
 
 TEST(FtpTraceText, TimeStampsAreUtcWithMilliseconds) {

@@ -43,6 +43,13 @@ inline constexpr char kControlCharacters[] = "127.0.0.195";
 // e2e_deploy_folder_ardmoor
 inline constexpr char kTerminalCancel[] = "127.0.0.197";
 
+// e2e_deploy_ftp_trace (ftp_net_ftp_trace's scripted server: 127.0.0.70, any port)
+inline constexpr char kTraceActive[] = "127.0.0.71";
+inline constexpr char kTracePassive[] = "127.0.0.72";
+inline constexpr char kTraceNotOpened[] = "127.0.0.73";
+inline constexpr char kTraceUnset[] = "127.0.0.74";
+inline constexpr char kTraceArdmoor[] = "127.0.0.75";
+
 // e2e_deploy_generated_e2e
 inline constexpr char kGeneratedTrees[] = "127.0.0.193";
 
