@@ -99,8 +99,9 @@ TdlgWebFolder::TdlgWebFolder(uint32_t parentWindow, int32_t dialogId, int32_t ob
   SetBounds(chkFtpPassive, 0, 314, 161, 17);
   lblFtpConnections.caption = "&Number of FTP connections:";
   lblFtpConnections.focusControl = edtFtpConnections.name;
+  // Room to the box for a face wider than the designed one (a one-line label grows to its text).
   SetBounds(lblFtpConnections, 0, 343, 140, 13);
-  SetBounds(edtFtpConnections, 144, 339, 41, 21);
+  SetBounds(edtFtpConnections, 160, 339, 41, 21);
   focused = memoDeploymentPaths.name;
 }
 
