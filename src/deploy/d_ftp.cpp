@@ -107,6 +107,9 @@ TdmFtp::~TdmFtp() {
     netFtp.CloseConnection();
   } catch (...) {
   }
+  // The module goes with the add-in; the trace it started must not keep its file open in a host
+  // that loads the add-in again.
+  ftp::Trace().Close();
 }
 
 void TdmFtp::DataModuleCreate() {

@@ -2,7 +2,8 @@
 // loopback addresses: in active and in passive mode it holds every command the server's own log
 // holds, in order, the data connections with their mode, addresses and byte counts, and the
 // password nowhere; another run appends to it; a trace file that cannot be opened costs one log
-// line and nothing else; without SKELDER_FTP_TRACE no file appears; `ardmoor deploy --trace`.
+// line and nothing else; without SKELDER_FTP_TRACE no file appears; the file is closed when the
+// add-in is unloaded; `ardmoor deploy --trace`.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,6 +14,8 @@
 
 #include "deploy_fixture.h"
 #include "loopback.h"
+#include "platform/callconv.h"
+#include "platform/dynlib.h"
 
 namespace skelder::test {
 namespace {
@@ -139,6 +142,39 @@ TEST_F(DeployFtpTrace, WithoutTheVariableNoFileAppears) {
   ASSERT_EQ(Deploy(""), kSucceeded) << LogText();
   EXPECT_EQ(ListFiles(work_.path()), before);
   EXPECT_EQ(ListFiles(BinDir()), binBefore);
+}
+
+// A host that unloads the add-in and loads it again must not keep a trace file open per load.
+TEST_F(DeployFtpTrace, UnloadingTheAddinClosesTheTraceFile) {
+  SKELDER_REQUIRE(Start(kTraceUnload), Why());
+  SmallSite();
+  Locations(Location(kTraceUnload));
+  ScopedEnv variable(kTraceVariable, trace_);
+  const std::string lib = InstalledAddin();
+  const std::string folder = std::to_string(repo_.FolderId(""));
+  const std::string options = "yes,virtual-clock,transcript=" + (work_ / "transcript");
+  const std::string trace = fs::canonical(work_.path()).string() + "/ftp.trace";
+  auto openCount = [&trace] {
+    int count = 0;
+    std::error_code error;
+    for (const auto& fd : fs::directory_iterator("/proc/self/fd", error))
+      count += fs::read_symlink(fd.path(), error) == trace;
+    return count;
+  };
+  const ChildResult result = RunInChild([&]() -> int {
+    using Text2 = uint8_t(SKELDER_STDCALL*)(const char*, const char*);
+    {
+      platform::DynamicLibrary addin(lib);
+      auto configure = addin.Function<Text2>("SkelderConfigureToolkit");
+      auto handle = addin.Function<Text2>("VcsHandleCommand");
+      if (!configure || !handle || configure("scripted", options.c_str()) != 1) return 1;
+      if (handle("Deploy", folder.c_str()) != 1) return 2;
+      if (openCount() != 1) return 3;  // open while the add-in is loaded
+    }
+    return openCount() == 0 ? 0 : 4;
+  });
+  EXPECT_EQ(result.exitCode, 0) << result.output;
+  EXPECT_FALSE(ReadFile(trace_).empty());
 }
 
 TEST_F(DeployFtpTrace, ArdmoorDeployTraceTurnsItOn) {

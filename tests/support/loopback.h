@@ -49,6 +49,7 @@ inline constexpr char kTracePassive[] = "127.0.0.72";
 inline constexpr char kTraceNotOpened[] = "127.0.0.73";
 inline constexpr char kTraceUnset[] = "127.0.0.74";
 inline constexpr char kTraceArdmoor[] = "127.0.0.75";
+inline constexpr char kTraceUnload[] = "127.0.0.76";
 
 // e2e_deploy_generated_e2e
 inline constexpr char kGeneratedTrees[] = "127.0.0.193";
