@@ -132,7 +132,9 @@ const std::map<std::string, std::string>& Help() {
        "Opens the folder properties with the add-in's \"Web Projects\" page for FOLDER and\n"
        "stores the notes when the page is saved. --script FILE plays the user from FILE\n"
        "(the add-in's scripted interface: 'append memoDeploymentPaths /srv/www',\n"
-       "'click btnAddPath', 'browse select DIR', 'browse ok', 'press Enter' to save).\n"
+       "'click btnAddPath', 'browse select DIR', 'browse ok', 'check chkFtpPassive',\n"
+       "'set edtFtpConnections 4', 'press Enter' to save). A page that refuses what it holds\n"
+       "(a number of FTP connections that is not 1 to 16) says why and stays open.\n"
 #if defined(_WIN32)
        "With the add-in's windows (--ui win32, what it shows when nothing else is chosen) the\n"
        "page sits in a \"Folder properties\" window of ardmoor's own;\n"
