@@ -12,6 +12,8 @@ packages=(
   python3 python3-pyftpdlib vsftpd dante-server microsocks
   procps iproute2
   lftp curl
+  # The TLS tests' certificates (the openssl command).
+  openssl
   # The Windows build (mingw-w64, the posix-thread compilers) and its tests under wine, 64-bit
   # and 32-bit (the host's architecture).
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 wine32:i386

@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Installs what the tests need, builds, and runs every test. Without an argument it runs what CI
 # runs: the linux preset (each fuzz target for a bounded time first, then ctest), the linux-asan
-# preset (AddressSanitizer and UBSan), and the Windows builds, windows (x86_64) and windows-x86
-# (i686, the host's architecture), whose suites run under wine; the last summary closes the output.
+# preset (AddressSanitizer and UBSan), the linux-tsan preset (ThreadSanitizer over the tests of
+# deployments over several FTP sessions, the only ones it builds), and the Windows builds,
+# windows (x86_64) and windows-x86 (i686, the host's architecture), whose suites run under wine;
+# the last summary closes the output.
 # Before building it checks the sources against .clang-format (scripts/format.sh --check).
 #   scripts/test.sh [PRESET ...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 presets=("$@")
-[ ${#presets[@]} -eq 0 ] && presets=(linux linux-asan windows windows-x86)
+[ ${#presets[@]} -eq 0 ] && presets=(linux linux-asan linux-tsan windows windows-x86)
 scripts/setup.sh
 status=0
 scripts/format.sh --check || status=$?

@@ -174,6 +174,30 @@ bool TdmFtp::ReopenSite(std::string& message) {
   });
 }
 
+std::unique_ptr<ftp::TNetIOHandlerSocket> TdmFtp::PrepareSession(ftp::TNetFTP& client) {
+  client.MaxLineAction = netFtp.MaxLineAction;
+  client.RecvBufferSize = netFtp.RecvBufferSize;
+  client.SendBufferSize = netFtp.SendBufferSize;
+  client.SetProxySettings(netFtp.ProxySettings());
+  client.ReadTimeout = netFtp.ReadTimeout;
+  client.DataReadTimeout = netFtp.DataReadTimeout;
+  client.AcceptTimeout = netFtp.AcceptTimeout;
+  client.PassiveOnPortRefused = netFtp.PassiveOnPortRefused;
+  client.Passive = FPassive;
+  client.SetHost(FHost);
+  client.SetPortNumber(FPort);
+  client.Username = FUser.empty() ? kAnonymousUser : FUser;
+  client.Password = FPassword.empty() ? kAnonymousPassword : FPassword;
+  std::unique_ptr<ftp::TNetIOHandlerSocket> handler;
+  if (auto* own = dynamic_cast<ftp::TNetIOHandlerSocket*>(netFtp.IOHandler());
+      own != nullptr && own->SocksInfo().Version != ftp::svNoSocks) {
+    handler = std::make_unique<ftp::TNetIOHandlerSocket>();
+    handler->SocksInfo().Assign(own->SocksInfo());
+    client.SetIOHandler(handler.get());
+  }
+  return handler;
+}
+
 bool TdmFtp::GetFile(const std::string& localFile, const std::string& remoteName, std::string& message) {
   return Guarded(message, [&] {
     netFtp.ChangeDirectory(FBaseDir);

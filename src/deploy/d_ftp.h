@@ -10,6 +10,7 @@
 
 #include "deploy/web_folder_settings.h"
 #include "ftp/net_ftp.h"
+#include "ftp/net_io_handler_socket.h"
 #include "net/net_anti_freeze.h"
 
 namespace skelder::deploy {
@@ -70,6 +71,12 @@ class TdmFtp {
   bool SessionUsable() const { return !FBroken; }
   // Closes the connection and logs in again to the site of the last OpenSite.
   bool ReopenSite(std::string& message);
+  // Sets `client` up as another session of the site of the last OpenSite, the way the module
+  // sets up its own: the same host, port, log-in, mode, proxy, SOCKS settings and limits. The
+  // caller opens it (OpenSession, then the base directory), on any thread. Through a SOCKS
+  // proxy the client needs a socket handler of its own: it is returned, for the caller to keep
+  // as long as the client (null without a proxy).
+  std::unique_ptr<ftp::TNetIOHandlerSocket> PrepareSession(ftp::TNetFTP& client);
 
   const std::string& BaseDir() const { return FBaseDir; }
   // Why the trace asked for could not be started, for the log; empty when it runs or was not

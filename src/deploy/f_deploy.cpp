@@ -7,6 +7,7 @@
 
 #include "deploy/deploy_dialog_seam.h"
 #include "deploy/file_group.h"
+#include "deploy/ftp_upload_pool.h"
 #include "deploy/u_utils.h"
 #include "deploy/web_folder_settings.h"
 #include "host/xr_direct_intf.h"
@@ -296,10 +297,18 @@ void TfrmDeploy::btnOKClick() {
 
 void TfrmDeploy::btnCancelClick() {
   FPaused = true;
+  // Uploads running beside the dialog take no new file while the question is open; after a Yes
+  // they take none at all.
+  if (FUploadPool) FUploadPool->Hold(true);
   struct Unpause {
-    bool& paused;
-    ~Unpause() { paused = false; }
-  } unpause{FPaused};
+    TfrmDeploy& form;
+    ~Unpause() {
+      form.FPaused = false;
+      if (!form.FUploadPool) return;
+      if (form.FCancelled) form.FUploadPool->Stop();
+      form.FUploadPool->Hold(false);
+    }
+  } unpause{*this};
   auto answer = CurrentToolkit().ShowMessageBox(kCancelQuestion, caption, platform::MessageIcon::Question,
                                                 platform::MessageButtons::YesNo);
   if (answer == platform::MessageAnswer::Yes) FCancelled = true;

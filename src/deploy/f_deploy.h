@@ -20,6 +20,7 @@ namespace skelder::deploy {
 
 class TfrmDeploy;
 class TdmFtp;
+class TFtpUploadPool;
 
 // Texts of the run, as the user and the log see them.
 inline constexpr const char* kGettingFiles = "Getting files from Ardmoor...";
@@ -155,6 +156,8 @@ class TfrmDeploy : public platform::Form {
   void SetOutcome(bool success);
 
   bool SendFtpFiles(TdmFtp& ftp, TDeployRecord& record);  // the FTP target's files
+  // The same over `connections` sessions at once (FtpConnections above 1).
+  bool SendFtpFilesParallel(TdmFtp& ftp, TDeployRecord& record, int connections, const std::string& host);
 
   // Fields.
   std::string FLocationsText;
@@ -174,6 +177,7 @@ class TfrmDeploy : public platform::Form {
   platform::DirectoryLock tempDirLock_;  // held while FTempDir exists: marks it as in use
   int64_t fileProgressDivisor_ = 1;
   bool FTraceProblemLogged = false;  // a trace that could not be started is logged once a run
+  TFtpUploadPool* FUploadPool = nullptr;  // while uploads run beside the dialog
   // What the location in hand got; its log lines go to the toolkit's report as well.
   struct TTally {
     bool Open = false;

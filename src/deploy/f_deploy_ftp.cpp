@@ -108,6 +108,9 @@ bool TfrmDeploy::DeployToFtp(const std::string& locationLine) {
     Log("   " + ftp.TraceProblem());
     FTraceProblemLogged = true;
   }
+  std::string connectionsProblem;
+  const int connections = ReadFtpConnections(FNotes, connectionsProblem);
+  if (!connectionsProblem.empty()) Log("   " + connectionsProblem);
 
   std::string message, host, portProblem;
   int32_t port = kFtpDefaultPort;
@@ -161,7 +164,7 @@ bool TfrmDeploy::DeployToFtp(const std::string& locationLine) {
     }
 
     statusText.clear();
-    result = SendFtpFiles(ftp, record);
+    result = connections > 1 ? SendFtpFilesParallel(ftp, record, connections, host) : SendFtpFiles(ftp, record);
     statusText = std::string("Storing the deployment record ") + kDeployRecordName + "...";
     Repaint();
 

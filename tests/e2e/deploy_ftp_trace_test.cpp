@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <regex>
 #include <string>
 #include <vector>
@@ -113,6 +114,42 @@ TEST_F(DeployFtpTrace, ADeploymentsTraceHoldsEveryCommandTheServerLoggedAndNoPas
     EXPECT_GT(both.size(), text.size());
     server_.reset();
   }
+}
+
+// Four sessions at once, each on a thread of its own: no line torn or mixed, a number per
+// session, and every command the server logged, each session's in its own order.
+TEST_F(DeployFtpTrace, SessionsAtOnceWriteWholeLinesEachUnderItsNumber) {
+  FtpServer* server = Start(kTraceParallel);
+  SKELDER_REQUIRE(server, Why());
+  for (int i = 0; i < 24; ++i) repo_.File("f" + std::to_string(i) + ".htm", std::string(2000 + i, 'x'), kTime1);
+  // Passive: pyftpdlib's one thread loses an active data connection now and then when several
+  // sessions make them at once.
+  repo_.Notes("", "[Web Folder]\r\nDeployTo=" + Location(kTraceParallel) +
+                      "\r\nFtpConnections=4\r\nFtpPassive=1\r\n");
+  ASSERT_EQ(DeployTraced(), kSucceeded) << LogText();
+  const std::string text = ReadFile(trace_);
+  EXPECT_EQ(text.find(kSecret), std::string::npos);
+  const std::regex shape(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[(\d+)\] ([<>*]) (.*))");
+  std::map<std::string, std::vector<std::string>> sent;  // by session
+  std::vector<std::string> all;
+  std::smatch m;
+  for (const auto& line : SplitLines(text)) {
+    ASSERT_TRUE(std::regex_match(line, m, shape)) << line;
+    if (m[2] == ">") {
+      sent[m[1]].push_back(m[3]);
+      all.push_back(m[3]);
+    }
+  }
+  EXPECT_EQ(sent.size(), 4u) << text;
+  for (const auto& [session, commands] : sent) {
+    ASSERT_GE(commands.size(), 2u);
+    EXPECT_EQ(commands[0], "USER deployer") << session;
+    EXPECT_EQ(commands[1], "PASS ****") << session;
+  }
+  std::vector<std::string> logged = server->Commands();
+  std::sort(all.begin(), all.end());
+  std::sort(logged.begin(), logged.end());
+  EXPECT_EQ(all, logged);
 }
 
 TEST_F(DeployFtpTrace, AFileThatCannotBeOpenedCostsOneLogLine) {

@@ -6,6 +6,7 @@
 // cannot start or stop a Linux one.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -146,6 +147,53 @@ TEST_F(HostDeployE2e, ADirectoryAndTwoServersByteForByteThenOnlyWhatChanged) {
   ASSERT_EQ(Deploy(), 0) << output_;
   expectRecords(kTime2);
   expectLog({"index.htm"});
+}
+
+// Four sessions to each server (under wine too, where they are threads of the DLL): every file
+// byte for byte, and the record and the log as one session writes them, in the file list's order.
+// Passive mode: the fixture's pyftpdlib, one thread for every session, now and then loses an
+// active data connection that several sessions open at once.
+TEST_F(HostDeployE2e, FourSessionsToEachServerWriteWhatOneWrites) {
+  const Server* py = Start("pyftpdlib");
+  SKELDER_REQUIRE(py, why_);
+  const Server* vs = Start("vsftpd");
+  SKELDER_REQUIRE(vs, why_);
+  std::vector<std::string> files;
+  for (int i = 0; i < 24; ++i) {
+    const std::string rel =
+        (i % 4 ? "d" + std::to_string(i % 4) + "/" : std::string()) + "p" + std::to_string(i) + ".htm";
+    repo_.File(rel, std::string(static_cast<size_t>(1 + 3000 * i), static_cast<char>('a' + i)), kTime1);
+    files.push_back(rel);
+  }
+  repo_.Notes("", "[Web Folder]\r\nDeployTo=" + Location(*py) + "," + Location(*vs) +
+                      "\r\nFtpConnections=4\r\nFtpPassive=1\r\n");
+  ASSERT_EQ(Deploy(), 0) << output_;
+  // The fetch lists every file in the file list's order; each location sends them all.
+  const std::vector<std::string> log = Log();
+  ASSERT_GE(log.size(), 2 + files.size());
+  std::vector<std::string> fetched(log.begin() + 2, log.begin() + 2 + static_cast<std::ptrdiff_t>(files.size()));
+  std::vector<std::string> sent, expected = kFetchHeading;
+  std::string record;
+  for (const auto& line : fetched) {
+    expected.push_back(line);
+    std::string rel = line.substr(3);
+    for (char& c : rel)
+      if (c == kSep) c = '/';
+    if (rel[0] == '/') rel.erase(0, 1);
+    sent.push_back(Shown(rel, '/'));
+    record += Entry(rel, kTime1);
+  }
+  for (const Server* s : {py, vs}) {
+    for (const auto& line : Heading(s->host + FtpPath(*s))) expected.push_back(line);
+    for (const auto& line : sent) expected.push_back(line);
+    std::vector<std::string> sorted = files;
+    sorted.push_back("XRDeploy.dat");
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(ListFiles(Remote(*s)), sorted) << s->name;
+    for (const auto& rel : files) EXPECT_EQ(ReadFile(Remote(*s) + "/" + rel), ReadFile(repo_.Path(rel))) << rel;
+    EXPECT_EQ(ReadFile(Remote(*s) + "/XRDeploy.dat"), record) << s->name;
+  }
+  EXPECT_EQ(log, expected);
 }
 
 TEST_F(HostDeployE2e, InstallWritesTheUsersAddinList) {

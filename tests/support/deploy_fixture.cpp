@@ -106,9 +106,9 @@ int DeployTest::Deploy(const std::string& script, const std::string& options,
   for (const auto& [name, value] : env) extra.push_back(std::make_unique<ScopedEnv>(name, value));
   last_ = RunInChild(
       [&]() -> int {
-// ASan's shadow memory alone is beyond any such limit; a Windows process has no such limit of
+// ASan's and TSan's shadow memory alone are beyond any such limit; a Windows process has no such limit of
 // its own (the run shares the test process there).
-#if !defined(__SANITIZE_ADDRESS__) && !defined(_WIN32)
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__) && !defined(_WIN32)
         struct rlimit mem {
           4ull << 30, 4ull << 30
         };

@@ -3,7 +3,8 @@
 // connects to port 21, so every server a test starts needs an address of its own: no two test
 // cases that may run at once (ctest -j) share one. Ranges kept for others: 127.0.0.1 (servers on
 // any port), .2 (scripts/ftp-demo-server.sh), .150-.157 (the FTP client's hostile-server tests),
-// .220-.227 (the test_servers fixture of tests/CMakeLists.txt, one pair per preset).
+// .220-.227 (the test_servers fixture of tests/CMakeLists.txt, one pair per preset), .50 and .51
+// (the TLS servers fixture of tests/net/CMakeLists.txt, one per Windows architecture).
 namespace skelder::test::loopback {
 
 // e2e_deploy_ftp_e2e
@@ -50,6 +51,15 @@ inline constexpr char kTraceNotOpened[] = "127.0.0.73";
 inline constexpr char kTraceUnset[] = "127.0.0.74";
 inline constexpr char kTraceArdmoor[] = "127.0.0.75";
 inline constexpr char kTraceUnload[] = "127.0.0.76";
+inline constexpr char kTraceParallel[] = "127.0.0.77";
+
+// e2e_deploy_ftp_parallel (127.0.0.60 to .69)
+inline constexpr char kParallelPyFtpd[] = "127.0.0.60";
+inline constexpr char kParallelVsftpd[] = "127.0.0.61";
+inline constexpr char kParallelRefused[] = "127.0.0.62";
+inline constexpr char kParallelReset[] = "127.0.0.63";
+inline constexpr char kParallelCancel[] = "127.0.0.64";
+inline constexpr char kParallelFewerSessions[] = "127.0.0.65";
 
 // e2e_deploy_generated_e2e
 inline constexpr char kGeneratedTrees[] = "127.0.0.193";
