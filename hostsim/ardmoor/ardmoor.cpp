@@ -31,6 +31,8 @@ using skelder::hostsim::RepositoryError;
 
 namespace {
 
+// The add-in reads it when it first deploys to FTP: a file to append the FTP trace to.
+constexpr const char* kFtpTraceVariable = "SKELDER_FTP_TRACE";
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitCancelled = 2;  // deploy: the user cancelled the run
@@ -101,6 +103,7 @@ const std::map<std::string, std::string>& Help() {
 #else
        "                      [--ui terminal|plain|scripted] [--ui-options TEXT] [--yes] [--include-locked]\n"
 #endif
+       "                      [--trace FILE]\n"
        "Loads the add-in (Skelder.so, on Windows Skelder.dll, beside ardmoor, or FILE) as the host does, selects\n"
        "FOLDER and, when the add-in enables its \"Deploy Folder...\" action for it (a web\n"
        "folder that may be deployed), runs it. --install-dir records DIR as the host's installation\n"
@@ -112,7 +115,12 @@ const std::map<std::string, std::string>& Help() {
        "without --yes). The exit status is 0 when the folder\n"
        "deployed, 1 when the deployment failed, 2 when it was cancelled and 3 when\n"
        "nothing was deployed (also when FOLDER is not a web folder or may not be\n"
-       "deployed).\n"},
+       "deployed).\n"
+       "--trace FILE appends a trace of every FTP conversation of the run to FILE: each\n"
+       "command (\"PASS ****\" for a password) and reply line, the data connections with\n"
+       "their addresses and byte counts, connects, disconnects and errors, each with a\n"
+       "UTC time stamp and its session's number. It sets SKELDER_FTP_TRACE=FILE for the\n"
+       "add-in, which is how a host without this option turns the trace on.\n"},
       {"properties",
        "usage: ardmoor [--repository DIR] properties FOLDER [--script FILE] [--install-dir DIR]\n"
 #if defined(_WIN32)
@@ -124,7 +132,9 @@ const std::map<std::string, std::string>& Help() {
        "Opens the folder properties with the add-in's \"Web Projects\" page for FOLDER and\n"
        "stores the notes when the page is saved. --script FILE plays the user from FILE\n"
        "(the add-in's scripted interface: 'append memoDeploymentPaths /srv/www',\n"
-       "'click btnAddPath', 'browse select DIR', 'browse ok', 'press Enter' to save).\n"
+       "'click btnAddPath', 'browse select DIR', 'browse ok', 'check chkFtpPassive',\n"
+       "'set edtFtpConnections 4', 'press Enter' to save). A page that refuses what it holds\n"
+       "(a number of FTP connections that is not 1 to 16) says why and stays open.\n"
 #if defined(_WIN32)
        "With the add-in's windows (--ui win32, what it shows when nothing else is chosen) the\n"
        "page sits in a \"Folder properties\" window of ardmoor's own;\n"
@@ -161,7 +171,7 @@ struct Args {
 Args Parse(int argc, char** argv) {
   static const std::vector<std::string> withValue = [] {
     std::vector<std::string> names = {"--repository", "--set",        "--install-dir", "--addin",
-                                      "--ui",         "--ui-options", "--script"};
+                                      "--ui",         "--ui-options", "--script",      "--trace"};
 #if defined(_WIN32)
     // The folder properties dialog is a window of ardmoor's own there.
     names.push_back("--host-click");
@@ -361,6 +371,12 @@ void* LoadAddin(const Args& a, const Repository* repo) {
 int Deploy(const Args& a, Repository& repo) {
   Expect(a, 1);
   const auto& folder = FolderArg(repo, a.positional[0]);
+  if (auto it = a.options.find("--trace"); it != a.options.end()) {
+    if (it->second.empty()) throw UsageError("--trace needs a file name");
+    // The add-in reads the variable when it first deploys to FTP, in this process.
+    if (!skelder::platform::SetEnvironmentValue(kFtpTraceVariable, fs::absolute(it->second).string()))
+      throw std::runtime_error(std::string("cannot set ") + kFtpTraceVariable);
+  }
   void* lib = LoadAddin(a, &repo);
   {
     ardmoor::HostSession session(lib);

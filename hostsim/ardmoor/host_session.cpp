@@ -192,9 +192,12 @@ std::optional<std::string> HostSession::EditProperties(int32_t folderId, const s
 #endif
   // A toolkit without windows shows the dialog around the page itself.
   place(kFolderProperties, page, 0, 0, kPageWidth, kPageHeight);
-  if (!Get<TSkelderRunPropertyPage>("SkelderRunPropertyPage")(page)) return std::nullopt;
-  if (!validate(kFolderProperties, page)) return std::nullopt;
-  return collect();
+  // A page that refuses what it holds has said why; the dialog stays open, as a host's does,
+  // until the page is saved or the user cancels.
+  for (;;) {
+    if (!Get<TSkelderRunPropertyPage>("SkelderRunPropertyPage")(page)) return std::nullopt;
+    if (validate(kFolderProperties, page)) return collect();
+  }
 }
 
 std::optional<HostClick> ParseHostClick(const std::string& text) {

@@ -9,6 +9,7 @@
 #include "deploy/web_folder_settings.h"
 #include "host/xr_direct_intf.h"
 #include "host/xr_vcs_types.h"
+#include "platform/display_text.h"
 #include "platform/files.h"
 #include "platform/toolkit.h"
 #include "ui/form_layout.h"
@@ -53,6 +54,9 @@ TdlgWebFolder::TdlgWebFolder(uint32_t parentWindow, int32_t dialogId, int32_t ob
       memoDeploymentPaths(Add("memoDeploymentPaths", ComponentKind::Memo)),
       btnFtp(Add("btnFtp", ComponentKind::Button)),
       btnAddPath(Add("btnAddPath", ComponentKind::Button)),
+      chkFtpPassive(Add("chkFtpPassive", ComponentKind::CheckBox)),
+      lblFtpConnections(Add("lblFtpConnections", ComponentKind::Label)),
+      edtFtpConnections(Add("edtFtpConnections", ComponentKind::Edit)),
       ParentWindow(parentWindow),
       ObjectId(objectId),
       Notes(std::move(notes)),
@@ -63,8 +67,8 @@ TdlgWebFolder::TdlgWebFolder(uint32_t parentWindow, int32_t dialogId, int32_t ob
   fontSize = 8;
   borderStyle = platform::BorderStyle::None;
   borderIcons = false;
-  for (platform::Component* part :
-       {&Bevel5, &lblWeb, &imgWeb, &Label13, &Label14, &memoDeploymentPaths, &btnFtp, &btnAddPath})
+  for (platform::Component* part : {&Bevel5, &lblWeb, &imgWeb, &Label13, &Label14, &memoDeploymentPaths, &btnFtp,
+                                    &btnAddPath, &chkFtpPassive, &lblFtpConnections, &edtFtpConnections})
     part->parent = Panel4.name;
   Bevel5.bottomLine = true;
   lblWeb.accelChar = false;  // a folder name
@@ -89,6 +93,15 @@ TdlgWebFolder::TdlgWebFolder(uint32_t parentWindow, int32_t dialogId, int32_t ob
   btnFtp.onClick = [this] { btnFtpClick(); };
   ui::SetButton(btnAddPath, "&Add Path", 243, 196, platform::mrNone);
   btnAddPath.onClick = [this] { btnAddPathClick(); };
+  // Below the explanation (which ends at 306) the designed page is empty down to its bottom edge
+  // (409 in Panel4): the settings fit there without moving anything.
+  chkFtpPassive.caption = "&Passive FTP mode";
+  SetBounds(chkFtpPassive, 0, 314, 161, 17);
+  lblFtpConnections.caption = "&Number of FTP connections:";
+  lblFtpConnections.focusControl = edtFtpConnections.name;
+  // Room to the box for a face wider than the designed one (a one-line label grows to its text).
+  SetBounds(lblFtpConnections, 0, 343, 140, 13);
+  SetBounds(edtFtpConnections, 160, 339, 41, 21);
   focused = memoDeploymentPaths.name;
 }
 
@@ -97,6 +110,13 @@ uint32_t TdlgWebFolder::Handle() { return platform::CurrentToolkit().HandleOf(*t
 void TdlgWebFolder::LoadPage() {
   DeployTo = deploy::ReadDeployTo(Notes);
   memoDeploymentPaths.lines = DeployTo.empty() ? std::vector<std::string>{} : deploy::SplitLocations(DeployTo);
+  const deploy::IniText settings(Notes);
+  LoadedPassiveValue = settings.Read(deploy::kWebFolderSection, deploy::kFtpPassiveKey, "");
+  LoadedPassive = deploy::ReadFtpPassive(Notes);
+  chkFtpPassive.checked = LoadedPassive;
+  // As written, even a value deployment would not take: the user sees what is there.
+  LoadedConnections = settings.Read(deploy::kWebFolderSection, deploy::kFtpConnectionsKey, "");
+  edtFtpConnections.caption = LoadedConnections;
   std::string folderName, displayPath, path, notes;
   int32_t a = 0, b = 0, c = 0;
   int32_t status = -1;
@@ -109,9 +129,39 @@ void TdlgWebFolder::LoadPage() {
 }
 
 std::string TdlgWebFolder::SavePage(const std::string& hostNotes) {
-  std::string result = deploy::WriteWebFolderSettings(hostNotes, memoDeploymentPaths.lines);
+  std::string result = WriteFtpSettings(deploy::WriteWebFolderSettings(hostNotes, memoDeploymentPaths.lines));
   DeployTo = deploy::ReadDeployTo(result);
   return result;
+}
+
+// Checked writes 1; unchecked writes 0 when the user unchecked it or the notes said 0, so a page
+// saved untouched never adds the key. A typed connection count is written; an empty or untouched
+// box leaves the key as it was. A value already in the notes is not written again.
+std::string TdlgWebFolder::WriteFtpSettings(const std::string& notes) const {
+  deploy::IniText ini(notes);
+  const std::string passiveNow = ini.Read(deploy::kWebFolderSection, deploy::kFtpPassiveKey, "");
+  std::string passive;
+  if (chkFtpPassive.checked)
+    passive = "1";
+  else if (LoadedPassive || LoadedPassiveValue == "0")
+    passive = "0";
+  if (passive == passiveNow) passive.clear();
+  const std::string& typed = edtFtpConnections.caption;
+  std::string connections;
+  if (!typed.empty() && typed != LoadedConnections && deploy::FtpConnectionsProblem(typed).empty() &&
+      typed != ini.Read(deploy::kWebFolderSection, deploy::kFtpConnectionsKey, ""))
+    connections = typed;
+  if (passive.empty() && connections.empty()) return notes;
+  if (!passive.empty()) ini.Write(deploy::kWebFolderSection, deploy::kFtpPassiveKey, passive);
+  if (!connections.empty()) ini.Write(deploy::kWebFolderSection, deploy::kFtpConnectionsKey, connections);
+  return ini.ToText();
+}
+
+std::string TdlgWebFolder::ValidatePage() const {
+  const std::string& typed = edtFtpConnections.caption;
+  // What the notes held is not the user's to answer for; only what was typed is checked.
+  if (typed.empty() || typed == LoadedConnections) return {};
+  return deploy::FtpConnectionsProblem(typed);
 }
 
 void TdlgWebFolder::PlacePage(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
@@ -207,7 +257,17 @@ bool PageGetData(int32_t dialogId, uint32_t window, char* notes) {
   return true;
 }
 
-bool PageValidate(int32_t dialogId, uint32_t window) { return PageFor(dialogId, window) != nullptr; }
+bool PageValidate(int32_t dialogId, uint32_t window) {
+  TdlgWebFolder* page = PageFor(dialogId, window);
+  if (!page) return false;
+  platform::CurrentToolkit().TakeInput(*page);
+  const std::string problem = page->ValidatePage();
+  if (problem.empty()) return true;
+  page->focused = page->edtFtpConnections.name;
+  platform::CurrentToolkit().ShowMessageBox(platform::EscapeControls(problem) + ".", kPageCaption,
+                                            platform::MessageIcon::Error, platform::MessageButtons::Ok);
+  return false;
+}
 
 void PageRelease(int32_t dialogId, uint32_t window) {
   if (dialogId != kFolderPropertiesDialog) return;

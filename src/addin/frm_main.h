@@ -31,6 +31,10 @@ class TdlgWebFolder : public platform::Form {
   platform::Component& memoDeploymentPaths;
   platform::Component& btnFtp;
   platform::Component& btnAddPath;
+  // The folder's FTP settings, under the explanation, where the designed page has room.
+  platform::Component& chkFtpPassive;
+  platform::Component& lblFtpConnections;
+  platform::Component& edtFtpConnections;
 
   uint32_t ParentWindow = 0;
   bool BorderVisible = true;
@@ -46,12 +50,20 @@ class TdlgWebFolder : public platform::Form {
   std::string Notes;
   int32_t DialogId;
   std::string DeployTo;
+  // The FTP settings as the notes held them when the page opened: a save writes only what the
+  // user changed, so notes saved untouched stay as they were.
+  bool LoadedPassive = false;
+  std::string LoadedPassiveValue;
+  std::string LoadedConnections;
 
   uint32_t Handle();
   void LoadPage();
   // The rewritten notes for the notes the host passes now; keeps the DeployTo value joined.
   std::string SavePage(const std::string& hostNotes);
   void PlacePage(int32_t left, int32_t top, int32_t right, int32_t bottom);
+  // Empty when the page may be saved, else what is wrong with it (a number of FTP connections
+  // typed that is none).
+  std::string ValidatePage() const;
 
   void Panel4Resize();
   void btnAddPathClick();
@@ -59,6 +71,7 @@ class TdlgWebFolder : public platform::Form {
 
  private:
   void AppendLine(const std::string& line);
+  std::string WriteFtpSettings(const std::string& notes) const;
 };
 
 // The page the add-in references, none when the library loads.

@@ -4,11 +4,13 @@
 
 #include <exception>
 
+#include "ftp/net_ftp_trace.h"
 #include "ftp/net_stream.h"
 #include "platform/exception.h"
 #include "platform/file_names.h"
 
 #include "deploy/u_utils.h"
+#include "platform/display_text.h"
 #include "platform/environment.h"
 #include "platform/text.h"
 
@@ -54,6 +56,17 @@ int32_t TimeoutFromEnvironment() {
   return value && *value > 0 ? *value : kDefaultFtpTimeoutMs;
 }
 
+// The trace runs for the life of the process once a variable asked for it; a file that cannot
+// be opened leaves it off and says why.
+std::string StartTraceFromEnvironment() {
+  const auto file = platform::EnvironmentVariable(kFtpTraceVariable);
+  if (!file || file->empty()) return {};
+  std::string problem;
+  if (ftp::Trace().Open(*file, problem)) return {};
+  return "The FTP trace file '" + platform::EscapeControls(*file) + "' cannot be opened (" + problem +
+         "): the deployment goes on without a trace";
+}
+
 std::unique_ptr<TdmFtp>& ModuleHolder() {
   // Made at the first FTP location; as a function-local static it is destroyed before the
   // socket layer's process-wide state, which exists from load time.
@@ -81,6 +94,7 @@ bool TdmFtp::Guarded(std::string& message, Body&& body) {
     message = "Unknown FTP error.";
     FBroken = true;
   }
+  ftp::Trace().Note(netFtp.TraceSession(), "Error: " + ftp::TraceMessage(message));
   return false;
 }
 
@@ -95,6 +109,9 @@ TdmFtp::~TdmFtp() {
     netFtp.CloseConnection();
   } catch (...) {
   }
+  // The module goes with the add-in; the trace it started must not keep its file open in a host
+  // that loads the add-in again.
+  ftp::Trace().Close();
 }
 
 void TdmFtp::DataModuleCreate() {
@@ -120,6 +137,7 @@ void TdmFtp::DataModuleCreate() {
     if (OnNote) OnNote("The server " + FHost + " refused active mode (PORT): passive mode from here on");
   };
   SetTimeout(TimeoutFromEnvironment());
+  FTraceProblem = StartTraceFromEnvironment();
 }
 
 void TdmFtp::SetTimeout(int32_t ms) {

@@ -27,6 +27,8 @@ inline constexpr const char* kAnonymousPassword = "skelder@localhost";
 inline constexpr int32_t kDefaultFtpTimeoutMs = 60000;
 // Read once when dmFtp is made: a positive number of milliseconds replaces the default.
 inline constexpr const char* kFtpTimeoutVariable = "SKELDER_FTP_TIMEOUT_MS";
+// Read once when dmFtp is made as well: a file name turns the FTP trace on (appended to).
+inline constexpr const char* kFtpTraceVariable = "SKELDER_FTP_TRACE";
 
 class TdmFtp {
  public:
@@ -83,6 +85,9 @@ class TdmFtp {
   std::unique_ptr<ftp::TNetIOHandlerSocket> PrepareSession(ftp::TNetFTP& client);
 
   const std::string& BaseDir() const { return FBaseDir; }
+  // Why the trace asked for could not be started, for the log; empty when it runs or was not
+  // asked for.
+  const std::string& TraceProblem() const { return FTraceProblem; }
 
  private:
   void DataModuleCreate();
@@ -108,6 +113,7 @@ class TdmFtp {
   bool FPassive = false;  // the site's mode: the setting, or passive once active was refused
   bool FBroken = false;
   int32_t timeoutMs_ = kDefaultFtpTimeoutMs;
+  std::string FTraceProblem;
 };
 
 // The module instance: made on first use, kept until FreeFtpModule (the add-in's unload).

@@ -176,6 +176,7 @@ class TfrmDeploy : public platform::Form {
   FolderIndex folderIndex_;
   platform::DirectoryLock tempDirLock_;  // held while FTempDir exists: marks it as in use
   int64_t fileProgressDivisor_ = 1;
+  bool FTraceProblemLogged = false;       // a trace that could not be started is logged once a run
   TFtpUploadPool* FUploadPool = nullptr;  // while uploads run beside the dialog
   // What the location in hand got; its log lines go to the toolkit's report as well.
   struct TTally {

@@ -104,6 +104,10 @@ bool TfrmDeploy::DeployToFtp(const std::string& locationLine) {
   const bool leaked = site.Host.find('@') != std::string::npos;
   const TFtpLocation shown = ParseFtpLocation(platform::MaskFtpPasswords(locationLine));
   BeginLocation(shown.Host + shown.Path);
+  if (!ftp.TraceProblem().empty() && !FTraceProblemLogged) {
+    Log("   " + ftp.TraceProblem());
+    FTraceProblemLogged = true;
+  }
   std::string connectionsProblem;
   const int connections = ReadFtpConnections(FNotes, connectionsProblem);
   if (!connectionsProblem.empty()) Log("   " + connectionsProblem);

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <exception>
 
+#include "ftp/net_ftp_trace.h"
 #include "platform/file_names.h"
 
 namespace skelder::deploy {
@@ -157,6 +158,7 @@ void TFtpUploadPool::Work(size_t worker, ftp::TNetFTP* lent, TUploadSession* own
         usable = false;
         std::string why = e.what();
         while (!why.empty() && (why.back() == '\n' || why.back() == '\r')) why.pop_back();
+        ftp::Trace().Note(client.TraceSession(), "Error: " + ftp::TraceMessage(why));
         Post({TEvent::Kind::Note, worker,
               "One of the FTP connections to " + host_ + " could not be opened, the others go on: " + why});
       }
@@ -188,6 +190,7 @@ void TFtpUploadPool::Work(size_t worker, ftp::TNetFTP* lent, TUploadSession* own
       }
       me.Bytes = 0;
       me.Sent = 0;
+      if (!ended.Ok) ftp::Trace().Note(client.TraceSession(), "Error: " + ftp::TraceMessage(ended.Text));
       if (!ended.Ok) {
         // A failed file fails the location: nobody takes another file.
         std::lock_guard<std::mutex> lock(mutex_);

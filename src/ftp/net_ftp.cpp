@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "ftp/net_io_handler_tls.h"
+#include "ftp/net_ftp_trace.h"
 #include "platform/files.h"
 
 namespace skelder::ftp {
@@ -75,6 +76,59 @@ class TlsDataListener : public TNetSimpleServer {
   std::unique_ptr<TNetIOHandlerSocket> NewSocketHandler() override { return std::make_unique<TNetIOHandlerTls>(); }
 };
 
+std::string Endpoint(const std::string& ip, int32_t port) { return ip + ":" + std::to_string(port); }
+
+// The trace of one transfer's data connection: how it opened (mode, addresses, direction) and how
+// it ended, with the bytes it carried.
+class DataTrace {
+ public:
+  DataTrace(int32_t session, bool upload, const TNetStream& stream, bool fromBeginning)
+      : session_(session), upload_(upload), stream_(stream), start_(fromBeginning ? 0 : stream.Position()) {}
+
+  void Opened(bool passive, const TNetTCPConnection& channel) {
+    opened_ = true;
+    if (!Trace().Enabled()) return;
+    const TNetIOHandlerSocket* socket = channel.Socket();
+    const net::TNetSocketHandle* binding = socket ? socket->Binding() : nullptr;
+    std::string text = std::string("Data connection opened (") + (passive ? "passive" : "active") + ", " +
+                       (upload_ ? "upload" : "download") + ")";
+    if (binding)
+      text += ": local " + Endpoint(binding->IP, binding->Port) + ", server " +
+              Endpoint(binding->PeerIP, binding->PeerPort);
+    Trace().Note(session_, text);
+  }
+  void Ended() { Trace().Note(session_, "Data connection closed: " + Bytes() + ", complete"); }
+  void Failed(const char* what) {
+    if (opened_)
+      Trace().Note(session_, "Data connection failed after " + Bytes() + ": " + TraceMessage(what));
+    else
+      Trace().Note(session_, "Data connection not opened: " + TraceMessage(what));
+  }
+
+ private:
+  std::string Bytes() const {
+    const int64_t count = stream_.Position() - start_;
+    return std::to_string(count < 0 ? 0 : count) + (upload_ ? " bytes sent" : " bytes received");
+  }
+  int32_t session_;
+  bool upload_;
+  const TNetStream& stream_;
+  int64_t start_;
+  bool opened_ = false;
+};
+
+// Runs the data steps of a transfer, telling the trace how its data connection ended.
+template <typename Body>
+void TracedData(DataTrace& trace, Body&& body) {
+  try {
+    body();
+  } catch (const std::exception& e) {
+    trace.Failed(e.what());
+    throw;
+  }
+  trace.Ended();
+}
+
 }  // namespace
 
 // Holds the data connection of one transfer: published as the session's data channel while it
@@ -109,12 +163,16 @@ TNetFTP::~TNetFTP() = default;
 
 void TNetFTP::OpenSession(bool autoLogin, int32_t timeoutMs) {
   outOfStep_ = false;
+  closeNotePending_ = false;
+  traceSession_ = TNetFtpTrace::NewSession();
   try {
     const std::string host = Host();
     const int32_t port = Port();
+    std::string target = Endpoint(host, port);
     if (proxySettings_.ProxyType != fpcmNone && !proxySettings_.Host.empty()) {
       SetHost(proxySettings_.Host);
       SetPortNumber(proxySettings_.Port);
+      target += " through the FTP proxy " + Endpoint(proxySettings_.Host, proxySettings_.Port);
     }
     if (UseTls && !dynamic_cast<TNetIOHandlerTls*>(IOHandler())) {
       // Our own handler, able to turn to TLS; one assigned from outside must be such already.
@@ -125,8 +183,15 @@ void TNetFTP::OpenSession(bool autoLogin, int32_t timeoutMs) {
       handler->OnStatus = OnStatus;
       AdoptIOHandler(std::move(handler));
     }
+    Trace().Note(traceSession_, "Connecting to " + target);
     try {
       OpenConnection(timeoutMs);
+      if (Trace().Enabled()) {
+        const net::TNetSocketHandle* binding = Socket() ? Socket()->Binding() : nullptr;
+        Trace().Note(traceSession_, binding ? "Connected: local " + Endpoint(binding->IP, binding->Port) + ", server " +
+                                                  Endpoint(binding->PeerIP, binding->PeerPort)
+                                            : std::string("Connected"));
+      }
     } catch (...) {
       SetHost(host);
       SetPortNumber(port);
@@ -154,6 +219,46 @@ void TNetFTP::OpenSession(bool autoLogin, int32_t timeoutMs) {
     CloseConnection();
     throw;
   }
+}
+
+void TNetFTP::WriteLine(const std::string& text) {
+  Trace().Sent(traceSession_, text);
+  TNetTCPClient::WriteLine(text);
+}
+
+void TNetFTP::ReplyLineRead(const std::string& line) {
+  Trace().Received(traceSession_, line);
+  if (closeNotePending_ && InputBuffer().Size() == 0) TraceServerClosed();
+}
+
+void TNetFTP::TraceServerClosed() {
+  closeNotePending_ = false;
+  Trace().Note(traceSession_, "The server closed the connection");
+}
+
+void TNetFTP::CloseConnection() {
+  if (closeNotePending_) TraceServerClosed();
+  if (HandlerConnected()) Trace().Note(traceSession_, "Disconnected");
+  closing_ = true;
+  try {
+    TNetTCPClient::CloseConnection();
+  } catch (...) {
+    closing_ = false;
+    throw;
+  }
+  closing_ = false;
+}
+
+void TNetFTP::NotifyDisconnected() {
+  // Closing it ourselves was traced above; otherwise the server (or the network) ended it. The
+  // close often comes with the last reply: the trace says so after that reply's lines.
+  if (!closing_) {
+    if (InputBuffer().Size() > 0)
+      closeNotePending_ = true;
+    else
+      TraceServerClosed();
+  }
+  TNetTCPClient::NotifyDisconnected();
 }
 
 void TNetFTP::LogInPair(const std::string& user, const std::string& password) {
@@ -410,45 +515,55 @@ void TNetFTP::RunTransfer(const std::function<void()>& transfer) {
 void TNetFTP::RunIncoming(const std::string& command, TNetStream& stream, bool resume) {
   RunTransfer([&] {
     std::unique_ptr<DataChannelScope> scope;
-    if (TNetSimpleServer* server = Passive ? nullptr : AnnouncedListener(scope)) {
-      if (resume) SendRest(stream);
-      SendCommand(command, {125, 150, 154});
-      Accept(*server);
-      SecureDataChannel(*server);
-      server->ReceiveStream(stream, -1, true);
-    } else {
-      TNetTCPClient& client = PassiveClient(RequestPassive(), scope);
-      client.OpenConnection(-1);
-      if (resume) SendRest(stream);
-      WriteLine(command);
-      AwaitReply({125, 150, 154});
-      SecureDataChannel(client);
-      client.ReceiveStream(stream, -1, true);
-    }
+    DataTrace trace(traceSession_, false, stream, false);
+    TracedData(trace, [&] {
+      if (TNetSimpleServer* server = Passive ? nullptr : AnnouncedListener(scope)) {
+        if (resume) SendRest(stream);
+        SendCommand(command, {125, 150, 154});
+        Accept(*server);
+        SecureDataChannel(*server);
+        trace.Opened(false, *server);
+        server->ReceiveStream(stream, -1, true);
+      } else {
+        TNetTCPClient& client = PassiveClient(RequestPassive(), scope);
+        client.OpenConnection(-1);
+        trace.Opened(true, client);
+        if (resume) SendRest(stream);
+        WriteLine(command);
+        AwaitReply({125, 150, 154});
+        SecureDataChannel(client);
+        client.ReceiveStream(stream, -1, true);
+      }
+    });
   });
 }
 
 void TNetFTP::RunOutgoing(const std::string& command, TNetStream& stream, bool fromBeginning) {
   RunTransfer([&] {
     std::unique_ptr<DataChannelScope> scope;
-    if (TNetSimpleServer* server = Passive ? nullptr : AnnouncedListener(scope)) {
-      SendCommand(command, {125, 150});
-      Accept(*server);
-      SecureDataChannel(*server);
-      server->SendStream(stream, fromBeginning, false, 0);
-    } else {
-      const TNetPassiveAddress address = RequestPassive();
-      WriteLine(command);  // before the data connection exists; the reply comes after it
-      TNetTCPClient& client = PassiveClient(address, scope);
-      client.OpenConnection(-1);
-      AwaitReply({110, 125, 150});
-      SecureDataChannel(client);
-      try {
-        client.SendStream(stream, fromBeginning, false, 0);
-      } catch (const net::ENetSocketError& e) {
-        if (e.LastError != net::kErrNotSocket) throw;
+    DataTrace trace(traceSession_, true, stream, fromBeginning);
+    TracedData(trace, [&] {
+      if (TNetSimpleServer* server = Passive ? nullptr : AnnouncedListener(scope)) {
+        SendCommand(command, {125, 150});
+        Accept(*server);
+        SecureDataChannel(*server);
+        trace.Opened(false, *server);
+        server->SendStream(stream, fromBeginning, false, 0);
+      } else {
+        const TNetPassiveAddress address = RequestPassive();
+        WriteLine(command);  // before the data connection exists; the reply comes after it
+        TNetTCPClient& client = PassiveClient(address, scope);
+        client.OpenConnection(-1);
+        trace.Opened(true, client);
+        AwaitReply({110, 125, 150});
+        SecureDataChannel(client);
+        try {
+          client.SendStream(stream, fromBeginning, false, 0);
+        } catch (const net::ENetSocketError& e) {
+          if (e.LastError != net::kErrNotSocket) throw;
+        }
       }
-    }
+    });
   });
 }
 
@@ -524,6 +639,14 @@ void TNetFTP::Handshake(TNetTCPConnection& connection, int32_t readTimeoutMs, co
   const net::TTlsPeer peer = handler->Peer();
   bool trusted = peer.Verified;
   for (const net::TSha256& fingerprint : TrustedCertificates) trusted = trusted || fingerprint == peer.Fingerprint;
+  if (Trace().Enabled()) {
+    Trace().Note(traceSession_, "TLS handshake (" + place + "): " + peer.Protocol + ", " + peer.Cipher +
+                                    (peer.Resumed ? ", session resumed" : ", new session") + "; certificate " +
+                                    net::FingerprintText(peer.Fingerprint) +
+                                    (peer.Verified ? " verified"
+                                     : trusted     ? " trusted by its fingerprint (" + peer.Problem + ")"
+                                                   : " refused (" + peer.Problem + ")"));
+  }
   if (!trusted) {
     // Said before anything of ours goes over the connection.
     throw ETlsCertificateRefused("The server's certificate is not trusted (" + peer.Problem +

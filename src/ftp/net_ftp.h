@@ -123,6 +123,17 @@ class TNetFTP : public TNetTCPClient {
   virtual void AbortTransfer();
   virtual void CloseDataChannel();
 
+  // The number this session's lines carry in the FTP trace (Trace() in ftp/net_ftp_trace.h), new
+  // with every OpenSession; 0 before the first. Layers over the session (TLS) add their own lines
+  // with Trace().Note(TraceSession(), ...).
+  int32_t TraceSession() const { return traceSession_; }
+
+  // Commands and reply lines go to the trace as they pass; so do disconnects.
+  void WriteLine(const std::string& text) override;
+  void ReplyLineRead(const std::string& line) override;
+  void CloseConnection() override;
+  void NotifyDisconnected() override;
+
   // The data connection of the transfer in progress, or null.
   TNetTCPConnection* DataChannel() const { return dataChannel_; }
   // True after a failure that may have left a reply of the server unread, so that the next
@@ -167,6 +178,10 @@ class TNetFTP : public TNetTCPClient {
   void SecureDataChannel(TNetTCPConnection& channel);
   void Handshake(TNetTCPConnection& connection, int32_t readTimeoutMs, const std::string& place);
 
+  void TraceServerClosed();
+  int32_t traceSession_ = 0;
+  bool closing_ = false;
+  bool closeNotePending_ = false;  // the server closed; said once the bytes before it are read
   bool resumeAnswer_ = false;
   bool resumeProbed_ = false;
   TNetRFCReply loginReply_;

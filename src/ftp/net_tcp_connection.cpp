@@ -393,12 +393,14 @@ int32_t TNetTCPConnection::ReadReply() {
   if (ReadTimeout > 0) budget.deadline = platform::MonotonicMs() + static_cast<uint64_t>(ReadTimeout);
   std::vector<std::string> lines;
   lines.push_back(ReadReplyLine(budget));
+  ReplyLineRead(lines.back());
   const std::string first = lines.front();
   if (first.size() > 3 && first[3] == '-') {
     const std::string closing = first.substr(0, 3) + " ";
     while (true) {
       if (MaxReplyLines > 0 && lines.size() >= static_cast<size_t>(MaxReplyLines)) RaiseReplyTooLong();
       lines.push_back(ReadReplyLine(budget));
+      ReplyLineRead(lines.back());
       const std::string& line = lines.back();
       if (line.size() < 4 || SamePrefix(line, closing)) break;
     }

@@ -9,6 +9,7 @@
 
 #include "platform/ascii.h"
 #include "platform/console.h"
+#include "platform/display_text.h"
 #include "platform/files.h"
 #include "platform/folder_browser.h"
 #include "platform/terminal_toolkit.h"
@@ -188,18 +189,35 @@ FolderBrowser& TerminalToolkit::FolderBrowserBackend() {
 }
 
 bool TerminalToolkit::RunPropertyPage(Form& page) {
-  // The page's list is its first multi-line text box; its buttons become actions.
+  // The page's list is its first multi-line text box; its buttons, check boxes and one-line text
+  // boxes (by their labels' access keys) become actions.
   Component* list = nullptr;
   for (const auto& c : page.Components())
     if (c->kind == ComponentKind::Memo && !list) list = c.get();
   if (options_.autoYes) return true;
+  auto usable = [&](const Component& c) { return c.visible && c.enabled && !c.readOnly && OnPage(page, c); };
+  // A text box's label, shown with its value; the box is reached by the label's key.
+  auto labelledEdit = [&](const Component& label) -> Component* {
+    Component* edit = label.focusControl.empty() ? nullptr : page.Find(label.focusControl);
+    return edit && edit->kind == ComponentKind::Edit && usable(*edit) && !edit->secret ? edit : nullptr;
+  };
+  auto labelText = [](const Component& label) {
+    std::string text = StripAccelerator(label.caption);
+    while (!text.empty() && text.back() == ':') text.pop_back();
+    return text;
+  };
   for (;;) {
     WriteLine(page.caption);
     for (const auto& c : page.Components()) {
       if (!c->visible || c.get() == list) continue;
-      // The long explanations stay in the windowed page; the terminal shows the short labels.
-      if (c->kind == ComponentKind::Label && !c->caption.empty() && c->caption.size() <= 60)
+      if (c->kind == ComponentKind::CheckBox) {
+        WriteLine(std::string("  [") + (c->checked ? "x" : " ") + "] " + StripAccelerator(c->caption));
+      } else if (Component* edit = c->kind == ComponentKind::Label ? labelledEdit(*c) : nullptr) {
+        WriteLine("  " + labelText(*c) + ": " + ShownText(edit->caption));
+      } else if (c->kind == ComponentKind::Label && !c->caption.empty() && c->caption.size() <= 60) {
+        // The long explanations stay in the windowed page; the terminal shows the short labels.
         WriteLine("  " + StripAccelerator(c->caption));
+      }
     }
     if (list) {
       if (list->lines.empty()) WriteLine("    (none)");
@@ -209,9 +227,12 @@ bool TerminalToolkit::RunPropertyPage(Form& page) {
     std::vector<std::pair<char, Component*>> actions;
     for (const auto& c : page.Components()) {
       char key = AcceleratorKey(c->caption);
-      if (c->kind != ComponentKind::Button || !c->visible || !c->enabled || !key || !c->onClick) continue;
+      const bool button = c->kind == ComponentKind::Button && c->onClick;
+      const bool box = c->kind == ComponentKind::CheckBox || (c->kind == ComponentKind::Label && labelledEdit(*c));
+      if (!(button || box) || !usable(*c) || !key) continue;
       actions.emplace_back(key, c.get());
-      keys += std::string(keys.empty() ? "" : ", ") + key + ": " + StripAccelerator(c->caption);
+      keys += std::string(keys.empty() ? "" : ", ") + key + ": " + labelText(*c);
+      if (c->kind == ComponentKind::CheckBox) keys += " on/off";
     }
     if (list) keys += std::string(keys.empty() ? "" : ", ") + "e N: edit line N, d N: delete line N";
     keys += std::string(keys.empty() ? "" : ", ") + "s: save, c: cancel";
@@ -246,11 +267,22 @@ bool TerminalToolkit::RunPropertyPage(Form& page) {
       continue;
     }
     if (lower.size() == 1) {
-      for (auto& [key, button] : actions)
-        if (key == lower[0]) {
-          button->Click();
-          break;
+      for (auto& [key, action] : actions) {
+        if (key != lower[0]) continue;
+        if (action->kind == ComponentKind::CheckBox) {
+          action->checked = !action->checked;
+          if (action->onClick) action->onClick();
+        } else if (Component* edit = action->kind == ComponentKind::Label ? labelledEdit(*action) : nullptr) {
+          Write(labelText(*action) + " [" + ShownText(edit->caption) + "] (Enter keeps it): ");
+          std::string text;
+          if (ReadLine(text) != ReadResult::Line) return false;
+          if (!text.empty()) edit->caption = TrimAnswer(text);
+          page.focused = edit->name;
+        } else {
+          action->Click();
         }
+        break;
+      }
     }
   }
 }

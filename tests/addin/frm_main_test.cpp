@@ -35,6 +35,18 @@ TEST(PropertyPageLayout, PlacingFixesTheSizeAndTheListFollowsThePanel) {
   EXPECT_EQ(page.memoDeploymentPaths.top, 67) << "every other part keeps its place";
 }
 
+TEST(PropertyPageLayout, TheFtpSettingsFitUnderTheExplanationInsideTheDesignedPage) {
+  TdlgWebFolder page(0, kFolderPropertiesDialog, 1, "");
+  const int explanationEnd = page.Label14.top + page.Label14.height;
+  for (const platform::Component* part : {&page.chkFtpPassive, &page.lblFtpConnections, &page.edtFtpConnections}) {
+    EXPECT_EQ(part->parent, "Panel4") << part->name;
+    EXPECT_GE(part->top, explanationEnd) << part->name;
+    EXPECT_LE(part->top + part->height, page.Panel4.height) << part->name;
+    EXPECT_LE(part->left + part->width, page.Panel4.width) << part->name;
+  }
+  EXPECT_GE(page.edtFtpConnections.left, page.lblFtpConnections.left + page.lblFtpConnections.width);
+}
+
 TEST(PropertyPageLayout, ARectangleTurnedInsideOutGivesAnEmptyPage) {
   TdlgWebFolder page(0, kFolderPropertiesDialog, 1, "");
   page.PlacePage(100, 100, 0, 50);

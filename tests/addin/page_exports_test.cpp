@@ -153,6 +153,58 @@ TEST_F(PageTest, AScriptedUserAddsAPathAndAnFtpLocationThenSaves) {
   EXPECT_EQ(transcript.find("error "), std::string::npos) << transcript;
 }
 
+// The FTP settings through a scripted user: what a save writes for each way the page was left,
+// starting from notes as they were. Untouched, the notes come back exactly as a save without
+// these settings writes them: absent keys stay absent, others keep their spelling.
+TEST_F(PageTest, FtpSettingsRoundTrips) {
+  struct Case {
+    const char* name;
+    std::string settings;  // lines after DeployTo=/a and Enabled=1 in [Web Folder]
+    std::string script;    // before the properties dialog's OK
+    bool valid;
+    std::string saved;  // the same lines after the save
+  };
+  const std::vector<Case> cases = {
+      {"untouched, nothing set", "", "", true, ""},
+      {"untouched, set by others", "ftppassive=1\r\nFtpConnections=99\r\n", "", true,
+       "ftppassive=1\r\nFtpConnections=99\r\n"},
+      {"untouched 0 stays", "FtpPassive=0\r\n", "", true, "FtpPassive=0\r\n"},
+      {"an unknown value stays", "FtpPassive=yes\r\n", "", true, "FtpPassive=yes\r\n"},
+      {"checked", "", "check chkFtpPassive\n", true, "FtpPassive=1\r\n"},
+      {"unchecked", "FtpPassive=1\r\n", "uncheck chkFtpPassive\n", true, "FtpPassive=0\r\n"},
+      {"checked and unchecked again", "", "check chkFtpPassive\nuncheck chkFtpPassive\n", true, ""},
+      {"a count typed", "", "set edtFtpConnections 4\n", true, "FtpConnections=4\r\n"},
+      {"a count replaced in place", "FtpConnections=2\r\nFtpPassive=1\r\n", "set edtFtpConnections 16\n", true,
+       "FtpConnections=16\r\nFtpPassive=1\r\n"},
+      {"emptied: left as it was", "FtpConnections=3\r\n", "set edtFtpConnections \n", true, "FtpConnections=3\r\n"},
+      {"refused: 17", "FtpConnections=3\r\n", "set edtFtpConnections 17\n", false, "FtpConnections=3\r\n"},
+      {"refused: 0", "", "set edtFtpConnections 0\n", false, ""},
+      {"refused: blanks", "", "set edtFtpConnections  4\n", false, ""},
+  };
+  const int32_t folder = folder_;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string head = "[Web Folder]\r\nDeployTo=/a\r\nEnabled=1\r\n";
+    const std::string notes = head + c.settings;
+    const std::string options = Options(c.script + "press Enter\n");
+    RunHost([&](const AddinExports& e) {
+      CHILD_CHECK(e.SkelderConfigureToolkit("scripted", options.c_str()) == 1);
+      uint32_t page = e.GetDlgAddin(kDialog, 0, folder, notes.c_str(), nullptr, 0);
+      CHILD_CHECK(e.SkelderRunPropertyPage(page) == 1);
+      std::printf("validate=%d\n", e.DlgAddinValidate(kDialog, page));
+      std::vector<char> buffer(65536, 0);
+      std::memcpy(buffer.data(), notes.c_str(), notes.size() + 1);
+      CHILD_CHECK(e.DlgAddinGetData(kDialog, page, buffer.data()) == 1);
+      std::fwrite(buffer.data(), 1, std::strlen(buffer.data()), stdout);
+      e.DlgAddinRelease(kDialog, page);
+      return 0;
+    });
+    EXPECT_EQ(last_.output, std::string("validate=") + (c.valid ? "1" : "0") + "\n" + head + c.saved + "\r\n");
+    const std::string transcript = ReadFile(transcript_);
+    EXPECT_EQ(transcript.find("is not a number from 1 to 16.") != std::string::npos, !c.valid) << transcript;
+  }
+}
+
 TEST_F(PageTest, NotesThatWouldOutgrowTheHostsBufferAreNotSaved) {
   const int32_t folder = folder_;
   const std::string options = Options("append memoDeploymentPaths /" + std::string(200, 'p') + "\npress Enter\n");

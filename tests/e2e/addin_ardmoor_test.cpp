@@ -84,6 +84,23 @@ TEST_F(ArdmoorHostTest, ACancelledPageLeavesTheNotesAlone) {
   EXPECT_EQ(Notes(), "[General]\r\nA=1\r\n");
 }
 
+// A number of connections the page refuses keeps the dialog open, as a host's dialog stays open:
+// put right, it saves; left wrong at the end of the script, nothing is saved.
+TEST_F(ArdmoorHostTest, ARefusedPageStaysOpenUntilPutRight) {
+  repo_.Notes("", "[General]\r\nA=1\r\n");
+  const std::string refused = "check chkFtpPassive\nset edtFtpConnections 40\npress Enter\n";
+  EXPECT_EQ(Exit(Ardmoor("properties '$' --script '" + Script(refused) + "'")), 2) << output_;
+  ASSERT_EQ(Exit(Ardmoor("notes '$' > '" + (work_ / "notes.out") + "'")), 0);
+  EXPECT_EQ(Notes(), "[General]\r\nA=1\r\n");
+  EXPECT_EQ(
+      Exit(Ardmoor("properties '$' --script '" + Script(refused + "set edtFtpConnections 4\npress Enter\n") + "'")), 0)
+      << output_;
+  ASSERT_EQ(Exit(Ardmoor("notes '$' > '" + (work_ / "notes.out") + "'")), 0);
+  EXPECT_EQ(
+      Notes(),
+      "[General]\r\nA=1\r\n\r\n[Web Folder]\r\nDeployTo=\r\nEnabled=0\r\nFtpPassive=1\r\nFtpConnections=4\r\n\r\n");
+}
+
 TEST_F(ArdmoorHostTest, InstallAndUninstallMaintainTheAddinList) {
   const std::string list = user_.ConfigHome() + "/Ardmoor/KVOAddins.dat";
   ASSERT_EQ(Exit(Ardmoor("install")), 0) << output_;

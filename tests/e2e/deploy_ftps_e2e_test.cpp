@@ -147,7 +147,11 @@ TEST_P(DeployFtpsServers, DeploysOverTlsInPassiveModeAndTheLogInNeverGoesInClear
   const std::string userInfo = kind == FtpServerKind::kPyFtpd ? std::string(kUser) + ":" + kSecret + "@" : "";
   const std::string target = host + ":" + std::to_string(relay.port()) + Base(kind);
   Notes("FTPS://" + userInfo + target);
-  ASSERT_EQ(Deploy(""), kSucceeded) << LogText() << ::testing::PrintToString(server->Commands());
+  const std::string trace = work_ / "ftp.trace";
+  {
+    ScopedEnv traced("SKELDER_FTP_TRACE", trace);
+    ASSERT_EQ(Deploy(""), kSucceeded) << LogText() << ::testing::PrintToString(server->Commands());
+  }
   ExpectSiteOnServer();
   EXPECT_EQ(Log(), Concat({kFetchHeading, SiteShown(), Heading(target), SiteShown()}));
 
@@ -165,7 +169,23 @@ TEST_P(DeployFtpsServers, DeploysOverTlsInPassiveModeAndTheLogInNeverGoesInClear
   EXPECT_EQ(wire.rfind("AUTH TLS\r\n", 0), 0u) << wire.substr(0, 40);
   for (const char* secret : {"USER", "PASS", kUser, kSecret, "STOR", "index.htm"})
     EXPECT_EQ(wire.find(secret), std::string::npos) << secret;
+  // The trace tells each handshake: the control connection's new session, then every data
+  // connection resuming it, with the certificate's fingerprint.
+  const std::string traced = ReadFile(trace);
+  EXPECT_NE(traced.find("TLS handshake (control connection): TLSv1."), std::string::npos) << traced;
+  EXPECT_NE(traced.find(", new session; certificate " + Certificates().good.fingerprint + " verified"),
+            std::string::npos)
+      << traced;
+  size_t data = 0, resumed = 0;
+  for (size_t at = traced.find("TLS handshake (data connection)"); at != std::string::npos;
+       at = traced.find("TLS handshake (data connection)", at + 1)) {
+    ++data;
+    resumed += traced.compare(traced.find(", ", traced.find(", ", at) + 2), 18, ", session resumed;") == 0;
+  }
+  EXPECT_GE(data, Count(commands, "STOR"));
+  EXPECT_EQ(resumed, data) << traced;
   // Nor anywhere a person looks.
+  EXPECT_EQ(traced.find(kSecret), std::string::npos);
   EXPECT_EQ(LogText().find(kSecret), std::string::npos);
   EXPECT_EQ(Transcript().find(kSecret), std::string::npos);
   EXPECT_EQ(last_.output.find(kSecret), std::string::npos);

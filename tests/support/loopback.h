@@ -50,6 +50,15 @@ inline constexpr char kControlCharacters[] = "127.0.0.195";
 // e2e_deploy_folder_ardmoor
 inline constexpr char kTerminalCancel[] = "127.0.0.197";
 
+// e2e_deploy_ftp_trace (ftp_net_ftp_trace's scripted server: 127.0.0.70, any port)
+inline constexpr char kTraceActive[] = "127.0.0.71";
+inline constexpr char kTracePassive[] = "127.0.0.72";
+inline constexpr char kTraceNotOpened[] = "127.0.0.73";
+inline constexpr char kTraceUnset[] = "127.0.0.74";
+inline constexpr char kTraceArdmoor[] = "127.0.0.75";
+inline constexpr char kTraceUnload[] = "127.0.0.76";
+inline constexpr char kTraceParallel[] = "127.0.0.77";
+
 // e2e_deploy_ftp_parallel (127.0.0.60 to .69)
 inline constexpr char kParallelPyFtpd[] = "127.0.0.60";
 inline constexpr char kParallelVsftpd[] = "127.0.0.61";

@@ -128,6 +128,28 @@ TEST_F(TerminalTest, PageCancelsOnCAndAtEndOfInput) {
   EXPECT_FALSE(platform::CurrentToolkit().RunPropertyPage(other));
 }
 
+// The page's settings: a check box turned on and off by its key, a text box reached by its
+// label's key and shown beside the label.
+TEST_F(TerminalTest, PageCheckBoxesAndTextBoxesByTheirKeys) {
+  Page page;
+  Component& check = page.Add("chkFtpPassive", ComponentKind::CheckBox);
+  check.caption = "&Passive FTP mode";
+  Component& label = page.Add("lblFtpConnections", ComponentKind::Label);
+  label.caption = "&Number of FTP connections:";
+  label.focusControl = "edtFtpConnections";
+  Component& edit = page.Add("edtFtpConnections", ComponentKind::Edit);
+  edit.caption = "2";
+  Terminal("p\nn\n4\np\np\nn\n\ns\n");
+  EXPECT_TRUE(platform::CurrentToolkit().RunPropertyPage(page));
+  EXPECT_TRUE(check.checked);
+  EXPECT_EQ(edit.caption, "4") << "Enter keeps what is there";
+  const std::string out = Output();
+  EXPECT_NE(out.find("  [ ] Passive FTP mode\n  Number of FTP connections: 2\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("  [x] Passive FTP mode\n  Number of FTP connections: 4\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("p: Passive FTP mode on/off, n: Number of FTP connections, "), std::string::npos) << out;
+  EXPECT_NE(out.find("Number of FTP connections [2] (Enter keeps it): "), std::string::npos) << out;
+}
+
 TEST_F(TerminalTest, TextBoxesAreAskedByTheirLabelsAndSecretsAreNeverShown) {
   platform::Form form("frmFtp", "FTP Connection");
   Component& l1 = form.Add("Label1", ComponentKind::Label);

@@ -269,8 +269,9 @@ TEST(Win32ToolkitPage, PropertyPageIsAChildOfTheHostsWindowPlacedAndReleased) {
   SetToolkit(std::move(owned));
   HostWindow host;
   char caption[64] = {};
-  const uint32_t handle = addin::CreatePage(addin::kFolderPropertiesDialog, host.handle(), 7,
-                                            "[Web Folder]\r\nDeployTo=C:\\a,ftp://s/p\r\n", caption);
+  const uint32_t handle =
+      addin::CreatePage(addin::kFolderPropertiesDialog, host.handle(), 7,
+                        "[Web Folder]\r\nDeployTo=C:\\a,ftp://s/p\r\nFtpConnections=3\r\n", caption);
   addin::TdlgWebFolder* page = addin::PropertyPage();
   ASSERT_TRUE(page);
   HWND w = toolkit.WindowOf(*page);
@@ -308,6 +309,12 @@ TEST(Win32ToolkitPage, PropertyPageIsAChildOfTheHostsWindowPlacedAndReleased) {
         {"btnFtp", "button", 164, 196, 75, 25, "Add &FTP", WS_TABSTOP, kDefault, true, true, "Panel4"},
         {"btnAddPath", "button", width == 414 ? 243 : inner - 75, 196, 75, 25, "&Add Path", WS_TABSTOP, kDefault, true,
          true, "Panel4"},
+        {"chkFtpPassive", "button", 0, 314, 161, 17, "&Passive FTP mode", WS_TABSTOP | BS_AUTOCHECKBOX, 0, true, true,
+         "Panel4"},
+        {"lblFtpConnections", "static", 0, 343, 140, 13, "&Number of FTP connections:", 0, SS_NOPREFIX, true, true,
+         "Panel4"},
+        {"edtFtpConnections", "edit", 160, 339, 41, 21, "3", WS_TABSTOP | ES_AUTOHSCROLL, ES_READONLY | ES_PASSWORD,
+         true, true, "Panel4"},
     };
   };
   ExpectRows(toolkit, *page, rows(414));
@@ -319,8 +326,12 @@ TEST(Win32ToolkitPage, PropertyPageIsAChildOfTheHostsWindowPlacedAndReleased) {
   auto rank = [&](const char* name) {
     return std::find(order.begin(), order.end(), toolkit.ControlOf(*page, name)) - order.begin();
   };
-  for (const char* part : {"lblWeb", "imgWeb", "Label13", "Label14", "memoDeploymentPaths", "btnFtp", "btnAddPath"})
+  for (const char* part : {"lblWeb", "imgWeb", "Label13", "Label14", "memoDeploymentPaths", "btnFtp", "btnAddPath",
+                           "chkFtpPassive", "lblFtpConnections", "edtFtpConnections"})
     EXPECT_LT(rank(part), rank("Bevel5")) << part;
+  // The label, grown to its text in wine's face, still ends before its box.
+  EXPECT_LE(RectIn(toolkit.ControlOf(*page, "lblFtpConnections"), w).right,
+            RectIn(toolkit.ControlOf(*page, "edtFtpConnections"), w).left);
   EXPECT_LT(rank("Bevel5"), rank("Panel4"));
   EXPECT_LT(rank("Panel4"), rank("Panel1"));
 
@@ -334,6 +345,15 @@ TEST(Win32ToolkitPage, PropertyPageIsAChildOfTheHostsWindowPlacedAndReleased) {
   ::SendMessageA(memo, EM_SETSEL, 0, -1);
   ::SendMessageA(memo, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>("D:\\site\r\nftp://x/y"));
   EXPECT_EQ(page->memoDeploymentPaths.lines, (std::vector<std::string>{"D:\\site", "ftp://x/y"}));
+  // A click on the check box and a typed count: what the host's save writes.
+  ::SendMessageA(toolkit.ControlOf(*page, "chkFtpPassive"), BM_CLICK, 0, 0);
+  ::SetWindowTextA(toolkit.ControlOf(*page, "edtFtpConnections"), "4");
+  EXPECT_TRUE(page->chkFtpPassive.checked);
+  EXPECT_TRUE(addin::PageValidate(addin::kFolderPropertiesDialog, handle));
+  char notes[256] = "[Web Folder]\r\nFtpConnections=3\r\n";
+  ASSERT_TRUE(addin::PageGetData(addin::kFolderPropertiesDialog, handle, notes));
+  EXPECT_STREQ(notes,
+               "[Web Folder]\r\nFtpConnections=4\r\nDeployTo=D:\\site,ftp://x/y\r\nEnabled=1\r\nFtpPassive=1\r\n\r\n");
 
   addin::PageRelease(addin::kFolderPropertiesDialog, handle);
   EXPECT_FALSE(::IsWindow(w)) << "no window outlives its form";
@@ -697,7 +717,7 @@ TEST(Win32ToolkitLeaks, HundredOpenCloseCyclesOfEachFormLeaveNoWindowOrFont) {
     }
     char caption[64];
     const uint32_t page = addin::CreatePage(addin::kFolderPropertiesDialog, host.handle(), 1, "", caption);
-    EXPECT_EQ(ThreadWindows(), windowsBefore + 1 + 12) << "the page and its parts while it is shown";
+    EXPECT_EQ(ThreadWindows(), windowsBefore + 1 + 15) << "the page and its parts while it is shown";
     addin::PageRelease(addin::kFolderPropertiesDialog, page);
     if (i == 0) fonts = toolkit.GdiObjects();
     ASSERT_EQ(ThreadWindows(), windowsBefore) << "cycle " << i;
