@@ -220,7 +220,7 @@ std::string DirectoryLocationProblem(const std::string& location) {
   const size_t scheme = location.find("://");
   if (scheme != std::string::npos && scheme > 0 &&
       location.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789+-.") >= scheme)
-    return "Refused the location " + shown + ": only folders and ftp:// locations can be deployed to";
+    return "Refused the location " + shown + ": only folders, ftp:// and ftps:// locations can be deployed to";
   bool absolute;
   if (platform::kPathSeparator == '\\') {
     const bool drive = location.size() >= 3 && std::isalpha(static_cast<unsigned char>(location[0])) &&
