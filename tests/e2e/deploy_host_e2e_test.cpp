@@ -1,7 +1,7 @@
 // A folder deployed through the stand-in host on every platform (under wine too): `ardmoor`
 // loads the add-in through its exports, reads the host's installation folder from the user's
 // registry, and deploys to a directory, to pyftpdlib (user and password) and to vsftpd
-// (anonymous) in one run. The servers run on port 21 of loopback addresses of their own,
+// (anonymous) in one run, and to pyftpdlib over explicit TLS (Schannel's under wine). The servers run on port 21 of loopback addresses of their own,
 // started as ctest fixtures (tests/support/test_servers.py) because a Windows program under wine
 // cannot start or stop a Linux one.
 #include <gtest/gtest.h>

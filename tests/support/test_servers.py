@@ -19,7 +19,7 @@ field, as `openssl x509 -fingerprint -sha256` prints it. It is pyftpdlib's TLS h
 vsftpd: vsftpd requires every data connection to resume the control connection's TLS session,
 and Schannel under wine resumes none.
 
-Both listen on port 21 of their loopback address (the add-in always connects to the default
+Each listens on port 21 of its loopback address (the add-in always connects to the default
 port), which needs root. STATE_DIR/servers.txt tells the tests what runs, one line per server,
 fields separated by tabs:
 
