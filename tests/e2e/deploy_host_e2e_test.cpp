@@ -1,12 +1,13 @@
 // A folder deployed through the stand-in host on every platform (under wine too): `ardmoor`
 // loads the add-in through its exports, reads the host's installation folder from the user's
 // registry, and deploys to a directory, to pyftpdlib (user and password) and to vsftpd
-// (anonymous) in one run. The servers run on port 21 of loopback addresses of their own,
+// (anonymous) in one run, and to pyftpdlib over explicit TLS (Schannel's under wine). The servers run on port 21 of loopback addresses of their own,
 // started as ctest fixtures (tests/support/test_servers.py) because a Windows program under wine
 // cannot start or stop a Linux one.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -50,13 +51,14 @@ class HostDeployE2e : public ::testing::Test {
     return "ftp://" + login + s.host + FtpPath(s);
   }
 
-  // `ardmoor deploy --yes` of the repository's root folder; its exit status.
-  int Deploy() {
+  // `ardmoor deploy --yes` of the repository's root folder (with `more` options); its exit status.
+  int Deploy(const std::vector<std::string>& more = {}) {
     output_.clear();
+    std::vector<std::string> argv = {BinProgram("ardmoor"), "--repository", repo_.Root(), "deploy", "$",
+                                     "--install-dir", BinDir(), "--addin", install_ + "/" + AddinFileName(), "--yes"};
+    argv.insert(argv.end(), more.begin(), more.end());
     const int status =
-        RunProgram({BinProgram("ardmoor"), "--repository", repo_.Root(), "deploy", "$", "--install-dir", BinDir(),
-                    "--addin", install_ + "/" + AddinFileName(), "--yes"},
-                   &output_, std::chrono::seconds(120), {"TMP=" + tmp_, "TEMP=" + tmp_, "TMPDIR=" + tmp_});
+        RunProgram(argv, &output_, std::chrono::seconds(120), {"TMP=" + tmp_, "TEMP=" + tmp_, "TMPDIR=" + tmp_});
     // Every run removes the temporary folder it made for the checked-out copies.
     EXPECT_TRUE(fs::is_empty(tmp_)) << "temporary folder left behind";
     return status;
@@ -147,6 +149,96 @@ TEST_F(HostDeployE2e, ADirectoryAndTwoServersByteForByteThenOnlyWhatChanged) {
   ASSERT_EQ(Deploy(), 0) << output_;
   expectRecords(kTime2);
   expectLog({"index.htm"});
+}
+
+// An "ftps://" location on the fixture's TLS server (log-in and data over TLS only, passive by
+// default, a self-signed certificate): refused with its fingerprint while the notes do not trust
+// it, then trusted by that fingerprint alone (no trust store involved, under wine either), the
+// tree byte for byte and the record, the log-in nowhere in clear text or in the log.
+TEST_F(HostDeployE2e, AnFtpsLocationIsRefusedWithItsFingerprintThenDeploysTrustingIt) {
+  const Server* tls = Start("pyftpdlib-tls");
+  SKELDER_REQUIRE(tls, why_);
+  ASSERT_EQ(tls->fingerprint.size(), 95u) << tls->fingerprint;
+  const std::vector<std::string> files = {"index.htm", "data/blob.bin", "data/sub/deep.css"};
+  repo_.File(files[0], "<html>secure</html>\r\n", kTime1)
+      .File(files[1], std::string("\0\r\n\x1a\0\xff\r\r\n\n\x1a", 11) + std::string(70000, '\0'), kTime1)
+      .File(files[2], "a{}\r\n", kTime1);
+  const std::string location = "ftps://" + tls->user + ":" + tls->password + "@" + tls->host + FtpPath(*tls);
+  const std::string target = tls->host + FtpPath(*tls);
+  std::vector<std::string> fetched = kFetchHeading, sent;
+  for (const auto& rel : files) {
+    fetched.push_back(Shown(rel));
+    sent.push_back(Shown(rel, '/'));
+  }
+  // The command lines the server received since `mark` bytes of its log.
+  auto commandsSince = [&](size_t mark) { return SplitLines(ReadFile(tls->commandLog).substr(mark)); };
+  auto verbs = [](const std::vector<std::string>& lines) {
+    std::map<std::string, size_t> n;
+    for (const auto& l : lines) ++n[l.substr(0, l.find(' '))];
+    return n;
+  };
+  auto expectNoSecret = [&] {
+    EXPECT_EQ(output_.find(tls->password), std::string::npos) << "the password is never shown";
+    EXPECT_EQ(ReadFile(install_ + "/Skelder.log").find(tls->password), std::string::npos);
+  };
+
+  size_t mark = ReadFile(tls->commandLog).size();
+  repo_.Notes("", "[Web Folder]\r\nDeployTo=" + location + "\r\n");
+  EXPECT_NE(Deploy(), 0) << output_;
+  EXPECT_NE(output_.find("Outcome: failed"), std::string::npos) << output_;
+  const std::vector<std::string> failed = Log();
+  ASSERT_EQ(failed.size(), fetched.size() + 5) << ::testing::PrintToString(failed);
+  EXPECT_EQ(std::vector<std::string>(failed.begin(), failed.end() - 1), Concat({fetched, Heading(target)}));
+  // Why it does not verify is the TLS library's to say; the rest is ours, fingerprint and all.
+  const std::string refusal = failed.back();
+  const std::string tail = "); its SHA-256 fingerprint is " + tls->fingerprint +
+                           ". If that is your server's certificate, add the fingerprint to TrustedCertificates.";
+  EXPECT_EQ(refusal.rfind("   The server's certificate is not trusted (", 0), 0u) << refusal;
+  EXPECT_TRUE(refusal.size() > tail.size() && refusal.compare(refusal.size() - tail.size(), tail.size(), tail) == 0)
+      << refusal;
+  EXPECT_EQ(commandsSince(mark), std::vector<std::string>{"AUTH TLS"}) << "nothing after the refused handshake";
+  EXPECT_FALSE(FileExists(Remote(*tls) + "/XRDeploy.dat"));
+  expectNoSecret();
+
+  // Trusted by its fingerprint, in lower case and without colons, beside another one.
+  std::string bare;
+  for (char c : tls->fingerprint)
+    if (c != ':') bare += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  repo_.Notes("", "[Web Folder]\r\nDeployTo=" + location + "\r\nTrustedCertificates=" + std::string(64, '0') +
+                      ", " + bare + "\r\n");
+  mark = ReadFile(tls->commandLog).size();
+  const std::string trace = work_ / "ftps.trace";
+  ASSERT_EQ(Deploy({"--trace", trace}), 0) << output_;
+  EXPECT_EQ(Log(), Concat({fetched, Heading(target), sent}));
+  EXPECT_EQ(ListFiles(Remote(*tls)), (std::vector<std::string>{"XRDeploy.dat", files[1], files[2], files[0]}));
+  std::string record;
+  for (const auto& rel : files) {
+    EXPECT_EQ(ReadFile(Remote(*tls) + "/" + rel), ReadFile(repo_.Path(rel))) << rel;
+    record += Entry(rel, kTime1);
+  }
+  EXPECT_EQ(ReadFile(Remote(*tls) + "/XRDeploy.dat"), record);
+  const std::vector<std::string> commands = commandsSince(mark);
+  ASSERT_GE(commands.size(), 5u);
+  EXPECT_EQ(std::vector<std::string>(commands.begin(), commands.begin() + 5),
+            (std::vector<std::string>{"AUTH TLS", "PBSZ 0", "PROT P", "USER " + tls->user, "PASS ****"}));
+  // Passive, the default over TLS: a data connection per transfer, none by PORT.
+  std::map<std::string, size_t> n = verbs(commands);
+  EXPECT_EQ(n["PORT"] + n["EPRT"], 0u);
+  EXPECT_EQ(n["PASV"], n["STOR"] + n["RETR"]);
+  EXPECT_GE(n["STOR"], files.size() + 1);
+  // Each handshake, the control connection's and every data connection's, took the certificate
+  // by its fingerprint; the trace holds no password either.
+  const std::string traced = ReadFile(trace);
+  size_t handshakes = 0;
+  for (size_t at = traced.find("TLS handshake ("); at != std::string::npos; at = traced.find("TLS handshake (", at + 1)) {
+    ++handshakes;
+    const std::string line = traced.substr(at, traced.find('\n', at) - at);
+    EXPECT_NE(line.find("; certificate " + tls->fingerprint + " trusted by its fingerprint ("), std::string::npos)
+        << line;
+  }
+  EXPECT_GE(handshakes, 1 + n["STOR"]) << traced;
+  EXPECT_EQ(traced.find(tls->password), std::string::npos);
+  expectNoSecret();
 }
 
 // Four sessions to each server (under wine too, where they are threads of the DLL): every file

@@ -12,6 +12,8 @@ namespace skelder::test {
 
 struct FixtureServer {
   std::string name, host, root, ftpRoot, user, password;
+  std::string commandLog;   // each command the server received, a line each, PASS masked
+  std::string fingerprint;  // a TLS server's certificate, SHA-256 as "AB:CD:..."
   std::string unavailable;  // why, when it is not there
 };
 
@@ -26,8 +28,9 @@ inline std::vector<FixtureServer> FixtureServers() {
       if (tab == std::string::npos) break;
       at = tab;
     }
-    if (f.size() == 3 && f[1] == "unavailable") servers.push_back({f[0], {}, {}, {}, {}, {}, f[2]});
-    if (f.size() == 7) servers.push_back({f[0], f[1], f[2], f[3], f[4], f[5], {}});
+    if (f.size() == 3 && f[1] == "unavailable") servers.push_back({f[0], {}, {}, {}, {}, {}, {}, {}, f[2]});
+    if (f.size() == 7 || f.size() == 8)
+      servers.push_back({f[0], f[1], f[2], f[3], f[4], f[5], f[6], f.size() == 8 ? f[7] : "", {}});
   }
   return servers;
 }

@@ -5,18 +5,25 @@ A Windows test program under wine can start a Linux program but can neither wait
 it, so the servers the end-to-end tests deploy to are started here, on the Linux side, before the
 tests and stopped after them:
 
-    test_servers.py start STATE_DIR --pyftpd HOST --vsftpd HOST [--stalling HOST]
+    test_servers.py start STATE_DIR --pyftpd HOST --vsftpd HOST [--stalling HOST] [--ftps HOST]
     test_servers.py stop STATE_DIR
 
 With --stalling a third server, "pyftpdlib-stall", takes uploads like the first but stops
 reading an upload of a file named "stall.bin" after its first bytes and never answers it: a
 transfer that blocks, for the tests that cancel in the middle of one.
 
-Both listen on port 21 of their loopback address (the add-in always connects to the default
+With --ftps a server "pyftpdlib-tls" takes the user's log-in only over explicit TLS, and every
+transfer only over TLS too, with a self-signed certificate for HOST that the openssl command
+makes here (STATE_DIR/ftps.pem): the tests trust it by its SHA-256 fingerprint, the line's eighth
+field, as `openssl x509 -fingerprint -sha256` prints it. It is pyftpdlib's TLS handler, not
+vsftpd: vsftpd requires every data connection to resume the control connection's TLS session,
+and Schannel under wine resumes none.
+
+Each listens on port 21 of its loopback address (the add-in always connects to the default
 port), which needs root. STATE_DIR/servers.txt tells the tests what runs, one line per server,
 fields separated by tabs:
 
-    NAME  HOST  ROOT  FTP_ROOT  USER  PASSWORD  COMMAND_LOG
+    NAME  HOST  ROOT  FTP_ROOT  USER  PASSWORD  COMMAND_LOG  [SHA256_FINGERPRINT]
     NAME  unavailable  REASON
 
 ROOT is the served folder on disk, FTP_ROOT the name the server gives it. The roots may be
@@ -34,6 +41,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 PYTHON = "/usr/bin/python3"
 VSFTPD = "/usr/sbin/vsftpd"
+OPENSSL = "openssl"
 PORT = 21
 USER, PASSWORD = "deployer", "open sesame"
 
@@ -71,6 +79,18 @@ def vsftpd_config(state, host, root, log):
     return path
 
 
+def self_signed_certificate(state, host):
+    """A certificate for the address HOST (the name a location gives), made with the openssl
+    command; its files and its SHA-256 fingerprint ("AB:CD:..."), or raises."""
+    cert, key = os.path.join(state, "ftps.pem"), os.path.join(state, "ftps.key")
+    subprocess.run([OPENSSL, "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "30",
+                    "-subj", "/CN=Skelder FTPS test server", "-addext", "subjectAltName=IP:" + host,
+                    "-keyout", key, "-out", cert], check=True, capture_output=True)
+    out = subprocess.run([OPENSSL, "x509", "-noout", "-fingerprint", "-sha256", "-in", cert],
+                         check=True, capture_output=True, text=True).stdout
+    return cert, key, out.strip().split("=", 1)[1]
+
+
 def start_one(state, name, host):
     root = os.path.join(state, name + "-root")
     log = os.path.join(state, name + "-commands.log")
@@ -78,6 +98,7 @@ def start_one(state, name, host):
     os.chmod(root, 0o1777)
     if listening(host, PORT):
         return "%s\tunavailable\tsomething already listens on %s:%d" % (name, host, PORT)
+    extra = []
     if name.startswith("pyftpdlib"):
         if subprocess.call([PYTHON, "-c", "import pyftpdlib"], stderr=subprocess.DEVNULL) != 0:
             return "%s\tunavailable\tpyftpdlib is not installed for %s" % (name, PYTHON)
@@ -87,6 +108,17 @@ def start_one(state, name, host):
                 "--root", root, "--log", log, "--user", USER, "--password", PASSWORD, "--anonymous"]
         if stall:
             argv += ["--stall", "stall.bin"]
+        if name == "pyftpdlib-tls":
+            if subprocess.call([PYTHON, "-c", "import OpenSSL"], stderr=subprocess.DEVNULL) != 0:
+                return "%s\tunavailable\tpython3-openssl is not installed for %s" % (name, PYTHON)
+            try:
+                cert, key, fingerprint = self_signed_certificate(state, host)
+            except (OSError, subprocess.CalledProcessError) as e:
+                detail = (getattr(e, "stderr", b"") or b"").decode("latin-1").strip().replace("\n", " | ")
+                return "%s\tunavailable\tno certificate from %s: %s %s" % (name, OPENSSL, e, detail[-200:])
+            # No anonymous log-in: a log-in here is always the user's, over TLS.
+            argv = argv[:-1] + ["--tls-cert", cert, "--tls-key", key]
+            extra = [fingerprint]
         ftp_root, user, password = "/", USER, PASSWORD
     else:
         if not os.access(VSFTPD, os.X_OK):
@@ -102,7 +134,7 @@ def start_one(state, name, host):
         with open(os.path.join(state, name + ".out"), "rb") as f:
             why = f.read().decode("latin-1").strip().replace("\n", " | ")[-300:]
         return "%s\tunavailable\tdid not start on %s:%d (needs root): %s" % (name, host, PORT, why)
-    return "\t".join([name, host, root, ftp_root, user, password, log])
+    return "\t".join([name, host, root, ftp_root, user, password, log] + extra)
 
 
 def alive(pid):
@@ -155,6 +187,8 @@ def main(argv):
              start_one(state, "vsftpd", options["--vsftpd"])]
     if "--stalling" in options:
         lines.append(start_one(state, "pyftpdlib-stall", options["--stalling"]))
+    if "--ftps" in options:
+        lines.append(start_one(state, "pyftpdlib-tls", options["--ftps"]))
     with open(os.path.join(state, "servers.txt"), "w") as f:
         f.write("\n".join(lines) + "\n")
     sys.stdout.write("\n".join(lines) + "\n")
