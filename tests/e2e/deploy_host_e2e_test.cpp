@@ -1,9 +1,9 @@
 // A folder deployed through the stand-in host on every platform (under wine too): `ardmoor`
 // loads the add-in through its exports, reads the host's installation folder from the user's
 // registry, and deploys to a directory, to pyftpdlib (user and password) and to vsftpd
-// (anonymous) in one run, and to pyftpdlib over explicit TLS (Schannel's under wine). The servers run on port 21 of loopback addresses of their own,
-// started as ctest fixtures (tests/support/test_servers.py) because a Windows program under wine
-// cannot start or stop a Linux one.
+// (anonymous) in one run, and to pyftpdlib over explicit TLS (Schannel's under wine). The servers run on port 21 of
+// loopback addresses of their own, started as ctest fixtures (tests/support/test_servers.py) because a Windows program
+// under wine cannot start or stop a Linux one.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -54,8 +54,16 @@ class HostDeployE2e : public ::testing::Test {
   // `ardmoor deploy --yes` of the repository's root folder (with `more` options); its exit status.
   int Deploy(const std::vector<std::string>& more = {}) {
     output_.clear();
-    std::vector<std::string> argv = {BinProgram("ardmoor"), "--repository", repo_.Root(), "deploy", "$",
-                                     "--install-dir", BinDir(), "--addin", install_ + "/" + AddinFileName(), "--yes"};
+    std::vector<std::string> argv = {BinProgram("ardmoor"),
+                                     "--repository",
+                                     repo_.Root(),
+                                     "deploy",
+                                     "$",
+                                     "--install-dir",
+                                     BinDir(),
+                                     "--addin",
+                                     install_ + "/" + AddinFileName(),
+                                     "--yes"};
     argv.insert(argv.end(), more.begin(), more.end());
     const int status =
         RunProgram(argv, &output_, std::chrono::seconds(120), {"TMP=" + tmp_, "TEMP=" + tmp_, "TMPDIR=" + tmp_});
@@ -204,8 +212,8 @@ TEST_F(HostDeployE2e, AnFtpsLocationIsRefusedWithItsFingerprintThenDeploysTrusti
   std::string bare;
   for (char c : tls->fingerprint)
     if (c != ':') bare += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  repo_.Notes("", "[Web Folder]\r\nDeployTo=" + location + "\r\nTrustedCertificates=" + std::string(64, '0') +
-                      ", " + bare + "\r\n");
+  repo_.Notes("", "[Web Folder]\r\nDeployTo=" + location + "\r\nTrustedCertificates=" + std::string(64, '0') + ", " +
+                      bare + "\r\n");
   mark = ReadFile(tls->commandLog).size();
   const std::string trace = work_ / "ftps.trace";
   ASSERT_EQ(Deploy({"--trace", trace}), 0) << output_;
@@ -230,7 +238,8 @@ TEST_F(HostDeployE2e, AnFtpsLocationIsRefusedWithItsFingerprintThenDeploysTrusti
   // by its fingerprint; the trace holds no password either.
   const std::string traced = ReadFile(trace);
   size_t handshakes = 0;
-  for (size_t at = traced.find("TLS handshake ("); at != std::string::npos; at = traced.find("TLS handshake (", at + 1)) {
+  for (size_t at = traced.find("TLS handshake ("); at != std::string::npos;
+       at = traced.find("TLS handshake (", at + 1)) {
     ++handshakes;
     const std::string line = traced.substr(at, traced.find('\n', at) - at);
     EXPECT_NE(line.find("; certificate " + tls->fingerprint + " trusted by its fingerprint ("), std::string::npos)
