@@ -63,6 +63,22 @@ if [ "$arch" = --prepare ]; then
 fi
 # Debian's wine runs both: 64-bit programs through wine64, 32-bit ones through wine32.
 case "$arch" in
-  x86_64 | i686) exec "${as_user[@]}" wine "$@" ;;
+  x86_64 | i686) ;;
   *) echo "wine-run: unknown architecture $arch" >&2; exit 2 ;;
 esac
+# Now and then wine cannot start a program at all ("ShellExecuteEx failed: Internal error"),
+# while one of its background programs is still coming up or going away. The program never ran,
+# so it is started again, at most twice more. Its standard error is passed on when it ends.
+errors="$(mktemp)"
+trap 'rm -f "$errors"' EXIT
+for attempt in 1 2 3; do
+  status=0
+  "${as_user[@]}" wine "$@" 2>"$errors" || status=$?
+  cat "$errors" >&2
+  if [ "$status" -ne 0 ] && [ "$attempt" -lt 3 ] && grep -q "ShellExecuteEx failed: Internal error" "$errors"; then
+    echo "wine-run: wine could not start $1; starting it again" >&2
+    sleep 2
+    continue
+  fi
+  exit "$status"
+done
