@@ -32,7 +32,8 @@ size_t Count(const std::string& text, const std::string& part) {
 
 void CheckParts(const std::string& line) {
   const TFtpLocation parts = ParseFtpLocation(line);
-  const std::string rest = line.size() > 6 ? line.substr(6) : std::string();
+  const size_t scheme = IsFtpsLocation(line) ? 7 : 6;  // "ftps://" or "ftp://"
+  const std::string rest = line.size() > scheme ? line.substr(scheme) : std::string();
   Check(parts.User.find_first_of(":@") == std::string::npos);
   Check(parts.Password.find('@') == std::string::npos);
   Check(parts.Host.find('/') == std::string::npos);
@@ -75,7 +76,8 @@ void CheckMask(const std::string& line) {
   const std::string masked = skelder::platform::MaskFtpPasswords(line);
   const std::string password = ParseFtpLocation(line).Password;
   // Only the first location of the line is parsed; one with another scheme in it masks each.
-  if (Count(skelder::platform::AsciiLower(line), "ftp://") != 1) return;
+  const std::string lower = skelder::platform::AsciiLower(line);
+  if (Count(lower, "ftp://") + Count(lower, "ftps://") != 1) return;
   const std::string shown = ParseFtpLocation(masked).Password;
   Check(shown.empty() || shown == "****");
   if (!password.empty() && password.find('*') == std::string::npos && Count(line, password) == 1)
