@@ -19,16 +19,6 @@ namespace {
 constexpr int32_t kRecv = 8192;  // the deployment's sizes, so both show up as file sizes
 constexpr int32_t kSend = 4096;
 
-std::string Pattern(size_t size, uint32_t seed) {
-  std::string s(size, '\0');
-  uint32_t x = seed * 2654435761u + 1;
-  for (size_t i = 0; i < size; ++i) {
-    x = x * 1664525u + 1013904223u;
-    s[i] = static_cast<char>(x >> 24);
-  }
-  return s;
-}
-
 // True when `commands` holds the expected ones in order, each matched as a prefix, with any
 // other commands between them.
 ::testing::AssertionResult InOrder(const std::vector<std::string>& commands, const std::vector<std::string>& expected) {

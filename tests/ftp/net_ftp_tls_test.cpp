@@ -28,16 +28,6 @@ constexpr char kPyFtpdHost[] = "127.0.0.40";
 constexpr char kVsftpdHost[] = "127.0.0.41";
 constexpr char kFaultHost[] = "127.0.0.42";
 
-std::string Pattern(size_t size, uint32_t seed) {
-  std::string s(size, '\0');
-  uint32_t x = seed * 2654435761u + 1;
-  for (size_t i = 0; i < size; ++i) {
-    x = x * 1664525u + 1013904223u;
-    s[i] = static_cast<char>(x >> 24);
-  }
-  return s;
-}
-
 std::vector<std::string> Verbs(const std::vector<std::string>& commands) {
   std::vector<std::string> out;
   for (const auto& c : commands) out.push_back(c.substr(0, c.find(' ') == 4 ? 4 : c.find(' ')));

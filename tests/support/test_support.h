@@ -34,6 +34,8 @@ class TempDir {
 std::string NativePath(std::string path);
 
 std::string ReadFile(const std::string& path);  // throws when unreadable
+// `size` bytes of every value, the same for the same seed: content no transfer passes by chance.
+std::string Pattern(size_t size, uint32_t seed);
 bool FileExists(const std::string& path);
 void WriteFile(const std::string& path, const std::string& contents);  // makes parent dirs
 void MakeDirs(const std::string& path);
