@@ -109,4 +109,7 @@ class TNetFTPListItems {
 bool ParseDosLine(TNetFTPListItem& item);
 bool ParseUnixLine(TNetFTPListItem& item);
 
+// The civil (proleptic Gregorian) date of a day counted from 1970-01-01.
+void CivilFromDays(int64_t days, int& year, int& month, int& day);
+
 }  // namespace skelder::ftp

@@ -1,5 +1,7 @@
 #include "ftp/net_ftp_trace.h"
 
+#include "ftp/net_ftp_list.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -167,18 +169,10 @@ std::string TraceMessage(std::string_view message) {
 }
 
 std::string TraceTimeStamp(int64_t unixMs) {
-  int64_t days = unixMs >= 0 ? unixMs / 86400000 : (unixMs - 86399999) / 86400000;
-  int64_t msOfDay = unixMs - days * 86400000;
-  // Days since 1970-01-01 to a civil date (proleptic Gregorian).
-  days += 719468;
-  const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-  const int64_t dayOfEra = days - era * 146097;
-  const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-  const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-  const int64_t mp = (5 * dayOfYear + 2) / 153;
-  const int64_t day = dayOfYear - (153 * mp + 2) / 5 + 1;
-  const int64_t month = mp < 10 ? mp + 3 : mp - 9;
-  const int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+  const int64_t days = unixMs >= 0 ? unixMs / 86400000 : (unixMs - 86399999) / 86400000;
+  const int64_t msOfDay = unixMs - days * 86400000;
+  int year = 0, month = 0, day = 0;
+  CivilFromDays(days, year, month, day);
   std::string out;
   Pad(out, year, 4);
   out += '-';
