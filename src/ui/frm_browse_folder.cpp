@@ -188,6 +188,9 @@ void TKVOClientBrowseFolder::BrowserInitialized(platform::FolderBrowserWindow& w
 }
 
 void TKVOClientBrowseFolder::BrowserSelectionChanged(platform::FolderBrowserWindow& window, platform::ItemIdList item) {
+  // A browser closing to reopen on a new folder keeps that folder whatever its tree does
+  // meanwhile (the shell refreshes it for the folder just made, which can move the selection).
+  if (restart_) return;
   std::optional<std::string> path = browser_ ? browser_->PathFromIDList(item) : std::nullopt;
   currentPath_ = path.value_or(std::string());
   if (ShowPathInStatusArea) window.SetStatusText(ShortenPath(currentPath_));
