@@ -316,7 +316,7 @@ TEST_F(ShellBrowserTest, NewFolderIsMadeAndTheBrowserReopensOnItInPlace) {
     // for the new folder does that): the browser still reopens on the new folder.
     bool selectionMovesWhileClosing;
   };
-  for (const Case& c : {Case{"Site", false, false}, Case{"\\Site", false, false}, Case{"Site", true, true}}) {
+  for (const Case& c : {Case{"Site", false, false}, Case{"\\Site", false, true}, Case{"Site", true, true}}) {
     SCOPED_TRACE(std::string(c.typed) + (c.otherWindowInFront ? ", another window in front" : "") +
                  (c.selectionMovesWhileClosing ? ", selection moved" : ""));
     const std::string web = dir_ / "Web", site = dir_ / "Web/Site";
