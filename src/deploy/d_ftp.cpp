@@ -143,7 +143,7 @@ void TdmFtp::DataModuleCreate() {
 void TdmFtp::SetTimeout(int32_t ms) {
   timeoutMs_ = ms;
   // A server that stops answering must fail the location, not hang it: replies, data reads and
-  // the wait for an active data connection all give up after this long.
+  // a data connection coming up, either way, all give up after this long.
   netFtp.ReadTimeout = ms;
   netFtp.DataReadTimeout = ms;
   netFtp.AcceptTimeout = ms;

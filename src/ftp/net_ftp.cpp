@@ -526,7 +526,7 @@ void TNetFTP::RunIncoming(const std::string& command, TNetStream& stream, bool r
         server->ReceiveStream(stream, -1, true);
       } else {
         TNetTCPClient& client = PassiveClient(RequestPassive(), scope);
-        client.OpenConnection(-1);
+        client.OpenConnection(AcceptTimeout);
         trace.Opened(true, client);
         if (resume) SendRest(stream);
         WriteLine(command);
@@ -553,7 +553,7 @@ void TNetFTP::RunOutgoing(const std::string& command, TNetStream& stream, bool f
         const TNetPassiveAddress address = RequestPassive();
         WriteLine(command);  // before the data connection exists; the reply comes after it
         TNetTCPClient& client = PassiveClient(address, scope);
-        client.OpenConnection(-1);
+        client.OpenConnection(AcceptTimeout);
         trace.Opened(true, client);
         AwaitReply({110, 125, 150});
         SecureDataChannel(client);

@@ -63,7 +63,8 @@ class TNetFTP : public TNetTCPClient {
   // go on, telling OnSwitchedToPassive once; false fails the transfer with the server's reply.
   bool PassiveOnPortRefused = false;
   std::function<void()> OnSwitchedToPassive;
-  // Active mode: how long to wait for the server to connect back, in ms (0: no limit).
+  // How long a data connection may take to come up, in ms: the server connecting back in active
+  // mode, our connect in passive mode (0: no limit of its own).
   int32_t AcceptTimeout = 60000;
   // Read timeout of the data connections in ms; 0 waits without limit.
   int32_t DataReadTimeout = 0;

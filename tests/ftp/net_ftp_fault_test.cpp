@@ -358,6 +358,30 @@ TEST(FtpFaultPassive, ARefusedPortSwitchesTheSessionToPassiveWhenAllowed) {
   EXPECT_TRUE(server.Failures().empty()) << server.Failures().front();
 }
 
+// A passive data connection that does not come up ends at the session's data-connection limit,
+// the one that bounds the wait for the server's connection in active mode, before the command
+// goes out: the session stays in step.
+TEST(FtpFaultPassive, ADataConnectionThatHangsEndsAtTheDataConnectionLimit) {
+  const HangingPort hanging;
+  SKELDER_REQUIRE(hanging.Hangs(), "this kernel completes every connect to a full listen queue");
+  FaultScript s = LoggedIn();
+  Reply(s, "PASV", PasvReply(hanging.port()));
+  Reply(s, "NOOP", "200 still in step").Stall();
+  FaultServer server({s});
+  TNetFTP ftp;
+  Configure(ftp, server);
+  ftp.Passive = true;
+  ftp.AcceptTimeout = 300;
+  ftp.OpenSession(true, -1);
+  TNetMemoryStream down;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_THROW(ftp.Download("f", down, false), ENetConnectTimeout);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+  EXPECT_EQ(ftp.DataChannel(), nullptr);
+  EXPECT_EQ(ftp.SendRaw("NOOP"), 200);
+  EXPECT_TRUE(server.Failures().empty()) << server.Failures().front();
+}
+
 TEST(FtpFaultPassive, BadPortFieldRaisesAConversionErrorAndReadsNoFinalReply) {
   FaultScript s = LoggedIn();
   Reply(s, "PASV", "227 Entering Passive Mode (127,0,0,1,x,1)");

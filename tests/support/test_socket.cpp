@@ -266,6 +266,24 @@ RefusingPort::RefusingPort(const std::string& host) : socket_(OpenTcpSocket()) {
 
 RefusingPort::~RefusingPort() { CloseSocket(socket_); }
 
+HangingPort::HangingPort(const std::string& host) : listener_(OpenTcpSocket()) {
+  if (listener_ == kNoTestSocket || !BindSocket(listener_, host, 0) || !ListenOnSocket(listener_, 0) ||
+      (port_ = LocalPortOf(listener_)) == 0)
+    throw std::runtime_error("cannot listen on " + host);
+  // Connects the system completes fill the queue; the first that stays pending shows it full.
+  for (int i = 0; i < 12 && !hangs_; ++i) {
+    const TestSocket s = OpenTcpSocket();
+    fillers_.push_back(s);
+    SetNonBlocking(s, true);
+    hangs_ = !ConnectSocket(s, host, port_) && WaitForSocket(s, true, 200) == 0;
+  }
+}
+
+HangingPort::~HangingPort() {
+  for (TestSocket s : fillers_) CloseSocket(s);
+  CloseSocket(listener_);
+}
+
 bool WaitForListener(const std::string& host, uint16_t port, std::chrono::milliseconds limit) {
   const auto end = std::chrono::steady_clock::now() + limit;
   while (std::chrono::steady_clock::now() < end) {

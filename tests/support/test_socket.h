@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace skelder::test {
 
@@ -63,6 +64,24 @@ class RefusingPort {
  private:
   TestSocket socket_;
   uint16_t port_ = 0;
+};
+
+// A port on `host` whose connects hang for the object's life: a listener that never accepts,
+// its queue filled. Hangs() is false on a system that completes or refuses such connects.
+class HangingPort {
+ public:
+  explicit HangingPort(const std::string& host = "127.0.0.1");
+  ~HangingPort();
+  HangingPort(const HangingPort&) = delete;
+  HangingPort& operator=(const HangingPort&) = delete;
+  uint16_t port() const { return port_; }
+  bool Hangs() const { return hangs_; }
+
+ private:
+  TestSocket listener_;
+  std::vector<TestSocket> fillers_;
+  uint16_t port_ = 0;
+  bool hangs_ = false;
 };
 
 // "127.0.0.1" as a 32-bit number in host order; 0 for text that is no address.
