@@ -1,6 +1,7 @@
 #include "ftp/net_ftp.h"
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <system_error>
 
@@ -226,7 +227,25 @@ void TNetFTP::WriteLine(const std::string& text) {
   TNetTCPClient::WriteLine(text);
 }
 
-void TNetFTP::ReplyLineRead(const std::string& line) {
+namespace {
+
+// Each occurrence of `secret` in a reply line reads "****"; the reply's code stays as it is.
+void MaskSecret(std::string& line, const std::string& secret) {
+  if (secret.empty()) return;
+  const bool coded = line.size() >= 3 && std::isdigit(static_cast<unsigned char>(line[0])) &&
+                     std::isdigit(static_cast<unsigned char>(line[1])) &&
+                     std::isdigit(static_cast<unsigned char>(line[2]));
+  for (size_t at = line.find(secret, coded ? 3 : 0); at != std::string::npos; at = line.find(secret, at + 4))
+    line.replace(at, secret.size(), "****");
+}
+
+}  // namespace
+
+void TNetFTP::ReplyLineRead(std::string& line) {
+  // A server that quotes a password back (in a refusal, say) must not carry it into an error
+  // message, the log, the screen or the trace.
+  MaskSecret(line, Password);
+  MaskSecret(line, proxySettings_.Password);
   Trace().Received(traceSession_, line);
   if (closeNotePending_ && InputBuffer().Size() == 0) TraceServerClosed();
 }

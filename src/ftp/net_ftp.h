@@ -131,7 +131,7 @@ class TNetFTP : public TNetTCPClient {
 
   // Commands and reply lines go to the trace as they pass; so do disconnects.
   void WriteLine(const std::string& text) override;
-  void ReplyLineRead(const std::string& line) override;
+  void ReplyLineRead(std::string& line) override;
   void CloseConnection() override;
   void NotifyDisconnected() override;
 

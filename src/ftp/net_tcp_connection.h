@@ -167,8 +167,9 @@ class TNetTCPConnection : public net::TNetComponent {
   virtual int64_t SendFile(const std::string& fileName, bool allowPlatformTransmit = true);
 
   std::string ReadNonBlankLine(int32_t maxTries = 2147483647);
-  // Each line of a reply as ReadReply takes it in (trimmed), before the reply is complete.
-  virtual void ReplyLineRead(const std::string& /*line*/) {}
+  // Each line of a reply as ReadReply takes it in (trimmed), before the reply is complete. What
+  // the line reads afterwards is what the reply holds.
+  virtual void ReplyLineRead(std::string& /*line*/) {}
   // One reply, its leading blank lines included, within MaxReplyLines and MaxReplyBytes and,
   // when ReadTimeout is set, within ReadTimeout from its start ("Read Timeout" after that).
   int32_t ReadReply();

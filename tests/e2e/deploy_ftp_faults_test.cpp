@@ -73,8 +73,11 @@ TEST_F(DeployFtpFaults, RefusedLogInFailsTheLocationWithTheServersText) {
   EXPECT_EQ(RemoteRecord(), "(none)");
 }
 
+// Not even when the server quotes it back in its refusal.
 TEST_F(DeployFtpFaults, PasswordNeverShowsInLogScreenOrTerminal) {
-  SKELDER_REQUIRE(Start(kPasswordNeverShows, {}, true), Why());
+  DeployServerFaults echo;
+  echo.echoPassword = true;
+  SKELDER_REQUIRE(Start(kPasswordNeverShows, echo, true), Why());
   Site();
   Locations(std::string("ftp://deployer:") + kSecret + (std::string("@") + kPasswordNeverShows + "/base"));
   ASSERT_EQ(Deploy(""), kSucceeded) << last_.output << Transcript() << LogText();
@@ -94,6 +97,7 @@ TEST_F(DeployFtpFaults, PasswordNeverShowsInLogScreenOrTerminal) {
   ASSERT_EQ(Deploy("", "yes,virtual-clock", {}, "plain"), kFailed) << last_.output;
   EXPECT_EQ(last_.output.find(kSecret), std::string::npos) << last_.output;
   EXPECT_EQ(LogText().find(kSecret), std::string::npos) << LogText();
+  EXPECT_NE(LogText().find("   Login incorrect with the password ****.\r\n"), std::string::npos) << LogText();
 }
 
 // "@" cannot be part of a password: the text after it lands in the host. That rest of the

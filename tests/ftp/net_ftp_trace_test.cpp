@@ -130,16 +130,17 @@ FaultScript& Reply(FaultScript& s, const std::string& expected, const std::strin
 }
 
 // The proxy log-in that sends both passwords in one PASS, a multi-line greeting, a reply line far
-// longer than a trace line, and a server that closes the connection.
+// longer than a trace line, a server that quotes the passwords back, and one that closes the
+// connection.
 TEST(FtpTraceSession, TheConversationWithEveryPasswordMasked) {
   const std::string longText(6000, 'L');
   FaultScript s;
   s.Send("220-Welcome\r\n220 ready\r\n");
   Reply(s, "USER u-name@proxy-user@ftp.example", "331 both passwords");
-  Reply(s, "PASS user-s3cret@proxy-s3cret", "230 in");
+  Reply(s, "PASS user-s3cret@proxy-s3cret", "230-in with user-s3cret\r\nproxy-s3cret\r\n230 in");
   Reply(s, "TYPE I", "200 binary");
   Reply(s, "SYST", "215 " + longText);
-  Reply(s, "CWD /x", "421 going away").Close();
+  Reply(s, "CWD /x", "421 going away, user-s3cret").Close();
   FaultServer server({s}, kHost);
   TraceFile trace;
   {
@@ -158,7 +159,14 @@ TEST(FtpTraceSession, TheConversationWithEveryPasswordMasked) {
     ftp.SetProxySettings(proxy);
     ftp.OpenSession(true, -1);
     EXPECT_GT(ftp.TraceSession(), 0);
-    EXPECT_THROW(ftp.ChangeDirectory("/x"), ENetProtocolReplyError);
+    try {
+      ftp.ChangeDirectory("/x");
+      ADD_FAILURE() << "no refusal";
+    } catch (const ENetProtocolReplyError& e) {
+      // What reaches an error message, the log and the screen.
+      EXPECT_EQ(std::string(e.what()), "going away, ****\r\n");
+      EXPECT_EQ(e.ReplyErrorCode, 421);
+    }
     EXPECT_THROW(ftp.AwaitReply({}), skelder::net::ENetException);  // the server closed
     ftp.CloseConnection();
   }
@@ -167,7 +175,7 @@ TEST(FtpTraceSession, TheConversationWithEveryPasswordMasked) {
   EXPECT_EQ(text.find("s3cret"), std::string::npos) << text;
   const std::string connected = "* Connected: local 127.";
   std::vector<std::string> events = trace.Events();
-  ASSERT_EQ(events.size(), 15u) << text;
+  ASSERT_EQ(events.size(), 17u) << text;
   EXPECT_EQ(events[0], "* Connecting to ftp.example:21 through the FTP proxy " + std::string(kHost) + ":" +
                            std::to_string(server.port()));
   EXPECT_EQ(events[1].rfind(connected, 0), 0u) << events[1];
@@ -179,13 +187,15 @@ TEST(FtpTraceSession, TheConversationWithEveryPasswordMasked) {
                               "> USER u-name@proxy-user@ftp.example",
                               "< 331 both passwords",
                               "> PASS ****",
+                              "< 230-in with ****",
+                              "< ****",
                               "< 230 in",
                               "> TYPE I",
                               "< 200 binary",
                               "> SYST",
                               "< 215 " + longText.substr(0, kMaxTraceLineBytes - 4) + " [... cut: 6004 bytes in all]",
                               "> CWD /x",
-                              "< 421 going away",
+                              "< 421 going away, ****",
                               "* The server closed the connection",
                           }))
       << text;

@@ -31,6 +31,7 @@ std::vector<std::string> DeployPyFtpdServer::Prepare(std::string* why) {
   if (!faults_.stallOn.empty()) argv.insert(argv.end(), {"--stall", faults_.stallOn});
   if (!faults_.dropRetrOn.empty()) argv.insert(argv.end(), {"--drop-retr", faults_.dropRetrOn});
   if (faults_.noActive) argv.push_back("--no-active");
+  if (faults_.echoPassword) argv.push_back("--echo-password");
   if (!faults_.slowOn.empty()) {
     std::ostringstream seconds;
     seconds << faults_.slowSeconds;

@@ -30,8 +30,9 @@ struct DeployServerFaults {
   std::string stallOn;                    // upload of this file name stalls for good
   std::string slowOn;                     // upload of this file name gets its final reply late
   double slowSeconds = 3.0;
-  std::string dropRetrOn;  // a download of this file name loses the connection
-  bool noActive = false;   // PORT is refused (500)
+  std::string dropRetrOn;     // a download of this file name loses the connection
+  bool noActive = false;      // PORT is refused (500)
+  bool echoPassword = false;  // a refused log-in quotes the password
 };
 
 class DeployPyFtpdServer : public PyFtpdServer {

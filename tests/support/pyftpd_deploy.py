@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """A pyftpdlib server for the FTP deployment tests, with the command log of pyftpd_server.py
-(one line per command received, "PASS ****" for a password) and five ways to misbehave:
+(one line per command received, "PASS ****" for a password) and six ways to misbehave:
 
   --readonly DIR   uploads below DIR (relative to the root) are refused (550), as a server's
                    own permissions would refuse them;
@@ -10,7 +10,8 @@
                    a connection lost in the middle of a fetch;
   --slow NAME      the final reply to an upload of a file named NAME comes only --slow-seconds
                    after the data arrived, so the client blocks in that transfer for a while;
-  --no-active      PORT is refused (500), as by a server whose active mode is off.
+  --no-active      PORT is refused (500), as by a server whose active mode is off;
+  --echo-password  a refused log-in quotes the password it was given.
 """
 import argparse
 import os
@@ -29,6 +30,7 @@ def main():
     parser.add_argument("--drop-retr", default="")
     parser.add_argument("--slow-seconds", type=float, default=3.0)
     parser.add_argument("--no-active", action="store_true")
+    parser.add_argument("--echo-password", action="store_true")
     args = parser.parse_args()
 
     authorizer, users = make_authorizer(args)
@@ -70,7 +72,13 @@ def main():
                 return None
             return super().ftp_RETR(file)
 
+        def ftp_PASS(self, line):
+            self.tried_password = line
+            return super().ftp_PASS(line)
+
         def respond(self, resp, *rest, **named):
+            if args.echo_password and resp.startswith("530") and getattr(self, "tried_password", None):
+                resp = "530 Login incorrect with the password %s." % self.tried_password
             if self.delay_final_reply and resp.startswith("226"):
                 self.delay_final_reply = False
                 self.ioloop.call_later(args.slow_seconds, lambda: FTPHandler.respond(self, resp, *rest, **named))
