@@ -66,16 +66,20 @@ case "$arch" in
   x86_64 | i686) ;;
   *) echo "wine-run: unknown architecture $arch" >&2; exit 2 ;;
 esac
-# Now and then wine cannot start a program at all ("ShellExecuteEx failed: Internal error"),
-# while one of its background programs is still coming up or going away. The program never ran,
-# so it is started again, at most twice more. Its standard error is passed on when it ends.
+# Now and then wine cannot start a program at all ("ShellExecuteEx failed: Internal error", on
+# standard output), while one of its background programs is still coming up or going away. The
+# program never ran, so it is started again, at most twice more. Its output is passed on when it
+# ends, standard output and standard error each to its own.
+output="$(mktemp)"
 errors="$(mktemp)"
-trap 'rm -f "$errors"' EXIT
+trap 'rm -f "$output" "$errors"' EXIT
 for attempt in 1 2 3; do
   status=0
-  "${as_user[@]}" wine "$@" 2>"$errors" || status=$?
+  "${as_user[@]}" wine "$@" >"$output" 2>"$errors" || status=$?
+  cat "$output"
   cat "$errors" >&2
-  if [ "$status" -ne 0 ] && [ "$attempt" -lt 3 ] && grep -q "ShellExecuteEx failed: Internal error" "$errors"; then
+  if [ "$status" -ne 0 ] && [ "$attempt" -lt 3 ] &&
+    grep -qs "ShellExecuteEx failed: Internal error" "$output" "$errors"; then
     echo "wine-run: wine could not start $1; starting it again" >&2
     sleep 2
     continue
