@@ -7,6 +7,7 @@
 
 #include "ftp/net_io_handler_tls.h"
 #include "ftp/net_ftp_trace.h"
+#include "platform/display_text.h"
 #include "platform/files.h"
 
 namespace skelder::ftp {
@@ -229,14 +230,10 @@ void TNetFTP::WriteLine(const std::string& text) {
 
 namespace {
 
-// Each occurrence of `secret` in a reply line reads "****"; the reply's code stays as it is.
-void MaskSecret(std::string& line, const std::string& secret) {
-  if (secret.empty()) return;
-  const bool coded = line.size() >= 3 && std::isdigit(static_cast<unsigned char>(line[0])) &&
-                     std::isdigit(static_cast<unsigned char>(line[1])) &&
-                     std::isdigit(static_cast<unsigned char>(line[2]));
-  for (size_t at = line.find(secret, coded ? 3 : 0); at != std::string::npos; at = line.find(secret, at + 4))
-    line.replace(at, secret.size(), "****");
+// The reply code a line starts with, which a mask leaves alone: its length, 3 or 0.
+size_t CodeLength(const std::string& line) {
+  const auto digit = [](unsigned char c) { return std::isdigit(c) != 0; };
+  return line.size() >= 3 && std::all_of(line.begin(), line.begin() + 3, digit) ? 3 : 0;
 }
 
 }  // namespace
@@ -244,8 +241,8 @@ void MaskSecret(std::string& line, const std::string& secret) {
 void TNetFTP::ReplyLineRead(std::string& line) {
   // A server that quotes a password back (in a refusal, say) must not carry it into an error
   // message, the log, the screen or the trace.
-  MaskSecret(line, Password);
-  MaskSecret(line, proxySettings_.Password);
+  const size_t code = CodeLength(line);
+  line = platform::MaskPassword(platform::MaskPassword(line, Password, code), proxySettings_.Password, code);
   Trace().Received(traceSession_, line);
   if (closeNotePending_ && InputBuffer().Size() == 0) TraceServerClosed();
 }

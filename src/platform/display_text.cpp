@@ -143,6 +143,15 @@ std::string MaskFtpPasswords(const std::string& text) {
   return ReplaceSecrets(text, FtpSecrets(text), [](const FtpSecret&) { return std::string(kMask); });
 }
 
+std::string MaskPassword(const std::string& text, const std::string& password, size_t from) {
+  if (password.empty()) return text;
+  std::string out = text;
+  const std::string mask = kMask;
+  for (size_t at = out.find(password, from); at != std::string::npos; at = out.find(password, at + mask.size()))
+    out.replace(at, password.size(), mask);
+  return out;
+}
+
 std::string RestoreMaskedFtpPasswords(const std::string& edited, const std::string& stored,
                                       std::vector<std::string>* unmatched) {
   const std::vector<FtpSecret> before = FtpSecrets(stored);

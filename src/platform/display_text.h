@@ -13,6 +13,9 @@ namespace skelder::platform {
 // A location runs to the end of its line or to a ","; its user information ends at the last "@"
 // before the path, so a password holding "@" or "/" is hidden whole.
 std::string MaskFtpPasswords(const std::string& text);
+// Each occurrence of a known password in the text, from position `from` on, becomes "****": for
+// a text that quotes it outside any location, such as a server's reply.
+std::string MaskPassword(const std::string& text, const std::string& password, size_t from = 0);
 // Text edited from a masked copy back into what it stands for: a location of `edited` whose
 // password is the mask gets the password that `stored` gives the same user at the same host
 // (host without letter case). Masks without such a location stay and are named, "user@host",
